@@ -1,0 +1,107 @@
+// Planar predicates: whether flat points coincide, lie inside a triangle, and whether flat
+// segments and triangles overlap. Tolerant at shared corners: edges are shortened by 1 % at both
+// ends before they are intersected, and a corner that coincides with a corner of the other
+// triangle does not count as inside it.
+#include <ostream>
+
+#include "geometry/kernel.h"
+#include "shell/trace.h"
+
+namespace foldra {
+
+bool gt::equal2d(Vec3 a, Vec3 b) const {
+  const Vec3 t{b.x - a.x, b.y - a.y, 0.0};
+  const double distance = std::sqrt(t.x * t.x + t.y * t.y + 0.0 * 0.0);
+  if constexpr (kGeometryTrace) {
+    *trace << "gt::equal2d t:";
+    writePoint(*trace, t) << " betrag:" << distance << '\n';
+  }
+  return distance < kPointTolerance;
+}
+
+bool gt::isInsideTriangle(Vec3 q, Vec3 a, Vec3 b, Vec3 c) const {
+  if constexpr (kGeometryTrace) {
+    *trace << "isInsideTriangle(), start, p=";
+    writePoint(*trace, q) << ", a=";
+    writePoint(*trace, a) << ", b=";
+    writePoint(*trace, b) << ", c=";
+    writePoint(*trace, c) << '\n';
+  }
+  const Vec3 e0 = b - a, e1 = c - a, e2 = q - a;
+  const double d00 = dot(e0, e0), d01 = dot(e0, e1), d11 = dot(e1, e1);
+  const double d20 = dot(e2, e0), d21 = dot(e2, e1);
+  // A degenerate triangle makes k infinite and u, v not numbers: every comparison below fails.
+  const double k = 1.0 / (d11 * d00 - d01 * d01);
+  const double u = k * (d20 * d11 - d01 * d21);
+  const double v = k * (d21 * d00 - d01 * d20);
+  const bool inside = u > 0 && v > 0 && u + v < 1;
+  if constexpr (kGeometryTrace) {
+    *trace << "u=" << u << ", v=" << v << ", u+v=" << u + v << ", returning " << (inside ? 1 : 0) << '\n';
+  }
+  return inside;
+}
+
+bool gt::isWithinSegment(Vec3 q, Vec3 s, Vec3 e) const {
+  const double l = length(s - e);
+  return length(s - q) <= l && length(e - q) <= l;
+}
+
+bool gt::streckenschnitt2d(Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2, double f) const {
+  if constexpr (kGeometryTrace) {
+    *trace << "gt::streckenschnitt2d";
+    writePoint(*trace, a1);
+    writePoint(*trace, a2);
+    writePoint(*trace, b1);
+    writePoint(*trace, b2) << " kuerzer:" << f << '\n';
+  }
+  const Vec3 da = a2 - a1, db = b2 - b1;
+  const Vec3 A1 = a1 + f * da, A2 = a2 - f * da;
+  const Vec3 B1 = b1 + f * db, B2 = b2 - f * db;
+  if constexpr (kGeometryTrace) {
+    *trace << "    gekuerzt:        ";
+    writePoint(*trace, A1);
+    writePoint(*trace, A2);
+    writePoint(*trace, B1);
+    writePoint(*trace, B2) << '\n';
+  }
+  const Vec3 d = A2 - A1;
+  const Vec3 c1 = cross(d, B1 - A1);
+  if (length(c1) == 0 && isWithinSegment(B1, A1, A2)) return true;
+  const Vec3 c2 = cross(d, B2 - A1);
+  if (length(c2) == 0 && isWithinSegment(B2, A1, A2)) return true;
+  if (dot(c1, c2) >= 0) return false;
+  if constexpr (kGeometryTrace) *trace << "    nach erstem if\n";
+  const Vec3 g = B2 - B1;
+  const Vec3 m1 = cross(g, A1 - B1);
+  if (length(m1) == 0 && isWithinSegment(A1, B1, B2)) return true;
+  const Vec3 m2 = cross(g, A2 - B1);
+  if (length(m2) == 0 && isWithinSegment(A2, B1, B2)) return true;
+  if (length(m1) == 0 || length(m2) == 0 || dot(m1, m2) > 0) return false;
+  if constexpr (kGeometryTrace) *trace << "    nach zweitem if\n";
+  return true;
+}
+
+bool gt::isInsideTriangleAndNoVertex(Vec3 q, Vec3 a, Vec3 b, Vec3 c) const {
+  if constexpr (kGeometryTrace) *trace << "isInsideTriangleAndNoVertex(..) \n";
+  if (equal2d(a, q) || equal2d(b, q) || equal2d(c, q)) return false;
+  return isInsideTriangle(q, a, b, c);
+}
+
+bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) const {
+  if constexpr (kGeometryTrace) *trace << "gt::triangleschnitt2d in\n";
+  const double f = kEdgeShortening;
+  if (streckenschnitt2d(t0, t1, q0, q1, f) || streckenschnitt2d(t0, t1, q0, q2, f) ||
+      streckenschnitt2d(t0, t1, q2, q1, f) || streckenschnitt2d(t0, t2, q0, q1, f) ||
+      streckenschnitt2d(t0, t2, q0, q2, f) || streckenschnitt2d(t0, t2, q2, q1, f) ||
+      streckenschnitt2d(t2, t1, q0, q1, f) || streckenschnitt2d(t2, t1, q0, q2, f) ||
+      streckenschnitt2d(t2, t1, q2, q1, f)) {
+    return true;
+  }
+  // Corner tests catch one triangle wholly inside the other, and overlaps near a corner that
+  // the shortened edges miss.
+  return isInsideTriangleAndNoVertex(q0, t0, t1, t2) || isInsideTriangleAndNoVertex(q1, t0, t1, t2) ||
+         isInsideTriangleAndNoVertex(q2, t0, t1, t2) || isInsideTriangleAndNoVertex(t0, q0, q1, q2) ||
+         isInsideTriangleAndNoVertex(t1, q0, q1, q2) || isInsideTriangleAndNoVertex(t2, q0, q1, q2);
+}
+
+}  // namespace foldra

@@ -1,0 +1,130 @@
+// An object of a document: a polygon object, a parametric primitive, a null or a light, with its
+// tags, animation tracks and children.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scene/tag.h"
+#include "scene/track.h"
+#include "scene/types.h"
+
+namespace scene {
+
+class Document;
+
+/// Parameters of the parametric kinds; each kind reads only its own fields.
+struct PrimitiveParams {
+  /// Cube: edge lengths along x, y, z.
+  std::array<double, 3> size{200.0, 200.0, 200.0};
+  /// Cube: subdivisions along x, y, z (at least 1).
+  std::array<std::int32_t, 3> cubeSegments{1, 1, 1};
+  /// Plane (in the x-z plane, facing +y): width along x and depth along z.
+  double width = 400.0;
+  double depth = 400.0;
+  /// Plane: subdivisions along x and z (at least 1).
+  std::array<std::int32_t, 2> planeSegments{4, 4};
+  /// Sphere: radius and number of segments around the equator (at least 3; half as many rings).
+  double radius = 100.0;
+  std::int32_t sphereSegments = 24;
+  /// Light: brightness (1 = 100 %).
+  double brightness = 1.0;
+
+  bool operator==(const PrimitiveParams&) const = default;
+};
+
+class Object {
+ public:
+  explicit Object(std::int32_t objectType = sdk::kObjectPolygon) : type(objectType) {}
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+
+  std::int32_t type;
+  std::string name = "Object";
+  bool selected = false;
+  /// Parameters 901 and 902: sdk::kVisibilityOn, kVisibilityOff or kVisibilityDefault.
+  std::int32_t editorVisibility = sdk::kVisibilityDefault;
+  std::int32_t renderVisibility = sdk::kVisibilityDefault;
+  /// Polygon objects only.
+  std::vector<Point> points;
+  std::vector<Polygon> polygons;
+  /// Parametric kinds only.
+  PrimitiveParams primitive;
+  std::vector<std::unique_ptr<Tag>> tags;
+  std::vector<std::unique_ptr<Track>> tracks;
+  std::vector<std::unique_ptr<Object>> children;
+
+  /// The object this one stands below; null at the top level or while free.
+  Object* parent() const { return parent_; }
+  /// The document that owns the object: in its tree, or in its store of removed objects (where
+  /// undo finds it). Null while the object is free.
+  Document* document() const { return document_; }
+
+  /// The index-th tag of the type in tag order, or null.
+  Tag* tag(std::int32_t tagType, std::int32_t index) const;
+  Tag* addTag(std::int32_t tagType, const std::string& tagName);
+  /// Value of parameter 901 or 902 at a time, following the parameter's track when it has one.
+  std::int32_t visibilityAt(std::int32_t parameter, Time time) const;
+  /// True for the kinds that have a polygon form.
+  bool convertible() const;
+
+  static const char* typeWord(std::int32_t type);
+  static std::int32_t typeFromWord(const std::string& word);
+
+ private:
+  friend class Document;
+  Object* parent_ = nullptr;
+  Document* document_ = nullptr;
+};
+
+/// A copy of an object with its tags, tracks and subtree. Texture tags are pointed at the
+/// materials that `mapMaterial` answers for their old ones.
+template <typename MapMaterial>
+std::unique_ptr<Object> cloneObject(const Object& source, MapMaterial mapMaterial);
+
+/// A copy of a tag whose material link is mapped by `mapMaterial`.
+template <typename MapMaterial>
+std::unique_ptr<Tag> cloneTag(const Tag& source, MapMaterial mapMaterial) {
+  auto tag = std::make_unique<Tag>(source);
+  tag->material = source.material ? mapMaterial(source.material) : nullptr;
+  return tag;
+}
+
+template <typename MapMaterial>
+std::unique_ptr<Object> cloneObject(const Object& source, MapMaterial mapMaterial) {
+  auto copy = std::make_unique<Object>(source.type);
+  copy->name = source.name;
+  copy->selected = source.selected;
+  copy->editorVisibility = source.editorVisibility;
+  copy->renderVisibility = source.renderVisibility;
+  copy->points = source.points;
+  copy->polygons = source.polygons;
+  copy->primitive = source.primitive;
+  for (const auto& tag : source.tags) copy->tags.push_back(cloneTag(*tag, mapMaterial));
+  for (const auto& track : source.tracks) {
+    auto t = std::make_unique<Track>();
+    t->parameter = track->parameter;
+    if (track->curve) {
+      t->curve = std::make_unique<Curve>();
+      for (const auto& key : track->curve->keys) t->curve->keys.push_back(std::make_unique<Key>(*key));
+    }
+    copy->tracks.push_back(std::move(t));
+  }
+  for (const auto& child : source.children) copy->children.push_back(cloneObject(*child, mapMaterial));
+  return copy;
+}
+
+/// Turns every polygon of a polygon object into triangles in place, keeping its texture-coordinate
+/// and polygon-selection tags consistent: a triangle takes the texture coordinates of the corners
+/// it was cut from, and belongs to every selection its polygon belonged to. A quadrangle is cut
+/// along the diagonal a-c unless that would fold one half over (a non-convex quadrangle whose
+/// reflex corner is a or c), in which case it is cut along b-d.
+void triangulate(Object& object);
+
+/// The polygon form of a cube, plane or sphere, with its texture coordinates; null for other kinds.
+std::unique_ptr<Object> primitiveToPolygons(const Object& primitive);
+
+}  // namespace scene

@@ -1,0 +1,57 @@
+// The run driver: the stages of one run in their order, and the removal of the source objects.
+#include "geometry/kernel.h"
+#include "intake/intake.h"
+#include "output/output.h"
+#include "shell/run_state.h"
+#include "shell/trace.h"
+#include "unfold/unfold.h"
+
+namespace foldra {
+
+namespace {
+
+/// Removes the objects selected in the active document (with selected objects below them),
+/// each with its undo step.
+void removeSelectedObjects() {
+  auto& host = host::api();
+  runTrace("loesche!");
+  host::ObjectListRef list;
+  host.activeObjects(run.activeDocument, list.get(), sdk::kActiveObjectsChildren);
+  runTrace("getcount ergab:", list.count());
+  for (int i = 0; i < list.count(); ++i) {
+    runTrace("r:", i);
+    host::Object* object = list.entry(i);
+    host.addUndo(run.activeDocument, sdk::kUndoRemoveObject, object);
+    host.removeObject(object);
+  }
+}
+
+}  // namespace
+
+bool unfoldSelection() {
+  clearTriangleLists();
+  clearContainers();
+  host::api().interactionStart();
+  collectObjects();
+  if (run.gtvec.empty()) return false;
+  prepareTriangles();
+  Algokante();
+  return true;
+}
+
+void Execute() {
+  runTrace("Execute");
+  if (unfoldSelection()) {
+    runTrace("foldra: creating scene..");
+    drawContainer(layoutMode(settings.AlsAnimation));
+    // Scene output was the last reader of the copies.
+    releaseCopyDocuments();
+    if (settings.Originalflag) removeSelectedObjects();
+  } else {
+    releaseCopyDocuments();
+  }
+  host::api().statusClear();
+  runTrace("foldra: finished");
+}
+
+}  // namespace foldra

@@ -1,0 +1,63 @@
+// The module-wide state of a run: the settings, the active document, the source objects, their
+// triangles and the pieces. One run fills it; the next run empties it first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "geometry/gt.h"
+#include "host/host.h"
+#include "unfold/gtc.h"
+
+namespace foldra {
+
+/// The options of a run, as the dialog last confirmed them. No value is range-checked.
+struct Settings {
+  /// Remove the selected source objects after the run.
+  bool Originalflag = true;
+  /// Carry tags, texture selections, texture coordinates and materials to the pieces.
+  bool Materialflag = true;
+  /// Keep every piece within Seitenbreite x Seitenhoehe.
+  bool Seitenflag = false;
+  /// Make glue tabs on cut edges.
+  bool Laschenflag = true;
+  /// Page width and height, in model units.
+  double Seitenbreite = 210.0;
+  double Seitenhoehe = 297.0;
+  /// Maximum glue tab width, in model units.
+  double Laschenbreite = 17.0;
+  /// Layout of the pieces: 0 row, 1 animation, 2 stack.
+  std::int32_t AlsAnimation = 0;
+};
+
+struct RunState {
+  /// The document the user works in; refreshed by every dialog command.
+  host::Document* activeDocument = nullptr;
+  /// Polygon objects of intake's polygon copy, in the order intake accepted them.
+  std::vector<host::Object*> sourceObjects;
+  /// Entry j: the triangles of source object j; triangle k is host polygon k.
+  std::vector<std::vector<std::unique_ptr<gt>>> gtvec;
+  /// The pieces; a piece's position is its container index.
+  std::vector<std::unique_ptr<gtc>> containers;
+  /// Intake's copies of the selection; the source objects live in the polygon copy.
+  host::Document* selectionCopy = nullptr;
+  host::Document* polygonCopy = nullptr;
+};
+
+extern Settings settings;
+extern RunState run;
+
+/// Releases and destroys every triangle of the run.
+void clearTriangleLists();
+/// Destroys every piece of the run.
+void clearContainers();
+/// Turns the selection of the active document into flat pieces in the run state: the stages
+/// up to and including the unfolding. False when no polygon object was found.
+bool unfoldSelection();
+/// The whole run: pieces into the active document, then the removal of the source objects.
+void Execute();
+/// Layout mode for scene output from the AlsAnimation setting: 0 and 2 as they are, else 1.
+std::int32_t layoutMode(std::int32_t alsAnimation);
+
+}  // namespace foldra

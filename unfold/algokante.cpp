@@ -1,0 +1,85 @@
+// The unfolding driver: one piece per triangle, then two passes of joins over the edge table.
+#include <cmath>
+
+#include "geometry/kernel.h"
+#include "host/progress.h"
+#include "shell/run_state.h"
+#include "shell/trace.h"
+#include "unfold/unfold.h"
+
+namespace foldra {
+
+namespace {
+
+gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
+  return *run.gtvec[edges.object[i]][edges.triangle[i]];
+}
+
+}  // namespace
+
+void createPieces() {
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      if (!t->usable) continue;
+      auto piece = std::make_unique<gtc>();
+      flatten(*t);
+      t->containerIndex = static_cast<std::int32_t>(run.containers.size());
+      piece->addTriangle(t.get());
+      run.containers.push_back(std::move(piece));
+    }
+  }
+}
+
+std::int64_t nextFlatEdge(const EdgeTable& edges, std::int64_t start) {
+  for (std::int64_t i = start; i >= 0; --i) {
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
+    const int e = edges.edge[static_cast<std::size_t>(i)];
+    if (std::fabs(t.foldAngle[e]) < kPointTolerance && t.containerIndex != t.nb[e]->containerIndex) return i;
+  }
+  return -1;
+}
+
+std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start) {
+  const auto n = static_cast<std::int64_t>(edges.size());
+  for (std::int64_t j = start; j < n; ++j) {
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
+    const int e = edges.edge[static_cast<std::size_t>(j)];
+    if (t.containerIndex != t.nb[e]->containerIndex &&
+        run.containers[static_cast<std::size_t>(t.containerIndex)]->valid) {
+      return j;
+    }
+  }
+  return -1;
+}
+
+void Algokante() {
+  runTrace("Jetzt bin ich in Algokante!");
+  createPieces();
+  EdgeTable edges;
+  createEdgeTab(edges);
+  const auto n = static_cast<std::int64_t>(edges.size());
+  if (n >= 2) sortEdges(edges, 0, static_cast<std::size_t>(n - 1));
+  runTrace("vor der 1ten mergeschleife  z:", n - 1);
+
+  auto join = [&](std::int64_t i, bool collisionTest) {
+    gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
+    const int e = edges.edge[static_cast<std::size_t>(i)];
+    gtc& A = *run.containers[static_cast<std::size_t>(t.containerIndex)];
+    gtc& B = *run.containers[static_cast<std::size_t>(t.nb[e]->containerIndex)];
+    return merge(A, B, t, e, collisionTest);
+  };
+
+  // First pass: coplanar neighbours, shortest edge first, without the collision test.
+  for (std::int64_t i = nextFlatEdge(edges, n - 1); i >= 0; i = nextFlatEdge(edges, i - 1)) join(i, false);
+
+  runTrace("vor der 2ten mergeschleife");
+  // Second pass: every edge, longest first, with the collision test.
+  host::Progress progress("Unfolding", n);
+  for (std::int64_t j = nextJoinEdge(edges, 0); j >= 0; j = nextJoinEdge(edges, j + 1)) {
+    [[maybe_unused]] const bool joined = join(j, true);
+    runTrace("merge: ", j, ".) kw:", joined ? 1 : 0, " ");
+    progress.step(j);
+  }
+}
+
+}  // namespace foldra

@@ -1,0 +1,79 @@
+// The merge of two pieces along one edge: hinge, test, then commit or take everything back.
+#include <ostream>
+
+#include "geometry/kernel.h"
+#include "shell/run_state.h"
+#include "shell/trace.h"
+#include "unfold/unfold.h"
+
+namespace foldra {
+
+void applyPlacement(gt& t, const Placement& placement) {
+  for (int k = 0; k < 3; ++k) {
+    t.p[k] = placement.apply(t.p[k]);
+    for (int j = 0; j < 2; ++j) {
+      if (t.placedLugs[k][j]) t.placedLugs[k][j] = placement.apply(*t.placedLugs[k][j]);
+    }
+  }
+}
+
+bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
+  if constexpr (kPieceTrace) *A.trace << "versuche zu mergen..\n";
+  const double box[4] = {A.minX, A.maxX, A.minY, A.maxY};
+  gt& g = *t.nb[e];
+  const int s = t.nbedge[e];
+  if (s < 0) {
+    // g does not list t back: the edge cannot be hinged. Only t's tab on it goes.
+    RemoveLugs(t, e);
+    if constexpr (kPieceTrace) *A.trace << "index kleiner NULL!!!! FEHLER HIER!!!\n";
+    return true;
+  }
+  const Placement hinge = hingePlacement(t, e);
+  B.pivot = hinge.pivot;
+  B.trans = hinge.trans;
+  B.rot = hinge.rot;
+  saveLugs(t);
+  if constexpr (kPieceTrace) *A.trace << "Beidseitiger RemoveLugs!\n";
+  RemoveLugs(t, e);
+  RemoveLugs(g, s);
+
+  const bool pageTest = settings.Seitenflag;
+  const double width = settings.Seitenbreite;
+  const double height = settings.Seitenhoehe;
+  for (gt* u : B.triangles) {
+    const bool refuse = (collisionTest && A.testTriangle(*u, hinge)) ||
+                        (pageTest && A.testPageBounds(*u, hinge, width, height));
+    if (refuse) {
+      restoreLugs(t);
+      A.minX = box[0];
+      A.maxX = box[1];
+      A.minY = box[2];
+      A.maxY = box[3];
+      return false;
+    }
+  }
+
+  freeSavedLugs(t);
+  const std::int32_t index = t.containerIndex;
+  for (gt* u : B.triangles) {
+    applyPlacement(*u, hinge);
+    A.addTriangle(u);
+    u->containerIndex = index;
+    for (int k = 0; k < 3; ++k) {
+      gt* h = u->nb[k];
+      const int r = u->nbedge[k];
+      if (!h || r < 0 || h->containerIndex != index) continue;
+      // Both copies of the edge coincide in the layout: it is a fold inside the piece.
+      if (length(u->p[k] - h->p[(r + 1) % 3]) < kPointTolerance &&
+          length(h->p[r] - u->p[(k + 1) % 3]) < kPointTolerance) {
+        RemoveLugs(*u, k);
+        RemoveLugs(*h, r);
+      }
+    }
+  }
+  B.valid = false;
+  if constexpr (kPieceTrace) *A.trace << "container erfolgreich gemerged!\n";
+  return true;
+}
+
+}  // namespace foldra

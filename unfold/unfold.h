@@ -1,0 +1,69 @@
+// Unfolding: glue tabs, the edge table, the merge of two pieces and the two-pass driver.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "geometry/gt.h"
+#include "geometry/vec.h"
+#include "unfold/gtc.h"
+
+namespace foldra {
+
+// Glue tabs.
+
+/// Gives each shared side of t the tab when t is the lower of the two triangles over it.
+void createLugs(gt& t);
+/// Creates the tab on side k of t (in space).
+void createLug(gt& t, int k);
+/// Turns a tab too wide for its side into a triangle.
+void shortenLug(gt& t, int k);
+/// Removes the tab of side k of t, in both frames.
+void RemoveLugs(gt& t, int k);
+/// Pushes t's tabs and those of its neighbours on the shared sides onto the save stack.
+void saveLugs(const gt& t);
+/// Pops the save stack back into t and its neighbours.
+void restoreLugs(gt& t);
+/// Pops the save stack and discards the copies.
+void freeSavedLugs(const gt& t);
+/// Number of levels on the save stack (0 outside a merge).
+int savedLugLevels();
+
+// Edge table.
+
+/// The edges along which pieces may join, as four parallel lists.
+struct EdgeTable {
+  std::vector<std::uint32_t> object;
+  std::vector<std::uint32_t> triangle;
+  std::vector<std::int32_t> edge;
+  std::vector<double> length;
+  std::size_t size() const { return length.size(); }
+};
+
+/// Lists every side that has a neighbour and no tab of its own, with its length in space.
+void createEdgeTab(EdgeTable& edges);
+/// Sorts entries first..last by non-increasing length; equal lengths by object, then triangle,
+/// then edge, so that the order is the same on every platform. In place, no allocation, and
+/// O(n log n) also on sorted input and many equal lengths.
+void sortEdges(EdgeTable& edges, std::size_t first, std::size_t last);
+
+// Merge.
+
+/// Tries to join B onto A along side e of t (t in A, t.nb[e] in B). True when joined.
+bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest);
+/// Moves the triangle's flat corners and placed tabs by the placement, in place.
+void applyPlacement(gt& t, const Placement& placement);
+
+// Driver.
+
+/// The unfolding stage: one piece per triangle, then joins along flat edges (shortest first)
+/// and along every edge (longest first) with the collision test.
+void Algokante();
+/// One piece per usable triangle, flattened.
+void createPieces();
+/// First entry at or below `start` on a flat edge between two pieces, or -1.
+std::int64_t nextFlatEdge(const EdgeTable& edges, std::int64_t start);
+/// First entry at or above `start` between two pieces whose own piece is valid, or -1.
+std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start);
+
+}  // namespace foldra
