@@ -42,7 +42,20 @@ scene::Document* Host::adoptDocument(std::unique_ptr<scene::Document> document) 
 void Host::freeDocument(scene::Document* document) {
   auto it = std::find_if(loose_.begin(), loose_.end(),
                          [&](const std::unique_ptr<scene::Document>& d) { return d.get() == document; });
-  if (it != loose_.end()) loose_.erase(it);
+  if (it == loose_.end()) return;
+  // Material links are weak: tags elsewhere that point at this document's materials (for
+  // example tags copied from it) lose their link instead of pointing at freed memory.
+  auto gone = [&](const scene::Material* m) { return m->document == document; };
+  active_->dropMaterialLinks(gone);
+  for (auto& other : loose_) {
+    if (other.get() != document) other->dropMaterialLinks(gone);
+  }
+  for (auto& object : freeObjects_) {
+    for (auto& tag : object->tags) {
+      if (tag->material && gone(tag->material)) tag->material = nullptr;
+    }
+  }
+  loose_.erase(it);
 }
 
 sdk::HostInterface& Host::interfaceFor(const std::string& moduleFolder) {

@@ -149,6 +149,12 @@ Material* Document::addMaterial(std::unique_ptr<Material> material) {
   return materials_.back().get();
 }
 
+std::vector<std::unique_ptr<Material>> Document::takeMaterials() {
+  std::vector<std::unique_ptr<Material>> taken = std::move(materials_);
+  materials_.clear();
+  return taken;
+}
+
 int Document::materialIndex(const Material* material) const {
   for (std::size_t i = 0; i < materials_.size(); ++i) {
     if (materials_[i].get() == material) return static_cast<int>(i);
@@ -337,6 +343,26 @@ std::unique_ptr<Document> copySelection(const Document& source, const std::vecto
   };
   for (const Object* o : roots) doc->append(cloneObject(*o, mapMaterial));
   return doc;
+}
+
+std::unique_ptr<Document> cloneDocument(const Document& source) {
+  auto doc = std::make_unique<Document>();
+  doc->name = source.name;
+  doc->time = source.time;
+  std::vector<const Material*> materials;
+  for (const auto& m : source.materials()) materials.push_back(m.get());
+  auto map = copyMaterials(*doc, materials);
+  auto mapMaterial = [&](Material* m) -> Material* {
+    auto it = map.find(m);
+    return it == map.end() ? nullptr : it->second;
+  };
+  for (const auto& o : source.objects()) doc->append(cloneObject(*o, mapMaterial));
+  return doc;
+}
+
+void moveContent(Document& from, Document& to) {
+  for (auto& m : from.takeMaterials()) to.addMaterial(std::move(m));
+  while (!from.objects().empty()) to.append(from.detach(from.objects().front().get()));
 }
 
 std::unique_ptr<Document> polygonForm(const Document& source) {

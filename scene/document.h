@@ -51,6 +51,21 @@ class Document {
   // Materials.
   const std::vector<std::unique_ptr<Material>>& materials() const { return materials_; }
   Material* addMaterial(std::unique_ptr<Material> material);
+  /// Takes every material out of the list (texture tags keep pointing at them).
+  std::vector<std::unique_ptr<Material>> takeMaterials();
+  /// Clears every texture tag's link (in the tree and among removed objects) to a material for
+  /// which `gone` answers true: links to a material that no longer exists become empty.
+  template <typename Gone>
+  void dropMaterialLinks(Gone gone) {
+    auto visit = [&](auto& self, Object& o) -> void {
+      for (auto& tag : o.tags) {
+        if (tag->material && gone(tag->material)) tag->material = nullptr;
+      }
+      for (auto& child : o.children) self(self, *child);
+    };
+    for (auto& o : objects_) visit(visit, *o);
+    for (auto& o : removed_) visit(visit, *o);
+  }
   /// Position of the material in the list, or -1.
   int materialIndex(const Material* material) const;
 
@@ -97,6 +112,12 @@ class Document {
 /// another listed object, each with its subtree, as top-level objects in list order; the
 /// materials their texture tags use are copied too (in the source's material order).
 std::unique_ptr<Document> copySelection(const Document& source, const std::vector<Object*>& list);
+
+/// A copy of the whole document: objects, materials and timeline (not the undo history).
+std::unique_ptr<Document> cloneDocument(const Document& source);
+
+/// Moves every material and top-level object of `from` to the end of `to`.
+void moveContent(Document& from, Document& to);
 
 /// A new document in which every object of `source` that has a polygon form (polygon objects,
 /// cubes, planes, spheres) is replaced by it, with its tags; others are copied as they are.

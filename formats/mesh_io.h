@@ -1,0 +1,40 @@
+// Mesh files of other programs, read and written through Assimp.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "scene/document.h"
+
+namespace formats {
+
+/// Reads a mesh file (OBJ with MTL, STL, PLY, glTF/GLB, FBX, COLLADA, 3DS and every other
+/// format Assimp reads) and appends its objects and materials to `document`, as a modeller's
+/// host builds a document:
+/// - one polygon object per scene node that carries meshes, named after the node, the node's
+///   meshes (Assimp splits an object by material) merged back into one object, and the node's
+///   global transform baked into the points;
+/// - points welded by exactly equal position, so that neighbours across texture seams and
+///   material borders are found;
+/// - each material becomes a document material (name, diffuse colour, texture image path made
+///   absolute), a polygon-selection tag named after it holding the polygons that use it, and a
+///   texture tag restricted to that selection;
+/// - the first texture-coordinate channel becomes a texture-coordinate tag (one entry per
+///   polygon);
+/// - polygons of more than four corners are split into triangles by ear clipping in their own
+///   plane; points and lines are skipped.
+/// The new objects are not selected. Null on failure with *error naming the file and the problem
+/// (missing, unreadable or empty file; Assimp's own message; no polygon mesh; a coordinate that
+/// is not a finite number).
+bool importMesh(const std::string& path, scene::Document& document, std::string* error);
+
+/// True when the file extension is one exportMesh writes: .obj, .glb, .gltf, .stl, .ply.
+bool canExportMesh(const std::string& path);
+
+/// Writes the objects (polygon objects; others are skipped) with their materials (texture tags,
+/// restricted to selections, choose a polygon's material) and texture coordinates. An .obj gets
+/// its .mtl beside it. Every file is written under a temporary name and renamed when complete.
+bool exportMesh(const scene::Document& document, const std::vector<const scene::Object*>& objects,
+                const std::string& path, std::string* error);
+
+}  // namespace formats

@@ -1,0 +1,127 @@
+// The printable pattern: the flat pieces drawn on sheets of paper to print, cut, fold and glue.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace pattern {
+
+/// A point in the flat frame of a piece, in model units.
+struct Point2 {
+  double x = 0, y = 0;
+};
+
+enum class EdgeKind {
+  /// On a piece's outline (or a slit inside it): cut along it.
+  Cut,
+  /// A fold whose crease points towards the printed side (a convex edge of the model).
+  Mountain,
+  /// A fold whose crease points away from the printed side (a concave edge of the model).
+  Valley,
+};
+
+/// One side of a triangle of a piece. Every side of every triangle appears once per piece, but
+/// a fold (two triangle sides lying on each other) appears only once.
+struct Edge {
+  Point2 a, b;
+  EdgeKind kind = EdgeKind::Cut;
+  /// Folds: angle between the two faces' normals in degrees, 0 (flat) to 180.
+  double foldDegrees = 0;
+  /// Cuts: the number that this edge shares with its partner (the same model edge on another
+  /// piece's outline, or elsewhere on this one), from 1; 0 for an open edge of the model,
+  /// which has no partner.
+  int label = 0;
+};
+
+/// A glue tab: a four-cornered flap along a cut edge. Corners in order: the two ends of the
+/// edge, then the outer corner next to the second end, then the outer corner next to the
+/// first; outer corners may coincide (a triangular tab).
+struct Tab {
+  std::array<Point2, 4> corners;
+  /// The label of the cut edge it stands on.
+  int label = 0;
+};
+
+struct Triangle {
+  std::array<Point2, 3> p;
+  /// Texture coordinates of the corners (u right, v up, image repeated outside 0..1).
+  std::array<Point2, 3> uv;
+  bool hasUV = false;
+  /// Index into PatternInput::materials, or -1 for none.
+  int material = -1;
+};
+
+struct Piece {
+  /// Shown on the sheet; from 1, in the order the pieces are created.
+  int number = 0;
+  std::vector<Triangle> triangles;
+  std::vector<Edge> edges;
+  std::vector<Tab> tabs;
+};
+
+struct Material {
+  std::string name;
+  /// Diffuse colour, each channel 0..1.
+  std::array<double, 3> color{0.8, 0.8, 0.8};
+  /// Texture image (PNG or JPEG) to map through the triangles' texture coordinates; empty for
+  /// none. A file that cannot be read falls back to the colour with a warning.
+  std::string texture;
+};
+
+struct PatternInput {
+  std::vector<Piece> pieces;
+  std::vector<Material> materials;
+};
+
+struct PatternOptions {
+  /// Sheet size in millimetres.
+  double pageWidth = 210.0;
+  double pageHeight = 297.0;
+  /// Blank border on every side of a sheet, in millimetres.
+  double margin = 10.0;
+  /// Millimetres on paper per model unit.
+  double scale = 1.0;
+  /// Resolution of PNG sheets.
+  double dpi = 150.0;
+  /// Folds flatter than this many degrees are not drawn.
+  double flatFoldDegrees = 1.0;
+  /// Fill triangles with their material's colour or texture; false for line art only.
+  bool fill = true;
+};
+
+/// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)
+/// to sheet millimetres: x' = offset + scale * R(rotation) x, rotation in radians.
+struct Placement {
+  int piece = 0;
+  int sheet = 0;
+  double rotation = 0;
+  Point2 offset;
+  /// True when the piece is larger than the printable area and stands alone on its sheet.
+  bool oversize = false;
+};
+
+struct Layout {
+  int sheets = 0;
+  std::vector<Placement> placements;  // one per piece, in input order
+  std::vector<std::string> warnings;
+};
+
+/// Packs the pieces onto as few sheets as it can: inside the margins, turned where that saves
+/// space, no two pieces overlapping. Deterministic.
+Layout layoutPattern(const PatternInput& input, const PatternOptions& options);
+
+struct PatternReport {
+  Layout layout;
+  /// Every file written.
+  std::vector<std::string> files;
+  std::vector<std::string> warnings;
+};
+
+/// Writes the pattern to `path`; the format follows the extension: .pdf (one document, a page
+/// per sheet), .svg and .png (one file per sheet, NAME-1.svg, NAME-2.svg, ...). All files are
+/// written under temporary names and renamed when all are complete. False with *error set.
+bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,
+                  PatternReport* report, std::string* error);
+
+}  // namespace pattern
