@@ -1,0 +1,362 @@
+#include "support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+
+#include "geometry/kernel.h"
+#include "host/host.h"
+#include "intake/intake.h"
+#include "unfold/unfold.h"
+
+namespace testing_support {
+
+using foldra::gt;
+using foldra::Vec3;
+
+namespace {
+
+struct V {
+  double x, y, z;
+};
+
+std::unique_ptr<scene::Object> polygonObject(const std::string& name, const std::vector<V>& points,
+                                             const std::vector<std::vector<int>>& faces) {
+  auto o = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+  o->name = name;
+  o->selected = true;
+  for (const V& p : points) o->points.push_back({static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)});
+  for (const auto& f : faces) {
+    o->polygons.push_back({f[0], f[1], f[2], f.size() > 3 ? f[3] : f[2]});
+  }
+  return o;
+}
+
+V sub(V a, V b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+V crossV(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+double dotV(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+/// Turns every face so that its normal points away from `centre(face centroid)`.
+void orient(std::vector<V>& points, std::vector<std::vector<int>>& faces, const std::function<V(V)>& centre) {
+  for (auto& f : faces) {
+    V c{0, 0, 0};
+    for (int i : f) {
+      c.x += points[static_cast<std::size_t>(i)].x / static_cast<double>(f.size());
+      c.y += points[static_cast<std::size_t>(i)].y / static_cast<double>(f.size());
+      c.z += points[static_cast<std::size_t>(i)].z / static_cast<double>(f.size());
+    }
+    const V n = crossV(sub(points[static_cast<std::size_t>(f[1])], points[static_cast<std::size_t>(f[0])]),
+                       sub(points[static_cast<std::size_t>(f[2])], points[static_cast<std::size_t>(f[0])]));
+    if (dotV(n, sub(c, centre(c))) < 0) std::reverse(f.begin(), f.end());
+  }
+}
+
+V origin(V) { return {0, 0, 0}; }
+
+void icosphereData(int levels, double radius, std::vector<V>& points, std::vector<std::vector<int>>& faces) {
+  const double t = (1 + std::sqrt(5.0)) / 2;
+  points = {{-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
+            {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}};
+  faces = {{0, 11, 5}, {0, 5, 1}, {0, 1, 7}, {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+           {11, 10, 2}, {10, 7, 6}, {7, 1, 8}, {3, 9, 4}, {3, 4, 2}, {3, 2, 6}, {3, 6, 8},
+           {3, 8, 9}, {4, 9, 5}, {2, 4, 11}, {6, 2, 10}, {8, 6, 7}, {9, 8, 1}};
+  for (int level = 0; level < levels; ++level) {
+    std::map<std::pair<int, int>, int> middle;
+    auto mid = [&](int a, int b) {
+      auto key = std::minmax(a, b);
+      auto it = middle.find(key);
+      if (it != middle.end()) return it->second;
+      const V& p = points[static_cast<std::size_t>(a)];
+      const V& q = points[static_cast<std::size_t>(b)];
+      points.push_back({(p.x + q.x) / 2, (p.y + q.y) / 2, (p.z + q.z) / 2});
+      const int index = static_cast<int>(points.size() - 1);
+      middle[key] = index;
+      return index;
+    };
+    std::vector<std::vector<int>> next;
+    for (const auto& f : faces) {
+      const int a = mid(f[0], f[1]), b = mid(f[1], f[2]), c = mid(f[2], f[0]);
+      next.push_back({f[0], a, c});
+      next.push_back({f[1], b, a});
+      next.push_back({f[2], c, b});
+      next.push_back({a, b, c});
+    }
+    faces = std::move(next);
+  }
+  for (V& p : points) {
+    const double l = std::sqrt(dotV(p, p));
+    p = {p.x / l * radius, p.y / l * radius, p.z / l * radius};
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<scene::Object> tetrahedron(double size) {
+  std::vector<V> p = {{size, size, size}, {-size, -size, size}, {-size, size, -size}, {size, -size, -size}};
+  std::vector<std::vector<int>> f = {{0, 1, 2}, {0, 1, 3}, {0, 2, 3}, {1, 2, 3}};
+  orient(p, f, origin);
+  return polygonObject("Tetrahedron", p, f);
+}
+
+std::unique_ptr<scene::Object> cube(double size) {
+  const double h = size / 2;
+  std::vector<V> p = {{-h, -h, -h}, {h, -h, -h}, {h, h, -h}, {-h, h, -h},
+                      {-h, -h, h}, {h, -h, h}, {h, h, h}, {-h, h, h}};
+  std::vector<std::vector<int>> f = {{0, 1, 2, 3}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {0, 3, 7, 4}};
+  orient(p, f, origin);
+  return polygonObject("Cube", p, f);
+}
+
+std::unique_ptr<scene::Object> icosphere(int levels, double radius) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  icosphereData(levels, radius, p, f);
+  orient(p, f, origin);
+  return polygonObject("Icosphere", p, f);
+}
+
+std::unique_ptr<scene::Object> torus(int around, int tube, double major, double minor) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  const double pi = 3.14159265358979323846;
+  for (int i = 0; i < around; ++i) {
+    for (int j = 0; j < tube; ++j) {
+      const double u = 2 * pi * i / around, v = 2 * pi * j / tube;
+      p.push_back({(major + minor * std::cos(v)) * std::cos(u), (major + minor * std::cos(v)) * std::sin(u), minor * std::sin(v)});
+    }
+  }
+  auto at = [&](int i, int j) { return (i % around) * tube + (j % tube); };
+  for (int i = 0; i < around; ++i) {
+    for (int j = 0; j < tube; ++j) f.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)});
+  }
+  orient(p, f, [&](V c) {
+    const double l = std::sqrt(c.x * c.x + c.y * c.y);
+    return V{c.x / l * major, c.y / l * major, 0};
+  });
+  return polygonObject("Torus", p, f);
+}
+
+std::unique_ptr<scene::Object> grid(int nx, int ny, double cell) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  for (int j = 0; j <= ny; ++j) {
+    for (int i = 0; i <= nx; ++i) p.push_back({i * cell, j * cell, 0});
+  }
+  for (int j = 0; j < ny; ++j) {
+    for (int i = 0; i < nx; ++i) {
+      const int a = j * (nx + 1) + i;
+      f.push_back({a, a + 1, a + nx + 2, a + nx + 1});
+    }
+  }
+  return polygonObject("Grid", p, f);
+}
+
+std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius, double height) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  const double pi = 3.14159265358979323846;
+  for (int j = 0; j <= rings; ++j) {
+    for (int i = 0; i < around; ++i) {
+      const double a = 2 * pi * i / around;
+      p.push_back({radius * std::cos(a), radius * std::sin(a), height * j / rings});
+    }
+  }
+  for (int j = 0; j < rings; ++j) {
+    for (int i = 0; i < around; ++i) {
+      f.push_back({j * around + i, j * around + (i + 1) % around, (j + 1) * around + (i + 1) % around, (j + 1) * around + i});
+    }
+  }
+  orient(p, f, [](V c) { return V{0, 0, c.z}; });
+  return polygonObject("Cylinder", p, f);
+}
+
+std::unique_ptr<scene::Object> nonManifold() {
+  std::vector<V> p = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, -2, 3}, {2, -2, -3}, {5, 3, 1}};
+  std::vector<std::vector<int>> f = {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}, {1, 5, 2}};
+  return polygonObject("NonManifold", p, f);
+}
+
+std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels, double radius) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  icosphereData(levels, radius, p, f);
+  std::mt19937 random(seed);
+  for (V& q : p) {
+    // mt19937's output is the same on every platform; distributions are not.
+    const double bump = 1.0 + 0.3 * (static_cast<double>(random()) / 4294967295.0 - 0.5);
+    q = {q.x * bump, q.y * bump, q.z * bump};
+  }
+  orient(p, f, origin);
+  return polygonObject("Bumpy", p, f);
+}
+
+// ---- Host ------------------------------------------------------------------------------------
+
+std::string moduleFolder() { return FOLDRA_MODULE_DIR; }
+std::string modulePath() { return std::string(FOLDRA_MODULE_DIR) + "/Foldra_C4d.cdl"; }
+std::string sharedMeshes() {
+  std::error_code ec;
+  return std::filesystem::is_directory(FOLDRA_SHARED_MESHES, ec) ? std::string(FOLDRA_SHARED_MESHES) : std::string();
+}
+
+LinkedHost::LinkedHost() {
+  sdk::HostInterface& operations = host.interfaceFor(moduleFolder());
+  operations.loadResources(moduleFolder());
+  foldra::host::install(&operations);
+}
+
+LinkedHost::~LinkedHost() {
+  foldra::releaseCopyDocuments();
+  foldra::clearContainers();
+  foldra::clearTriangleLists();
+  foldra::settings = foldra::Settings{};
+  foldra::run.activeDocument = nullptr;
+  foldra::host::install(nullptr);
+}
+
+scene::Object* LinkedHost::add(std::unique_ptr<scene::Object> object) { return document().append(std::move(object)); }
+
+bool LinkedHost::unfold(const foldra::Settings& s) {
+  foldra::settings = s;
+  foldra::run.activeDocument = foldra::host::api().activeDocument();
+  return foldra::unfoldSelection();
+}
+
+void LinkedHost::execute(const foldra::Settings& s) {
+  foldra::settings = s;
+  auto& api = foldra::host::api();
+  foldra::run.activeDocument = api.activeDocument();
+  api.startUndo(foldra::run.activeDocument);
+  foldra::Execute();
+  api.endUndo(foldra::run.activeDocument);
+}
+
+// ---- Checker ---------------------------------------------------------------------------------
+
+namespace {
+
+bool isFold(const gt& t, int k) {
+  const gt* h = t.nb[k];
+  const int r = t.nbedge[k];
+  if (!h || r < 0 || h->containerIndex != t.containerIndex) return false;
+  return foldra::length(t.p[k] - h->p[(r + 1) % 3]) < foldra::kPointTolerance &&
+         foldra::length(h->p[r] - t.p[(k + 1) % 3]) < foldra::kPointTolerance;
+}
+
+bool degenerate(const gt& t) { return t.normal == Vec3{}; }
+
+std::string name(const gt& t) {
+  return "triangle " + std::to_string(t.objectIndex) + "/" + std::to_string(t.serial);
+}
+
+/// The flat triangles that make up g's tabs.
+std::vector<std::array<Vec3, 3>> tabTriangles(const gt& g) {
+  std::vector<std::array<Vec3, 3>> out;
+  for (int k = 0; k < 3; ++k) {
+    if (!g.placedLugs[k][0]) continue;
+    const Vec3 L0 = *g.placedLugs[k][0];
+    const Vec3 L1 = *g.placedLugs[k][1];
+    out.push_back({g.p[(k + 1) % 3], g.p[k], L0});
+    out.push_back({g.p[k], L1, L0});
+  }
+  return out;
+}
+
+}  // namespace
+
+int validPieces() {
+  int n = 0;
+  for (const auto& c : foldra::run.containers) n += c->valid ? 1 : 0;
+  return n;
+}
+
+std::vector<std::string> checkUnfolding(const CheckOptions& options) {
+  std::vector<std::string> failures;
+  auto fail = [&](const std::string& what) {
+    if (failures.size() < 20) failures.push_back(what);
+  };
+  const auto& containers = foldra::run.containers;
+  std::set<const gt*> listed;
+  for (std::size_t i = 0; i < containers.size(); ++i) {
+    if (!containers[i]->valid) continue;
+    for (const gt* t : containers[i]->triangles) {
+      if (t->containerIndex != static_cast<int>(i)) fail(name(*t) + " is listed by piece " + std::to_string(i) + " but names " + std::to_string(t->containerIndex));
+      if (!listed.insert(t).second) fail(name(*t) + " is listed twice");
+    }
+  }
+  for (const auto& list : foldra::run.gtvec) {
+    for (const auto& t : list) {
+      if (!t->usable) continue;
+      if (!listed.count(t.get())) fail(name(*t) + " is in no valid piece");
+      for (int k = 0; k < 3; ++k) {
+        if (!foldra::isFinite(t->p[k])) fail(name(*t) + " has a flat corner that is not finite");
+        const double flat = foldra::length(t->p[(k + 1) % 3] - t->p[k]);
+        const double space = foldra::length(t->P[(k + 1) % 3] - t->P[k]);
+        if (std::fabs(flat - space) > 1e-9 * std::max({flat, space, 1.0})) {
+          fail(name(*t) + " side " + std::to_string(k) + " is " + std::to_string(flat) + " flat but " + std::to_string(space) + " in space");
+        }
+        const bool tab = t->placedLugs[k][0].has_value();
+        if (tab != t->Lugs[k][0].has_value()) fail(name(*t) + " has a tab in one frame only");
+        if (tab && (!foldra::isFinite(*t->placedLugs[k][0]) || !foldra::isFinite(*t->placedLugs[k][1]))) {
+          fail(name(*t) + " has a tab corner that is not finite");
+        }
+        const gt* g = t->nb[k];
+        const int s = t->nbedge[k];
+        if (!g || s < 0) {
+          if (tab) fail(name(*t) + " has a tab on an open edge");
+          continue;
+        }
+        if (isFold(*t, k)) {
+          if (tab) fail(name(*t) + " has a tab on a fold");
+          continue;
+        }
+        if (options.tabs && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
+          const bool other = g->placedLugs[s][0].has_value();
+          if (tab == other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with " + (tab ? "two tabs" : "no tab"));
+        }
+        if (!options.tabs && tab) fail(name(*t) + " has a tab though tabs are off");
+      }
+    }
+  }
+  for (std::size_t i = 0; i < containers.size(); ++i) {
+    const foldra::gtc& c = *containers[i];
+    if (!c.valid) continue;
+    const auto& members = c.triangles;
+    for (std::size_t a = 0; a < members.size(); ++a) {
+      const gt& u = *members[a];
+      const auto uTabs = tabTriangles(u);
+      for (std::size_t b = 0; b < members.size(); ++b) {
+        if (a == b) continue;
+        const gt& g = *members[b];
+        const bool joined = u.isneighbor(g) && foldra::countSharedCorners(u, g, foldra::Placement{}) == 2;
+        if (a < b && !joined && g.triangleschnitt2d(u.p[0], u.p[1], u.p[2], g.p[0], g.p[1], g.p[2])) {
+          fail("piece " + std::to_string(i) + ": " + name(u) + " overlaps " + name(g));
+        }
+        for (const auto& tab : uTabs) {
+          if (g.triangleschnitt2d(tab[0], tab[1], tab[2], g.p[0], g.p[1], g.p[2])) {
+            fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps " + name(g));
+          }
+          if (a < b) {
+            for (const auto& other : tabTriangles(g)) {
+              if (g.triangleschnitt2d(tab[0], tab[1], tab[2], other[0], other[1], other[2])) {
+                fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps a tab of " + name(g));
+              }
+            }
+          }
+        }
+      }
+    }
+    // A single triangle larger than the page cannot be helped: only joins are refused.
+    if (options.pageLimit && members.size() > 1) {
+      if (c.maxX - c.minX > options.pageWidth + 1e-9 || c.maxY - c.minY > options.pageHeight + 1e-9) {
+        fail("piece " + std::to_string(i) + " is " + std::to_string(c.maxX - c.minX) + " x " + std::to_string(c.maxY - c.minY) + ", larger than the page");
+      }
+    }
+  }
+  return failures;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,84 @@
+// Shared test support: small meshes with a reason, a host with the module linked in, and the
+// checker that every unfolding must pass.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/host.h"
+#include "scene/document.h"
+#include "shell/run_state.h"
+
+namespace testing_support {
+
+// ---- Meshes ---------------------------------------------------------------------------------
+// Each returns a polygon object (not yet in a document), selected.
+
+/// Regular tetrahedron: the smallest closed mesh.
+std::unique_ptr<scene::Object> tetrahedron(double size = 10);
+/// Cube of quadrangles with shared corners: closed, every fold 90 degrees.
+std::unique_ptr<scene::Object> cube(double size = 10);
+/// Icosahedron subdivided `levels` times and pushed onto a sphere: closed, many equal edges.
+std::unique_ptr<scene::Object> icosphere(int levels, double radius = 10);
+/// Torus of quadrangles: closed, genus 1, concave folds.
+std::unique_ptr<scene::Object> torus(int around, int tube, double major = 10, double minor = 3);
+/// Flat grid of quadrangles in the x-y plane: every fold flat.
+std::unique_ptr<scene::Object> grid(int nx, int ny, double cell = 1);
+/// Open cylinder of quadrangles (no caps): open edges at both ends.
+std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius = 5, double height = 10);
+/// Three triangles around one edge (a non-manifold edge) plus a fourth on one of them.
+std::unique_ptr<scene::Object> nonManifold();
+/// Sphere with random bumps (fixed seed): uneven edge lengths and folds both ways.
+std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels = 2, double radius = 10);
+
+// ---- A host with the module linked into the test ---------------------------------------------
+
+/// Our host, with the module's code (linked into the test) using its interface as the module's
+/// operations, and the module's resources loaded from the built module's folder.
+class LinkedHost {
+ public:
+  LinkedHost();
+  ~LinkedHost();
+  runtime::Host host;
+  scene::Document& document() { return host.activeDocument(); }
+  /// Adds an object at the top level of the active document.
+  scene::Object* add(std::unique_ptr<scene::Object> object);
+  /// Unfolds the active document's selection with these settings (no scene output).
+  bool unfold(const foldra::Settings& settings);
+  /// Runs Execute inside one undo group, as the dialog's confirm does.
+  void execute(const foldra::Settings& settings);
+};
+
+/// The folder that holds the built module file and its resources.
+std::string moduleFolder();
+/// The module file.
+std::string modulePath();
+/// The folder of the shared test meshes, or "" when absent.
+std::string sharedMeshes();
+
+// ---- The unfolding checker -------------------------------------------------------------------
+
+struct CheckOptions {
+  bool tabs = true;
+  bool pageLimit = false;
+  double pageWidth = 210, pageHeight = 297;
+};
+
+/// Checks the run state after an unfolding; answers a list of failures (empty: all good):
+/// - every usable triangle's containerIndex names a valid container that lists it, and no valid
+///   container lists a triangle of another;
+/// - flat side lengths equal the side lengths in space (1e-9 relative);
+/// - within a piece no two triangles overlap (except neighbours joined along their side), and
+///   no tab overlaps a triangle or another tab of its piece;
+/// - a tab stands only on a cut edge, and with tabs every cut edge between two neighbours
+///   carries exactly one tab; open edges none;
+/// - with the page limit every piece of more than one triangle fits the page;
+/// - every flat coordinate is finite.
+std::vector<std::string> checkUnfolding(const CheckOptions& options);
+
+/// Number of valid pieces in the run state.
+int validPieces();
+
+}  // namespace testing_support
