@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "geometry/kernel.h"
+#include "hand_run.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
@@ -115,4 +116,350 @@ TEST(Unfolding, NoTrianglesGivesNoPieces) {
   ASSERT_TRUE(h.unfold(foldra::Settings{}));
   EXPECT_EQ(run.gtvec.size(), 1u);
   EXPECT_TRUE(run.containers.empty());
+}
+
+// ---- Glue tabs -------------------------------------------------------------------------------
+
+namespace {
+
+using foldra::Vec3;
+using testing_support::HandRun;
+
+/// Two triangles on the edge (0,0,0)-(length,0,0), one with height `low` below it, the other
+/// with height `high` above it; prepared with the given maximum tab width.
+struct TabPair {
+  HandRun triangles;
+  TabPair(double length, double low, double high, double maximum, bool tabs = true)
+      : triangles({{Vec3{0, 0, 0}, {length, 0, 0}, {length / 2, -low, 0}}, {Vec3{length, 0, 0}, {0, 0, 0}, {length / 2, high, 0}}}) {
+    foldra::settings = foldra::Settings{};
+    foldra::settings.Laschenflag = tabs;
+    foldra::settings.Laschenbreite = maximum;
+    foldra::prepareTriangles();
+  }
+  ~TabPair() { foldra::settings = foldra::Settings{}; }
+};
+
+}  // namespace
+
+TEST(GlueTabs, TheLowerTriangleCarriesTheTab) {
+  TabPair pair(40, 5, 30, 17);
+  EXPECT_TRUE(pair.triangles[0].Lugs[0][0]);
+  EXPECT_FALSE(pair.triangles[1].Lugs[0][0]);
+  EXPECT_DOUBLE_EQ(pair.triangles[0].lugWidth[0], 17) << "min(maximum width, the taller neighbour's height)";
+  // A trapezoid 17 high whose outer side is 40 - 2 * 17 = 6 long, standing away from the triangle.
+  const Vec3 outer0 = *pair.triangles[0].Lugs[0][0], outer1 = *pair.triangles[0].Lugs[0][1];
+  EXPECT_NEAR(outer0.y, 17, 1e-12);
+  EXPECT_NEAR(outer1.y, 17, 1e-12);
+  EXPECT_NEAR(outer0.x, 40 - 17, 1e-12) << "point 0 lies next to the side's end";
+  EXPECT_NEAR(outer1.x, 17, 1e-12) << "point 1 lies next to the side's start";
+  EXPECT_FALSE(pair.triangles[0].Lugs[1][0]) << "open sides have no tab";
+}
+
+TEST(GlueTabs, AShortSideGetsATriangularTab) {
+  TabPair pair(10, 3, 8, 17);
+  EXPECT_DOUBLE_EQ(pair.triangles[0].lugWidth[0], 8);
+  // 2w = 16 > 10: the apex stands 5 out from the side's midpoint.
+  EXPECT_NEAR(pair.triangles[0].Lugs[0][0]->x, 5, 1e-12);
+  EXPECT_NEAR(pair.triangles[0].Lugs[0][0]->y, 5, 1e-12);
+  EXPECT_EQ(*pair.triangles[0].Lugs[0][0], *pair.triangles[0].Lugs[0][1]);
+}
+
+TEST(GlueTabs, EqualHeightsGoToTheFirstCreated) {
+  TabPair pair(10, 4, 4, 17);
+  EXPECT_TRUE(pair.triangles[0].Lugs[0][0]);
+  EXPECT_FALSE(pair.triangles[1].Lugs[0][0]);
+}
+
+TEST(GlueTabs, SwitchedOffNoTriangleHasOne) {
+  TabPair pair(10, 3, 8, 17, false);
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (int k = 0; k < 3; ++k) EXPECT_FALSE(pair.triangles[i].Lugs[k][0]);
+  }
+}
+
+TEST(GlueTabs, SaveRemoveRestoreGivesEverythingBack) {
+  TabPair pair(10, 3, 8, 17);
+  gt& t = pair.triangles[1];  // the side without the tab: saves its neighbour's tab on the edge
+  const auto before0 = pair.triangles[0].Lugs[0];
+  const auto placedBefore0 = pair.triangles[0].placedLugs[0];
+  foldra::saveLugs(t);
+  EXPECT_EQ(foldra::savedLugLevels(), 1);
+  foldra::RemoveLugs(t, 0);
+  foldra::RemoveLugs(pair.triangles[0], t.nbedge[0]);
+  EXPECT_FALSE(pair.triangles[0].Lugs[0][0]);
+  foldra::restoreLugs(t);
+  EXPECT_EQ(foldra::savedLugLevels(), 0);
+  EXPECT_EQ(pair.triangles[0].Lugs[0], before0);
+  EXPECT_EQ(pair.triangles[0].placedLugs[0], placedBefore0);
+  EXPECT_FALSE(t.Lugs[0][0]) << "an absent tab comes back absent";
+  foldra::restoreLugs(t);  // an empty stack does nothing
+  foldra::freeSavedLugs(t);
+  EXPECT_EQ(foldra::savedLugLevels(), 0);
+}
+
+// ---- Edge table ------------------------------------------------------------------------------
+
+TEST(EdgeTable, ListsSharedSidesFromTheTablessSide) {
+  {
+    HandRun single({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
+    foldra::prepareTriangles();
+    foldra::EdgeTable edges;
+    foldra::createEdgeTab(edges);
+    EXPECT_EQ(edges.size(), 0u);
+  }
+  {
+    TabPair pair(10, 3, 8, 17);
+    foldra::EdgeTable edges;
+    foldra::createEdgeTab(edges);
+    ASSERT_EQ(edges.size(), 1u);
+    EXPECT_EQ(edges.triangle[0], 1u) << "the triangle without the tab";
+    EXPECT_DOUBLE_EQ(edges.length[0], 10);
+  }
+  {
+    TabPair pair(10, 3, 8, 17, false);
+    foldra::EdgeTable edges;
+    foldra::createEdgeTab(edges);
+    ASSERT_EQ(edges.size(), 2u) << "without tabs from both sides";
+    EXPECT_EQ(edges.length[0], edges.length[1]);
+  }
+}
+
+TEST(EdgeTable, SortsLongestFirstMovingTheListsTogether) {
+  foldra::EdgeTable edges;
+  edges.object = {0, 1, 2};
+  edges.triangle = {10, 11, 12};
+  edges.edge = {0, 1, 2};
+  edges.length = {3, 1, 5};
+  foldra::sortEdges(edges, 0, 2);
+  EXPECT_EQ(edges.length, (std::vector<double>{5, 3, 1}));
+  EXPECT_EQ(edges.object, (std::vector<std::uint32_t>{2, 0, 1}));
+  EXPECT_EQ(edges.triangle, (std::vector<std::uint32_t>{12, 10, 11}));
+  EXPECT_EQ(edges.edge, (std::vector<std::int32_t>{2, 0, 1}));
+}
+
+TEST(EdgeTable, SortIsTotalAndFastOnSortedAndEqualInput) {
+  // A partition sort with the first entry as pivot would recurse 200000 deep here.
+  const std::size_t n = 200000;
+  foldra::EdgeTable edges;
+  for (std::size_t i = 0; i < n; ++i) {
+    edges.object.push_back(static_cast<std::uint32_t>(i % 3));
+    edges.triangle.push_back(static_cast<std::uint32_t>(n - i));
+    edges.edge.push_back(static_cast<std::int32_t>(i % 3));
+    edges.length.push_back(i < n / 2 ? 1.0 : static_cast<double>(i));
+  }
+  foldra::sortEdges(edges, 0, n - 1);
+  for (std::size_t i = 1; i < n; ++i) {
+    ASSERT_GE(edges.length[i - 1], edges.length[i]);
+    if (edges.length[i - 1] == edges.length[i]) {
+      const auto key = [&](std::size_t j) { return std::tuple(edges.object[j], edges.triangle[j], edges.edge[j]); };
+      ASSERT_LT(key(i - 1), key(i)) << "equal lengths by object, triangle, edge";
+    }
+  }
+}
+
+// ---- Piece container -------------------------------------------------------------------------
+
+TEST(PieceContainer, BoxGrowsWithCornersAndTabs) {
+  foldra::gtc c;
+  EXPECT_FALSE(c.testTriangle(gt(0), foldra::Placement{})) << "an empty piece collides with nothing";
+  gt t(0);
+  t.p[1] = {3, 0, 0};
+  t.p[2] = {1, 2, 0};
+  c.addTriangle(&t);
+  EXPECT_EQ(c.minX, 0);
+  EXPECT_EQ(c.minY, 0);
+  EXPECT_EQ(c.maxX, 3);
+  EXPECT_EQ(c.maxY, 2);
+  gt u(0);
+  u.p[1] = {3, 0, 0};
+  u.p[2] = {1, 2, 0};
+  u.placedLugs[0] = {Vec3{2, -1, 0}, Vec3{1, -1, 0}};
+  c.addTriangle(&u);
+  EXPECT_EQ(c.minY, -1);
+}
+
+TEST(PieceContainer, PageBoundsAreInclusiveAndNeverTurned) {
+  foldra::gtc c;
+  gt t(0);
+  t.p[1] = {100, 0, 0};
+  t.p[2] = {0, 50, 0};
+  c.addTriangle(&t);
+  gt u(0);
+  u.p[0] = {100, 0, 0};
+  u.p[1] = {210, 0, 0};
+  u.p[2] = {150, 50, 0};
+  EXPECT_FALSE(c.testPageBounds(u, foldra::Placement{}, 210, 297)) << "exactly as wide as the page";
+  gt wider(0);
+  wider.p[1] = {211, 0, 0};
+  EXPECT_TRUE(c.testPageBounds(wider, foldra::Placement{}, 210, 297));
+  foldra::gtc tall;
+  tall.addTriangle(&t);
+  gt high(0);
+  high.p[2] = {0, 220, 0};
+  EXPECT_TRUE(tall.testPageBounds(high, foldra::Placement{}, 200, 100)) << "would fit turned by 90 degrees";
+}
+
+TEST(PieceContainer, NeighboursJoinedAlongTheirSideAreNotTested) {
+  // Two neighbours lying exactly along their shared side overlap by the plain predicate.
+  HandRun r({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {Vec3{1, 0, 0}, {0, 0, 0}, {0.5, -1, 0}}});
+  foldra::settings.Laschenflag = false;
+  foldra::prepareTriangles();
+  foldra::flatten(r[0]);
+  foldra::flatten(r[1]);
+  foldra::applyPlacement(r[1], foldra::hingePlacement(r[0], 0));
+  ASSERT_TRUE(r[0].triangleschnitt2d(r[1].p[0], r[1].p[1], r[1].p[2], r[0].p[0], r[0].p[1], r[0].p[2]));
+  foldra::gtc c;
+  c.addTriangle(&r[0]);
+  EXPECT_FALSE(c.testTriangle(r[1], foldra::Placement{}));
+  foldra::settings = foldra::Settings{};
+}
+
+// ---- Merge -----------------------------------------------------------------------------------
+
+namespace {
+
+/// Prepared triangles in pieces of their own, ready for merges.
+struct Pieces {
+  HandRun tri;
+  Pieces(const std::vector<std::array<Vec3, 3>>& corners, bool tabs) : tri(corners) {
+    foldra::settings = foldra::Settings{};
+    foldra::settings.Laschenflag = tabs;
+    foldra::prepareTriangles();
+    foldra::createPieces();
+  }
+  ~Pieces() { foldra::settings = foldra::Settings{}; }
+  foldra::gtc& piece(const gt& t) { return *foldra::run.containers[static_cast<std::size_t>(t.containerIndex)]; }
+  bool join(std::size_t i, int side, bool test) {
+    gt& t = tri[i];
+    return foldra::merge(piece(t), piece(*t.nb[side]), t, side, test);
+  }
+};
+
+int sideTo(const gt& t, const gt& n) {
+  for (int k = 0; k < 3; ++k) {
+    if (t.nb[k] == &n) return k;
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(Merge, CoplanarJoinAlwaysSucceedsAndDropsTheTab) {
+  Pieces p({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -1, 0}}}, true);
+  ASSERT_TRUE(p.join(0, 0, false));
+  EXPECT_EQ(p.tri[0].containerIndex, p.tri[1].containerIndex);
+  EXPECT_FALSE(foldra::run.containers[1]->valid);
+  EXPECT_FALSE(p.tri[0].Lugs[0][0]);
+  EXPECT_FALSE(p.tri[1].Lugs[0][0]);
+  EXPECT_EQ(foldra::savedLugLevels(), 0);
+}
+
+TEST(Merge, RefusedJoinLeavesEverythingAsItWas) {
+  // A fan of four triangles around (0,0,0) whose angles sum to more than 360 degrees: the last
+  // one, hinged on, overlaps the first.
+  const Vec3 c{0, 0, 0};
+  const Vec3 a{10, 0, 0}, b{0, 10, 0}, d{-10, 0, 0}, e{0, -10, 0}, f{8, 1, 4};
+  Pieces p({{c, a, b}, {c, b, d}, {c, d, e}, {c, e, f}}, true);
+  ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
+  ASSERT_TRUE(p.join(1, sideTo(p.tri[1], p.tri[2]), true));
+  foldra::gtc& A = p.piece(p.tri[2]);
+  const double box[4] = {A.minX, A.minY, A.maxX, A.maxY};
+  const auto tabs = p.tri[3].Lugs[sideTo(p.tri[3], p.tri[2])];
+  const Vec3 corner = p.tri[3].p[0];
+  EXPECT_FALSE(p.join(2, sideTo(p.tri[2], p.tri[3]), true));
+  EXPECT_EQ(A.minX, box[0]);
+  EXPECT_EQ(A.minY, box[1]);
+  EXPECT_EQ(A.maxX, box[2]);
+  EXPECT_EQ(A.maxY, box[3]);
+  EXPECT_NE(p.tri[3].containerIndex, p.tri[2].containerIndex);
+  EXPECT_TRUE(p.piece(p.tri[3]).valid);
+  EXPECT_EQ(p.tri[3].Lugs[sideTo(p.tri[3], p.tri[2])], tabs);
+  EXPECT_EQ(p.tri[3].p[0], corner) << "the refused piece did not move";
+  EXPECT_EQ(foldra::savedLugLevels(), 0);
+}
+
+TEST(Merge, PageLimitIsInclusive) {
+  const std::vector<std::array<Vec3, 3>> rectangle = {{Vec3{0, 0, 0}, {210, 0, 0}, {210, 100, 0}},
+                                                      {Vec3{210, 100, 0}, {0, 100, 0}, {0, 0, 0}}};
+  // The joined piece's extent in its own frame, measured by a join without a page.
+  double width = 0, height = 0;
+  {
+    Pieces p(rectangle, false);
+    ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
+    const foldra::gtc& joined = p.piece(p.tri[0]);
+    width = joined.maxX - joined.minX;
+    height = joined.maxY - joined.minY;
+  }
+  for (auto [w, h, accepted] : {std::tuple{width, height, true}, std::tuple{width - 1e-6, height, false},
+                                std::tuple{width, height - 1e-6, false}}) {
+    Pieces p(rectangle, false);
+    foldra::settings.Seitenflag = true;
+    foldra::settings.Seitenbreite = w;
+    foldra::settings.Seitenhoehe = h;
+    EXPECT_EQ(p.join(0, sideTo(p.tri[0], p.tri[1]), true), accepted) << w << " x " << h;
+  }
+}
+
+TEST(Merge, ClosingAFullTurnRemovesTheTabsOnTheMeetingEdge) {
+  // Three triangles of 120 degrees around a vertex, joined in sequence: the last one's free side
+  // lands on the first one's, and that edge becomes a fold.
+  const double s = std::sqrt(3.0) / 2;
+  const Vec3 c{0, 0, 0}, a{10, 0, 0}, b{-5, 10 * s, 0}, d{-5, -10 * s, 0};
+  Pieces p({{c, a, b}, {c, b, d}, {c, d, a}}, true);
+  const int s20 = sideTo(p.tri[2], p.tri[0]);
+  const int s02 = sideTo(p.tri[0], p.tri[2]);
+  ASSERT_TRUE(p.tri[2].Lugs[s20][0] || p.tri[0].Lugs[s02][0]);
+  ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
+  ASSERT_TRUE(p.join(1, sideTo(p.tri[1], p.tri[2]), true));
+  EXPECT_FALSE(p.tri[2].placedLugs[s20][0]);
+  EXPECT_FALSE(p.tri[0].placedLugs[s02][0]);
+  EXPECT_TRUE(checkUnfolding({}).empty());
+}
+
+TEST(Merge, AllTrianglesOfTheAbsorbedPieceMoveTogether) {
+  const Vec3 c{0, 0, 0};
+  Pieces p({{c, {10, 0, 0}, {0, 10, 0}}, {c, {0, 10, 0}, {-10, 0, 5}}, {c, {-10, 0, 5}, {0, -10, 0}}}, false);
+  ASSERT_TRUE(p.join(1, sideTo(p.tri[1], p.tri[2]), true));  // piece {1, 2}
+  foldra::gtc& B = p.piece(p.tri[1]);
+  ASSERT_EQ(B.triangles.size(), 2u);
+  ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(p.tri[i].containerIndex, p.tri[0].containerIndex);
+  EXPECT_EQ(p.piece(p.tri[0]).triangles.size(), 3u);
+  EXPECT_TRUE(checkUnfolding({false, false}).empty());
+}
+
+TEST(Merge, OneSidedNeighbourIsNotJoinedButLosesItsTab) {
+  HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -3, 0}}}, false);
+  r[0].nb[0] = &r[1];
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  r[0].Lugs[0] = {Vec3{1, 1, 0}, Vec3{2, 2, 0}};
+  foldra::gtc& A = *foldra::run.containers[0];
+  const double maxX = A.maxX;
+  EXPECT_TRUE(foldra::merge(A, *foldra::run.containers[1], r[0], 0, true));
+  EXPECT_FALSE(r[0].Lugs[0][0]);
+  EXPECT_NE(r[0].containerIndex, r[1].containerIndex);
+  EXPECT_EQ(A.maxX, maxX);
+}
+
+// ---- Driver ----------------------------------------------------------------------------------
+
+TEST(Driver, TwoTrianglesJoinInTheRightPass) {
+  for (double z : {0.0, 3.0}) {
+    HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -3, z}}});
+    foldra::settings = foldra::Settings{};
+    foldra::prepareTriangles();
+    foldra::Algokante();
+    EXPECT_EQ(r[0].containerIndex, r[1].containerIndex) << "fold " << z;
+    EXPECT_EQ(validPieces(), 1);
+  }
+}
+
+TEST(Driver, ACubeUnfoldsIntoFewPiecesWithoutOverlap) {
+  LinkedHost h;
+  h.add(cube());
+  ASSERT_TRUE(h.unfold(foldra::Settings{}));
+  EXPECT_EQ(run.containers.size(), 12u) << "one container per triangle, dead ones stay";
+  EXPECT_LE(validPieces(), 2);
+  EXPECT_TRUE(checkUnfolding({}).empty());
 }
