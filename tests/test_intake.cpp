@@ -1,0 +1,260 @@
+// Mesh intake through our host: selection copies, triangulation, neighbours, texture numbers.
+#include <gtest/gtest.h>
+
+#include "geometry/kernel.h"
+#include "intake/intake.h"
+#include "unfold/unfold.h"
+#include "support.h"
+
+using namespace testing_support;
+using foldra::gt;
+using foldra::run;
+
+namespace {
+
+void collect(LinkedHost&) {
+  foldra::clearTriangleLists();
+  foldra::run.activeDocument = foldra::host::api().activeDocument();
+  foldra::collectObjects();
+}
+
+int neighbourCount(const gt& t) { return (t.nb[0] ? 1 : 0) + (t.nb[1] ? 1 : 0) + (t.nb[2] ? 1 : 0); }
+
+/// A strip of `n` quadrangles along x, selected.
+std::unique_ptr<scene::Object> strip(int n) { return grid(n, 1); }
+
+scene::Tag* addSelection(scene::Object& o, const std::string& name, std::initializer_list<int> polygons) {
+  scene::Tag* tag = o.addTag(sdk::kTagPolygonSelection, name);
+  for (int p : polygons) tag->selection.add(p);
+  return tag;
+}
+
+scene::Tag* addTexture(scene::Object& o, const std::string& restriction) {
+  scene::Tag* tag = o.addTag(sdk::kTagTexture, "Texture");
+  tag->restriction = restriction;
+  return tag;
+}
+
+std::vector<int> textureNumbers() {
+  std::vector<int> out;
+  for (const auto& t : run.gtvec.at(0)) out.push_back(t->textureNumber);
+  return out;
+}
+
+}  // namespace
+
+TEST(Intake, CubeGivesTwelveTrianglesEachWithThreeNeighbours) {
+  LinkedHost h;
+  auto cubeObject = std::make_unique<scene::Object>(sdk::kObjectCube);
+  cubeObject->selected = true;
+  h.add(std::move(cubeObject));
+  collect(h);
+  ASSERT_EQ(run.sourceObjects.size(), 1u);
+  ASSERT_EQ(run.gtvec.size(), 1u);
+  ASSERT_EQ(run.gtvec[0].size(), 12u);
+  for (const auto& t : run.gtvec[0]) {
+    EXPECT_EQ(neighbourCount(*t), 3);
+    for (int k = 0; k < 3; ++k) {
+      // The neighbour lists this triangle back.
+      const gt* n = t->nb[k];
+      EXPECT_TRUE(n->nb[0] == t.get() || n->nb[1] == t.get() || n->nb[2] == t.get());
+    }
+  }
+  EXPECT_EQ(h.document().objects().front()->type, sdk::kObjectCube) << "the user's object is untouched";
+}
+
+TEST(Intake, QuadrangleGivesTwoTrianglesThatAreEachOthersNeighbour) {
+  LinkedHost h;
+  h.add(grid(1, 1));
+  collect(h);
+  ASSERT_EQ(run.gtvec[0].size(), 2u);
+  const gt& a = *run.gtvec[0][0];
+  const gt& b = *run.gtvec[0][1];
+  EXPECT_EQ(neighbourCount(a), 1);
+  EXPECT_EQ(neighbourCount(b), 1);
+  EXPECT_TRUE(b.isneighbor(a));
+  EXPECT_TRUE(a.isneighbor(b));
+}
+
+TEST(Intake, OnlySelectedTopLevelPolygonObjectsAreCollected) {
+  LinkedHost h;
+  auto light = std::make_unique<scene::Object>(sdk::kObjectLight);
+  light->selected = true;
+  h.add(std::move(light));
+  scene::Object* parent = h.add(cube());
+  auto child = tetrahedron();
+  child->selected = true;
+  h.document().append(std::move(child), parent);
+  h.add(grid(1, 1))->selected = false;
+  collect(h);
+  ASSERT_EQ(run.sourceObjects.size(), 1u) << "the light is no polygon object, the child stands below the cube";
+  EXPECT_EQ(run.gtvec[0].size(), 12u);
+  EXPECT_EQ(run.gtvec[0][0]->objectIndex, 0);
+  EXPECT_EQ(run.gtvec[0][0]->objectOrdinal, 1) << "the light counts as ordinal 0";
+}
+
+TEST(Intake, ASelectedChildOfAnUnselectedParentIsCollected) {
+  LinkedHost h;
+  scene::Object* parent = h.add(std::make_unique<scene::Object>(sdk::kObjectNull));
+  h.document().append(tetrahedron(), parent);
+  collect(h);
+  ASSERT_EQ(run.sourceObjects.size(), 1u);
+  EXPECT_EQ(run.gtvec[0].size(), 4u);
+}
+
+TEST(Intake, TextureCoordinatesComeFromTheFirstTag) {
+  LinkedHost h;
+  scene::Object* o = h.add(strip(1));
+  scene::Tag* first = o->addTag(sdk::kTagUVW, "first");
+  first->uvw = {{{0.1f, 0.2f, 0}, {0.3f, 0.4f, 0}, {0.5f, 0.6f, 0}, {0.7f, 0.8f, 0}}};
+  scene::Tag* second = o->addTag(sdk::kTagUVW, "second");
+  second->uvw = {{{9, 9, 9}, {9, 9, 9}, {9, 9, 9}, {9, 9, 9}}};
+  collect(h);
+  const gt& t = *run.gtvec[0][0];
+  EXPECT_FLOAT_EQ(static_cast<float>(t.uvw[0].x), 0.1f);
+  EXPECT_FLOAT_EQ(static_cast<float>(t.uvw[2].y), 0.6f);
+  // The quadrangle's second triangle takes the corners a, c, d.
+  const gt& u = *run.gtvec[0][1];
+  EXPECT_FLOAT_EQ(static_cast<float>(u.uvw[2].x), 0.7f);
+}
+
+TEST(Intake, ShortTextureTagAndBadIndicesAreReadSafely) {
+  LinkedHost h;
+  scene::Object* o = h.add(strip(3));
+  scene::Tag* uvw = o->addTag(sdk::kTagUVW, "short");
+  uvw->uvw = {{{1, 1, 0}, {1, 1, 0}, {1, 1, 0}, {1, 1, 0}}};  // one entry for three quadrangles
+  o->polygons.push_back({0, 1, 99, 99});                       // a point the object does not have
+  collect(h);
+  ASSERT_EQ(run.gtvec[0].size(), 7u) << "the broken polygon keeps its place";
+  EXPECT_EQ(run.gtvec[0][0]->uvw[0].x, 1);
+  EXPECT_EQ(run.gtvec[0][4]->uvw[0].x, 0) << "past the tag's end: zeros";
+  const gt& broken = *run.gtvec[0][6];
+  EXPECT_FALSE(broken.usable);
+  EXPECT_EQ(neighbourCount(broken), 0);
+  for (const auto& t : run.gtvec[0]) {
+    for (int k = 0; k < 3; ++k) EXPECT_NE(t->nb[k], &broken);
+  }
+  foldra::prepareTriangles();
+  foldra::Algokante();
+  EXPECT_EQ(broken.containerIndex, -1) << "it takes no part in the unfolding";
+  EXPECT_TRUE(checkUnfolding({}).empty());
+}
+
+TEST(Intake, TextureNumbers) {
+  // Six quadrangles become twelve triangles; selections are given in triangle indices of the
+  // triangulated object (selection tags are carried through triangulation by the host, so a
+  // quadrangle q holds triangles 2q and 2q + 1).
+  struct Case {
+    const char* what;
+    std::function<void(scene::Object&)> tags;
+    std::vector<int> expected;
+  };
+  const std::vector<Case> cases = {
+      {"restricted to S, S holds polygons 1 and 2",
+       [](scene::Object& o) {
+         addTexture(o, "S");
+         addSelection(o, "S", {1, 2});
+       },
+       {-1, -1, 0, 0, 0, 0, -1, -1, -1, -1, -1, -1}},
+      {"unrestricted first, restricted second",
+       [](scene::Object& o) {
+         addTexture(o, "");
+         addTexture(o, "S");
+         addSelection(o, "S", {1});
+       },
+       {-1, -1, 1, 1, -1, -1, -1, -1, -1, -1, -1, -1}},
+      {"two tags on one selection: the later wins",
+       [](scene::Object& o) {
+         addTexture(o, "S");
+         addTexture(o, "S");
+         addSelection(o, "S", {0});
+       },
+       {1, 1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1}},
+      {"two selections of one name both apply",
+       [](scene::Object& o) {
+         addTexture(o, "S");
+         addSelection(o, "S", {0});
+         addSelection(o, "S", {5});
+       },
+       {0, 0, -1, -1, -1, -1, -1, -1, -1, -1, 0, 0}},
+      {"a restriction naming no selection uses up its number",
+       [](scene::Object& o) {
+         addTexture(o, "missing");
+         addTexture(o, "S");
+         addSelection(o, "S", {3});
+       },
+       {-1, -1, -1, -1, -1, -1, 1, 1, -1, -1, -1, -1}},
+      {"an unrestricted tag covers a selection with an empty name",
+       [](scene::Object& o) {
+         addTexture(o, "");
+         addSelection(o, "", {4});
+       },
+       {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, -1, -1}},
+  };
+  for (const Case& c : cases) {
+    LinkedHost h;
+    scene::Object* o = h.add(strip(6));
+    c.tags(*o);
+    collect(h);
+    EXPECT_EQ(textureNumbers(), c.expected) << c.what;
+  }
+}
+
+TEST(Intake, RangesPastTheLastTriangleAndMatchedSelectionsEmptied) {
+  LinkedHost h;
+  scene::Object* o = h.add(strip(1));
+  addTexture(*o, "S");
+  addSelection(*o, "S", {0});
+  addSelection(*o, "other", {0});
+  collect(h);
+  // Reach past the end through the polygon copy's selection: the host clips ranges to the
+  // polygon count, and intake ignores what lies beyond its triangles.
+  EXPECT_EQ(textureNumbers(), (std::vector<int>{0, 0}));
+  const sdk::Document* copy = run.polygonCopy;
+  const auto* doc = reinterpret_cast<const scene::Document*>(copy);
+  const scene::Object& source = *doc->objects().front();
+  EXPECT_EQ(source.tag(sdk::kTagPolygonSelection, 0)->selection.size(), 0u) << "matched: emptied";
+  EXPECT_EQ(source.tag(sdk::kTagPolygonSelection, 1)->selection.size(), 2u) << "unmatched: kept";
+}
+
+TEST(Intake, SelectionBeyondTheTrianglesIsSkipped) {
+  LinkedHost h;
+  scene::Object* o = h.add(strip(1));
+  addTexture(*o, "S");
+  addSelection(*o, "S", {0});
+  collect(h);
+  foldra::clearTriangleLists();
+  // Texture pass on a triangle list shorter than the object's polygons.
+  run.gtvec.emplace_back();
+  run.gtvec[0].push_back(std::make_unique<gt>(0));
+  auto* doc = reinterpret_cast<scene::Document*>(run.polygonCopy);
+  scene::Object& source = *doc->objects().front();
+  source.tag(sdk::kTagPolygonSelection, 0)->selection.add(0);
+  source.tag(sdk::kTagPolygonSelection, 0)->selection.add(1);
+  foldra::assignTextureNumbers(reinterpret_cast<sdk::Object*>(&source), 0);
+  EXPECT_EQ(run.gtvec[0][0]->textureNumber, 0);
+}
+
+TEST(Intake, NothingSelectedOrNothingConvertible) {
+  LinkedHost h;
+  h.add(cube())->selected = false;
+  collect(h);
+  EXPECT_TRUE(run.gtvec.empty());
+  auto light = std::make_unique<scene::Object>(sdk::kObjectLight);
+  light->selected = true;
+  h.add(std::move(light));
+  collect(h);
+  EXPECT_TRUE(run.gtvec.empty());
+  EXPECT_TRUE(run.sourceObjects.empty());
+}
+
+TEST(Intake, CopiesAreReleasedByTheNextRunAtTheLatest) {
+  LinkedHost h;
+  h.add(cube());
+  collect(h);
+  EXPECT_EQ(h.host.looseDocuments(), 2u);
+  collect(h);
+  EXPECT_EQ(h.host.looseDocuments(), 2u) << "the first run's copies were freed";
+  foldra::releaseCopyDocuments();
+  EXPECT_EQ(h.host.looseDocuments(), 0u);
+}
