@@ -40,17 +40,14 @@ inline int compare(Time a, Time b) {
   return l < r ? -1 : (l > r ? 1 : 0);
 }
 
-inline bool operator==(Time a, Time b) { return compare(a, b) == 0; }
+}  // namespace scene
 
-inline bool operator==(const Point& a, const Point& b) {
-  return a.x == b.x && a.y == b.y && a.z == b.z;
-}
-inline bool operator==(const Polygon& a, const Polygon& b) {
-  return a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d;
-}
-inline bool operator==(const UVWEntry& a, const UVWEntry& b) {
-  return a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d;
-}
+namespace sdk {
+/// Two times are equal when they are the same fraction, in lowest terms or not.
+inline bool operator==(Time a, Time b) { return scene::compare(a, b) == 0; }
+}  // namespace sdk
+
+namespace scene {
 
 /// The document's timeline: parameters 1000 to 1005.
 struct TimeSettings {

@@ -100,16 +100,19 @@ inline constexpr std::int32_t kDialogModal = 1;
 /// A point as the host stores it.
 struct Vector32 {
   float x = 0, y = 0, z = 0;
+  bool operator==(const Vector32&) const = default;
 };
 
 /// A polygon: four point indices; a triangle repeats its third index as the fourth.
 struct Polygon {
   std::int32_t a = 0, b = 0, c = 0, d = 0;
+  bool operator==(const Polygon&) const = default;
 };
 
 /// Texture coordinates of one polygon: one (u, v, w) triple per corner a, b, c, d.
 struct UVWEntry {
   Vector32 a, b, c, d;
+  bool operator==(const UVWEntry&) const = default;
 };
 
 /// A point in time as an exact fraction of seconds; the denominator is positive.
