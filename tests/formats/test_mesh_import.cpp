@@ -112,8 +112,9 @@ TEST(MeshImport, ObjWithTwoMaterialsBecomesOneObjectWithSelectionsTextureTagsAnd
   expectUV(uvw.uvw[1].d, 0.6f, 1);
 }
 
-/// The OBJ of a convex pentagon and of a concave L-shaped hexagon in a tilted plane. The
-/// hexagon starts at a corner from which a fan would fold a triangle over the notch.
+/// The OBJ of a convex pentagon, of a concave L-shaped hexagon in a tilted plane and of a
+/// pentagon whose corners lie on a line. The hexagon starts at a corner from which a fan would
+/// fold a triangle over the notch; two of its corners lie on a line with a third.
 const char* kPolygonsObj =
     "o penta\n"
     "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\n"
@@ -121,7 +122,10 @@ const char* kPolygonsObj =
     "o hexa\n"
     "v 2 0.6 5.8\nv 1 0.6 5.8\nv 1 1.2 6.6\nv 0 1.2 6.6\nv 0 0 5\nv 2 0 5\n"
     "vt 1 0.5\nvt 0.5 0.5\nvt 0.5 1\nvt 0 1\nvt 0 0\nvt 1 0\n"
-    "f 6/1 7/2 8/3 9/4 10/5 11/6\n";
+    "f 6/1 7/2 8/3 9/4 10/5 11/6\n"
+    "o line\n"
+    "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 3 0 0\nv 4 0 0\n"
+    "f 12 13 14 15 16\n";
 
 TEST(MeshImport, PolygonsOfMoreThanFourCornersAreSplitByEarClippingInTheirPlane) {
   TempDir dir;
@@ -129,7 +133,7 @@ TEST(MeshImport, PolygonsOfMoreThanFourCornersAreSplitByEarClippingInTheirPlane)
   scene::Document document;
   std::string error;
   ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
-  ASSERT_EQ(document.objects().size(), 2u);
+  ASSERT_EQ(document.objects().size(), 3u);
 
   const scene::Object& penta = *document.objects()[0];
   EXPECT_EQ(penta.name, "penta");
@@ -171,6 +175,14 @@ TEST(MeshImport, PolygonsOfMoreThanFourCornersAreSplitByEarClippingInTheirPlane)
     EXPECT_EQ(e.d.y, e.c.y);
   }
   EXPECT_NEAR(total, 3.0, 1e-5);
+
+  // No plane, no ears: the degenerate pentagon still becomes three triangles over its corners.
+  const scene::Object& line = *document.objects()[2];
+  EXPECT_EQ(line.points.size(), 5u);
+  ASSERT_EQ(line.polygons.size(), 3u);
+  std::set<std::int32_t> used;
+  for (const scene::Polygon& q : line.polygons) used.insert({q.a, q.b, q.c, q.d});
+  EXPECT_EQ(used.size(), 5u);
 }
 
 TEST(MeshImport, StlCornersAreWeldedByPosition) {
@@ -197,14 +209,18 @@ TEST(MeshImport, StlCornersAreWeldedByPosition) {
   EXPECT_EQ(square.tag(sdk::kTagUVW, 0), nullptr) << "a file without texture coordinates got a UVW tag";
 }
 
-TEST(MeshImport, PlyKeepsQuadrangles) {
+/// A PLY header for `vertices` points with x, y, z, s, t and `faces` faces.
+std::string plyHeader(int vertices, int faces) {
+  return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(vertices) +
+         "\nproperty float x\nproperty float y\nproperty float z\nproperty float s\nproperty float t\n"
+         "element face " + std::to_string(faces) + "\nproperty list uchar int vertex_indices\nend_header\n";
+}
+
+TEST(MeshImport, PlyKeepsQuadranglesAndNamesItsNamelessMaterial) {
   TempDir dir;
-  const std::string path = write(dir.file("strip.ply"),
-                                 "ply\nformat ascii 1.0\n"
-                                 "element vertex 5\nproperty float x\nproperty float y\nproperty float z\n"
-                                 "element face 2\nproperty list uchar int vertex_indices\nend_header\n"
-                                 "0 0 0\n1 0 0\n1 1 0\n0 1 0\n2 0 0\n"
-                                 "4 0 1 2 3\n3 1 4 2\n");
+  const std::string path = write(dir.file("strip.ply"), plyHeader(5, 2) +
+                                                            "0 0 0 0 0\n1 0 0 0.5 0\n1 1 0 0.5 1\n0 1 0 0 1\n2 0 0 1 0\n"
+                                                            "4 0 1 2 3\n3 1 4 2\n");
   scene::Document document;
   std::string error;
   ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
@@ -214,6 +230,13 @@ TEST(MeshImport, PlyKeepsQuadrangles) {
   ASSERT_EQ(strip.polygons.size(), 2u);
   EXPECT_FALSE(scene::isTriangle(strip.polygons[0]));
   EXPECT_TRUE(scene::isTriangle(strip.polygons[1]));
+  const scene::Tag* uvw = strip.tag(sdk::kTagUVW, 0);
+  ASSERT_NE(uvw, nullptr);
+  ASSERT_EQ(uvw->uvw.size(), 2u);
+  expectUV(uvw->uvw[1].b, 1, 0);
+  expectUV(uvw->uvw[1].d, 0.5f, 1);
+  ASSERT_EQ(document.materials().size(), 1u);
+  EXPECT_EQ(document.materials()[0]->name, "Material 1");
 }
 
 std::string base64(const std::string& bytes) {
@@ -313,23 +336,9 @@ TEST(MeshImport, MaterialsOfTheSameNameGetSelectionsOfDistinctNames) {
   EXPECT_NE(twins.tag(sdk::kTagPolygonSelection, 0)->name, twins.tag(sdk::kTagPolygonSelection, 1)->name);
 }
 
-TEST(MeshImport, AMaterialWithoutANameIsNamedAfterItsNumber) {
-  TempDir dir;
-  const std::string path =
-      write(dir.file("nameless.gltf"),
-            gltfWithTriangle(R"([{"name": "nameless", "mesh": 0}])",
-                             R"([{"primitives": [{"attributes": {"POSITION": 0}, "material": 1}]}])",
-                             R"([{"name": "First"}, {"name": ""}])"));
-  scene::Document document;
-  std::string error;
-  ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
-  ASSERT_EQ(document.materials().size(), 1u);
-  EXPECT_EQ(document.materials()[0]->name, "Material 2");
-}
-
 struct BadFile {
   const char* name;
-  const char* content;  // null: the file is not made
+  const char* content;  // null: the file is missing or made beforehand
   const char* problem;
 };
 
@@ -342,14 +351,12 @@ TEST(MeshImport, BadFilesGiveOneLineNamingTheFileAndLeaveTheDocumentAlone) {
       {"lines.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2 3\np 1\n", "no polygon mesh"},
       {"nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "a point coordinate is not a finite number"},
       {"huge.obj", "v 1e40 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "a point coordinate is not a finite number"},
-      {"nan-uv.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt nan 0\nf 1/1 2/1 3/1\n",
-       "a texture coordinate is not a finite number"},
-      {"bad-index.ply",
-       "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
-       "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n",
-       ""},
+      {"nan-uv.ply", nullptr, "a texture coordinate is not a finite number"},
+      {"bad-index.ply", nullptr, ""},
   };
   TempDir dir;
+  write(dir.file("nan-uv.ply"), plyHeader(3, 1) + "0 0 0 nan 0\n1 0 0 1 0\n0 1 0 0 1\n3 0 1 2\n");
+  write(dir.file("bad-index.ply"), plyHeader(3, 1) + "0 0 0 0 0\n1 0 0 1 0\n0 1 0 0 1\n3 0 1 7\n");
   for (const BadFile& bad : cases) {
     SCOPED_TRACE(bad.name);
     const std::string path = dir.file(bad.name);
