@@ -1,0 +1,145 @@
+// foldra: turns 3D models into a paper model — flat pieces with glue tabs, as a scene, as mesh
+// files and as a printable pattern — by running the paper-model module in our host.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "app/options.h"
+#include "app/run.h"
+
+namespace {
+
+std::string programFolder(const char* argv0) {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) return self.parent_path().string();
+  return std::filesystem::absolute(argv0).parent_path().string();
+}
+
+/// Reads "WIDTHxHEIGHT" in millimetres.
+bool parsePage(const std::string& text, double* width, double* height) {
+  const auto x = text.find_first_of("xX");
+  if (x == std::string::npos) return false;
+  try {
+    std::size_t used = 0;
+    *width = std::stod(text.substr(0, x), &used);
+    if (used != x) return false;
+    const std::string rest = text.substr(x + 1);
+    *height = std::stod(rest, &used);
+    if (used != rest.size()) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  return std::isfinite(*width) && std::isfinite(*height) && *width > 0 && *height > 0;
+}
+
+const CLI::Validator positive = CLI::Validator(
+    [](std::string& text) -> std::string {
+      try {
+        std::size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used == text.size() && std::isfinite(v) && v > 0) return "";
+      } catch (const std::exception&) {
+      }
+      return "expected a number greater than 0, not \"" + text + "\"";
+    },
+    "NUMBER > 0");
+
+const CLI::Validator notNegative = CLI::Validator(
+    [](std::string& text) -> std::string {
+      try {
+        std::size_t used = 0;
+        const double v = std::stod(text, &used);
+        if (used == text.size() && std::isfinite(v) && v >= 0) return "";
+      } catch (const std::exception&) {
+      }
+      return "expected a number of 0 or more, not \"" + text + "\"";
+    },
+    "NUMBER >= 0");
+
+int usage(const std::string& message) {
+  std::fprintf(stderr, "foldra: %s\nRun foldra --help for the options.\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  app::Options options;
+  CLI::App cli{"foldra: unfolds 3D models into a paper model: flat pieces with glue tabs, numbered edges and\n"
+               "fold lines, written as a scene, as mesh files and as a printable pattern (PDF, SVG, PNG).\n"
+               "Lengths are millimetres on paper; the scale turns them into model units.",
+               "foldra"};
+  cli.option_defaults()->always_capture_default();
+  cli.set_version_flag("--version", "foldra 1.0.0");
+  cli.add_option("INPUT", options.inputs,
+                 "Model files: native scenes (.json) or any mesh format Assimp reads (OBJ with MTL, STL, PLY, "
+                 "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. None: the bundled example house");
+  cli.add_option("-o,--output", options.outputs,
+                 "Output file, repeatable; the extension decides: .json (the scene after the run), .obj .glb .gltf "
+                 ".stl .ply (the pieces as a mesh), .pdf .svg .png (the printable pattern). "
+                 "None: foldra-out/NAME.json and foldra-out/NAME.obj")
+      ->default_str("");
+  const std::map<std::string, app::Layout> layouts = {
+      {"row", app::Layout::Row}, {"animation", app::Layout::Animation}, {"stack", app::Layout::Stack}};
+  cli.add_option("--layout", options.layout, "How the pieces stand in the scene: row, animation (one piece per frame) or stack")
+      ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case))
+      ->default_str("row");
+  std::string page;
+  cli.add_option("--page", page,
+                 "Paper size WIDTHxHEIGHT in millimetres; giving it (or writing a pattern) keeps every piece within "
+                 "the printable area")
+      ->default_str("210x297");
+  cli.add_option("--margin", options.margin, "Blank border of every sheet, millimetres")->check(notNegative);
+  cli.add_flag("--no-tabs", [&](std::int64_t) { options.tabs = false; }, "No glue tabs");
+  cli.add_option("--tab-width", options.tabWidth, "Greatest glue tab width, millimetres on paper")->check(positive);
+  cli.add_flag("--keep-originals", options.keepOriginals, "Keep the source objects in the scene next to the pieces");
+  cli.add_flag("--no-materials", [&](std::int64_t) { options.materials = false; },
+               "Pieces without materials, texture selections and texture coordinates");
+  cli.add_option("--select", options.select, "Unfold only the objects of this name (repeatable; default: every top-level object)")
+      ->default_str("");
+  auto* scale = cli.add_option("--scale", options.scale, "Millimetres on paper per model unit")->check(positive)->default_str("");
+  auto* height = cli.add_option("--height", options.height, "The model's height (y extent) on paper in millimetres, instead of --scale")
+                     ->check(positive)
+                     ->default_str("");
+  scale->excludes(height);
+  cli.footer("Without --scale or --height the model's largest dimension becomes 150 mm on paper.");
+  cli.add_option("--dpi", options.dpi, "Resolution of PNG sheets")->check(positive);
+  cli.add_option("--flat-fold", options.flatFold, "Folds flatter than this many degrees are not drawn")->check(notNegative);
+  cli.add_flag("--no-fill", [&](std::int64_t) { options.fill = false; }, "Pattern as line art, without colours and textures");
+  cli.add_option("--module", options.module, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
+  cli.add_flag("--quiet", options.quiet, "No progress and no summary");
+
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return cli.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return cli.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return usage(e.what());
+  }
+  if (!page.empty()) {
+    if (!parsePage(page, &options.pageWidth, &options.pageHeight)) {
+      return usage("--page: expected WIDTHxHEIGHT in millimetres, both greater than 0 (for example 210x297), not \"" + page + "\"");
+    }
+    options.pageGiven = true;
+  }
+  if (2 * options.margin >= options.pageWidth || 2 * options.margin >= options.pageHeight) {
+    return usage("--margin: the margins leave no printable area on a " + page + " page");
+  }
+  if (options.dpi > 2400) return usage("--dpi: at most 2400");
+  for (const std::string& output : options.outputs) {
+    if (app::outputKind(output).empty()) {
+      return usage(output + ": unknown output format (use .json, .obj, .glb, .gltf, .stl, .ply, .pdf, .svg or .png)");
+    }
+  }
+  app::Failure failure;
+  if (!app::run(options, programFolder(argv[0]), &failure)) {
+    std::fprintf(stderr, "foldra: %s\n", failure.message.c_str());
+    return failure.exitCode;
+  }
+  return 0;
+}

@@ -1,0 +1,395 @@
+#include "app/run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "app/pattern_input.h"
+#include "app/progress.h"
+#include "formats/mesh_io.h"
+#include "formats/scene_json.h"
+#include "intake/intake.h"
+#include "host/host.h"
+#include "runtime/host.h"
+#include "shell/plugin.h"
+#include "shell/run_state.h"
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+std::string outputKind(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (ext == ".json") return "scene";
+  if (ext == ".obj" || ext == ".glb" || ext == ".gltf" || ext == ".stl" || ext == ".ply") return "mesh";
+  if (ext == ".pdf" || ext == ".svg" || ext == ".png") return "pattern";
+  return "";
+}
+
+namespace {
+
+bool fail(Failure* failure, std::string message, int code = 1) {
+  failure->exitCode = code;
+  failure->message = std::move(message);
+  return false;
+}
+
+/// A number as a person types it into the dialog: the shortest text that reads back exactly.
+std::string typed(double value) {
+  char buffer[64];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, r.ptr);
+}
+
+struct Inputs {
+  std::unique_ptr<scene::Document> document = std::make_unique<scene::Document>();
+  /// Name of the outputs written by default, and the folder relative texture paths start from.
+  std::string name;
+  std::string folder;
+};
+
+bool loadInputs(const Options& options, const std::string& programFolder, Inputs* inputs, Failure* failure) {
+  std::vector<std::string> files = options.inputs;
+  if (files.empty()) {
+    const std::string example = (fs::path(programFolder) / "examples" / "house.obj").string();
+    if (!fs::exists(example)) return fail(failure, example + ": the bundled example is missing");
+    files.push_back(example);
+  }
+  inputs->name = fs::path(files.front()).stem().string();
+  inputs->folder = fs::absolute(fs::path(files.front())).parent_path().string();
+  for (const std::string& file : files) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return fail(failure, file + ": no such file");
+    if (!fs::is_regular_file(file, ec)) return fail(failure, file + ": not a file");
+    if (fs::file_size(file, ec) == 0) return fail(failure, file + ": the file is empty");
+    std::string error;
+    if (outputKind(file) == "scene") {
+      auto scene = formats::loadScene(file, &error);
+      if (!scene) return fail(failure, error);
+      scene::moveContent(*scene, *inputs->document);
+    } else if (!formats::importMesh(file, *inputs->document, &error)) {
+      return fail(failure, error);
+    }
+  }
+  return true;
+}
+
+bool selectObjects(scene::Document& document, const std::vector<std::string>& names, Failure* failure) {
+  document.deselectAll();
+  if (names.empty()) {
+    for (const auto& o : document.objects()) o->selected = true;
+    return true;
+  }
+  for (const std::string& name : names) {
+    bool found = false;
+    for (scene::Object* o : document.allObjects()) {
+      if (o->name == name) o->selected = found = true;
+    }
+    if (!found) return fail(failure, "no object named \"" + name + "\" in the input");
+  }
+  return true;
+}
+
+/// The selected objects that the module will unfold: top-level ones with a polygon form.
+int unfoldableObjects(const scene::Document& document) {
+  int count = 0;
+  for (const auto& o : document.objects()) {
+    const bool polygons = o->type != sdk::kObjectPolygon || !o->polygons.empty();
+    if (o->selected && o->convertible() && polygons) ++count;
+  }
+  return count;
+}
+
+/// Extent of the selected objects' polygon forms along x, y and z.
+std::array<double, 3> selectionExtent(const scene::Document& document) {
+  auto copy = scene::polygonForm(*scene::copySelection(document, document.activeObjects(true)));
+  double low[3] = {DBL_MAX, DBL_MAX, DBL_MAX}, high[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+  for (const scene::Object* o : copy->allObjects()) {
+    for (const scene::Point& p : o->points) {
+      const double v[3] = {p.x, p.y, p.z};
+      for (int i = 0; i < 3; ++i) {
+        low[i] = std::min(low[i], v[i]);
+        high[i] = std::max(high[i], v[i]);
+      }
+    }
+  }
+  std::array<double, 3> extent{0, 0, 0};
+  for (std::size_t i = 0; i < 3; ++i) extent[i] = high[i] >= low[i] ? high[i] - low[i] : 0;
+  return extent;
+}
+
+bool chooseScale(const Options& options, const scene::Document& document, double* scale, Failure* failure) {
+  if (options.scale) {
+    *scale = *options.scale;
+    return true;
+  }
+  const auto extent = selectionExtent(document);
+  if (options.height) {
+    if (!(extent[1] > 0)) return fail(failure, "the selected objects have no height to scale (use --scale instead)");
+    *scale = *options.height / extent[1];
+    return true;
+  }
+  const double largest = std::max({extent[0], extent[1], extent[2]});
+  *scale = largest > 0 ? kDefaultSizeMm / largest : 1.0;
+  return true;
+}
+
+/// The dialog's texts and switches as the user's options give them, in model units.
+struct DialogValues {
+  bool pageLimit = false;
+  std::string pageWidth, pageHeight, tabWidth;
+};
+
+DialogValues dialogValues(const Options& options, double scale) {
+  DialogValues v;
+  bool pattern = false;
+  for (const auto& o : options.outputs) pattern = pattern || outputKind(o) == "pattern";
+  v.pageLimit = options.pageGiven || pattern;
+  v.pageWidth = typed((options.pageWidth - 2 * options.margin) / scale);
+  v.pageHeight = typed((options.pageHeight - 2 * options.margin) / scale);
+  v.tabWidth = typed(options.tabWidth / scale);
+  return v;
+}
+
+runtime::DialogScript dialogScript(const Options& options, const DialogValues& v) {
+  using Step = runtime::DialogStep;
+  auto set = [](int gadget, std::string value) { return Step{Step::Kind::Set, gadget, std::move(value)}; };
+  return {set(foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(options.layout))),
+          set(foldra::kGadgetOriginals, options.keepOriginals ? "0" : "1"),
+          set(foldra::kGadgetMaterials, options.materials ? "1" : "0"),
+          set(foldra::kGadgetPageLimit, v.pageLimit ? "1" : "0"),
+          set(foldra::kGadgetPageWidth, v.pageWidth),
+          set(foldra::kGadgetPageHeight, v.pageHeight),
+          set(foldra::kGadgetTabs, options.tabs ? "1" : "0"),
+          set(foldra::kGadgetTabWidth, v.tabWidth),
+          Step{Step::Kind::Press, foldra::kButtonConfirm, ""}};
+}
+
+/// The pattern's pieces: the same unfolding as the module's, run by the unfolding library linked
+/// into this program on a copy of the same document with the same settings.
+pattern::PatternInput unfoldForPattern(const scene::Document& document, const Options& options, const DialogValues& v,
+                                       const std::string& moduleFolder, const std::string& textureFolder,
+                                       Progress& progress) {
+  runtime::Host host;
+  host.setActiveDocument(scene::cloneDocument(document));
+  host.setStatusHandler([&](int percent, const std::string& text) {
+    if (percent >= 0) progress.bar(percent, text + " (pattern)");
+  });
+  sdk::HostInterface& operations = host.interfaceFor(moduleFolder);
+  foldra::host::install(&operations);
+  // The values the dialog reads from the same texts.
+  bool error = false;
+  foldra::Settings& s = foldra::settings;
+  s = foldra::Settings{};
+  s.Originalflag = !options.keepOriginals;
+  s.Materialflag = options.materials;
+  s.Seitenflag = v.pageLimit;
+  s.Laschenflag = options.tabs;
+  s.Seitenbreite = operations.textToReal(v.pageWidth, 10, &error);
+  s.Seitenhoehe = operations.textToReal(v.pageHeight, 10, &error);
+  s.Laschenbreite = operations.textToReal(v.tabWidth, 10, &error);
+  s.AlsAnimation = static_cast<int>(options.layout);
+  foldra::run.activeDocument = operations.activeDocument();
+  foldra::unfoldSelection();
+  pattern::PatternInput input = patternFromRun(textureFolder);
+  foldra::releaseCopyDocuments();
+  foldra::clearContainers();
+  foldra::clearTriangleLists();
+  foldra::host::install(nullptr);
+  return input;
+}
+
+/// Output files written into a hidden folder beside their destination, and moved into place
+/// together once every one of them is complete.
+class Outputs {
+ public:
+  ~Outputs() { discard(); }
+  /// Where to write the file that is to become `path`; empty with *failure set when the folder
+  /// cannot be used.
+  std::string stage(const std::string& path, Failure* failure) {
+    const fs::path destination = fs::absolute(path).parent_path();
+    std::error_code ec;
+    if (!fs::is_directory(destination, ec)) {
+      fail(failure, destination.string() + ": no such folder (for " + path + ")");
+      return "";
+    }
+    auto it = folders_.find(destination.string());
+    if (it == folders_.end()) {
+      const fs::path temporary = destination / (".foldra-" + std::to_string(getpid()));
+      fs::remove_all(temporary, ec);
+      if (!fs::create_directory(temporary, ec)) {
+        fail(failure, destination.string() + ": cannot be written");
+        return "";
+      }
+      it = folders_.emplace(destination.string(), temporary.string()).first;
+    }
+    return (fs::path(it->second) / fs::path(path).filename()).string();
+  }
+  /// Moves every staged file into place; the names of the files written.
+  bool commit(std::vector<std::string>* written, Failure* failure) {
+    for (const auto& [destination, temporary] : folders_) {
+      std::vector<fs::path> files;
+      for (const auto& entry : fs::directory_iterator(temporary)) files.push_back(entry.path());
+      std::sort(files.begin(), files.end());
+      for (const fs::path& file : files) {
+        const fs::path target = fs::path(destination) / file.filename();
+        std::error_code ec;
+        fs::rename(file, target, ec);
+        if (ec) return fail(failure, target.string() + ": cannot be written (" + ec.message() + ")");
+        written->push_back(target.string());
+      }
+    }
+    discard();
+    return true;
+  }
+
+ private:
+  void discard() {
+    for (const auto& [destination, temporary] : folders_) {
+      std::error_code ec;
+      fs::remove_all(temporary, ec);
+    }
+    folders_.clear();
+  }
+  std::map<std::string, std::string> folders_;  // destination folder -> staging folder
+};
+
+struct Summary {
+  int objects = 0, triangles = 0, pieces = 0, tabs = 0;
+};
+
+}  // namespace
+
+bool run(const Options& options, const std::string& programFolder, Failure* failure) {
+  const auto start = std::chrono::steady_clock::now();
+  Progress progress(!options.quiet && isatty(fileno(stderr)));
+
+  progress.stage("Reading the input");
+  Inputs inputs;
+  if (!loadInputs(options, programFolder, &inputs, failure)) return false;
+  scene::Document& document = *inputs.document;
+  if (!selectObjects(document, options.select, failure)) return false;
+  Summary summary;
+  summary.objects = unfoldableObjects(document);
+  if (summary.objects == 0) return fail(failure, "nothing to unfold: no polygon object among the selected objects");
+  double scale = 1;
+  if (!chooseScale(options, document, &scale, failure)) return false;
+  const DialogValues values = dialogValues(options, scale);
+
+  std::vector<std::string> outputs = options.outputs;
+  bool defaultOutputs = false;
+  if (outputs.empty()) {
+    outputs = {"foldra-out/" + inputs.name + ".json", "foldra-out/" + inputs.name + ".obj"};
+    defaultOutputs = true;
+  }
+  const bool wantPattern =
+      std::any_of(outputs.begin(), outputs.end(), [](const std::string& o) { return outputKind(o) == "pattern"; });
+
+  const std::string modulePath =
+      options.module.empty() ? (fs::path(programFolder) / "Foldra_C4d.cdl").string() : options.module;
+  const std::string moduleFolder = fs::absolute(modulePath).parent_path().string();
+  pattern::PatternInput patternInput;
+  if (wantPattern) {
+    progress.stage("Unfolding for the pattern");
+    patternInput = unfoldForPattern(document, options, values, moduleFolder, inputs.folder, progress);
+  }
+
+  progress.stage("Loading the module");
+  runtime::Host host;
+  host.setStatusHandler([&](int percent, const std::string& text) {
+    if (percent >= 0) progress.bar(percent, text);
+  });
+  std::set<const scene::Object*> before;
+  for (const auto& o : document.objects()) before.insert(o.get());
+  host.setActiveDocument(std::move(inputs.document));
+  std::string error;
+  if (!host.loadModule(modulePath, &error)) return fail(failure, error);
+  if (!host.findCommand(foldra::kPluginId)) return fail(failure, modulePath + ": registered no paper model command");
+  if (host.commandState(foldra::kPluginId) != sdk::kCommandEnabled) {
+    return fail(failure, "the module's command is not available for the selected objects");
+  }
+  progress.stage("Unfolding");
+  host.setDialogScript(dialogScript(options, values));
+  const bool ran = host.runCommand(foldra::kPluginId);
+  if (!ran || !host.lastDialog().error.empty() || !host.lastDialog().closedByDialog) {
+    const std::string why = host.lastDialog().error.empty() ? "the dialog did not confirm" : host.lastDialog().error;
+    return fail(failure, modulePath + ": the run did not complete (" + why + ")");
+  }
+  scene::Document& result = host.activeDocument();
+  for (const auto& o : result.objects()) {
+    if (before.count(o.get())) continue;
+    ++summary.pieces;
+    for (const auto& p : o->polygons) (scene::isTriangle(p) ? summary.triangles : summary.tabs) += 1;
+  }
+  if (wantPattern && static_cast<int>(patternInput.pieces.size()) != summary.pieces) {
+    return fail(failure, "the pattern's unfolding gave " + std::to_string(patternInput.pieces.size()) +
+                             " pieces where the module made " + std::to_string(summary.pieces) +
+                             " (is --module a different build of the module?)");
+  }
+
+  if (defaultOutputs) {
+    std::error_code ec;
+    fs::create_directories("foldra-out", ec);
+  }
+  Outputs staged;
+  std::vector<std::string> warnings;
+  for (const std::string& output : outputs) {
+    progress.stage("Writing " + output);
+    const std::string path = staged.stage(output, failure);
+    if (path.empty()) return false;
+    const std::string kind = outputKind(output);
+    bool ok = true;
+    if (kind == "scene") {
+      ok = formats::saveScene(result, path, &error);
+    } else if (kind == "mesh") {
+      std::vector<const scene::Object*> objects;
+      for (const scene::Object* o : result.allObjects()) objects.push_back(o);
+      ok = formats::exportMesh(result, objects, path, &error);
+    } else {
+      pattern::PatternOptions p;
+      p.pageWidth = options.pageWidth;
+      p.pageHeight = options.pageHeight;
+      p.margin = options.margin;
+      p.scale = scale;
+      p.dpi = options.dpi;
+      p.flatFoldDegrees = options.flatFold;
+      p.fill = options.fill;
+      pattern::PatternReport report;
+      ok = pattern::writePattern(patternInput, p, path, &report, &error);
+      warnings.insert(warnings.end(), report.warnings.begin(), report.warnings.end());
+    }
+    if (!ok) {
+      // Errors name the staging path; the user knows the file by the name they gave.
+      std::string message = error;
+      const auto at = message.find(path);
+      if (at != std::string::npos) message.replace(at, path.size(), output);
+      return fail(failure, message);
+    }
+  }
+  std::vector<std::string> written;
+  if (!staged.commit(&written, failure)) return false;
+  progress.clear();
+  for (const std::string& w : warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
+  if (!options.quiet) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs, %.2f s; wrote %s\n", summary.objects,
+                summary.objects == 1 ? "" : "s", summary.triangles, summary.pieces, summary.pieces == 1 ? "" : "s",
+                summary.tabs, seconds, [&] {
+                  std::string all;
+                  for (const auto& w : written) all += (all.empty() ? "" : ", ") + fs::relative(w).string();
+                  return all;
+                }().c_str());
+  }
+  return true;
+}
+
+}  // namespace app
