@@ -1,0 +1,374 @@
+// The foldra program run as a user runs it: files in, files out, messages and exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "formats/scene_json.h"
+#include "support.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int exit = -1;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+/// A fresh working folder per test.
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("foldra-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+               std::to_string(getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  Result foldra(const std::string& arguments) {
+    const std::string command = "cd '" + folder_.string() + "' && '" FOLDRA_PROGRAM "' " + arguments + " > out.txt 2> err.txt";
+    const int status = std::system(command.c_str());
+    Result r;
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(folder_ / "out.txt");
+    r.err = slurp(folder_ / "err.txt");
+    fs::remove(folder_ / "out.txt");
+    fs::remove(folder_ / "err.txt");
+    return r;
+  }
+  std::string path(const std::string& name) const { return (folder_ / name).string(); }
+  void write(const std::string& name, const std::string& text) { std::ofstream(folder_ / name) << text; }
+  void writeScene(const std::string& name, std::unique_ptr<scene::Object> object) {
+    scene::Document d;
+    d.append(std::move(object));
+    std::string error;
+    ASSERT_TRUE(formats::saveScene(d, path(name), &error)) << error;
+  }
+  std::unique_ptr<scene::Document> read(const std::string& name) {
+    std::string error;
+    auto d = formats::loadScene(path(name), &error);
+    EXPECT_NE(d, nullptr) << error;
+    return d;
+  }
+  /// Files in the folder (besides those the test wrote itself).
+  std::vector<std::string> files() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder_)) out.push_back(fs::relative(e.path(), folder_).string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  fs::path folder_;
+};
+
+using Tri = std::array<std::array<double, 2>, 3>;
+
+/// True when the interiors of two flat triangles overlap, found by separating axes on the
+/// triangles shrunk a little towards their centres (so that shared sides and corners, which
+/// meet only within float rounding, do not count).
+bool overlap(Tri a, Tri b) {
+  auto shrink = [](Tri& t) {
+    const double cx = (t[0][0] + t[1][0] + t[2][0]) / 3, cy = (t[0][1] + t[1][1] + t[2][1]) / 3;
+    for (auto& p : t) {
+      p[0] = cx + (p[0] - cx) * 0.999;
+      p[1] = cy + (p[1] - cy) * 0.999;
+    }
+  };
+  shrink(a);
+  shrink(b);
+  for (const Tri* t : {&a, &b}) {
+    for (int k = 0; k < 3; ++k) {
+      const auto& p = (*t)[static_cast<std::size_t>(k)];
+      const auto& q = (*t)[static_cast<std::size_t>((k + 1) % 3)];
+      const double nx = q[1] - p[1], ny = p[0] - q[0];
+      double minA = 1e300, maxA = -1e300, minB = 1e300, maxB = -1e300;
+      for (const auto& v : a) {
+        minA = std::min(minA, nx * v[0] + ny * v[1]);
+        maxA = std::max(maxA, nx * v[0] + ny * v[1]);
+      }
+      for (const auto& v : b) {
+        minB = std::min(minB, nx * v[0] + ny * v[1]);
+        maxB = std::max(maxB, nx * v[0] + ny * v[1]);
+      }
+      if (maxA <= minB || maxB <= minA) return false;
+    }
+  }
+  return true;
+}
+
+std::array<double, 3> sortedSides(const scene::Point& a, const scene::Point& b, const scene::Point& c) {
+  auto d = [](const scene::Point& p, const scene::Point& q) {
+    return std::sqrt(double(p.x - q.x) * (p.x - q.x) + double(p.y - q.y) * (p.y - q.y) + double(p.z - q.z) * (p.z - q.z));
+  };
+  std::array<double, 3> s{d(a, b), d(b, c), d(c, a)};
+  std::sort(s.begin(), s.end());
+  return s;
+}
+
+/// The checks every output scene of pieces passes: each piece flat in one plane, its triangles
+/// congruent to source triangles (one each), no two triangles of a piece overlapping, pieces
+/// within `page` (model units) when given.
+void checkPieces(const scene::Document& d, const std::vector<std::array<double, 3>>& source, double pageW = 0,
+                 double pageH = 0) {
+  std::multimap<double, std::array<double, 3>> unmatched;
+  for (const auto& s : source) unmatched.emplace(s[0] + s[1] + s[2], s);
+  std::size_t triangles = 0;
+  for (const auto& o : d.objects()) {
+    ASSERT_EQ(o->type, sdk::kObjectPolygon);
+    ASSERT_FALSE(o->points.empty());
+    const float z = o->points.front().z;
+    float minX = 1e30f, maxX = -1e30f, minY = 1e30f, maxY = -1e30f;
+    for (const auto& p : o->points) {
+      EXPECT_EQ(p.z, z) << "a piece lies in one plane";
+      ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+      minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+    }
+    if (pageW > 0) {
+      EXPECT_LE(maxX - minX, pageW * (1 + 1e-5)) << o->name;
+      EXPECT_LE(maxY - minY, pageH * (1 + 1e-5)) << o->name;
+    }
+    std::vector<Tri> flat;
+    for (const auto& q : o->polygons) {
+      if (!scene::isTriangle(q)) continue;
+      const auto& a = o->points[static_cast<std::size_t>(q.a)];
+      const auto& b = o->points[static_cast<std::size_t>(q.b)];
+      const auto& c = o->points[static_cast<std::size_t>(q.c)];
+      flat.push_back({{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}});
+      ++triangles;
+      // Congruent to a source triangle not yet taken.
+      const auto sides = sortedSides(a, b, c);
+      const double sum = sides[0] + sides[1] + sides[2];
+      const double tolerance = 1e-4 * std::max(1.0, sum);
+      bool found = false;
+      for (auto it = unmatched.lower_bound(sum - 3 * tolerance); it != unmatched.end() && it->first <= sum + 3 * tolerance; ++it) {
+        const auto& s = it->second;
+        if (std::fabs(s[0] - sides[0]) < tolerance && std::fabs(s[1] - sides[1]) < tolerance && std::fabs(s[2] - sides[2]) < tolerance) {
+          unmatched.erase(it);
+          found = true;
+          break;
+        }
+      }
+      EXPECT_TRUE(found) << "a flat triangle " << sides[0] << " " << sides[1] << " " << sides[2] << " matches no source triangle";
+    }
+    for (std::size_t i = 0; i < flat.size(); ++i) {
+      for (std::size_t j = i + 1; j < flat.size(); ++j) ASSERT_FALSE(overlap(flat[i], flat[j])) << o->name << " " << i << " " << j;
+    }
+  }
+  EXPECT_EQ(triangles, source.size());
+}
+
+std::vector<std::array<double, 3>> sourceTriangles(const scene::Object& o) {
+  std::vector<std::array<double, 3>> out;
+  for (const auto& q : o.polygons) {
+    out.push_back(sortedSides(o.points[static_cast<std::size_t>(q.a)], o.points[static_cast<std::size_t>(q.b)], o.points[static_cast<std::size_t>(q.c)]));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(Cli, UnfoldsAGeneratedMeshIntoFlatCongruentPieces) {
+  auto sphere = icosphere(2);
+  const auto source = sourceTriangles(*sphere);
+  writeScene("sphere.json", std::move(sphere));
+  const Result r = foldra("sphere.json -o pieces.json --quiet");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  auto d = read("pieces.json");
+  EXPECT_EQ(d->findObject("Icosphere"), nullptr) << "originals are removed by default";
+  checkPieces(*d, source);
+}
+
+TEST_F(Cli, PiecesFitThePrintableAreaOfThePage) {
+  auto sphere = bumpySphere(4, 2);
+  const auto source = sourceTriangles(*sphere);
+  writeScene("bumpy.json", std::move(sphere));
+  // 10 mm per unit: a 60 x 50 mm page with 5 mm margins leaves 5 x 4 units.
+  const Result r = foldra("bumpy.json --scale 10 --page 60x50 --margin 5 --tab-width 5 -o pieces.json");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  auto d = read("pieces.json");
+  EXPECT_GT(d->objects().size(), 4u);
+  checkPieces(*d, source, 5.0, 4.0);
+  EXPECT_NE(r.out.find("piece"), std::string::npos);
+}
+
+TEST_F(Cli, LayoutsPlaceThePieces) {
+  auto sphere = icosphere(1);
+  writeScene("sphere.json", std::move(sphere));
+  for (const char* layout : {"row", "stack", "animation"}) {
+    const Result r = foldra(std::string("sphere.json --scale 10 --page 60x60 --layout ") + layout + " -o out.json");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    auto d = read("out.json");
+    ASSERT_GT(d->objects().size(), 1u);
+    std::set<float> planes;
+    for (const auto& o : d->objects()) {
+      double minX = 1e30, maxX = -1e30, minY = 1e30, maxY = -1e30;
+      for (const auto& p : o->points) {
+        minX = std::min<double>(minX, p.x), maxX = std::max<double>(maxX, p.x);
+        minY = std::min<double>(minY, p.y), maxY = std::max<double>(maxY, p.y);
+      }
+      EXPECT_NEAR((minY + maxY) / 2, 0, 1e-3) << "centred on y = 0";
+      planes.insert(o->points.front().z);
+      if (std::string(layout) != "row") {
+        EXPECT_NEAR((minX + maxX) / 2, 0, 1e-3) << layout;
+      }
+      if (std::string(layout) == "animation") {
+        EXPECT_EQ(o->tracks.size(), 2u);
+      }
+    }
+    EXPECT_EQ(planes.size(), std::string(layout) == "stack" ? d->objects().size() : 1u) << layout;
+  }
+}
+
+TEST_F(Cli, MaterialsAndSelectionsSurviveAnObjWithTwoMaterials) {
+  write("two.mtl", "newmtl Paper\nKd 0.9 0.9 0.8\n\nnewmtl Ink\nKd 0.1 0.1 0.4\n");
+  write("two.obj",
+        "mtllib two.mtl\no Box\n"
+        "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+        "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+        "usemtl Paper\nf 1/1 4/4 3/3 2/2\nf 5/1 6/2 7/3 8/4\nf 1/1 2/2 6/3 5/4\n"
+        "usemtl Ink\nf 3/1 4/2 8/3 7/4\nf 2/1 3/2 7/3 6/4\nf 1/1 5/2 8/3 4/4\n");
+  const Result r = foldra("two.obj --scale 20 -o pieces.json -o pieces.obj");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  auto d = read("pieces.json");
+  ASSERT_EQ(d->materials().size(), 2u);
+  std::map<std::string, std::size_t> selected;
+  for (const auto& o : d->objects()) {
+    const scene::Tag* paper = o->tag(sdk::kTagTexture, 0);
+    ASSERT_NE(paper, nullptr);
+    EXPECT_EQ(paper->material, d->materials()[0].get());
+    for (int i = 0; const scene::Tag* s = o->tag(sdk::kTagPolygonSelection, i); ++i) selected[s->name] += s->selection.size();
+    EXPECT_NE(o->tag(sdk::kTagUVW, 0), nullptr);
+  }
+  EXPECT_EQ(selected["Paper"], 6u);
+  EXPECT_EQ(selected["Ink"], 6u);
+  EXPECT_TRUE(fs::exists(path("pieces.mtl")));
+  EXPECT_NE(slurp(path("pieces.mtl")).find("Ink"), std::string::npos);
+}
+
+TEST_F(Cli, OutputsAreTheSameEveryTime) {
+  writeScene("torus.json", torus(12, 6));
+  ASSERT_EQ(foldra("torus.json -o a.json -o a.obj -o a.pdf -o a.svg --quiet").exit, 0);
+  ASSERT_EQ(foldra("torus.json -o b.json -o b.obj -o b.pdf -o b.svg --quiet").exit, 0);
+  EXPECT_EQ(slurp(path("a.json")), slurp(path("b.json")));
+  std::string objA = slurp(path("a.obj")), objB = slurp(path("b.obj"));
+  // The mesh files name their material library after themselves.
+  for (auto* s : {&objA, &objB}) {
+    const auto at = s->find(".mtl");
+    if (at != std::string::npos) s->replace(at - 1, 1, "x");
+  }
+  EXPECT_EQ(objA, objB);
+  EXPECT_EQ(slurp(path("a.pdf")), slurp(path("b.pdf")));
+  EXPECT_EQ(slurp(path("a-1.svg")), slurp(path("b-1.svg")));
+}
+
+TEST_F(Cli, DefaultOutputsAndTheBundledExample) {
+  const Result r = foldra("");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("foldra-out/house.json")));
+  EXPECT_TRUE(fs::exists(path("foldra-out/house.obj")));
+  EXPECT_NE(r.out.find("1 object, 16 triangles"), std::string::npos) << r.out;
+  auto d = read("foldra-out/house.json");
+  EXPECT_EQ(d->materials().size(), 2u);
+}
+
+TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
+  writeScene("cube.json", cube());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"cube.json --page 0x297", "--page: expected WIDTHxHEIGHT in millimetres, both greater than 0"},
+      {"cube.json --page abc", "--page: expected WIDTHxHEIGHT"},
+      {"cube.json --tab-width -3", "expected a number greater than 0"},
+      {"cube.json --tab-width nan", "expected a number greater than 0"},
+      {"cube.json --scale 0", "expected a number greater than 0"},
+      {"cube.json --layout spiral", "--layout"},
+      {"cube.json -o out.xyz", "out.xyz: unknown output format"},
+      {"cube.json --margin 200", "--margin: the margins leave no printable area"},
+      {"cube.json --scale 2 --height 100", "excludes"},
+      {"cube.json --frobnicate", "frobnicate"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    const Result r = foldra(arguments);
+    EXPECT_EQ(r.exit, 2) << arguments;
+    EXPECT_NE(r.err.find(message), std::string::npos) << arguments << ": " << r.err;
+  }
+  EXPECT_EQ(files(), (std::vector<std::string>{"cube.json"})) << "nothing written";
+  const Result help = foldra("--help");
+  EXPECT_EQ(help.exit, 0);
+  for (const char* option : {"--layout", "--page", "--no-tabs", "--tab-width", "--keep-originals", "--no-materials",
+                             "--select", "--module", "--quiet", "--version", "--scale", "--height", "--dpi"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_NE(help.out.find("17"), std::string::npos) << "defaults are listed";
+}
+
+TEST_F(Cli, BadInputsGiveOneLineNamingTheFile) {
+  write("empty.obj", "");
+  write("garbage.ply", "this is not a mesh at all\n");
+  write("nan.obj", "v 0 0 0\nv 1 0 0\nv nan 1 0\nf 1 2 3\n");
+  write("light.json", R"({"format": "foldra-scene", "version": 1, "objects": [{"type": "light", "name": "Lamp"}]})");
+  write("index.json", R"({"format": "foldra-scene", "version": 1, "objects": [{"type": "polygon", "points": [[0,0,0],[1,0,0],[0,1,0]], "polygons": [[0,1,7]]}]})");
+  writeScene("cube.json", cube());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"missing.obj -o out.json", "missing.obj: no such file"},
+      {"empty.obj -o out.json", "empty.obj: the file is empty"},
+      {"garbage.ply -o out.json", "garbage.ply: "},
+      {"nan.obj -o out.json", "nan.obj: "},
+      {"light.json -o out.json", "nothing to unfold"},
+      {"index.json -o out.json", "index.json: objects[0].polygons[0]: point index 7 out of range"},
+      {"cube.json --select Nothing -o out.json", "no object named \"Nothing\""},
+      {"cube.json --module missing.cdl -o out.json", "missing.cdl: no such module file"},
+      {"cube.json --module cube.json -o out.json", "cube.json: cannot be loaded"},
+      {"cube.json -o missing-folder/out.json", "no such folder"},
+  };
+  for (const auto& [arguments, message] : cases) {
+    const Result r = foldra(arguments);
+    EXPECT_EQ(r.exit, 1) << arguments;
+    EXPECT_NE(r.err.find("foldra: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << arguments << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    EXPECT_FALSE(fs::exists(path("out.json"))) << arguments;
+  }
+  for (const auto& f : files()) EXPECT_EQ(f.find(".foldra-"), std::string::npos) << "no staging folder left: " << f;
+}
+
+TEST_F(Cli, SharedMeshes) {
+  const std::string shared = sharedMeshes();
+  if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
+  for (const char* mesh : {"hourglass_ico.obj", "map-bump.obj", "spot.obj"}) {
+    const Result r = foldra("'" + shared + "/" + mesh + "' -o out.json --quiet");
+    ASSERT_EQ(r.exit, 0) << mesh << ": " << r.err;
+    auto d = read("out.json");
+    ASSERT_FALSE(d->objects().empty()) << mesh;
+    std::size_t triangles = 0;
+    for (const auto& o : d->objects()) {
+      const float z = o->points.front().z;
+      for (const auto& p : o->points) ASSERT_EQ(p.z, z);
+      for (const auto& q : o->polygons) triangles += scene::isTriangle(q) ? 1 : 0;
+    }
+    if (std::string(mesh) == "spot.obj") {
+      EXPECT_EQ(triangles, 5856u);
+    }
+    if (std::string(mesh) == "hourglass_ico.obj") {
+      EXPECT_EQ(triangles, 40u);
+    }
+    if (std::string(mesh) == "map-bump.obj") {
+      EXPECT_EQ(triangles, 400u);
+      EXPECT_EQ(d->materials().size(), 2u);
+    }
+  }
+}
