@@ -10,6 +10,7 @@
 #include "host/host.h"
 #include "scene/material.h"
 #include "shell/run_state.h"
+#include "unfold/unfold.h"
 
 namespace app {
 
@@ -19,15 +20,6 @@ namespace host = foldra::host;
 using foldra::gt;
 
 pattern::Point2 flat(foldra::Vec3 v) { return {v.x, v.y}; }
-
-/// Both copies of side k of t lie on each other in the same piece: a fold.
-bool isFold(const gt& t, int k) {
-  const gt* h = t.nb[k];
-  const int r = t.nbedge[k];
-  if (!h || r < 0 || h->containerIndex != t.containerIndex) return false;
-  return foldra::length(t.p[k] - h->p[(r + 1) % 3]) < foldra::kPointTolerance &&
-         foldra::length(h->p[r] - t.p[(k + 1) % 3]) < foldra::kPointTolerance;
-}
 
 class Builder {
  public:
@@ -65,7 +57,7 @@ class Builder {
     pattern::Edge edge;
     edge.a = flat(t.p[k]);
     edge.b = flat(t.p[(k + 1) % 3]);
-    if (isFold(t, k)) {
+    if (foldra::isFold(t, k)) {
       if (h->serial < t.serial) return;  // the neighbour already gave this fold
       const double cosine = std::clamp(foldra::dot(t.normal, h->normal), -1.0, 1.0);
       edge.foldDegrees = std::acos(cosine) * 180.0 / std::numbers::pi;

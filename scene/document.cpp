@@ -298,15 +298,7 @@ std::unique_ptr<Object> polygonFormOf(const Object& o,
     if (!hasUVW) {
       for (auto& tag : generated) copy->tags.push_back(std::move(tag));
     }
-    for (const auto& track : o.tracks) {
-      auto t = std::make_unique<Track>();
-      t->parameter = track->parameter;
-      if (track->curve) {
-        t->curve = std::make_unique<Curve>();
-        for (const auto& key : track->curve->keys) t->curve->keys.push_back(std::make_unique<Key>(*key));
-      }
-      copy->tracks.push_back(std::move(t));
-    }
+    for (const auto& track : o.tracks) copy->tracks.push_back(cloneTrack(*track));
     copy->children.clear();
   } else {
     copy = cloneObject(o, mapMaterial);

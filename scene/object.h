@@ -93,6 +93,17 @@ std::unique_ptr<Tag> cloneTag(const Tag& source, MapMaterial mapMaterial) {
   return tag;
 }
 
+/// A copy of a track with its curve and keys.
+inline std::unique_ptr<Track> cloneTrack(const Track& source) {
+  auto track = std::make_unique<Track>();
+  track->parameter = source.parameter;
+  if (source.curve) {
+    track->curve = std::make_unique<Curve>();
+    for (const auto& key : source.curve->keys) track->curve->keys.push_back(std::make_unique<Key>(*key));
+  }
+  return track;
+}
+
 template <typename MapMaterial>
 std::unique_ptr<Object> cloneObject(const Object& source, MapMaterial mapMaterial) {
   auto copy = std::make_unique<Object>(source.type);
@@ -104,15 +115,7 @@ std::unique_ptr<Object> cloneObject(const Object& source, MapMaterial mapMateria
   copy->polygons = source.polygons;
   copy->primitive = source.primitive;
   for (const auto& tag : source.tags) copy->tags.push_back(cloneTag(*tag, mapMaterial));
-  for (const auto& track : source.tracks) {
-    auto t = std::make_unique<Track>();
-    t->parameter = track->parameter;
-    if (track->curve) {
-      t->curve = std::make_unique<Curve>();
-      for (const auto& key : track->curve->keys) t->curve->keys.push_back(std::make_unique<Key>(*key));
-    }
-    copy->tracks.push_back(std::move(t));
-  }
+  for (const auto& track : source.tracks) copy->tracks.push_back(cloneTrack(*track));
   for (const auto& child : source.children) copy->children.push_back(cloneObject(*child, mapMaterial));
   return copy;
 }

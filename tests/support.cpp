@@ -238,14 +238,6 @@ void LinkedHost::execute(const foldra::Settings& s) {
 
 namespace {
 
-bool isFold(const gt& t, int k) {
-  const gt* h = t.nb[k];
-  const int r = t.nbedge[k];
-  if (!h || r < 0 || h->containerIndex != t.containerIndex) return false;
-  return foldra::length(t.p[k] - h->p[(r + 1) % 3]) < foldra::kPointTolerance &&
-         foldra::length(h->p[r] - t.p[(k + 1) % 3]) < foldra::kPointTolerance;
-}
-
 bool degenerate(const gt& t) { return t.normal == Vec3{}; }
 
 std::string name(const gt& t) {
@@ -309,7 +301,7 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           if (tab) fail(name(*t) + " has a tab on an open edge");
           continue;
         }
-        if (isFold(*t, k)) {
+        if (foldra::isFold(*t, k)) {
           if (tab) fail(name(*t) + " has a tab on a fold");
           continue;
         }

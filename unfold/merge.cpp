@@ -17,6 +17,13 @@ void applyPlacement(gt& t, const Placement& placement) {
   }
 }
 
+bool isFold(const gt& t, int k) {
+  const gt* h = t.nb[k];
+  const int r = t.nbedge[k];
+  if (!h || r < 0 || h->containerIndex != t.containerIndex) return false;
+  return length(t.p[k] - h->p[(r + 1) % 3]) < kPointTolerance && length(h->p[r] - t.p[(k + 1) % 3]) < kPointTolerance;
+}
+
 bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
   if constexpr (kPieceTrace) *A.trace << "versuche zu mergen..\n";
   const double box[4] = {A.minX, A.maxX, A.minY, A.maxY};
@@ -60,15 +67,9 @@ bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
     A.addTriangle(u);
     u->containerIndex = index;
     for (int k = 0; k < 3; ++k) {
-      gt* h = u->nb[k];
-      const int r = u->nbedge[k];
-      if (!h || r < 0 || h->containerIndex != index) continue;
-      // Both copies of the edge coincide in the layout: it is a fold inside the piece.
-      if (length(u->p[k] - h->p[(r + 1) % 3]) < kPointTolerance &&
-          length(h->p[r] - u->p[(k + 1) % 3]) < kPointTolerance) {
-        RemoveLugs(*u, k);
-        RemoveLugs(*h, r);
-      }
+      if (!isFold(*u, k)) continue;
+      RemoveLugs(*u, k);
+      RemoveLugs(*u->nb[k], u->nbedge[k]);
     }
   }
   B.valid = false;
