@@ -95,6 +95,11 @@ std::int32_t end() {
   if (--startCount != 0) return 1;
   PluginEnd();
   if (host::installed()) {
+    // The hook lives in this module's code: once the module is gone the host must not call it,
+    // so the entry it replaced goes back (unless another module has replaced it since).
+    sdk::FunctionTable* table = host::api().functionTable();
+    if (table && table->hook == &hook) table->hook = savedHook;
+    savedHook = nullptr;
     // The run state still refers to the host's copies of the last selection.
     releaseCopyDocuments();
     clearContainers();

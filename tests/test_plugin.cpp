@@ -168,6 +168,16 @@ TEST(Plugin, HookCallsTheHostsEntryItReplaced) {
   EXPECT_GT(runtime::Host::hookCalls(), before);
 }
 
+TEST(Plugin, UnloadingGivesTheHookEntryBack) {
+  runtime::Host host;
+  void (*own)(void*) = host.functionTable().hook;
+  std::string error;
+  ASSERT_TRUE(host.loadModule(modulePath(), &error)) << error;
+  EXPECT_NE(host.functionTable().hook, own);
+  host.unloadModules();
+  EXPECT_EQ(host.functionTable().hook, own) << "no entry may point into an unloaded module";
+}
+
 TEST(Plugin, EntryPointActions) {
   Entry entry(modulePath());
   ASSERT_NE(entry.main, nullptr);
