@@ -1,7 +1,6 @@
 // Helpers shared by the mesh-file tests: a scratch folder, file contents, edge counts and areas.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>

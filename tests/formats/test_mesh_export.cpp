@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,9 +61,8 @@ std::unique_ptr<scene::Document> twoObjects(const std::string& redTexture) {
   addTexture(*panel, blue, "");
   addTexture(*panel, red, "left");
   addSelection(*panel, "left", {0});
-  panel->addTag(sdk::kTagUVW, "UVW")->uvw = {
-      uvw({0, 0, 0}, {0.5f, 0, 0}, {0.5f, 1, 0}, {0, 1, 0}),
-      uvw({0.625f, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.625f, 1, 0})};
+  panel->addTag(sdk::kTagUVW, "UVW")->uvw = {uvw({0, 0, 0}, {0.5f, 0, 0}, {0.5f, 1, 0}, {0, 1, 0}),
+                                             uvw({0.625f, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.625f, 1, 0})};
   document->append(std::move(panel));
 
   auto roof = std::make_unique<scene::Object>(sdk::kObjectPolygon);
@@ -89,7 +91,8 @@ std::vector<std::string> importedMaterials(const scene::Object& object) {
     if (tag->type != sdk::kTagTexture || !tag->material) continue;
     for (const auto& selection : object.tags) {
       if (selection->type != sdk::kTagPolygonSelection || selection->name != tag->restriction) continue;
-      for (std::int32_t p : selection->selection.indices()) names.at(static_cast<std::size_t>(p)) = tag->material->name;
+      for (std::int32_t p : selection->selection.indices())
+        names.at(static_cast<std::size_t>(p)) = tag->material->name;
     }
   }
   return names;
@@ -117,8 +120,9 @@ std::string describe(const scene::Object& object, std::size_t p, const std::stri
 }
 
 /// Every polygon of the document described, sorted.
-std::vector<std::string> describeAll(const scene::Document& document, bool withMaterials, bool withUVs,
-                                     const std::map<const scene::Object*, std::vector<std::string>>& given = {}) {
+std::vector<std::string> describeAll(
+    const scene::Document& document, bool withMaterials, bool withUVs,
+    const std::map<const scene::Object*, std::vector<std::string>>& given = {}) {
   std::vector<std::string> out;
   for (const auto& object : document.objects()) {
     const auto materials = given.count(object.get()) ? given.at(object.get()) : importedMaterials(*object);
@@ -227,8 +231,10 @@ TEST(MeshExport, SideFilesAreReferencedByTheirRealNames) {
   TempDir dir;
   const auto source = twoObjects("");
   std::string error;
-  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("a \"quoted\" name.obj"), &error)) << error;
-  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("a \"quoted\" name.gltf"), &error)) << error;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("a \"quoted\" name.obj"), &error))
+      << error;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("a \"quoted\" name.gltf"), &error))
+      << error;
   const std::string obj = meshtest::read(dir.file("a \"quoted\" name.obj"));
   const std::string gltf = meshtest::read(dir.file("a \"quoted\" name.gltf"));
   EXPECT_NE(obj.find("\nmtllib a \"quoted\" name.mtl\n"), std::string::npos);

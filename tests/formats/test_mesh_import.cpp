@@ -2,11 +2,12 @@
 // the refusal of bad files.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <array>
 #include <cstdint>
-#include <cstring>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/mesh_io.h"
@@ -17,7 +18,9 @@ namespace {
 using meshtest::TempDir;
 using meshtest::write;
 
-scene::Point at(const scene::Object& o, std::int32_t index) { return o.points.at(static_cast<std::size_t>(index)); }
+scene::Point at(const scene::Object& o, std::int32_t index) {
+  return o.points.at(static_cast<std::size_t>(index));
+}
 
 void expectPoint(const scene::Point& p, float x, float y, float z) {
   EXPECT_FLOAT_EQ(p.x, x);
@@ -213,14 +216,16 @@ TEST(MeshImport, StlCornersAreWeldedByPosition) {
 std::string plyHeader(int vertices, int faces) {
   return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(vertices) +
          "\nproperty float x\nproperty float y\nproperty float z\nproperty float s\nproperty float t\n"
-         "element face " + std::to_string(faces) + "\nproperty list uchar int vertex_indices\nend_header\n";
+         "element face " +
+         std::to_string(faces) + "\nproperty list uchar int vertex_indices\nend_header\n";
 }
 
 TEST(MeshImport, PlyKeepsQuadranglesAndNamesItsNamelessMaterial) {
   TempDir dir;
-  const std::string path = write(dir.file("strip.ply"), plyHeader(5, 2) +
-                                                            "0 0 0 0 0\n1 0 0 0.5 0\n1 1 0 0.5 1\n0 1 0 0 1\n2 0 0 1 0\n"
-                                                            "4 0 1 2 3\n3 1 4 2\n");
+  const std::string path =
+      write(dir.file("strip.ply"), plyHeader(5, 2) +
+                                       "0 0 0 0 0\n1 0 0 0.5 0\n1 1 0 0.5 1\n0 1 0 0 1\n2 0 0 1 0\n"
+                                       "4 0 1 2 3\n3 1 4 2\n");
   scene::Document document;
   std::string error;
   ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
@@ -255,16 +260,20 @@ std::string base64(const std::string& bytes) {
 }
 
 /// A glTF file with one triangle (accessor 0) and the given nodes, meshes and materials.
-std::string gltfWithTriangle(const std::string& nodes, const std::string& meshes, const std::string& materials) {
+std::string gltfWithTriangle(const std::string& nodes, const std::string& meshes,
+                             const std::string& materials) {
   const float positions[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
   const std::string bytes(reinterpret_cast<const char*>(positions), sizeof positions);
   return R"({
   "asset": {"version": "2.0"},
   "scene": 0,
   "scenes": [{"nodes": [0]}],
-  "nodes": )" + nodes + R"(,
-  "meshes": )" + meshes + R"(,
-  "materials": )" + materials + R"(,
+  "nodes": )" +
+         nodes + R"(,
+  "meshes": )" +
+         meshes + R"(,
+  "materials": )" +
+         materials + R"(,
   "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
                  "min": [0, 0, 0], "max": [1, 1, 0]}],
   "bufferViews": [{"buffer": 0, "byteLength": 36}],
@@ -276,12 +285,13 @@ std::string gltfWithTriangle(const std::string& nodes, const std::string& meshes
 TEST(MeshImport, NodeTransformsAreBakedAndASharedMaterialIsMadeOnce) {
   TempDir dir;
   // The triangle is used by a translated parent node and by its scaled child.
-  const std::string path = write(
-      dir.file("nested.gltf"),
-      gltfWithTriangle(R"([{"name": "parent", "translation": [10, 0, 0], "mesh": 0, "children": [1]},
+  const std::string path =
+      write(dir.file("nested.gltf"),
+            gltfWithTriangle(
+                R"([{"name": "parent", "translation": [10, 0, 0], "mesh": 0, "children": [1]},
                           {"name": "child", "scale": [2, 2, 2], "mesh": 0}])",
-                       R"([{"primitives": [{"attributes": {"POSITION": 0}, "material": 0}]}])",
-                       R"([{"name": "Paint", "pbrMetallicRoughness": {"baseColorFactor": [0.25, 0.5, 0.75, 1]}}])"));
+                R"([{"primitives": [{"attributes": {"POSITION": 0}, "material": 0}]}])",
+                R"([{"name": "Paint", "pbrMetallicRoughness": {"baseColorFactor": [0.25, 0.5, 0.75, 1]}}])"));
   scene::Document document;
   std::string error;
   ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
@@ -311,12 +321,12 @@ TEST(MeshImport, NodeTransformsAreBakedAndASharedMaterialIsMadeOnce) {
 
 TEST(MeshImport, MaterialsOfTheSameNameGetSelectionsOfDistinctNames) {
   TempDir dir;
-  const std::string path = write(
-      dir.file("twins.gltf"),
-      gltfWithTriangle(R"([{"name": "twins", "mesh": 0}])",
-                       R"([{"primitives": [{"attributes": {"POSITION": 0}, "material": 0},
+  const std::string path =
+      write(dir.file("twins.gltf"),
+            gltfWithTriangle(R"([{"name": "twins", "mesh": 0}])",
+                             R"([{"primitives": [{"attributes": {"POSITION": 0}, "material": 0},
                                            {"attributes": {"POSITION": 0}, "material": 1}]}])",
-                       R"([{"name": "Paint"}, {"name": "Paint"}, {"name": ""}])"));
+                             R"([{"name": "Paint"}, {"name": "Paint"}, {"name": ""}])"));
   scene::Document document;
   std::string error;
   ASSERT_TRUE(formats::importMesh(path, document, &error)) << error;
