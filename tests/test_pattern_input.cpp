@@ -1,0 +1,136 @@
+// The pattern's view of an unfolding, read from the unfolding's own run state.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "app/pattern_input.h"
+#include "formats/mesh_io.h"
+#include "support.h"
+#include "unfold/unfold.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct Counts {
+  int folds = 0, cuts = 0, tabs = 0;
+};
+
+/// Folds, cuts and tabs as the run state has them: a fold once per edge, a cut once per side.
+Counts unfoldingCounts() {
+  Counts c;
+  for (const auto& list : foldra::run.gtvec) {
+    for (const auto& t : list) {
+      if (!t->usable) continue;
+      for (int k = 0; k < 3; ++k) {
+        if (foldra::isFold(*t, k)) {
+          c.folds += t->serial < t->nb[k]->serial ? 1 : 0;
+        } else {
+          ++c.cuts;
+        }
+        c.tabs += t->placedLugs[k][0] ? 1 : 0;
+      }
+    }
+  }
+  return c;
+}
+
+Counts patternCounts(const pattern::PatternInput& input) {
+  Counts c;
+  for (const auto& piece : input.pieces) {
+    for (const auto& e : piece.edges) (e.kind == pattern::EdgeKind::Cut ? c.cuts : c.folds) += 1;
+    c.tabs += static_cast<int>(piece.tabs.size());
+  }
+  return c;
+}
+
+/// Every cut edge with a partner carries a number that appears exactly twice; tabs stand on
+/// numbered cut edges.
+void checkLabels(const pattern::PatternInput& input) {
+  std::map<int, int> seen;
+  for (const auto& piece : input.pieces) {
+    for (const auto& e : piece.edges) {
+      if (e.kind == pattern::EdgeKind::Cut && e.label > 0) ++seen[e.label];
+      if (e.kind != pattern::EdgeKind::Cut) {
+        EXPECT_EQ(e.label, 0);
+      }
+    }
+    for (const auto& tab : piece.tabs) EXPECT_GT(tab.label, 0);
+  }
+  for (const auto& [label, count] : seen) EXPECT_EQ(count, 2) << "label " << label;
+  for (int i = 1; i <= static_cast<int>(seen.size()); ++i) EXPECT_EQ(seen.count(i), 1u) << "labels run from 1 without gaps";
+}
+
+}  // namespace
+
+TEST(PatternInput, FoldsCutsTabsAndLabelsMatchTheUnfolding) {
+  for (auto make : {+[] { return cube(); }, +[] { return icosphere(2); }, +[] { return torus(12, 6); },
+                    +[] { return grid(3, 3); }, +[] { return openCylinder(10, 2); }}) {
+    LinkedHost h;
+    h.add(make());
+    foldra::Settings s;
+    s.Seitenflag = true;
+    s.Seitenbreite = 25;
+    s.Seitenhoehe = 20;
+    s.Laschenbreite = 1;
+    ASSERT_TRUE(h.unfold(s));
+    const pattern::PatternInput input = app::patternFromRun("");
+    EXPECT_EQ(static_cast<int>(input.pieces.size()), validPieces());
+    const Counts expected = unfoldingCounts();
+    const Counts got = patternCounts(input);
+    EXPECT_EQ(got.folds, expected.folds);
+    EXPECT_EQ(got.cuts, expected.cuts);
+    EXPECT_EQ(got.tabs, expected.tabs);
+    checkLabels(input);
+    for (std::size_t i = 0; i < input.pieces.size(); ++i) EXPECT_EQ(input.pieces[i].number, static_cast<int>(i) + 1);
+  }
+}
+
+TEST(PatternInput, ConvexEdgesAreMountainsAndConcaveOnesValleys) {
+  for (double lift : {1.0, -1.0}) {
+    LinkedHost h;
+    // Two quadrangles facing +z (the printed side), the shared edge lifted or lowered.
+    auto fold = grid(2, 1);
+    fold->points[1].z = static_cast<float>(lift);
+    fold->points[4].z = static_cast<float>(lift);
+    h.add(std::move(fold));
+    ASSERT_TRUE(h.unfold(foldra::Settings{}));
+    const pattern::PatternInput input = app::patternFromRun("");
+    ASSERT_EQ(input.pieces.size(), 1u);
+    int mountains = 0, valleys = 0, flat = 0;
+    for (const auto& e : input.pieces[0].edges) {
+      if (e.kind == pattern::EdgeKind::Cut) continue;
+      if (e.foldDegrees < 1) {
+        ++flat;
+      } else {
+        (e.kind == pattern::EdgeKind::Mountain ? mountains : valleys) += 1;
+        EXPECT_NEAR(e.foldDegrees, 90, 1e-6);
+      }
+    }
+    EXPECT_EQ(flat, 2) << "the diagonals of the quadrangles";
+    EXPECT_EQ(mountains, lift > 0 ? 1 : 0);
+    EXPECT_EQ(valleys, lift > 0 ? 0 : 1);
+  }
+}
+
+TEST(PatternInput, MaterialsColoursTexturesAndCoordinates) {
+  LinkedHost h;
+  std::string error;
+  const std::string example = std::string(FOLDRA_SOURCE_DIR) + "/examples/house.obj";
+  ASSERT_TRUE(formats::importMesh(example, h.document(), &error)) << error;
+  for (const auto& o : h.document().objects()) o->selected = true;
+  ASSERT_TRUE(h.unfold(foldra::Settings{}));
+  const pattern::PatternInput input = app::patternFromRun("/somewhere");
+  ASSERT_EQ(input.materials.size(), 2u);
+  const auto walls = std::find_if(input.materials.begin(), input.materials.end(), [](const auto& m) { return m.name == "Walls"; });
+  ASSERT_NE(walls, input.materials.end());
+  EXPECT_EQ(std::filesystem::path(walls->texture).filename(), "house-walls.png");
+  EXPECT_TRUE(std::filesystem::exists(walls->texture)) << walls->texture;
+  for (const auto& piece : input.pieces) {
+    for (const auto& t : piece.triangles) {
+      EXPECT_TRUE(t.hasUV);
+      EXPECT_GE(t.material, 0);
+    }
+  }
+}
