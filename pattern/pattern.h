@@ -101,10 +101,20 @@ struct Placement {
   bool oversize = false;
 };
 
+/// Sheet millimetres of point `p` of a piece placed by `placement` at `scale` millimetres per
+/// model unit. Sheets are measured from the bottom-left corner of the page, x right and y up: the
+/// same handedness as a piece's flat frame, so a placement only turns and shifts a piece and the
+/// printed side is never mirrored. (The page seen top-down, as cairo draws it, has y' = height - y.)
+Point2 placePoint(const Placement& placement, double scale, Point2 p);
+
 struct Layout {
   int sheets = 0;
   std::vector<Placement> placements;  // one per piece, in input order
   std::vector<std::string> warnings;
+  /// The sheet that carries the legend (the first, unless it has no room for it; -1 when no
+  /// sheet has) and the legend's lower-left and upper-right corners in sheet millimetres.
+  int legendSheet = -1;
+  Point2 legendMin, legendMax;
 };
 
 /// Packs the pieces onto as few sheets as it can: inside the margins, turned where that saves

@@ -1,0 +1,354 @@
+// Packing the pieces onto sheets.
+//
+// Every sheet's printable area is a raster of square cells. A piece is rasterised conservatively
+// (every cell its outline touches) at four turns: the one that gives it the smallest bounding
+// box and its quarter turns. Pieces go largest first, each to the first sheet where it fits, at
+// the topmost, then leftmost free position of whichever turn ends highest on the page. A position
+// is free when the piece's probe (its cells grown by the gap) meets no cell of another piece, so
+// pieces keep at least the gap apart and rings or L shapes can take smaller pieces inside them.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pattern/outline.h"
+#include "pattern/sheet.h"
+
+namespace pattern {
+
+using detail::Shape;
+using detail::Span;
+
+namespace {
+
+// Cells of at most half a millimetre, coarser only on pages so large that the raster would
+// otherwise grow beyond this many cells.
+constexpr double kFinestCell = 0.5;
+constexpr double kMostCells = 1.0e6;
+
+/// The printable area of one sheet as a raster, with a border of `pad` always-free cells around
+/// it so that probes may reach past the margins (only bodies must stay inside).
+class SheetGrid {
+ public:
+  SheetGrid(int cols, int rows, int pad)
+      : cols_(cols), rows_(rows), pad_(pad), stride_(cols + 2 * pad),
+        used_(static_cast<size_t>(stride_) * (rows + 2 * pad), 0),
+        run_(used_.size(), 0), widest_(rows + 2 * pad, 0) {
+    for (int r = 0; r < rows + 2 * pad; ++r) refreshRow(r);
+  }
+
+  /// The topmost (or lowest), then leftmost position (column and row of the shape's top-left
+  /// cell) where the shape fits; false when there is none.
+  bool find(const Shape& shape, bool lowest, int* col, int* row) const {
+    if (shape.cols > cols_ || shape.rows > rows_) return false;
+    const int last = rows_ - shape.rows;
+    for (int k = 0; k <= last; ++k) {
+      const int j = lowest ? last - k : k;
+      if (tooNarrow(shape, j)) continue;
+      for (int i = 0; i + shape.cols <= cols_;) {
+        const int skip = blocked(shape, i, j);
+        if (skip == 0) {
+          *col = i;
+          *row = j;
+          return true;
+        }
+        i += skip;
+      }
+    }
+    return false;
+  }
+
+  void occupy(const Shape& shape, int col, int row) {
+    for (int r = 0; r < shape.rows; ++r) {
+      for (const Span& s : shape.body[r]) fill(col + s.begin, col + s.end, row + r);
+      refreshRow(row + r + pad_);
+    }
+  }
+
+ private:
+  // Whether some probe row is wider than every free run of the sheet row it would lie on.
+  bool tooNarrow(const Shape& shape, int j) const {
+    for (const int q : shape.probeOrder) {
+      if (widest_[j + q] < shape.probeWidths[q]) return true;
+    }
+    return false;
+  }
+
+  // Zero when the shape's probe meets nothing at (i, j); otherwise how far right the next
+  // position that might be free lies: where the blocking span starts past the taken cells.
+  int blocked(const Shape& shape, int i, int j) const {
+    for (const int q : shape.probeOrder) {
+      const int* run = &run_[static_cast<size_t>(j + q) * stride_ + i];
+      for (const Span& s : shape.probe[q]) {
+        const int free = run[s.begin];
+        if (free >= s.end - s.begin) continue;
+        const int taken = std::max(free, 0);
+        return taken - run[s.begin + taken];
+      }
+    }
+    return 0;
+  }
+
+  void fill(int col0, int col1, int row) {
+    if (col0 >= col1) return;
+    const size_t base = static_cast<size_t>(row + pad_) * stride_ + pad_;
+    std::fill(used_.begin() + base + col0, used_.begin() + base + col1, 1);
+  }
+
+  // run_ holds, for every free cell, how many free cells start there going right, and for every
+  // taken cell, minus the number of taken cells that start there.
+  void refreshRow(int paddedRow) {
+    int* run = &run_[static_cast<size_t>(paddedRow) * stride_];
+    const unsigned char* used = &used_[static_cast<size_t>(paddedRow) * stride_];
+    int widest = 0;
+    for (int c = stride_ - 1; c >= 0; --c) {
+      const int next = c + 1 < stride_ ? run[c + 1] : 0;
+      run[c] = used[c] ? std::min(next, 0) - 1 : std::max(next, 0) + 1;
+      widest = std::max(widest, run[c]);
+    }
+    widest_[paddedRow] = widest;
+  }
+
+  int cols_, rows_, pad_, stride_;
+  std::vector<unsigned char> used_;
+  std::vector<int> run_;
+  std::vector<int> widest_;
+};
+
+struct Candidate {
+  const Shape* shape = nullptr;
+  int sheet = 0, col = 0, row = 0;
+};
+
+double normalAngle(double a) {
+  a = std::remainder(a, 2 * std::numbers::pi);
+  return a <= -std::numbers::pi ? a + 2 * std::numbers::pi : a;
+}
+
+std::string format(const char* pattern, auto... values) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+// The largest scale at most `limit`, rounded down to two decimals (or to the first two digits
+// when it is smaller than that), so that suggesting it never suggests too much.
+std::string scaleBelow(double limit) {
+  int decimals = 2;
+  while (decimals < 9 && std::floor(limit * std::pow(10.0, decimals)) < 10 && limit < 0.1) ++decimals;
+  const double value = std::floor(limit * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
+  return format("%.*f", decimals, value);
+}
+
+// The legend starts at the bottom-left corner of the first sheet. If it alone keeps a piece off
+// that sheet, it gives way, and once every piece is placed it goes to the lowest free spot on
+// the first sheet with room.
+class Packer {
+ public:
+  Packer(const PatternInput& input, const PatternOptions& options) : input_(input), options_(options) {
+    printableWidth_ = options.pageWidth - 2 * options.margin;
+    printableHeight_ = options.pageHeight - 2 * options.margin;
+    cell_ = std::max(kFinestCell, std::sqrt(printableWidth_ * printableHeight_ / kMostCells));
+    grow_ = static_cast<int>(std::ceil(detail::kPieceGap / cell_ - 1e-9));
+    cols_ = static_cast<int>(std::floor(printableWidth_ / cell_ + 1e-9));
+    rows_ = static_cast<int>(std::floor(printableHeight_ / cell_ + 1e-9));
+    legendSize_ = detail::legendSize(options);
+    const double w = legendSize_.width, h = legendSize_.height;
+    Shape legend = detail::rasterise({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, 0, 1, cell_, grow_);
+    if (legend.cols <= cols_ && legend.rows <= rows_) legend_ = std::move(legend);
+  }
+
+  Layout run() {
+    Layout layout;
+    layout.placements.resize(input_.pieces.size());
+    std::vector<std::vector<std::vector<Point2>>> parts(input_.pieces.size());
+    std::vector<std::vector<Shape>> shapes(input_.pieces.size());
+    std::vector<double> turns(input_.pieces.size());
+    for (size_t i = 0; i < input_.pieces.size(); ++i) {
+      parts[i] = detail::outlineParts(input_.pieces[i]);
+      turns[i] = detail::tightestTurn(parts[i]);
+      shapes[i] = fittingShapes(parts[i], turns[i]);
+    }
+
+    std::vector<size_t> order(input_.pieces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    auto size = [&](size_t i) { return shapes[i].empty() ? 0 : shapes[i][0].cells; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
+
+    std::vector<size_t> alone;
+    for (const size_t i : order) {
+      if (shapes[i].empty()) {
+        alone.push_back(i);
+        continue;
+      }
+      const Candidate c = place(shapes[i]);
+      sheets_[c.sheet].occupy(*c.shape, c.col, c.row);
+      ++pieces_[c.sheet];
+      layout.placements[i] = placement(i, c);
+    }
+    layout.sheets = static_cast<int>(sheets_.size());
+    placeLegend(&layout);
+
+    std::sort(alone.begin(), alone.end());
+    for (const size_t i : alone) {
+      layout.placements[i] = placeAlone(i, parts[i], turns[i], layout.sheets++, &layout.warnings);
+    }
+    return layout;
+  }
+
+ private:
+  // The piece rasterised at the tightest turn and its quarter turns, leaving out the turns at
+  // which it cannot fit an empty sheet.
+  std::vector<Shape> fittingShapes(const std::vector<std::vector<Point2>>& parts, double tightest) {
+    std::vector<Shape> shapes;
+    for (int quarter = 0; quarter < 4; ++quarter) {
+      const double rotation = normalAngle(tightest + quarter * std::numbers::pi / 2);
+      const detail::TurnedBox box = detail::turnedBox(parts, rotation, options_.scale);
+      const auto cells = [&](double mm) { return std::max(1.0, std::ceil(mm / cell_ - 1e-9)); };
+      if (cells(box.width) > cols_ || cells(box.height) > rows_) continue;
+      shapes.push_back(detail::rasterise(parts, rotation, options_.scale, cell_, grow_));
+    }
+    return shapes;
+  }
+
+  // The first sheet with room for one of the shapes.
+  Candidate place(const std::vector<Shape>& shapes) {
+    for (int sheet = 0;; ++sheet) {
+      if (sheet == static_cast<int>(sheets_.size())) openSheet();
+      Candidate best = bestOn(sheet, shapes);
+      if (!best.shape && sheet == legendSheet_ && pieces_[sheet] == 0) {
+        sheets_[sheet] = SheetGrid(cols_, rows_, grow_);
+        legendSheet_ = -1;
+        best = bestOn(sheet, shapes);
+      }
+      if (best.shape) return best;
+    }
+  }
+
+  // Of the shapes that fit on the sheet, the one whose free position ends highest, then leftmost.
+  Candidate bestOn(int sheet, const std::vector<Shape>& shapes) const {
+    Candidate best;
+    for (const Shape& shape : shapes) {
+      Candidate c{&shape, sheet};
+      if (!sheets_[sheet].find(shape, false, &c.col, &c.row)) continue;
+      if (!best.shape || std::pair(c.row + shape.rows, c.col + shape.cols) <
+                             std::pair(best.row + best.shape->rows, best.col + best.shape->cols)) {
+        best = c;
+      }
+    }
+    return best;
+  }
+
+  void openSheet() {
+    sheets_.emplace_back(cols_, rows_, grow_);
+    pieces_.push_back(0);
+    if (sheets_.size() == 1 && legend_) {
+      legendSheet_ = 0;
+      legendCol_ = 0;
+      legendRow_ = rows_ - legend_->rows;
+      sheets_[0].occupy(*legend_, legendCol_, legendRow_);
+    }
+  }
+
+  void placeLegend(Layout* layout) {
+    if (input_.pieces.empty()) return;
+    if (!legend_) {
+      layout->warnings.push_back(format("the printable area of %.1f x %.1f mm is too small for the legend; it is left out",
+                                        printableWidth_, printableHeight_));
+      return;
+    }
+    for (int sheet = 0; legendSheet_ < 0 && sheet < static_cast<int>(sheets_.size()); ++sheet) {
+      if (sheets_[sheet].find(*legend_, true, &legendCol_, &legendRow_)) {
+        sheets_[sheet].occupy(*legend_, legendCol_, legendRow_);
+        legendSheet_ = sheet;
+      }
+    }
+    if (legendSheet_ < 0) {
+      layout->warnings.push_back("no sheet has room for the legend; it is left out");
+      return;
+    }
+    layout->legendSheet = legendSheet_;
+    const double left = options_.margin + legendCol_ * cell_;
+    const double top = options_.pageHeight - options_.margin - legendRow_ * cell_;
+    layout->legendMin = {left, top - legendSize_.height};
+    layout->legendMax = {left + legendSize_.width, top};
+  }
+
+  // The shape's top-left cell lands at (col, row) of the printable area.
+  Placement placement(size_t piece, const Candidate& c) const {
+    Placement p;
+    p.piece = static_cast<int>(piece);
+    p.sheet = c.sheet;
+    p.rotation = c.shape->rotation;
+    p.offset = {options_.margin + c.col * cell_ - c.shape->box.corner.x,
+                options_.pageHeight - options_.margin - c.row * cell_ - c.shape->box.corner.y};
+    return p;
+  }
+
+  // A piece that fits no empty sheet stands alone at the top-left corner of the printable area,
+  // at the turn that fits best; if it is larger than the printable area, say how to make it fit.
+  Placement placeAlone(size_t piece, const std::vector<std::vector<Point2>>& parts, double tightest,
+                       int sheet, std::vector<std::string>* warnings) const {
+    double bestFit = -1;
+    detail::TurnedBox best;
+    Placement p;
+    p.piece = static_cast<int>(piece);
+    p.sheet = sheet;
+    for (int quarter = 0; quarter < 4; ++quarter) {
+      const double rotation = normalAngle(tightest + quarter * std::numbers::pi / 2);
+      const detail::TurnedBox box = detail::turnedBox(parts, rotation, options_.scale);
+      const double fit = std::min(printableWidth_ / std::max(box.width, 1e-12),
+                                  printableHeight_ / std::max(box.height, 1e-12));
+      if (fit > bestFit * (1 + 1e-9)) {
+        bestFit = fit;
+        best = box;
+        p.rotation = rotation;
+      }
+    }
+    p.offset = {options_.margin - best.corner.x, options_.pageHeight - options_.margin - best.corner.y};
+    p.oversize = bestFit < 1;
+    if (p.oversize) {
+      const double pageW = std::ceil(best.width + 2 * options_.margin - 1e-6);
+      const double pageH = std::ceil(best.height + 2 * options_.margin - 1e-6);
+      const std::string scale = scaleBelow(options_.scale * bestFit);
+      warnings->push_back(format(
+          "piece %d is %.1f x %.1f mm, larger than the printable area of %.1f x %.1f mm: use a scale "
+          "of at most %s (--scale %s) or a page of at least %.0f x %.0f mm (--page %.0fx%.0f)",
+          input_.pieces[piece].number, best.width, best.height, printableWidth_, printableHeight_,
+          scale.c_str(), scale.c_str(), pageW, pageH, pageW, pageH));
+    }
+    return p;
+  }
+
+  const PatternInput& input_;
+  const PatternOptions& options_;
+  double printableWidth_ = 0, printableHeight_ = 0, cell_ = 1;
+  int grow_ = 0, cols_ = 0, rows_ = 0;
+  detail::Size legendSize_;
+  std::optional<Shape> legend_;
+  int legendSheet_ = -1, legendCol_ = 0, legendRow_ = 0;
+  std::vector<SheetGrid> sheets_;
+  std::vector<int> pieces_;  // per sheet
+};
+
+}  // namespace
+
+Point2 placePoint(const Placement& placement, double scale, Point2 p) {
+  const double c = std::cos(placement.rotation), s = std::sin(placement.rotation);
+  return {placement.offset.x + scale * (c * p.x - s * p.y), placement.offset.y + scale * (s * p.x + c * p.y)};
+}
+
+Layout layoutPattern(const PatternInput& input, const PatternOptions& options) {
+  if (const std::string problem = detail::invalidValue(input, options); !problem.empty()) {
+    Layout layout;
+    layout.warnings.push_back(problem);
+    return layout;
+  }
+  return Packer(input, options).run();
+}
+
+}  // namespace pattern

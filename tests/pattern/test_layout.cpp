@@ -1,0 +1,216 @@
+// Packing pieces onto sheets: few sheets, nothing over a margin, no two pieces touching.
+#include <random>
+
+#include "pattern_test_support.h"
+
+namespace patterntest {
+namespace {
+
+PatternOptions pageOf(double width, double height, double margin = 10) {
+  PatternOptions options;
+  options.pageWidth = width;
+  options.pageHeight = height;
+  options.margin = margin;
+  return options;
+}
+
+double area(const Piece& piece) {
+  double sum = 0;
+  for (const Triangle& t : piece.triangles) sum += cross(t.p[0], t.p[1], t.p[2]) / 2;
+  return sum;
+}
+
+TEST(Layout, EmptyInputNeedsNoSheet) {
+  const Layout layout = layoutPattern({}, PatternOptions{});
+  EXPECT_EQ(layout.sheets, 0);
+  EXPECT_TRUE(layout.placements.empty());
+  EXPECT_TRUE(layout.warnings.empty());
+}
+
+TEST(Layout, ScalesThePieceToMillimetresInsideTheMargins) {
+  PatternInput input;
+  input.pieces = {square(1, 10)};
+  PatternOptions options;
+  options.scale = 2.5;
+  const Layout layout = layoutPattern(input, options);
+  ASSERT_EQ(layout.sheets, 1);
+  expectSoundLayout(input, options, layout);
+  const Bounds b = boundsOf(placedParts(input.pieces[0], layout.placements[0], options.scale));
+  EXPECT_NEAR(b.maxX - b.minX, 25, 1e-9);
+  EXPECT_NEAR(b.maxY - b.minY, 25, 1e-9);
+  EXPECT_TRUE(layout.warnings.empty());
+}
+
+TEST(Layout, FillsEachSheetBeforeOpeningTheNext) {
+  // 40 mm squares 2 mm apart: 4 across and 6 down the 190 x 277 mm printable area of A4.
+  PatternInput input;
+  for (int i = 0; i < 50; ++i) input.pieces.push_back(square(i + 1, 40));
+  const PatternOptions options;
+  const Layout layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.sheets, 3);
+  expectSoundLayout(input, options, layout);
+}
+
+TEST(Layout, TurnsAPieceThatFitsOnlyAlongTheLongSide) {
+  // 270 x 10 mm at 45 degrees: its box is 198 mm wide at every quarter turn, wider than 190.
+  PatternInput input;
+  input.pieces = {turned(rectangle(1, 270, 10), 45), strip(2, 9, 20, 15, 1)};
+  const PatternOptions options;
+  const Layout layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.sheets, 1);
+  EXPECT_FALSE(layout.placements[0].oversize);
+  EXPECT_TRUE(layout.warnings.empty());
+  expectSoundLayout(input, options, layout);
+}
+
+TEST(Layout, NestsPiecesInsideTheHollowsOfOthers) {
+  // Packed by their boxes, each pair needs two sheets: the second piece fits neither beside
+  // nor below the first. Packed by their outlines, it fits inside the first.
+  const PatternOptions options = pageOf(170, 200);
+  PatternInput frame;
+  frame.pieces = {ring(1, 140, 100), square(2, 60)};
+  const Layout framed = layoutPattern(frame, options);
+  EXPECT_EQ(framed.sheets, 1);
+  expectSoundLayout(frame, options, framed);
+
+  const PatternOptions wider = pageOf(185, 210);
+  PatternInput ells;
+  ells.pieces = {ell(1, 120, 40), ell(2, 120, 40)};
+  const Layout nested = layoutPattern(ells, wider);
+  EXPECT_EQ(nested.sheets, 1);
+  expectSoundLayout(ells, wider, nested);
+}
+
+TEST(Layout, OversizePieceStandsAloneAndSaysHowToMakeItFit) {
+  // 150 x 100 units at 2 mm a unit is 200 x 300 mm turned: too wide for A4's 190 mm.
+  PatternInput input;
+  input.pieces = {square(1, 10), rectangle(2, 150, 100), square(3, 10)};
+  PatternOptions options;
+  options.scale = 2;
+  const Layout layout = layoutPattern(input, options);
+  ASSERT_EQ(layout.sheets, 2);
+  expectSoundLayout(input, options, layout);
+  const Placement& big = layout.placements[1];
+  EXPECT_TRUE(big.oversize);
+  EXPECT_FALSE(layout.placements[0].oversize);
+  EXPECT_NE(big.sheet, layout.placements[0].sheet);
+  EXPECT_EQ(layout.placements[0].sheet, layout.placements[2].sheet);
+
+  const Bounds b = boundsOf(placedParts(input.pieces[1], big, options.scale));
+  EXPECT_NEAR(b.minX, options.margin, 1e-9);
+  EXPECT_NEAR(b.maxY, options.pageHeight - options.margin, 1e-9);
+  EXPECT_NEAR(b.maxX - b.minX, 200, 1e-9);
+
+  ASSERT_EQ(layout.warnings.size(), 1u);
+  const std::string& warning = layout.warnings[0];
+  EXPECT_NE(warning.find("piece 2 is 200.0 x 300.0 mm"), std::string::npos) << warning;
+  EXPECT_NE(warning.find("190.0 x 277.0 mm"), std::string::npos) << warning;
+  EXPECT_NE(warning.find("--scale 1.84"), std::string::npos) << warning;
+  EXPECT_NE(warning.find("--page 220x320"), std::string::npos) << warning;
+}
+
+TEST(Layout, LegendTakesTheBottomLeftCornerOfTheFirstSheet) {
+  PatternInput input;
+  for (int i = 0; i < 30; ++i) input.pieces.push_back(square(i + 1, 30));
+  const PatternOptions options;
+  const Layout layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.legendSheet, 0);
+  EXPECT_NEAR(layout.legendMin.x, options.margin, 1e-9);
+  EXPECT_NEAR(layout.legendMin.y, options.margin, 0.5);
+  EXPECT_GT(layout.legendMax.x - layout.legendMin.x, 10);
+  EXPECT_GT(layout.legendMax.y - layout.legendMin.y, 10);
+  expectSoundLayout(input, options, layout);
+}
+
+TEST(Layout, LegendGivesWayToAPieceThatNeedsAWholeSheet) {
+  // 140 mm squares leave no room for the legend on a 150 mm printable area.
+  const PatternOptions options = pageOf(160, 160, 5);
+  PatternInput input;
+  input.pieces = {square(1, 140), square(2, 20)};
+  Layout layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.sheets, 2);
+  EXPECT_EQ(layout.legendSheet, layout.placements[1].sheet);
+  EXPECT_TRUE(layout.warnings.empty());
+  expectSoundLayout(input, options, layout);
+
+  input.pieces = {square(1, 140), square(2, 140)};
+  layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.sheets, 2);
+  EXPECT_EQ(layout.legendSheet, -1);
+  ASSERT_EQ(layout.warnings.size(), 1u);
+  EXPECT_NE(layout.warnings[0].find("legend"), std::string::npos);
+  expectSoundLayout(input, options, layout);
+}
+
+TEST(Layout, PageTooSmallForTheLegendLeavesItOutWithAWarning) {
+  PatternInput input;
+  input.pieces = {square(1, 15)};
+  const PatternOptions options = pageOf(40, 40, 5);
+  const Layout layout = layoutPattern(input, options);
+  EXPECT_EQ(layout.sheets, 1);
+  expectSoundLayout(input, options, layout);
+  ASSERT_EQ(layout.warnings.size(), 1u);
+  EXPECT_NE(layout.warnings[0].find("legend"), std::string::npos);
+}
+
+TEST(Layout, ValuesThatCannotBeDrawnGiveAWarningInsteadOfALayout) {
+  PatternInput input;
+  input.pieces = {square(1, 10)};
+  input.pieces[0].triangles[0].p[1].x = std::nan("");
+  EXPECT_EQ(layoutPattern(input, PatternOptions{}).warnings.size(), 1u);
+  input.pieces = {square(1, 10)};
+  EXPECT_EQ(layoutPattern(input, pageOf(100, 100, 50)).warnings.size(), 1u);
+  EXPECT_EQ(layoutPattern(input, pageOf(100, std::numeric_limits<double>::infinity())).warnings.size(), 1u);
+}
+
+PatternInput mixedPieces(int count, unsigned seed) {
+  std::mt19937 random(seed);
+  auto between = [&](double low, double high) { return low + (high - low) * (random() / 4294967296.0); };
+  PatternInput input;
+  for (int i = 0; i < count; ++i) {
+    const int number = i + 1;
+    Piece piece;
+    switch (i % 5) {
+      case 0: piece = square(number, between(8, 40), 1); break;
+      case 1: piece = rightTriangle(number, between(10, 50)); break;
+      case 2: piece = strip(number, 3 + i % 6, between(10, 20), between(8, 15), 1); break;
+      case 3: piece = ell(number, between(30, 60), between(8, 20)); break;
+      default: {
+        const double outer = between(40, 80);
+        piece = ring(number, outer, outer - between(16, 30));
+      }
+    }
+    if (i % 3 == 0) piece.tabs.push_back(tabOn(piece.edges[0].a, piece.edges[0].b, 1));
+    input.pieces.push_back(turned(piece, between(0, 360)));
+  }
+  return input;
+}
+
+TEST(Layout, HundredsOfMixedPiecesPackDenselyAndSoundly) {
+  const PatternInput input = mixedPieces(300, 7);
+  const PatternOptions options;
+  const Layout layout = layoutPattern(input, options);
+  expectSoundLayout(input, options, layout);
+  EXPECT_TRUE(layout.warnings.empty());
+  double covered = 0;
+  for (const Piece& piece : input.pieces) covered += area(piece);
+  const double printable = (options.pageWidth - 2 * options.margin) * (options.pageHeight - 2 * options.margin);
+  EXPECT_GT(covered / (layout.sheets * printable), 0.5) << layout.sheets << " sheets";
+}
+
+TEST(Layout, SameInputGivesTheSameLayout) {
+  const PatternInput input = mixedPieces(60, 3);
+  const PatternOptions options;
+  const Layout first = layoutPattern(input, options), second = layoutPattern(input, options);
+  ASSERT_EQ(first.sheets, second.sheets);
+  ASSERT_EQ(first.placements.size(), second.placements.size());
+  for (size_t i = 0; i < first.placements.size(); ++i) {
+    EXPECT_EQ(first.placements[i].sheet, second.placements[i].sheet);
+    EXPECT_EQ(first.placements[i].rotation, second.placements[i].rotation);
+    EXPECT_EQ(first.placements[i].offset.x, second.placements[i].offset.x);
+    EXPECT_EQ(first.placements[i].offset.y, second.placements[i].offset.y);
+  }
+}
+
+}  // namespace
+}  // namespace patterntest
