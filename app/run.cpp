@@ -365,7 +365,10 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
       p.fill = options.fill;
       pattern::PatternReport report;
       ok = pattern::writePattern(patternInput, p, path, &report, &error);
-      warnings.insert(warnings.end(), report.warnings.begin(), report.warnings.end());
+      // Several pattern outputs share one layout: each warning is said once.
+      for (const std::string& w : report.warnings) {
+        if (std::find(warnings.begin(), warnings.end(), w) == warnings.end()) warnings.push_back(w);
+      }
     }
     if (!ok) {
       // Errors name the staging path; the user knows the file by the name they gave.

@@ -201,12 +201,26 @@ class Packer {
   }
 
  private:
-  // The piece rasterised at the tightest turn and its quarter turns, leaving out the turns at
-  // which it cannot fit an empty sheet.
+  // The turns a piece is tried at: the tightest turn and its quarter turns, and the piece's own
+  // frame and its quarter turns. The own frame matters: with a page limit the unfolding made the
+  // piece fit the printable area as it lies, which the tightest turn need not keep.
+  static std::vector<double> turnsOf(double tightest) {
+    std::vector<double> turns;
+    for (double start : {tightest, 0.0}) {
+      for (int quarter = 0; quarter < 4; ++quarter) {
+        const double rotation = normalAngle(start + quarter * std::numbers::pi / 2);
+        const bool known = std::any_of(turns.begin(), turns.end(), [&](double t) { return std::fabs(t - rotation) < 1e-9; });
+        if (!known) turns.push_back(rotation);
+      }
+    }
+    return turns;
+  }
+
+  // The piece rasterised at each of its turns, leaving out the turns at which it cannot fit an
+  // empty sheet.
   std::vector<Shape> fittingShapes(const std::vector<std::vector<Point2>>& parts, double tightest) {
     std::vector<Shape> shapes;
-    for (int quarter = 0; quarter < 4; ++quarter) {
-      const double rotation = normalAngle(tightest + quarter * std::numbers::pi / 2);
+    for (const double rotation : turnsOf(tightest)) {
       const detail::TurnedBox box = detail::turnedBox(parts, rotation, options_.scale);
       const auto cells = [&](double mm) { return std::max(1.0, std::ceil(mm / cell_ - 1e-9)); };
       if (cells(box.width) > cols_ || cells(box.height) > rows_) continue;
@@ -298,8 +312,7 @@ class Packer {
     Placement p;
     p.piece = static_cast<int>(piece);
     p.sheet = sheet;
-    for (int quarter = 0; quarter < 4; ++quarter) {
-      const double rotation = normalAngle(tightest + quarter * std::numbers::pi / 2);
+    for (const double rotation : turnsOf(tightest)) {
       const detail::TurnedBox box = detail::turnedBox(parts, rotation, options_.scale);
       const double fit = std::min(printableWidth_ / std::max(box.width, 1e-12),
                                   printableHeight_ / std::max(box.height, 1e-12));

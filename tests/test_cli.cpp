@@ -346,6 +346,31 @@ TEST_F(Cli, BadInputsGiveOneLineNamingTheFile) {
   for (const auto& f : files()) EXPECT_EQ(f.find(".foldra-"), std::string::npos) << "no staging folder left: " << f;
 }
 
+TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
+  writeScene("cube.json", cube(100));
+  const Result r = foldra("cube.json --scale 1 --page 150x150 -o cube.pdf -o cube.svg -o cube.png --dpi 50");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  int sheets = 0;
+  while (fs::exists(path("cube-" + std::to_string(sheets + 1) + ".svg"))) ++sheets;
+  ASSERT_GT(sheets, 1) << "a 100 mm cube does not fit one 150 mm sheet";
+  EXPECT_TRUE(fs::exists(path("cube-" + std::to_string(sheets) + ".png")));
+  EXPECT_FALSE(fs::exists(path("cube-" + std::to_string(sheets + 1) + ".png")));
+  const std::string svg = slurp(path("cube-1.svg"));
+  EXPECT_NE(svg.find("width=\"425.19685pt\""), std::string::npos) << "150 mm";
+#ifdef FOLDRA_PDFINFO
+  FILE* pipe = popen((std::string(FOLDRA_PDFINFO) + " '" + path("cube.pdf") + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string info;
+  char line[256];
+  while (fgets(line, sizeof line, pipe)) info += line;
+  pclose(pipe);
+  const auto pages = info.find("Pages:");
+  ASSERT_NE(pages, std::string::npos) << info;
+  EXPECT_EQ(std::stoi(info.substr(pages + 6)), sheets) << info;
+  EXPECT_NE(info.find("425.197 x 425.197 pts"), std::string::npos) << info;
+#endif
+}
+
 TEST_F(Cli, SharedMeshes) {
   const std::string shared = sharedMeshes();
   if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";

@@ -6,6 +6,7 @@
 
 #include "app/pattern_input.h"
 #include "formats/mesh_io.h"
+#include "pattern_test_support.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
@@ -132,5 +133,33 @@ TEST(PatternInput, MaterialsColoursTexturesAndCoordinates) {
       EXPECT_TRUE(t.hasUV);
       EXPECT_GE(t.material, 0);
     }
+  }
+}
+
+TEST(PatternInput, ACubeAnIcosphereAndATexturedModelLayOutSoundly) {
+  const std::string example = std::string(FOLDRA_SOURCE_DIR) + "/examples/house.obj";
+  for (int model = 0; model < 3; ++model) {
+    LinkedHost h;
+    if (model == 0) h.add(cube(100));
+    if (model == 1) h.add(icosphere(2, 60));
+    if (model == 2) {
+      std::string error;
+      ASSERT_TRUE(formats::importMesh(example, h.document(), &error)) << error;
+      h.document().objects().front()->selected = true;
+    }
+    // A page limit in model units as the program hands it: the printable area over the scale.
+    pattern::PatternOptions options;
+    options.scale = model == 2 ? 30 : 1;
+    foldra::Settings s;
+    s.Seitenflag = true;
+    s.Seitenbreite = (options.pageWidth - 2 * options.margin) / options.scale;
+    s.Seitenhoehe = (options.pageHeight - 2 * options.margin) / options.scale;
+    s.Laschenbreite = 8 / options.scale;
+    ASSERT_TRUE(h.unfold(s));
+    const pattern::PatternInput input = app::patternFromRun("");
+    const pattern::Layout layout = pattern::layoutPattern(input, options);
+    patterntest::expectSoundLayout(input, options, layout);
+    for (const auto& placement : layout.placements) EXPECT_FALSE(placement.oversize) << "every piece fits the page";
+    EXPECT_LE(layout.sheets, static_cast<int>(input.pieces.size()));
   }
 }
