@@ -257,15 +257,34 @@ bool Document::redo() {
 
 namespace {
 
-/// Copies the listed materials into `target` and answers the map from old to new.
-std::map<const Material*, Material*> copyMaterials(Document& target,
-                                                   const std::vector<const Material*>& list) {
-  std::map<const Material*, Material*> map;
-  for (const Material* m : list) {
-    auto copy = std::make_unique<Material>(*m);
-    map[m] = target.addMaterial(std::move(copy));
+/// Copies of materials in another document, and the way from an original to its copy: a
+/// texture tag whose material was not copied links to none.
+class MaterialCopies {
+ public:
+  MaterialCopies(Document& target, const std::vector<const Material*>& originals) {
+    for (const Material* m : originals) copies_[m] = target.addMaterial(std::make_unique<Material>(*m));
   }
-  return map;
+  Material* operator()(Material* original) const {
+    auto it = copies_.find(original);
+    return it == copies_.end() ? nullptr : it->second;
+  }
+
+ private:
+  std::map<const Material*, Material*> copies_;
+};
+
+std::vector<const Material*> allMaterials(const Document& document) {
+  std::vector<const Material*> out;
+  for (const auto& m : document.materials()) out.push_back(m.get());
+  return out;
+}
+
+/// A new, empty document with the source's name and timeline.
+std::unique_ptr<Document> emptyLike(const Document& source) {
+  auto doc = std::make_unique<Document>();
+  doc->name = source.name;
+  doc->time = source.time;
+  return doc;
 }
 
 void collectTextureMaterials(const Object& o, std::vector<bool>& used, const Document& source) {
@@ -277,12 +296,7 @@ void collectTextureMaterials(const Object& o, std::vector<bool>& used, const Doc
   for (const auto& child : o.children) collectTextureMaterials(*child, used, source);
 }
 
-std::unique_ptr<Object> polygonFormOf(const Object& o,
-                                      const std::map<const Material*, Material*>& map) {
-  auto mapMaterial = [&](Material* m) -> Material* {
-    auto it = map.find(m);
-    return it == map.end() ? nullptr : it->second;
-  };
+std::unique_ptr<Object> polygonFormOf(const Object& o, const MaterialCopies& mapMaterial) {
   std::unique_ptr<Object> copy;
   if (o.type == sdk::kObjectCube || o.type == sdk::kObjectPlane || o.type == sdk::kObjectSphere) {
     copy = primitiveToPolygons(o);
@@ -304,16 +318,14 @@ std::unique_ptr<Object> polygonFormOf(const Object& o,
     copy = cloneObject(o, mapMaterial);
     copy->children.clear();
   }
-  for (const auto& child : o.children) copy->children.push_back(polygonFormOf(*child, map));
+  for (const auto& child : o.children) copy->children.push_back(polygonFormOf(*child, mapMaterial));
   return copy;
 }
 
 }  // namespace
 
 std::unique_ptr<Document> copySelection(const Document& source, const std::vector<Object*>& list) {
-  auto doc = std::make_unique<Document>();
-  doc->name = source.name;
-  doc->time = source.time;
+  auto doc = emptyLike(source);
   auto listed = [&](const Object* o) { return std::find(list.begin(), list.end(), o) != list.end(); };
   std::vector<const Object*> roots;
   for (const Object* o : list) {
@@ -328,27 +340,15 @@ std::unique_ptr<Document> copySelection(const Document& source, const std::vecto
   for (std::size_t i = 0; i < used.size(); ++i) {
     if (used[i]) materials.push_back(source.materials()[i].get());
   }
-  auto map = copyMaterials(*doc, materials);
-  auto mapMaterial = [&](Material* m) -> Material* {
-    auto it = map.find(m);
-    return it == map.end() ? nullptr : it->second;
-  };
-  for (const Object* o : roots) doc->append(cloneObject(*o, mapMaterial));
+  const MaterialCopies copies(*doc, materials);
+  for (const Object* o : roots) doc->append(cloneObject(*o, copies));
   return doc;
 }
 
 std::unique_ptr<Document> cloneDocument(const Document& source) {
-  auto doc = std::make_unique<Document>();
-  doc->name = source.name;
-  doc->time = source.time;
-  std::vector<const Material*> materials;
-  for (const auto& m : source.materials()) materials.push_back(m.get());
-  auto map = copyMaterials(*doc, materials);
-  auto mapMaterial = [&](Material* m) -> Material* {
-    auto it = map.find(m);
-    return it == map.end() ? nullptr : it->second;
-  };
-  for (const auto& o : source.objects()) doc->append(cloneObject(*o, mapMaterial));
+  auto doc = emptyLike(source);
+  const MaterialCopies copies(*doc, allMaterials(source));
+  for (const auto& o : source.objects()) doc->append(cloneObject(*o, copies));
   return doc;
 }
 
@@ -358,13 +358,9 @@ void moveContent(Document& from, Document& to) {
 }
 
 std::unique_ptr<Document> polygonForm(const Document& source) {
-  auto doc = std::make_unique<Document>();
-  doc->name = source.name;
-  doc->time = source.time;
-  std::vector<const Material*> materials;
-  for (const auto& m : source.materials()) materials.push_back(m.get());
-  auto map = copyMaterials(*doc, materials);
-  for (const auto& o : source.objects()) doc->append(polygonFormOf(*o, map));
+  auto doc = emptyLike(source);
+  const MaterialCopies copies(*doc, allMaterials(source));
+  for (const auto& o : source.objects()) doc->append(polygonFormOf(*o, copies));
   return doc;
 }
 
