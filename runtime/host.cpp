@@ -156,14 +156,13 @@ bool Host::runCommand(std::int32_t id) {
   return commands_.at(id).client->execute(reinterpret_cast<sdk::Document*>(active_.get()));
 }
 
-bool Host::openDialog(ModuleInterface& owner, sdk::DialogClient* client, std::int32_t pluginId) {
+bool Host::openDialog(sdk::DialogClient* client, std::int32_t pluginId) {
   lastDialog_ = DialogReport{};
   DialogScript script = std::move(script_);
   script_.clear();
   DialogWindow window;
   window.pluginId = pluginId;
   auto* handle = reinterpret_cast<sdk::Dialog*>(&window);
-  (void)owner;
   if (!client->createLayout(handle) || !client->initValues(handle)) {
     lastDialog_.error = "the dialog could not be built";
     return false;

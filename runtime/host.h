@@ -60,9 +60,7 @@ class Host {
 
   // Console and status bar.
   const std::vector<std::string>& console() const { return console_; }
-  void clearConsole() { console_.clear(); }
-  /// Every console line is also passed here when set.
-  void setConsoleEcho(std::function<void(const std::string&)> echo) { echo_ = std::move(echo); }
+  /// Called with each status-bar report: percent 0..100 and a text, or -1 when it is cleared.
   void setStatusHandler(std::function<void(int, const std::string&)> handler) {
     status_ = std::move(handler);
   }
@@ -112,7 +110,7 @@ class Host {
   void unload(Module& module);
   scene::Document* adoptDocument(std::unique_ptr<scene::Document> document);
   void freeDocument(scene::Document* document);
-  bool openDialog(ModuleInterface& owner, sdk::DialogClient* client, std::int32_t pluginId);
+  bool openDialog(sdk::DialogClient* client, std::int32_t pluginId);
 
   std::unique_ptr<scene::Document> active_;
   // Objects and tracks a module allocated and has not yet inserted anywhere.
@@ -120,7 +118,6 @@ class Host {
   std::vector<std::unique_ptr<scene::Track>> freeTracks_;
   std::vector<std::unique_ptr<scene::Document>> loose_;
   std::vector<std::string> console_;
-  std::function<void(const std::string&)> echo_;
   std::function<void(int, const std::string&)> status_;
   EventLog events_;
   sdk::FunctionTable functions_;
@@ -130,8 +127,6 @@ class Host {
   DialogScript script_;
   DialogReport lastDialog_;
   std::vector<std::string> warnings_;
-  // Module currently being loaded (its index), so registrations know their owner.
-  std::size_t loading_ = 0;
 };
 
 }  // namespace runtime

@@ -114,7 +114,6 @@ double ModuleInterface::textToReal(const std::string& text, std::int32_t base, b
 
 void ModuleInterface::consolePrint(const std::string& line) {
   host_.console_.push_back(line);
-  if (host_.echo_) host_.echo_(line);
 }
 
 void ModuleInterface::statusSet(std::int32_t percent, const std::string& text) {
@@ -192,7 +191,7 @@ bool ModuleInterface::dialogOpen(sdk::DialogClient* client, std::int32_t kind, s
                                  std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   // A headless host can only run dialogs that wait for their script: modal ones.
   if (!client || kind != sdk::kDialogModal) return false;
-  return host_.openDialog(*this, client, pluginId);
+  return host_.openDialog(client, pluginId);
 }
 
 void ModuleInterface::dialogClose(sdk::Dialog* window) {
