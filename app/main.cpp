@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   cli.set_version_flag("--version", "foldra 1.0.0");
   cli.add_option("INPUT", options.inputs,
                  "Model files: native scenes (.json) or any mesh format Assimp reads (OBJ with MTL, STL, PLY, "
-                 "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. None: the bundled example house");
+                 "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. None: the bundled example house")
+      ->default_str("");
   cli.add_option("-o,--output", options.outputs,
                  "Output file, repeatable; the extension decides: .json (the scene after the run), .obj .glb .gltf "
                  ".stl .ply (the pieces as a mesh), .pdf .svg .png (the printable pattern). "
@@ -84,9 +85,9 @@ int main(int argc, char** argv) {
       ->default_str("");
   const std::map<std::string, app::Layout> layouts = {
       {"row", app::Layout::Row}, {"animation", app::Layout::Animation}, {"stack", app::Layout::Stack}};
-  cli.add_option("--layout", options.layout, "How the pieces stand in the scene: row, animation (one piece per frame) or stack")
-      ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case))
-      ->default_str("row");
+  std::string layout = "row";
+  cli.add_option("--layout", layout, "How the pieces stand in the scene: row, animation (one piece per frame) or stack")
+      ->check(CLI::IsMember({"row", "animation", "stack"}));
   std::string page;
   cli.add_option("--page", page,
                  "Paper size WIDTHxHEIGHT in millimetres; giving it (or writing a pattern) keeps every piece within "
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return usage(e.what());
   }
+  options.layout = layouts.at(layout);
   if (!page.empty()) {
     if (!parsePage(page, &options.pageWidth, &options.pageHeight)) {
       return usage("--page: expected WIDTHxHEIGHT in millimetres, both greater than 0 (for example 210x297), not \"" + page + "\"");
