@@ -223,6 +223,8 @@ TEST(Plugin, MissingResourcesAndBrokenModulesGiveClearErrors) {
   std::ofstream(folder + "/text.cdl") << "not a library";
   EXPECT_FALSE(host.loadModule(folder + "/text.cdl", &error));
   EXPECT_NE(error.find("cannot be loaded"), std::string::npos) << error;
+  EXPECT_FALSE(host.loadModule(FOLDRA_NOT_A_MODULE, &error));
+  EXPECT_NE(error.find("not a module (it exports no c4d_main)"), std::string::npos) << error;
   EXPECT_EQ(host.moduleCount(), 0u);
   fs::remove_all(folder);
 }
