@@ -16,40 +16,13 @@
 #include <vector>
 
 #include "scene/document.h"
+#include "temp_dir.h"
 
 namespace meshtest {
 
 namespace fs = std::filesystem;
 
-/// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "foldra-mesh-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-
-  /// The names of the files in the folder, sorted.
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(path_)) out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  fs::path path_;
-};
+using testing_support::TempDir;
 
 inline std::string write(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pattern/pattern.h"
+#include "temp_dir.h"
 
 namespace patterntest {
 
@@ -26,34 +27,7 @@ using namespace pattern;
 /// The free space the layout promises between pieces, in millimetres.
 inline constexpr double kGap = 2.0;
 
-/// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string name = (fs::temp_directory_path() / "foldra-pattern-XXXXXX").string();
-    if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a temporary folder");
-    path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  /// The names of the entries in the folder, sorted.
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(path_)) out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  fs::path path_;
-};
+using testing_support::TempDir;
 
 inline std::string read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
