@@ -30,7 +30,7 @@ std::string outputKind(const std::string& path) {
   std::string ext = fs::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (ext == ".json") return "scene";
-  if (ext == ".obj" || ext == ".glb" || ext == ".gltf" || ext == ".stl" || ext == ".ply") return "mesh";
+  if (formats::canExportMesh(path)) return "mesh";
   if (ext == ".pdf" || ext == ".svg" || ext == ".png") return "pattern";
   return "";
 }

@@ -180,7 +180,7 @@ class Reader {
     return scene::normalised({j[0].get<std::int64_t>(), d});
   }
 
-  std::unique_ptr<scene::Tag> tag(const json& j, const std::string& where, const scene::Object& o) const {
+  std::unique_ptr<scene::Tag> tag(const json& j, const std::string& where) const {
     auto t = std::make_unique<scene::Tag>();
     const std::string type = text(at(j, "type", where), where + ".type");
     t->name = j.contains("name") ? text(j["name"], where + ".name") : std::string();
@@ -221,7 +221,6 @@ class Reader {
     } else {
       throw Failure{where + ".type", "unknown tag type \"" + type + "\""};
     }
-    (void)o;
     return t;
   }
 
@@ -289,7 +288,7 @@ class Reader {
     }
     if (const json* tags = optional(j, "tags")) {
       array(*tags, where + ".tags");
-      for (std::size_t i = 0; i < tags->size(); ++i) o->tags.push_back(tag((*tags)[i], where + ".tags[" + std::to_string(i) + "]", *o));
+      for (std::size_t i = 0; i < tags->size(); ++i) o->tags.push_back(tag((*tags)[i], where + ".tags[" + std::to_string(i) + "]"));
     }
     if (const json* tracks = optional(j, "tracks")) {
       array(*tracks, where + ".tracks");
