@@ -1,53 +1,106 @@
-// Time of preparation plus unfolding on generated closed meshes, the number of pieces and the
-// peak memory. Run through scripts/bench.sh, which runs one size per process so that the peak
-// memory belongs to that size.
-#include <benchmark/benchmark.h>
+// A whole run through our host on a bumped icosphere, stage by stage: intake, preparation with
+// glue tabs, unfolding, scene output. Prints one line of figures; scripts/bench.sh runs one size
+// per process (so that the peak memory is that size's) and prints the table.
+//
+//   bench_unfold LEVELS [--direct] [--page] [--grid N] [--obj FILE]
+//
+// LEVELS subdivides an icosahedron: 4 gives 5,120 triangles, each level four times more.
+// --direct joins with the direct form (the reference: quadratic). --page turns the page limit
+// on. --grid N unfolds a flat grid of N x N quadrangles instead. --obj writes the mesh as an OBJ
+// file for timing the foldra program, and stops.
 #include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
 
 #include "geometry/kernel.h"
 #include "intake/intake.h"
+#include "output/output.h"
+#include "shell/run_state.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
 namespace {
 
-using namespace testing_support;
+using Clock = std::chrono::steady_clock;
 
-/// A torus of about `triangles` triangles: closed, folds both ways, many equal edges.
-std::unique_ptr<scene::Object> closedMesh(int triangles) {
-  const int quads = triangles / 2;
-  const int tube = std::max(8, static_cast<int>(std::sqrt(quads / 2.5)));
-  const int around = quads / tube;
-  return torus(around, tube, 10.0, 3.0);
-}
+double seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
-void PrepareAndUnfold(benchmark::State& state) {
-  const int size = static_cast<int>(state.range(0));
-  LinkedHost h;
-  h.add(closedMesh(size));
-  foldra::settings = foldra::Settings{};
-  foldra::settings.Laschenbreite = 0.2;
-  foldra::run.activeDocument = foldra::host::api().activeDocument();
-  std::size_t triangles = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    foldra::clearContainers();
-    foldra::clearTriangleLists();
-    foldra::collectObjects();
-    state.ResumeTiming();
-    foldra::prepareTriangles();
-    foldra::Algokante();
-    triangles = foldra::run.gtvec[0].size();
+void writeObj(const scene::Object& object, const char* path) {
+  std::ofstream out(path);
+  out.precision(9);
+  for (const auto& p : object.points) out << "v " << p.x << ' ' << p.y << ' ' << p.z << '\n';
+  for (const auto& f : object.polygons) {
+    out << "f " << f.a + 1 << ' ' << f.b + 1 << ' ' << f.c + 1;
+    if (f.d != f.c) out << ' ' << f.d + 1;
+    out << '\n';
   }
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  state.counters["triangles"] = static_cast<double>(triangles);
-  state.counters["pieces"] = validPieces();
-  state.counters["peak_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 }  // namespace
 
-BENCHMARK(PrepareAndUnfold)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond)->Iterations(1);
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_unfold LEVELS [--direct] [--page] [--grid N] [--obj FILE]\n");
+    return 2;
+  }
+  const int levels = std::atoi(argv[1]);
+  bool direct = false, page = false;
+  int gridSize = 0;
+  const char* obj = nullptr;
+  for (int i = 2; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--direct")) direct = true;
+    if (!std::strcmp(argv[i], "--page")) page = true;
+    if (!std::strcmp(argv[i], "--grid") && i + 1 < argc) gridSize = std::atoi(argv[++i]);
+    if (!std::strcmp(argv[i], "--obj") && i + 1 < argc) obj = argv[++i];
+  }
+  auto mesh = gridSize > 0 ? testing_support::grid(gridSize, gridSize, 1.0)
+                           : testing_support::bumpySphere(1, levels, 100.0);
+  if (obj) {
+    writeObj(*mesh, obj);
+    return 0;
+  }
+  testing_support::LinkedHost h;
+  h.add(std::move(mesh));
+  foldra::settings = foldra::Settings{};
+  foldra::settings.Laschenbreite = 1.0;
+  foldra::settings.Seitenflag = page;
+  foldra::settings.Originalflag = false;
+  foldra::run.activeDocument = foldra::host::api().activeDocument();
+  auto& api = foldra::host::api();
+  api.startUndo(foldra::run.activeDocument);
 
-BENCHMARK_MAIN();
+  const auto start = Clock::now();
+  auto mark = Clock::now();
+  foldra::clearTriangleLists();
+  foldra::clearContainers();
+  foldra::collectObjects();
+  const double intake = seconds(mark);
+  mark = Clock::now();
+  foldra::prepareTriangles();
+  const double prepare = seconds(mark);
+  mark = Clock::now();
+  direct ? foldra::AlgokanteDirect() : foldra::Algokante();
+  const double unfold = seconds(mark);
+  std::size_t triangles = 0;
+  for (const auto& list : foldra::run.gtvec) triangles += list.size();
+  const int pieces = testing_support::validPieces();
+  mark = Clock::now();
+  foldra::drawContainer(foldra::layoutMode(foldra::settings.AlsAnimation));
+  foldra::releaseCopyDocuments();
+  const double output = seconds(mark);
+  const double total = seconds(start);
+  api.endUndo(foldra::run.activeDocument);
+
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  // triangles intake prepare unfold output total pieces peakMiB bytesPerTriangle
+  std::printf("%zu %.3f %.3f %.3f %.3f %.3f %d %.1f %.0f\n", triangles, intake, prepare, unfold, output, total, pieces,
+              peakMiB, peakMiB * 1048576.0 / static_cast<double>(triangles));
+  return 0;
+}

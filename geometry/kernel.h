@@ -38,9 +38,33 @@ Vec3 placeLugPoint(const gt& t, int k, int j, const Placement& placement);
 Mat3 hingeRotation(Vec3 s, Vec3 d);
 /// The placement that moves t.nb[k] from where it lies onto side k of t.
 Placement hingePlacement(const gt& t, int k);
+/// The same from the flat ends of the two sides: tk, tk1 are corners k and k + 1 of t; gj, gj1
+/// corners j and j + 1 of the neighbour, j its side back to t.
+Placement hingePlacement(Vec3 tk, Vec3 tk1, Vec3 gj, Vec3 gj1);
+
+/// What a collision test sees of a flat triangle: its corners and the outer corners of its
+/// placed tabs. A tab's second point reads (0, 0, 0) when absent, as the tests always did.
+struct FlatShape {
+  Vec3 p[3];
+  Vec3 lug[3][2];
+  bool hasLug[3] = {false, false, false};
+  bool hasSecond[3] = {false, false, false};
+};
+/// The triangle's flat corners and placed tabs as they lie.
+FlatShape shapeOf(const gt& t);
+/// The same, placed by the placement.
+FlatShape placedShape(const gt& t, const Placement& placement);
+
 /// True when the flat triangle T overlaps g's flat triangle or one of g's placed tabs.
 bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const gt& g);
+/// The same against a shape G; `g` only lends its predicates.
+bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const FlatShape& G, const gt& g);
+/// True when the shape U or one of its tabs overlaps G or one of its tabs: gt::collision on
+/// shapes that are already placed.
+bool shapesCollide(const FlatShape& U, const FlatShape& G, const gt& g);
 /// Number of pairs (placed corner of t, corner of g) that coincide, at most 3.
 int countSharedCorners(const gt& t, const gt& g, const Placement& placement);
+/// The same for the corners of two shapes; `g` only lends its predicates.
+int countSharedCorners(const FlatShape& U, const FlatShape& G, const gt& g);
 
 }  // namespace foldra

@@ -39,43 +39,78 @@ Mat3 hingeRotation(Vec3 s, Vec3 d) {
 Placement hingePlacement(const gt& t, int k) {
   const gt& g = *t.nb[k];
   const int j = t.nbedge[k];
-  const int k1 = (k + 1) % 3;
-  const int j1 = (j + 1) % 3;
+  return hingePlacement(t.p[k], t.p[(k + 1) % 3], g.p[j], g.p[(j + 1) % 3]);
+}
+
+Placement hingePlacement(Vec3 tk, Vec3 tk1, Vec3 gj, Vec3 gj1) {
   Placement placement;
-  placement.pivot = g.p[j1];
-  placement.trans = t.p[k] - placement.pivot;
-  placement.rot = hingeRotation(g.p[j] - g.p[j1], t.p[k1] - t.p[k]);
+  placement.pivot = gj1;
+  placement.trans = tk - placement.pivot;
+  placement.rot = hingeRotation(gj - gj1, tk1 - tk);
   return placement;
 }
 
-bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const gt& g) {
-  if (g.triangleschnitt2d(T0, T1, T2, g.p[0], g.p[1], g.p[2])) return true;
+FlatShape shapeOf(const gt& t) {
+  FlatShape shape;
   for (int k = 0; k < 3; ++k) {
-    if (!g.placedLugs[k][0]) continue;
-    const Vec3 L0 = *g.placedLugs[k][0];
-    const Vec3 L1 = g.placedLugs[k][1] ? *g.placedLugs[k][1] : Vec3{};
+    shape.p[k] = t.p[k];
+    if (!t.placedLugs[k][0]) continue;
+    shape.hasLug[k] = true;
+    shape.lug[k][0] = *t.placedLugs[k][0];
+    if (t.placedLugs[k][1]) {
+      shape.hasSecond[k] = true;
+      shape.lug[k][1] = *t.placedLugs[k][1];
+    }
+  }
+  return shape;
+}
+
+FlatShape placedShape(const gt& t, const Placement& placement) {
+  FlatShape shape;
+  for (int k = 0; k < 3; ++k) {
+    shape.p[k] = placePoint(t, k, placement);
+    if (!t.placedLugs[k][0]) continue;
+    shape.hasLug[k] = true;
+    shape.lug[k][0] = placeLugPoint(t, k, 0, placement);
+    shape.lug[k][1] = placeLugPoint(t, k, 1, placement);
+    shape.hasSecond[k] = t.placedLugs[k][1].has_value();
+  }
+  return shape;
+}
+
+bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const gt& g) { return collidesWithTabs(T0, T1, T2, shapeOf(g), g); }
+
+bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const FlatShape& G, const gt& g) {
+  if (g.triangleschnitt2d(T0, T1, T2, G.p[0], G.p[1], G.p[2])) return true;
+  for (int k = 0; k < 3; ++k) {
+    if (!G.hasLug[k]) continue;
+    const Vec3 L0 = G.lug[k][0];
+    const Vec3 L1 = G.lug[k][1];
     const int k1 = (k + 1) % 3;
     // The tab quadrilateral p[k], p[k1], L0, L1 as two triangles.
-    if (g.triangleschnitt2d(T0, T1, T2, g.p[k1], g.p[k], L0)) return true;
-    if (g.triangleschnitt2d(T0, T1, T2, g.p[k], L1, L0)) return true;
+    if (g.triangleschnitt2d(T0, T1, T2, G.p[k1], G.p[k], L0)) return true;
+    if (g.triangleschnitt2d(T0, T1, T2, G.p[k], L1, L0)) return true;
+  }
+  return false;
+}
+
+bool shapesCollide(const FlatShape& U, const FlatShape& G, const gt& g) {
+  const Vec3* T = U.p;
+  if (collidesWithTabs(T[0], T[1], T[2], G, g)) return true;
+  for (int k = 0; k < 3; ++k) {
+    if (!U.hasLug[k]) continue;
+    const Vec3 L0 = U.lug[k][0];
+    const Vec3 L1 = U.lug[k][1];
+    const int k1 = (k + 1) % 3;
+    if (collidesWithTabs(T[k1], T[k], L0, G, g)) return true;
+    if (collidesWithTabs(T[k], L1, L0, G, g)) return true;
   }
   return false;
 }
 
 bool gt::collision(const gt& GT, const Mat3& rot, Vec3 trans, Vec3 pivot) const {
   if constexpr (kGeometryTrace) *trace << "gt::collision(GT,rot,trans,pivot) in\n";
-  const Placement placement{rot, trans, pivot};
-  const Vec3 T[3] = {placePoint(GT, 0, placement), placePoint(GT, 1, placement), placePoint(GT, 2, placement)};
-  if (collidesWithTabs(T[0], T[1], T[2], *this)) return true;
-  for (int k = 0; k < 3; ++k) {
-    if (!GT.placedLugs[k][0]) continue;
-    const Vec3 L0 = placeLugPoint(GT, k, 0, placement);
-    const Vec3 L1 = placeLugPoint(GT, k, 1, placement);
-    const int k1 = (k + 1) % 3;
-    if (collidesWithTabs(T[k1], T[k], L0, *this)) return true;
-    if (collidesWithTabs(T[k], L1, L0, *this)) return true;
-  }
-  return false;
+  return shapesCollide(placedShape(GT, Placement{rot, trans, pivot}), shapeOf(*this), *this);
 }
 
 bool gt::isneighbor(const gt& b) const {
@@ -92,11 +127,14 @@ bool gt::isneighbor(const gt& b) const {
 }
 
 int countSharedCorners(const gt& t, const gt& g, const Placement& placement) {
+  return countSharedCorners(placedShape(t, placement), shapeOf(g), g);
+}
+
+int countSharedCorners(const FlatShape& U, const FlatShape& G, const gt& g) {
   int count = 0;
   for (int i = 0; i < 3; ++i) {
-    const Vec3 q = placePoint(t, i, placement);
     for (int j = 0; j < 3; ++j) {
-      if (g.equal2d(q, g.p[j])) ++count;
+      if (g.equal2d(U.p[i], G.p[j])) ++count;
     }
   }
   return std::min(count, 3);

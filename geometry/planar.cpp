@@ -2,12 +2,37 @@
 // segments and triangles overlap. Tolerant at shared corners: edges are shortened by 1 % at both
 // ends before they are intersected, and a corner that coincides with a corner of the other
 // triangle does not count as inside it.
+#include <algorithm>
+#include <cmath>
 #include <ostream>
 
 #include "geometry/kernel.h"
 #include "shell/trace.h"
 
 namespace foldra {
+
+namespace {
+
+/// True when the boxes of the two flat triangles are apart by more than rounding could bridge.
+/// Every test of triangleschnitt2d needs a point of one triangle on a segment or inside the
+/// other (up to rounding), so such triangles never meet; the test answers false at once. Not
+/// numbers fail every comparison and fall through to the full test.
+bool boxesApart(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) {
+  const double tMinX = std::min({t0.x, t1.x, t2.x}), tMaxX = std::max({t0.x, t1.x, t2.x});
+  const double tMinY = std::min({t0.y, t1.y, t2.y}), tMaxY = std::max({t0.y, t1.y, t2.y});
+  const double qMinX = std::min({q0.x, q1.x, q2.x}), qMaxX = std::max({q0.x, q1.x, q2.x});
+  const double qMinY = std::min({q0.y, q1.y, q2.y}), qMaxY = std::max({q0.y, q1.y, q2.y});
+  const double scale = std::fabs(tMinX) + std::fabs(tMaxX) + std::fabs(tMinY) + std::fabs(tMaxY) + std::fabs(qMinX) +
+                       std::fabs(qMaxX) + std::fabs(qMinY) + std::fabs(qMaxY);
+  if (!std::isfinite(scale) || !isFinite(t0) || !isFinite(t1) || !isFinite(t2) || !isFinite(q0) || !isFinite(q1) ||
+      !isFinite(q2)) {
+    return false;
+  }
+  const double margin = 1e-9 * scale;
+  return qMinX - tMaxX > margin || tMinX - qMaxX > margin || qMinY - tMaxY > margin || tMinY - qMaxY > margin;
+}
+
+}  // namespace
 
 bool gt::equal2d(Vec3 a, Vec3 b) const {
   const Vec3 t{b.x - a.x, b.y - a.y, 0.0};
@@ -89,6 +114,7 @@ bool gt::isInsideTriangleAndNoVertex(Vec3 q, Vec3 a, Vec3 b, Vec3 c) const {
 
 bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) const {
   if constexpr (kGeometryTrace) *trace << "gt::triangleschnitt2d in\n";
+  if (boxesApart(t0, t1, t2, q0, q1, q2)) return false;
   const double f = kEdgeShortening;
   if (streckenschnitt2d(t0, t1, q0, q1, f) || streckenschnitt2d(t0, t1, q0, q2, f) ||
       streckenschnitt2d(t0, t1, q2, q1, f) || streckenschnitt2d(t0, t2, q0, q1, f) ||

@@ -193,6 +193,50 @@ std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels, double rad
   return polygonObject("Bumpy", p, f);
 }
 
+std::unique_ptr<scene::Object> terrain(unsigned seed, int n) {
+  std::mt19937 random(seed);
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  for (int j = 0; j <= n; ++j) {
+    for (int i = 0; i <= n; ++i) p.push_back({1.0 * i, 1.0 * j, static_cast<double>(random() % 4) * 0.25});
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      const int a = j * (n + 1) + i;
+      f.push_back({a, a + 1, a + n + 2, a + n + 1});
+    }
+  }
+  return polygonObject("Terrain", p, f);
+}
+
+std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces) {
+  std::mt19937 random(seed);
+  auto uniform = [&] { return static_cast<double>(random()) / 4294967295.0; };
+  std::vector<V> p;
+  const int points = std::max(4, faces / 2 + 3);
+  for (int i = 0; i < points; ++i) {
+    if (i > 0 && random() % 10 == 0) {
+      p.push_back(p[random() % p.size()]);  // a repeated point
+    } else {
+      p.push_back({10 * uniform(), 10 * uniform(), (random() % 3 == 0) ? 0.0 : 4 * uniform()});
+    }
+  }
+  std::vector<std::vector<int>> f;
+  for (int i = 0; i < faces; ++i) {
+    // Corners near each other in the list, so that faces share points and edges.
+    const int base = static_cast<int>(random() % static_cast<unsigned>(points));
+    auto near = [&] { return (base + static_cast<int>(random() % 5)) % points; };
+    if (!f.empty() && random() % 12 == 0) {
+      f.push_back(f[random() % f.size()]);  // a duplicate face
+      continue;
+    }
+    std::vector<int> face = {base, near(), near()};
+    if (random() % 3 == 0) face.push_back(near());
+    f.push_back(face);
+  }
+  return polygonObject("Soup", p, f);
+}
+
 // ---- Host ------------------------------------------------------------------------------------
 
 std::string moduleFolder() { return FOLDRA_MODULE_DIR; }

@@ -32,6 +32,13 @@ std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius
 std::unique_ptr<scene::Object> nonManifold();
 /// Sphere with random bumps (fixed seed): uneven edge lengths and folds both ways.
 std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels = 2, double radius = 10);
+/// A grid of n x n quadrangles with random heights (fixed seed): open, folds both ways, and flat
+/// stretches where neighbouring heights repeat.
+std::unique_ptr<scene::Object> terrain(unsigned seed, int n);
+/// A random mesh of `faces` triangles and quadrangles (fixed seed) that breaks every rule a
+/// modeller's mesh keeps: repeated points, faces that share points in any orientation, edges
+/// of three or more faces, duplicate faces, slivers and faces without area.
+std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces);
 
 // ---- A host with the module linked into the test ---------------------------------------------
 

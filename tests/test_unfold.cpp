@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <random>
 
 #include "geometry/kernel.h"
 #include "hand_run.h"
+#include "intake/intake.h"
 #include "support.h"
+#include "unfold/box_tree.h"
 #include "unfold/unfold.h"
 
 using namespace testing_support;
 using foldra::gt;
 using foldra::run;
+using foldra::Vec3;
 
 namespace {
 
@@ -68,6 +73,209 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
   }
 }
 
+// ---- The fast joins against the direct form ---------------------------------------------------
+
+namespace {
+
+/// Everything an unfolding leaves in the run state, with triangles named by (object, polygon).
+struct Snapshot {
+  struct Triangle {
+    std::int32_t container;
+    Vec3 p[3];
+    foldra::LugPair placed[3];
+    bool tab[3];
+  };
+  struct Piece {
+    bool valid;
+    std::vector<std::pair<std::size_t, std::size_t>> members;
+    double box[4];
+    foldra::Placement placement;
+  };
+  std::vector<Triangle> triangles;
+  std::vector<Piece> pieces;
+  double size = 0;
+};
+
+Snapshot snapshot() {
+  Snapshot shot;
+  std::map<const gt*, std::pair<std::size_t, std::size_t>> names;
+  for (std::size_t o = 0; o < run.gtvec.size(); ++o) {
+    for (std::size_t i = 0; i < run.gtvec[o].size(); ++i) {
+      const gt& t = *run.gtvec[o][i];
+      names[&t] = {o, i};
+      Snapshot::Triangle r{t.containerIndex, {t.p[0], t.p[1], t.p[2]}, {}, {}};
+      for (int k = 0; k < 3; ++k) {
+        r.placed[k] = t.placedLugs[k];
+        r.tab[k] = t.Lugs[k][0].has_value();
+        for (const Vec3& q : {t.P[k], t.p[k]}) shot.size = std::max({shot.size, std::fabs(q.x), std::fabs(q.y), std::fabs(q.z)});
+      }
+      shot.triangles.push_back(r);
+    }
+  }
+  for (const auto& c : run.containers) {
+    Snapshot::Piece piece{c->valid, {}, {c->minX, c->maxX, c->minY, c->maxY}, c->placement()};
+    if (c->valid) {
+      for (const gt* t : c->triangles) piece.members.push_back(names.at(t));
+    }
+    shot.pieces.push_back(piece);
+  }
+  return shot;
+}
+
+/// The unfolding stage alone, fast or direct, on the active document's selection.
+Snapshot unfoldWith(const foldra::Settings& s, bool direct) {
+  foldra::settings = s;
+  run.activeDocument = foldra::host::api().activeDocument();
+  foldra::clearTriangleLists();
+  foldra::clearContainers();
+  foldra::collectObjects();
+  foldra::prepareTriangles();
+  direct ? foldra::AlgokanteDirect() : foldra::Algokante();
+  Snapshot shot = snapshot();
+  foldra::releaseCopyDocuments();
+  return shot;
+}
+
+/// Differences between the two results; empty when they agree up to `relative` of the size.
+std::vector<std::string> compare(const Snapshot& fast, const Snapshot& direct, double relative) {
+  std::vector<std::string> out;
+  const double tolerance = relative * std::max(1.0, direct.size);
+  auto near = [&](Vec3 a, Vec3 b) {
+    return std::fabs(a.x - b.x) <= tolerance && std::fabs(a.y - b.y) <= tolerance && std::fabs(a.z - b.z) <= tolerance;
+  };
+  if (fast.pieces.size() != direct.pieces.size()) return {"piece count differs"};
+  for (std::size_t c = 0; c < direct.pieces.size(); ++c) {
+    const auto& f = fast.pieces[c];
+    const auto& d = direct.pieces[c];
+    if (f.valid != d.valid) {
+      out.push_back("piece " + std::to_string(c) + " valid differs");
+      continue;
+    }
+    if (!d.valid) continue;
+    if (f.members != d.members) out.push_back("piece " + std::to_string(c) + " members or their order differ");
+    for (int i = 0; i < 4; ++i) {
+      if (!(std::fabs(f.box[i] - d.box[i]) <= tolerance)) out.push_back("piece " + std::to_string(c) + " box differs");
+    }
+  }
+  for (std::size_t i = 0; i < direct.triangles.size(); ++i) {
+    const auto& f = fast.triangles[i];
+    const auto& d = direct.triangles[i];
+    const std::string name = "triangle " + std::to_string(i);
+    if (f.container != d.container) out.push_back(name + " container differs");
+    for (int k = 0; k < 3; ++k) {
+      if (!near(f.p[k], d.p[k])) out.push_back(name + " corner differs");
+      if (f.tab[k] != d.tab[k]) out.push_back(name + " tab differs");
+      for (int j = 0; j < 2; ++j) {
+        if (f.placed[k][j].has_value() != d.placed[k][j].has_value() ||
+            (d.placed[k][j] && !near(*f.placed[k][j], *d.placed[k][j]))) {
+          out.push_back(name + " placed tab differs");
+        }
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+/// Runs both forms on the mesh with every combination of tabs and page limit.
+void expectSameAsDirect(const MeshCase& mesh) {
+  for (Variant v : {Variant{true, false}, Variant{false, false}, Variant{true, true}, Variant{false, true}}) {
+    LinkedHost h;
+    h.add(mesh.make());
+    foldra::Settings s;
+    s.Laschenflag = v.tabs;
+    s.Seitenflag = v.page;
+    s.Seitenbreite = 18;
+    s.Seitenhoehe = 14;
+    s.Laschenbreite = 1.5;
+    const Snapshot direct = unfoldWith(s, true);
+    const Snapshot fast = unfoldWith(s, false);
+    const auto differences = compare(fast, direct, 1e-9);
+    std::string all;
+    for (std::size_t i = 0; i < differences.size() && i < 10; ++i) all += "\n  " + differences[i];
+    EXPECT_TRUE(differences.empty()) << mesh.name << " tabs " << v.tabs << " page " << v.page << ":" << all;
+  }
+}
+
+TEST(FastJoins, SameResultAsTheDirectFormOnTheCheckersMeshes) {
+  for (const MeshCase& mesh : meshSuite()) expectSameAsDirect(mesh);
+}
+
+TEST(FastJoins, SameResultAsTheDirectFormOnRandomMeshes) {
+  std::vector<MeshCase> meshes = {
+      {"bumpy sphere 1280", [] { return bumpySphere(4, 3, 25); }},
+      {"torus 600", [] { return torus(30, 10, 10, 4); }},
+      {"grid 30x20", [] { return grid(30, 20, 0.5); }},
+  };
+  for (unsigned seed = 10; seed < 16; ++seed) {
+    meshes.push_back({"bumpy sphere", [seed] { return bumpySphere(seed, 2 + seed % 2, 5.0 + seed); }});
+    meshes.push_back({"terrain", [seed] { return terrain(seed, 6 + static_cast<int>(seed % 5)); }});
+  }
+  for (const MeshCase& mesh : meshes) expectSameAsDirect(mesh);
+}
+
+TEST(FastJoins, BrokenMeshesGiveASoundResult) {
+  // Faces without area whose corners lie exactly on a line make the overlap predicate depend on
+  // the last bit of a coordinate, so the two forms may decide such a join differently; the fast
+  // form's result must still be whole.
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    for (bool page : {false, true}) {
+      LinkedHost h;
+      h.add(randomSoup(seed, 40 + 30 * static_cast<int>(seed)));
+      foldra::Settings s;
+      s.Seitenflag = page;
+      s.Seitenbreite = 18;
+      s.Seitenhoehe = 14;
+      s.Laschenbreite = 1.5;
+      const Snapshot fast = unfoldWith(s, false);
+      std::size_t members = 0;
+      for (const auto& piece : fast.pieces) members += piece.members.size();
+      std::size_t usable = 0;
+      for (const auto& list : run.gtvec) {
+        for (const auto& t : list) usable += t->usable ? 1 : 0;
+      }
+      EXPECT_EQ(members, usable) << "seed " << seed << ": every usable triangle in exactly one piece";
+      for (const auto& t : fast.triangles) {
+        if (t.container < 0) continue;
+        EXPECT_TRUE(fast.pieces[static_cast<std::size_t>(t.container)].valid) << "seed " << seed;
+      }
+    }
+  }
+}
+
+TEST(FastJoins, BoxTreeFindsExactlyTheBoxesThatMeet) {
+  std::mt19937 random(7);
+  auto uniform = [&](double scale) { return scale * static_cast<double>(random()) / 4294967295.0; };
+  std::vector<foldra::Box> boxes;
+  foldra::BoxTree tree;
+  for (std::uint32_t i = 0; i < 2000; ++i) {
+    // Clustered and spread boxes, some degenerate (points and segments).
+    const double x = i % 3 == 0 ? uniform(5) : uniform(100), y = uniform(100);
+    const double w = i % 7 == 0 ? 0 : uniform(4), hgt = i % 11 == 0 ? 0 : uniform(4);
+    boxes.push_back({x, y, x + w, y + hgt});
+    tree.insert(i, boxes.back());
+  }
+  EXPECT_LE(tree.height(), 30) << "insertion keeps the tree balanced";
+  for (int q = 0; q < 300; ++q) {
+    const double x = uniform(100), y = uniform(100);
+    const foldra::Box box{x, y, x + uniform(10), y + uniform(10)};
+    std::vector<std::uint32_t> found;
+    tree.query(box, [&](std::uint32_t i) {
+      found.push_back(i);
+      return false;
+    });
+    std::sort(found.begin(), found.end());
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t i = 0; i < boxes.size(); ++i) {
+      if (boxes[i].reaches(box)) expected.push_back(i);
+    }
+    ASSERT_EQ(found, expected);
+  }
+  bool stopped = tree.query(foldra::Box{0, 0, 100, 100}, [](std::uint32_t) { return true; });
+  EXPECT_TRUE(stopped) << "a visit that answers true ends the query";
+}
+
 TEST(Unfolding, FlatConnectedMeshBecomesOnePiece) {
   for (bool tabs : {true, false}) {
     LinkedHost h;
@@ -122,7 +330,6 @@ TEST(Unfolding, NoTrianglesGivesNoPieces) {
 
 namespace {
 
-using foldra::Vec3;
 using testing_support::HandRun;
 
 /// Two triangles on the edge (0,0,0)-(length,0,0), one with height `low` below it, the other

@@ -5,6 +5,7 @@
 #include "host/progress.h"
 #include "shell/run_state.h"
 #include "shell/trace.h"
+#include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -52,7 +53,44 @@ std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start) {
   return -1;
 }
 
-void Algokante() {
+namespace {
+
+/// The two passes over the sorted edge table. pieceOf(t) names t's piece; join(t, e, test)
+/// joins the piece across side e of t onto t's piece.
+template <class PieceOf, class Join>
+void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
+  const auto n = static_cast<std::int64_t>(edges.size());
+  auto apart = [&](std::int64_t i) {
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
+    return pieceOf(t) != pieceOf(*t.nb[edges.edge[static_cast<std::size_t>(i)]]);
+  };
+  auto flat = [&](std::int64_t i) {
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
+    return std::fabs(t.foldAngle[edges.edge[static_cast<std::size_t>(i)]]) < kPointTolerance;
+  };
+  auto attempt = [&](std::int64_t i, bool collisionTest) {
+    return join(entryTriangle(edges, static_cast<std::size_t>(i)), edges.edge[static_cast<std::size_t>(i)],
+                collisionTest);
+  };
+
+  // First pass: coplanar neighbours, shortest edge first, without the collision test.
+  for (std::int64_t i = n - 1; i >= 0; --i) {
+    if (flat(i) && apart(i)) attempt(i, false);
+  }
+
+  runTrace("vor der 2ten mergeschleife");
+  // Second pass: every edge, longest first, with the collision test.
+  host::Progress progress("Unfolding", n);
+  for (std::int64_t j = 0; j < n; ++j) {
+    if (!apart(j) || !run.containers[static_cast<std::size_t>(pieceOf(entryTriangle(edges, static_cast<std::size_t>(j))))]->valid) continue;
+    [[maybe_unused]] const bool joined = attempt(j, true);
+    runTrace("merge: ", j, ".) kw:", joined ? 1 : 0, " ");
+    progress.step(j);
+  }
+}
+
+/// One piece per triangle and the sorted edge table.
+EdgeTable startUnfolding() {
   runTrace("Jetzt bin ich in Algokante!");
   createPieces();
   EdgeTable edges;
@@ -60,26 +98,29 @@ void Algokante() {
   const auto n = static_cast<std::int64_t>(edges.size());
   if (n >= 2) sortEdges(edges, 0, static_cast<std::size_t>(n - 1));
   runTrace("vor der 1ten mergeschleife  z:", n - 1);
+  return edges;
+}
 
-  auto join = [&](std::int64_t i, bool collisionTest) {
-    gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
-    const int e = edges.edge[static_cast<std::size_t>(i)];
-    gtc& A = *run.containers[static_cast<std::size_t>(t.containerIndex)];
-    gtc& B = *run.containers[static_cast<std::size_t>(t.nb[e]->containerIndex)];
-    return merge(A, B, t, e, collisionTest);
-  };
+}  // namespace
 
-  // First pass: coplanar neighbours, shortest edge first, without the collision test.
-  for (std::int64_t i = nextFlatEdge(edges, n - 1); i >= 0; i = nextFlatEdge(edges, i - 1)) join(i, false);
+void Algokante() {
+  const EdgeTable edges = startUnfolding();
+  Joiner joiner;
+  joinPasses(
+      edges, [&](const gt& t) { return joiner.pieceOf(t); },
+      [&](gt& t, int e, bool collisionTest) { return joiner.join(t, e, collisionTest); });
+  joiner.finish();
+}
 
-  runTrace("vor der 2ten mergeschleife");
-  // Second pass: every edge, longest first, with the collision test.
-  host::Progress progress("Unfolding", n);
-  for (std::int64_t j = nextJoinEdge(edges, 0); j >= 0; j = nextJoinEdge(edges, j + 1)) {
-    [[maybe_unused]] const bool joined = join(j, true);
-    runTrace("merge: ", j, ".) kw:", joined ? 1 : 0, " ");
-    progress.step(j);
-  }
+void AlgokanteDirect() {
+  const EdgeTable edges = startUnfolding();
+  joinPasses(
+      edges, [](const gt& t) { return t.containerIndex; },
+      [](gt& t, int e, bool collisionTest) {
+        gtc& A = *run.containers[static_cast<std::size_t>(t.containerIndex)];
+        gtc& B = *run.containers[static_cast<std::size_t>(t.nb[e]->containerIndex)];
+        return merge(A, B, t, e, collisionTest);
+      });
 }
 
 }  // namespace foldra

@@ -62,6 +62,10 @@ bool isFold(const gt& t, int k);
 /// The unfolding stage: one piece per triangle, then joins along flat edges (shortest first)
 /// and along every edge (longest first) with the collision test.
 void Algokante();
+/// The same stage joining with `merge`, which moves the whole absorbed piece and tests each of
+/// its triangles against every member of the receiving one: quadratic in the mesh, kept as the
+/// reference the fast joins are compared with.
+void AlgokanteDirect();
 /// One piece per usable triangle, flattened.
 void createPieces();
 /// First entry at or below `start` on a flat edge between two pieces, or -1.

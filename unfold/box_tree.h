@@ -1,0 +1,69 @@
+// A bounding-box tree over the members of one piece: which members' boxes reach a given box.
+// Members are only ever added (a piece never loses a triangle), so the tree supports insertion
+// and queries; it keeps itself balanced as members arrive in any order.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace foldra {
+
+/// An axis-parallel box in the plane.
+struct Box {
+  double minX, minY, maxX, maxY;
+
+  /// True when the boxes share a point (touching counts).
+  bool reaches(const Box& o) const { return minX <= o.maxX && o.minX <= maxX && minY <= o.maxY && o.minY <= maxY; }
+  Box unite(const Box& o) const {
+    return {std::min(minX, o.minX), std::min(minY, o.minY), std::max(maxX, o.maxX), std::max(maxY, o.maxY)};
+  }
+  double perimeter() const { return 2 * ((maxX - minX) + (maxY - minY)); }
+};
+
+class BoxTree {
+ public:
+  /// Adds a member with a finite box.
+  void insert(std::uint32_t item, const Box& box);
+  /// Calls visit(item) for every member whose box reaches `box`, until visit answers true;
+  /// answers whether it did.
+  template <class Visit>
+  bool query(const Box& box, Visit&& visit) const {
+    if (root_ < 0) return false;
+    stack_.clear();
+    stack_.push_back(root_);
+    while (!stack_.empty()) {
+      const Node& node = nodes_[static_cast<std::size_t>(stack_.back())];
+      stack_.pop_back();
+      if (!node.box.reaches(box)) continue;
+      if (node.left < 0) {
+        if (visit(node.item)) return true;
+      } else {
+        stack_.push_back(node.left);
+        stack_.push_back(node.right);
+      }
+    }
+    return false;
+  }
+  /// Frees every node.
+  void clear();
+  bool empty() const { return root_ < 0; }
+  /// Height of the tree (0 for one member); for tests.
+  int height() const { return root_ < 0 ? -1 : nodes_[static_cast<std::size_t>(root_)].height; }
+
+ private:
+  struct Node {
+    Box box;
+    std::int32_t parent = -1, left = -1, right = -1, height = 0;
+    std::uint32_t item = 0;
+  };
+  std::int32_t balance(std::int32_t a);
+  void refit(std::int32_t index);
+  Node& at(std::int32_t i) { return nodes_[static_cast<std::size_t>(i)]; }
+
+  std::vector<Node> nodes_;
+  std::int32_t root_ = -1;
+  mutable std::vector<std::int32_t> stack_;
+};
+
+}  // namespace foldra

@@ -1,0 +1,453 @@
+// The joins of the unfolding on sheets with bounding-box trees; see joiner.h.
+#include "unfold/joiner.h"
+
+#include <cmath>
+#include <limits>
+#include <ostream>
+
+#include "shell/run_state.h"
+#include "shell/trace.h"
+
+namespace foldra {
+
+namespace {
+
+/// Members up to this count are scanned; a larger sheet gets its tree.
+constexpr std::size_t kTreeThreshold = 24;
+constexpr double kHuge = 1.7976931348623157e308;
+constexpr double kTiny = 2.2250738585072014e-308;
+
+Mat3 multiply(const Mat3& a, const Mat3& b) {
+  Mat3 r;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      r.m[3 * i + j] = a.m[3 * i] * b.m[j] + a.m[3 * i + 1] * b.m[3 + j] + a.m[3 * i + 2] * b.m[6 + j];
+    }
+  }
+  return r;
+}
+
+Vec3 transposeTimes(const Mat3& M, Vec3 v) {
+  return {M.m[0] * v.x + M.m[3] * v.y + M.m[6] * v.z, M.m[1] * v.x + M.m[4] * v.y + M.m[7] * v.z,
+          M.m[2] * v.x + M.m[5] * v.y + M.m[8] * v.z};
+}
+
+/// The point the placement moved onto y.
+Vec3 unplace(const Placement& placement, Vec3 y) {
+  return placement.pivot + transposeTimes(placement.rot, y - placement.pivot - placement.trans);
+}
+
+/// The shape with every present point mapped; an absent second tab point stays (0, 0, 0).
+template <class Map>
+FlatShape mapShape(const FlatShape& s, Map&& map) {
+  FlatShape r = s;
+  for (int k = 0; k < 3; ++k) {
+    r.p[k] = map(s.p[k]);
+    if (!s.hasLug[k]) continue;
+    r.lug[k][0] = map(s.lug[k][0]);
+    if (s.hasSecond[k]) r.lug[k][1] = map(s.lug[k][1]);
+  }
+  return r;
+}
+
+/// The shape's box; false when it has no finite box (a coordinate that is not finite, or a tab
+/// whose second point is missing and so reads the origin of whatever frame a test uses).
+bool boxOf(const FlatShape& s, Box& box) {
+  box = {s.p[0].x, s.p[0].y, s.p[0].x, s.p[0].y};
+  auto add = [&](Vec3 q) {
+    box.minX = std::min(box.minX, q.x);
+    box.minY = std::min(box.minY, q.y);
+    box.maxX = std::max(box.maxX, q.x);
+    box.maxY = std::max(box.maxY, q.y);
+    return std::isfinite(q.x) && std::isfinite(q.y);
+  };
+  bool finite = true;
+  for (int k = 0; k < 3; ++k) {
+    finite &= add(s.p[k]);
+    if (!s.hasLug[k]) continue;
+    if (!s.hasSecond[k]) finite = false;
+    finite &= add(s.lug[k][0]);
+    if (s.hasSecond[k]) finite &= add(s.lug[k][1]);
+  }
+  return finite;
+}
+
+Box grown(const Box& b, double margin) {
+  return {b.minX - margin, b.minY - margin, b.maxX + margin, b.maxY + margin};
+}
+
+void extendBox(double box[4], Vec3 q) {
+  if (q.x < box[0]) box[0] = q.x;
+  if (q.x > box[1]) box[1] = q.x;
+  if (q.y < box[2]) box[2] = q.y;
+  if (q.y > box[3]) box[3] = q.y;
+}
+
+}  // namespace
+
+Vec3 Frame::unapply(Vec3 y) const { return identity ? y : transposeTimes(rot, y - offset); }
+
+Frame Frame::then(const Placement& outer) const {
+  Frame r;
+  r.identity = false;
+  r.rot = identity ? outer.rot : multiply(outer.rot, rot);
+  r.offset = outer.apply(identity ? Vec3{} : offset);
+  return r;
+}
+
+Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
+  const std::size_t n = run.containers.size();
+  tri_.resize(n);
+  for (std::size_t c = 0; c < n; ++c) tri_[c] = run.containers[c]->triangles.front();
+  sheetOfTri_.resize(n);
+  box_.resize(n);
+  bounded_.resize(n);
+  sheets_.resize(n);
+  sheetOfPiece_.resize(n);
+  head_.resize(n);
+  tail_.resize(n);
+  next_.assign(n, UINT32_MAX);
+  parent_.assign(n, -1);
+  linkTime_.assign(n, 0);
+  if (keepGhosts_) ghosts_.resize(n);
+  // Rounding moves a point by far less than a billionth of the sum of all pieces' extents, the
+  // farthest any point of a piece can lie from its origin: boxes grown by that margin meet
+  // whenever the overlap predicate could answer true.
+  double extent = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    Box b;
+    if (boxOf(shapeOf(*tri_[i]), b)) extent += (b.maxX - b.minX) + (b.maxY - b.minY);
+    sheetOfPiece_[i] = i;
+    head_[i] = tail_[i] = i;
+    sheets_[i].owner = static_cast<std::int32_t>(i);
+    addMember(i, i);
+  }
+  margin_ = 1e-9 * extent;
+  if (!std::isfinite(margin_)) margin_ = std::numeric_limits<double>::infinity();
+}
+
+std::int32_t Joiner::pieceOf(const gt& t) const { return sheets_[sheetOfTri_[id(t)]].owner; }
+
+void Joiner::addMember(std::uint32_t sheetIndex, std::uint32_t member) {
+  Sheet& sheet = sheets_[sheetIndex];
+  sheetOfTri_[member] = sheetIndex;
+  const bool bounded = boxOf(shapeOf(*tri_[member]), box_[member]);
+  bounded_[member] = bounded;
+  sheet.members.push_back(member);
+  if (!bounded) {
+    sheet.unbounded.push_back(member);
+  } else if (sheet.treeBuilt) {
+    sheet.tree.insert(member, box_[member]);
+  }
+  if (!sheet.treeBuilt && sheet.members.size() > kTreeThreshold) buildTree(sheet);
+}
+
+void Joiner::buildTree(Sheet& sheet) {
+  sheet.treeBuilt = true;
+  for (std::uint32_t m : sheet.members) {
+    if (bounded_[m]) sheet.tree.insert(m, box_[m]);
+  }
+}
+
+template <class Visit>
+bool Joiner::visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&& visit) const {
+  if (!bounded) {
+    for (std::uint32_t m : sheet.members) {
+      if (visit(m)) return true;
+    }
+    return false;
+  }
+  for (std::uint32_t m : sheet.unbounded) {
+    if (visit(m)) return true;
+  }
+  if (sheet.treeBuilt) return sheet.tree.query(box, visit);
+  for (std::uint32_t m : sheet.members) {
+    if (bounded_[m] && box_[m].reaches(box) && visit(m)) return true;
+  }
+  return false;
+}
+
+bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
+  // Walk the smaller sheet, ask the larger one. Every pair (u moved, g receiving) whose boxes
+  // meet is tested exactly as the direct test does, with u placed and g where it lies.
+  const bool walkB = SB.members.size() <= SA.members.size();
+  const Sheet& walked = walkB ? SB : SA;
+  const Sheet& asked = walkB ? SA : SB;
+  auto placeB = [&](Vec3 v) { return hinge.apply(SB.frame.apply(v)); };
+  auto placeA = [&](Vec3 v) { return SA.frame.apply(v); };
+  for (std::uint32_t x : walked.members) {
+    const gt& X = *tri_[x];
+    const FlatShape shapeX = walkB ? mapShape(shapeOf(X), placeB) : mapShape(shapeOf(X), placeA);
+    const FlatShape askedLocal = walkB ? mapShape(shapeX, [&](Vec3 v) { return SA.frame.unapply(v); })
+                                       : mapShape(shapeX, [&](Vec3 v) { return SB.frame.unapply(unplace(hinge, v)); });
+    Box box;
+    const bool bounded = boxOf(askedLocal, box);
+    auto test = [&](std::uint32_t y) {
+      const gt& Y = *tri_[y];
+      const FlatShape shapeY = walkB ? mapShape(shapeOf(Y), placeA) : mapShape(shapeOf(Y), placeB);
+      const gt& u = walkB ? X : Y;
+      const gt& g = walkB ? Y : X;
+      const FlatShape& U = walkB ? shapeX : shapeY;
+      const FlatShape& G = walkB ? shapeY : shapeX;
+      if (u.isneighbor(g) && countSharedCorners(U, G, g) == 2) return false;
+      return shapesCollide(U, G, g);
+    };
+    if (visitNear(asked, grown(box, margin_), bounded, test)) return true;
+  }
+  return false;
+}
+
+bool Joiner::exceedsPage(const Sheet& SB, const Placement& hinge, double box[4]) const {
+  // Exactly the points the direct page test adds, in any order: the box only grows, so it
+  // exceeds the page at the end exactly when it did at some step.
+  for (std::uint32_t m : SB.members) {
+    const gt& u = *tri_[m];
+    for (int k = 0; k < 3; ++k) {
+      extendBox(box, hinge.apply(SB.frame.apply(u.p[k])));
+      if (!u.placedLugs[k][0]) continue;
+      extendBox(box, hinge.apply(SB.frame.apply(*u.placedLugs[k][0])));
+      extendBox(box, u.placedLugs[k][1] ? hinge.apply(SB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
+    }
+  }
+  return !(box[1] - box[0] <= settings.Seitenbreite && box[3] - box[2] <= settings.Seitenhoehe);
+}
+
+void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
+  if (keepGhosts_ && t.placedLugs[k][0]) {
+    Ghost& ghost = ghosts_[id(t)][static_cast<std::size_t>(k)];
+    ghost.time = time;
+    ghost.lug[0] = *t.placedLugs[k][0];
+    ghost.second = t.placedLugs[k][1].has_value();
+    ghost.lug[1] = ghost.second ? *t.placedLugs[k][1] : Vec3{};
+  }
+  RemoveLugs(t, k);
+}
+
+void Joiner::removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int64_t time) {
+  // A side of a moved triangle u whose neighbour h is in the receiving piece is a fold when the
+  // two copies of the edge now lie on each other; both tabs on it go. Found from the smaller
+  // side: every such (u, k) has u.nb[k] == h and h.nb[u.nbedge[k]] == u.
+  auto tryFold = [&](gt& u, int k) {
+    gt* h = u.nb[k];
+    const int r = u.nbedge[k];
+    if (!h || r < 0 || &sheetOf(*h) != &SA) return;
+    const Vec3 uk = hinge.apply(SB.frame.apply(u.p[k]));
+    const Vec3 uk1 = hinge.apply(SB.frame.apply(u.p[(k + 1) % 3]));
+    const Vec3 hr = SA.frame.apply(h->p[r]);
+    const Vec3 hr1 = SA.frame.apply(h->p[(r + 1) % 3]);
+    if (length(uk - hr1) < kPointTolerance && length(hr - uk1) < kPointTolerance) {
+      noteRemoval(u, k, time);
+      noteRemoval(*h, r, time);
+    }
+  };
+  const bool walkB = SB.members.size() <= SA.members.size();
+  const Sheet& walked = walkB ? SB : SA;
+  const Sheet* other = walkB ? &SA : &SB;
+  for (std::uint32_t x : walked.members) {
+    gt& X = *tri_[x];
+    for (int k = 0; k < 3; ++k) {
+      gt* h = X.nb[k];
+      if (!h || h->containerIndex < 0 || &sheetOf(*h) != other) continue;
+      if (walkB) {
+        tryFold(X, k);
+      } else {
+        for (int j = 0; j < 3; ++j) {
+          if (h->nb[j] == &X) tryFold(*h, j);
+        }
+      }
+    }
+  }
+}
+
+void Joiner::moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge) {
+  const Frame& toFrame = sheets_[to].frame;
+  auto move = [&](Vec3 v) {
+    const Vec3 q = fromFrame.apply(v);
+    return toFrame.unapply(hinge ? hinge->apply(q) : q);
+  };
+  for (std::uint32_t m : from.members) {
+    gt& u = *tri_[m];
+    for (int k = 0; k < 3; ++k) {
+      u.p[k] = move(u.p[k]);
+      for (auto& point : u.placedLugs[k]) {
+        if (point) point = move(*point);
+      }
+      if (keepGhosts_) {
+        Ghost& ghost = ghosts_[m][static_cast<std::size_t>(k)];
+        if (ghost.time >= 0) {
+          ghost.lug[0] = move(ghost.lug[0]);
+          if (ghost.second) ghost.lug[1] = move(ghost.lug[1]);
+        }
+      }
+    }
+    addMember(to, m);
+  }
+  std::vector<std::uint32_t>().swap(from.members);
+  std::vector<std::uint32_t>().swap(from.unbounded);
+  from.tree.clear();
+  from.treeBuilt = false;
+  from.owner = -1;
+}
+
+bool Joiner::join(gt& t, int e, bool collisionTest) {
+  const std::int32_t a = pieceOf(t);
+  gtc& A = *run.containers[static_cast<std::size_t>(a)];
+  if constexpr (kPieceTrace) *A.trace << "versuche zu mergen..\n";
+  gt& g = *t.nb[e];
+  const int s = t.nbedge[e];
+  if (s < 0) {
+    // g does not list t back: the edge cannot be hinged. Only t's tab on it goes.
+    noteRemoval(t, e, ++clock_);
+    return true;
+  }
+  const std::int32_t b = pieceOf(g);
+  gtc& B = *run.containers[static_cast<std::size_t>(b)];
+  const std::uint32_t sa = sheetOfPiece_[static_cast<std::size_t>(a)];
+  const std::uint32_t sb = sheetOfPiece_[static_cast<std::size_t>(b)];
+  Sheet& SA = sheets_[sa];
+  Sheet& SB = sheets_[sb];
+  const Placement hinge = hingePlacement(SA.frame.apply(t.p[e]), SA.frame.apply(t.p[(e + 1) % 3]),
+                                         SB.frame.apply(g.p[s]), SB.frame.apply(g.p[(s + 1) % 3]));
+  B.pivot = hinge.pivot;
+  B.trans = hinge.trans;
+  B.rot = hinge.rot;
+  const LugPair hingeTabs[2] = {t.placedLugs[e], g.placedLugs[s]};
+  saveLugs(t);
+  RemoveLugs(t, e);
+  RemoveLugs(g, s);
+
+  const bool pageTest = settings.Seitenflag;
+  double box[4] = {A.minX, A.maxX, A.minY, A.maxY};
+  const bool refuse = (pageTest && exceedsPage(SB, hinge, box)) || (collisionTest && collides(SA, SB, hinge));
+  if (refuse) {
+    restoreLugs(t);
+    return false;
+  }
+  freeSavedLugs(t);
+  if (pageTest) {
+    A.minX = box[0];
+    A.maxX = box[1];
+    A.minY = box[2];
+    A.maxY = box[3];
+  }
+  const std::int64_t hingeTime = ++clock_;
+  const std::int64_t joinTime = ++clock_;
+  const std::int64_t foldTime = ++clock_;
+  if (keepGhosts_) {
+    // The hinge's tabs left before the moved triangles joined: the one on t's side counts in
+    // A's box (t joined A earlier), the one on g's side does not.
+    for (int i = 0; i < 2; ++i) {
+      gt& owner = i == 0 ? t : g;
+      const int side = i == 0 ? e : s;
+      if (!hingeTabs[i][0]) continue;
+      Ghost& ghost = ghosts_[id(owner)][static_cast<std::size_t>(side)];
+      ghost.time = hingeTime;
+      ghost.lug[0] = *hingeTabs[i][0];
+      ghost.second = hingeTabs[i][1].has_value();
+      ghost.lug[1] = ghost.second ? *hingeTabs[i][1] : Vec3{};
+    }
+  }
+  removeFolds(SA, SB, hinge, foldTime);
+
+  if (SB.members.size() <= SA.members.size()) {
+    moveMembers(SB, sa, SB.frame, &hinge);
+  } else {
+    SB.frame = SB.frame.then(hinge);
+    SB.owner = a;
+    sheetOfPiece_[static_cast<std::size_t>(a)] = sb;
+    moveMembers(SA, sb, SA.frame, nullptr);
+  }
+  next_[tail_[static_cast<std::size_t>(a)]] = head_[static_cast<std::size_t>(b)];
+  tail_[static_cast<std::size_t>(a)] = tail_[static_cast<std::size_t>(b)];
+  parent_[static_cast<std::size_t>(b)] = a;
+  linkTime_[static_cast<std::size_t>(b)] = joinTime;
+  B.valid = false;
+  if constexpr (kPieceTrace) *A.trace << "container erfolgreich gemerged!\n";
+  return true;
+}
+
+void Joiner::finish() {
+  for (std::size_t c = 0; c < run.containers.size(); ++c) {
+    gtc& piece = *run.containers[c];
+    piece.triangles.clear();
+    if (!piece.valid) {
+      piece.triangles.shrink_to_fit();
+      continue;
+    }
+    const Frame& frame = sheets_[sheetOfPiece_[c]].frame;
+    for (std::uint32_t m = head_[c];; m = next_[m]) {
+      gt& u = *tri_[m];
+      piece.triangles.push_back(&u);
+      if (m == tail_[c]) break;
+    }
+    for (gt* u : piece.triangles) {
+      for (int k = 0; k < 3; ++k) {
+        u->p[k] = frame.apply(u->p[k]);
+        for (auto& point : u->placedLugs[k]) {
+          if (point) point = frame.apply(*point);
+        }
+      }
+    }
+  }
+  if (keepGhosts_) writeBoxes();
+  for (std::size_t c = 0; c < run.containers.size(); ++c) {
+    for (gt* u : run.containers[c]->triangles) u->containerIndex = static_cast<std::int32_t>(c);
+  }
+}
+
+void Joiner::writeBoxes() {
+  // A piece's box holds every point each member brought when it joined the piece: its corners,
+  // the tabs it has now, and the tabs removed since. When a member joined its final piece is the
+  // time its first piece's chain of absorptions reached that piece.
+  const std::size_t n = run.containers.size();
+  std::vector<std::int64_t> joined(n, -1);
+  std::vector<std::size_t> path;
+  for (std::size_t q = 0; q < n; ++q) {
+    if (joined[q] >= 0) continue;
+    if (parent_[q] < 0) {
+      joined[q] = 0;
+      continue;
+    }
+    path.clear();
+    std::size_t cur = q;
+    while (parent_[cur] >= 0 && joined[cur] < 0) {
+      path.push_back(cur);
+      cur = static_cast<std::size_t>(parent_[cur]);
+    }
+    std::int64_t time;
+    if (parent_[cur] < 0) {
+      // path.back() was absorbed by the final piece itself.
+      time = linkTime_[path.back()];
+    } else {
+      time = joined[cur];
+    }
+    for (std::size_t p : path) joined[p] = time;
+  }
+  for (std::size_t c = 0; c < n; ++c) {
+    gtc& piece = *run.containers[c];
+    if (!piece.valid) continue;
+    const Frame& frame = sheets_[sheetOfPiece_[c]].frame;
+    double box[4] = {kHuge, kTiny, kHuge, kTiny};
+    for (const gt* u : piece.triangles) {
+      const std::uint32_t m = id(*u);
+      for (int k = 0; k < 3; ++k) {
+        extendBox(box, u->p[k]);
+        if (u->placedLugs[k][0]) {
+          extendBox(box, *u->placedLugs[k][0]);
+          if (u->placedLugs[k][1]) extendBox(box, *u->placedLugs[k][1]);
+        }
+        const Ghost& ghost = ghosts_[m][static_cast<std::size_t>(k)];
+        if (ghost.time > joined[m]) {
+          extendBox(box, frame.apply(ghost.lug[0]));
+          if (ghost.second) extendBox(box, frame.apply(ghost.lug[1]));
+        }
+      }
+    }
+    piece.minX = box[0];
+    piece.maxX = box[1];
+    piece.minY = box[2];
+    piece.maxY = box[3];
+  }
+}
+
+}  // namespace foldra

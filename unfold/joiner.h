@@ -1,0 +1,99 @@
+// The joins of the unfolding without the two costs that grow with the square of the mesh:
+// moving the larger piece, and testing a moved triangle against every member of the receiving
+// piece.
+//
+// Every piece keeps its flat coordinates on a sheet: member coordinates in a local frame of the
+// sheet, plus the frame that takes them into the piece's own frame. A join moves only the
+// members of the smaller sheet; when the moved piece is the larger one, its sheet's frame is
+// turned instead and the receiving piece takes the sheet over. The collision test asks a
+// bounding-box tree of the larger sheet for the members a triangle of the smaller one could
+// reach, and runs the same overlap predicate on exactly those pairs: pairs whose boxes are
+// apart cannot overlap. The result is that of `merge` joining the same pieces in the same order;
+// coordinates agree up to rounding. `finish` writes the coordinates, container indices,
+// triangle lists and boxes back into the run state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/kernel.h"
+#include "unfold/box_tree.h"
+#include "unfold/unfold.h"
+
+namespace foldra {
+
+/// A rigid move x -> rot x + offset; the identity is applied exactly.
+struct Frame {
+  Mat3 rot;
+  Vec3 offset;
+  bool identity = true;
+
+  Vec3 apply(Vec3 x) const { return identity ? x : rot * x + offset; }
+  /// The inverse move (rot is a rotation: its transpose undoes it).
+  Vec3 unapply(Vec3 y) const;
+  /// The move `outer` after this one.
+  Frame then(const Placement& outer) const;
+};
+
+class Joiner {
+ public:
+  /// Takes over the pieces createPieces made: one sheet per piece, in the identity frame.
+  Joiner();
+  /// The piece that holds t now.
+  std::int32_t pieceOf(const gt& t) const;
+  /// Joins the piece of t.nb[e] onto the piece of t along side e, as `merge` does.
+  bool join(gt& t, int e, bool collisionTest);
+  /// Writes the result into the run state: every member's flat corners and placed tabs in its
+  /// piece's frame, container indices, each valid piece's triangle list in join order and its
+  /// box; dead pieces keep an empty list.
+  void finish();
+
+ private:
+  struct Sheet {
+    Frame frame;
+    std::int32_t owner = -1;
+    std::vector<std::uint32_t> members;
+    /// Members whose box is not finite: tested against everything.
+    std::vector<std::uint32_t> unbounded;
+    BoxTree tree;
+    bool treeBuilt = false;
+  };
+  /// A tab removed after its triangle joined a piece: the box of the piece still holds it.
+  struct Ghost {
+    std::int64_t time = -1;
+    Vec3 lug[2];
+    bool second = false;
+  };
+
+  std::uint32_t id(const gt& t) const { return static_cast<std::uint32_t>(t.containerIndex); }
+  Sheet& sheetOf(const gt& t) { return sheets_[sheetOfTri_[id(t)]]; }
+  void addMember(std::uint32_t sheet, std::uint32_t member);
+  void buildTree(Sheet& sheet);
+  template <class Visit>
+  bool visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&& visit) const;
+  bool collides(Sheet& SA, Sheet& SB, const Placement& hinge);
+  bool exceedsPage(const Sheet& SB, const Placement& hinge, double box[4]) const;
+  void removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int64_t time);
+  void noteRemoval(gt& t, int k, std::int64_t time);
+  void moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge);
+  void writeBoxes();
+
+  std::vector<gt*> tri_;
+  std::vector<std::uint32_t> sheetOfTri_;
+  std::vector<Box> box_;
+  std::vector<std::uint8_t> bounded_;
+  std::vector<Sheet> sheets_;
+  /// Per piece: its sheet, its first and last triangle in join order, the piece that absorbed
+  /// it and when.
+  std::vector<std::uint32_t> sheetOfPiece_;
+  std::vector<std::uint32_t> head_, tail_, next_;
+  std::vector<std::int32_t> parent_;
+  std::vector<std::int64_t> linkTime_;
+  std::vector<std::array<Ghost, 3>> ghosts_;
+  bool keepGhosts_;
+  double margin_ = 0;
+  std::int64_t clock_ = 0;
+};
+
+}  // namespace foldra
