@@ -50,6 +50,26 @@ struct FlatShape {
   bool hasLug[3] = {false, false, false};
   bool hasSecond[3] = {false, false, false};
 };
+/// The box of a flat triangle in x and y; `finite` when all its corners are.
+struct FlatBox {
+  double minX, maxX, minY, maxY;
+  bool finite;
+};
+FlatBox flatBox(Vec3 a, Vec3 b, Vec3 c);
+/// True when two finite boxes are apart by more than a billionth of their coordinates. Such
+/// triangles meet under triangleschnitt2d only when rounding makes nearly collinear edges that
+/// lie apart on one line look crossed.
+bool flatBoxesApart(const FlatBox& t, const FlatBox& q);
+
+/// The flat triangles a shape is made of, as the collision test takes them: the triangle, then
+/// two per tab; with their boxes.
+struct FlatParts {
+  int count = 0;
+  Vec3 corner[7][3];
+  FlatBox box[7];
+};
+FlatParts partsOf(const FlatShape& s);
+
 /// The triangle's flat corners and placed tabs as they lie.
 FlatShape shapeOf(const gt& t);
 /// The same, placed by the placement.
@@ -62,6 +82,8 @@ bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const FlatShape& G, const gt& g
 /// True when the shape U or one of its tabs overlaps G or one of its tabs: gt::collision on
 /// shapes that are already placed.
 bool shapesCollide(const FlatShape& U, const FlatShape& G, const gt& g);
+/// The same on the shapes' parts, leaving out pairs of parts whose boxes are apart.
+bool partsCollide(const FlatParts& U, const FlatParts& G, const gt& g);
 /// Number of pairs (placed corner of t, corner of g) that coincide, at most 3.
 int countSharedCorners(const gt& t, const gt& g, const Placement& placement);
 /// The same for the corners of two shapes; `g` only lends its predicates.

@@ -94,6 +94,26 @@ bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const FlatShape& G, const gt& g
   return false;
 }
 
+FlatParts partsOf(const FlatShape& s) {
+  FlatParts parts;
+  auto add = [&](Vec3 a, Vec3 b, Vec3 c) {
+    const int i = parts.count++;
+    parts.corner[i][0] = a;
+    parts.corner[i][1] = b;
+    parts.corner[i][2] = c;
+    parts.box[i] = flatBox(a, b, c);
+  };
+  add(s.p[0], s.p[1], s.p[2]);
+  for (int k = 0; k < 3; ++k) {
+    if (!s.hasLug[k]) continue;
+    // The tab quadrilateral p[k], p[k1], L0, L1 as two triangles.
+    const int k1 = (k + 1) % 3;
+    add(s.p[k1], s.p[k], s.lug[k][0]);
+    add(s.p[k], s.lug[k][1], s.lug[k][0]);
+  }
+  return parts;
+}
+
 bool shapesCollide(const FlatShape& U, const FlatShape& G, const gt& g) {
   const Vec3* T = U.p;
   if (collidesWithTabs(T[0], T[1], T[2], G, g)) return true;
@@ -104,6 +124,19 @@ bool shapesCollide(const FlatShape& U, const FlatShape& G, const gt& g) {
     const int k1 = (k + 1) % 3;
     if (collidesWithTabs(T[k1], T[k], L0, G, g)) return true;
     if (collidesWithTabs(T[k], L1, L0, G, g)) return true;
+  }
+  return false;
+}
+
+bool partsCollide(const FlatParts& U, const FlatParts& G, const gt& g) {
+  // Every part of U against every part of G: the answer is the same in any order.
+  for (int i = 0; i < U.count; ++i) {
+    const Vec3* T = U.corner[i];
+    for (int j = 0; j < G.count; ++j) {
+      if (flatBoxesApart(U.box[i], G.box[j])) continue;
+      const Vec3* Q = G.corner[j];
+      if (g.triangleschnitt2d(T[0], T[1], T[2], Q[0], Q[1], Q[2])) return true;
+    }
   }
   return false;
 }

@@ -13,26 +13,30 @@ namespace foldra {
 
 namespace {
 
-/// True when the boxes of the two flat triangles are apart by more than rounding could bridge.
-/// Every test of triangleschnitt2d needs a point of one triangle on a segment or inside the
-/// other (up to rounding), so such triangles never meet; the test answers false at once. Not
-/// numbers fail every comparison and fall through to the full test.
-bool boxesApart(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) {
-  const double tMinX = std::min({t0.x, t1.x, t2.x}), tMaxX = std::max({t0.x, t1.x, t2.x});
-  const double tMinY = std::min({t0.y, t1.y, t2.y}), tMaxY = std::max({t0.y, t1.y, t2.y});
-  const double qMinX = std::min({q0.x, q1.x, q2.x}), qMaxX = std::max({q0.x, q1.x, q2.x});
-  const double qMinY = std::min({q0.y, q1.y, q2.y}), qMaxY = std::max({q0.y, q1.y, q2.y});
-  const double scale = std::fabs(tMinX) + std::fabs(tMaxX) + std::fabs(tMinY) + std::fabs(tMaxY) + std::fabs(qMinX) +
-                       std::fabs(qMaxX) + std::fabs(qMinY) + std::fabs(qMaxY);
-  if (!std::isfinite(scale) || !isFinite(t0) || !isFinite(t1) || !isFinite(t2) || !isFinite(q0) || !isFinite(q1) ||
-      !isFinite(q2)) {
-    return false;
-  }
-  const double margin = 1e-9 * scale;
-  return qMinX - tMaxX > margin || tMinX - qMaxX > margin || qMinY - tMaxY > margin || tMinY - qMaxY > margin;
-}
+/// length(v) == 0 without the square root: the root of a non-negative number is 0 exactly when
+/// the number is.
+bool isZero(Vec3 v) { return v.x * v.x + v.y * v.y + v.z * v.z == 0; }
 
 }  // namespace
+
+FlatBox flatBox(Vec3 a, Vec3 b, Vec3 c) {
+  FlatBox box;
+  box.minX = std::min({a.x, b.x, c.x});
+  box.maxX = std::max({a.x, b.x, c.x});
+  box.minY = std::min({a.y, b.y, c.y});
+  box.maxY = std::max({a.y, b.y, c.y});
+  box.finite = isFinite(a) && isFinite(b) && isFinite(c);
+  return box;
+}
+
+bool flatBoxesApart(const FlatBox& t, const FlatBox& q) {
+  if (!t.finite || !q.finite) return false;
+  const double scale = std::fabs(t.minX) + std::fabs(t.maxX) + std::fabs(t.minY) + std::fabs(t.maxY) +
+                       std::fabs(q.minX) + std::fabs(q.maxX) + std::fabs(q.minY) + std::fabs(q.maxY);
+  if (!std::isfinite(scale)) return false;
+  const double margin = 1e-9 * scale;
+  return q.minX - t.maxX > margin || t.minX - q.maxX > margin || q.minY - t.maxY > margin || t.minY - q.maxY > margin;
+}
 
 bool gt::equal2d(Vec3 a, Vec3 b) const {
   const Vec3 t{b.x - a.x, b.y - a.y, 0.0};
@@ -91,17 +95,17 @@ bool gt::streckenschnitt2d(Vec3 a1, Vec3 a2, Vec3 b1, Vec3 b2, double f) const {
   }
   const Vec3 d = A2 - A1;
   const Vec3 c1 = cross(d, B1 - A1);
-  if (length(c1) == 0 && isWithinSegment(B1, A1, A2)) return true;
+  if (isZero(c1) && isWithinSegment(B1, A1, A2)) return true;
   const Vec3 c2 = cross(d, B2 - A1);
-  if (length(c2) == 0 && isWithinSegment(B2, A1, A2)) return true;
+  if (isZero(c2) && isWithinSegment(B2, A1, A2)) return true;
   if (dot(c1, c2) >= 0) return false;
   if constexpr (kGeometryTrace) *trace << "    nach erstem if\n";
   const Vec3 g = B2 - B1;
   const Vec3 m1 = cross(g, A1 - B1);
-  if (length(m1) == 0 && isWithinSegment(A1, B1, B2)) return true;
+  if (isZero(m1) && isWithinSegment(A1, B1, B2)) return true;
   const Vec3 m2 = cross(g, A2 - B1);
-  if (length(m2) == 0 && isWithinSegment(A2, B1, B2)) return true;
-  if (length(m1) == 0 || length(m2) == 0 || dot(m1, m2) > 0) return false;
+  if (isZero(m2) && isWithinSegment(A2, B1, B2)) return true;
+  if (isZero(m1) || isZero(m2) || dot(m1, m2) > 0) return false;
   if constexpr (kGeometryTrace) *trace << "    nach zweitem if\n";
   return true;
 }
@@ -114,7 +118,6 @@ bool gt::isInsideTriangleAndNoVertex(Vec3 q, Vec3 a, Vec3 b, Vec3 c) const {
 
 bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) const {
   if constexpr (kGeometryTrace) *trace << "gt::triangleschnitt2d in\n";
-  if (boxesApart(t0, t1, t2, q0, q1, q2)) return false;
   const double f = kEdgeShortening;
   if (streckenschnitt2d(t0, t1, q0, q1, f) || streckenschnitt2d(t0, t1, q0, q2, f) ||
       streckenschnitt2d(t0, t1, q2, q1, f) || streckenschnitt2d(t0, t2, q0, q1, f) ||

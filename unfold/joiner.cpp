@@ -182,6 +182,7 @@ bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
                                        : mapShape(shapeX, [&](Vec3 v) { return SB.frame.unapply(unplace(hinge, v)); });
     Box box;
     const bool bounded = boxOf(askedLocal, box);
+    const FlatParts partsX = partsOf(shapeX);
     auto test = [&](std::uint32_t y) {
       const gt& Y = *tri_[y];
       const FlatShape shapeY = walkB ? mapShape(shapeOf(Y), placeA) : mapShape(shapeOf(Y), placeB);
@@ -190,7 +191,8 @@ bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
       const FlatShape& U = walkB ? shapeX : shapeY;
       const FlatShape& G = walkB ? shapeY : shapeX;
       if (u.isneighbor(g) && countSharedCorners(U, G, g) == 2) return false;
-      return shapesCollide(U, G, g);
+      const FlatParts partsY = partsOf(shapeY);
+      return walkB ? partsCollide(partsX, partsY, g) : partsCollide(partsY, partsX, g);
     };
     if (visitNear(asked, grown(box, margin_), bounded, test)) return true;
   }
