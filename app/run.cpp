@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "app/pattern_input.h"
 #include "app/progress.h"
@@ -342,18 +343,29 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   }
   Outputs staged;
   std::vector<std::string> warnings;
-  for (const std::string& output : outputs) {
-    progress.stage("Writing " + output);
-    const std::string path = staged.stage(output, failure);
-    if (path.empty()) return false;
-    const std::string kind = outputKind(output);
+  // Every output reads the finished document and writes a file of its own: they are written
+  // side by side, each in a thread of its own, and reported in the order they were asked for.
+  struct Written {
+    std::string path;
     bool ok = true;
+    std::string error;
+    pattern::PatternReport report;
+  };
+  std::vector<Written> results(outputs.size());
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    results[i].path = staged.stage(outputs[i], failure);
+    if (results[i].path.empty()) return false;
+  }
+  std::vector<const scene::Object*> objects;
+  for (const scene::Object* o : result.allObjects()) objects.push_back(o);
+  progress.stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
+  auto write = [&](std::size_t i) {
+    Written& w = results[i];
+    const std::string kind = outputKind(outputs[i]);
     if (kind == "scene") {
-      ok = formats::saveScene(result, path, &error);
+      w.ok = formats::saveScene(result, w.path, &w.error);
     } else if (kind == "mesh") {
-      std::vector<const scene::Object*> objects;
-      for (const scene::Object* o : result.allObjects()) objects.push_back(o);
-      ok = formats::exportMesh(result, objects, path, &error);
+      w.ok = formats::exportMesh(result, objects, w.path, &w.error);
     } else {
       pattern::PatternOptions p;
       p.pageWidth = options.pageWidth;
@@ -363,19 +375,27 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
       p.dpi = options.dpi;
       p.flatFoldDegrees = options.flatFold;
       p.fill = options.fill;
-      pattern::PatternReport report;
-      ok = pattern::writePattern(patternInput, p, path, &report, &error);
-      // Several pattern outputs share one layout: each warning is said once.
-      for (const std::string& w : report.warnings) {
-        if (std::find(warnings.begin(), warnings.end(), w) == warnings.end()) warnings.push_back(w);
-      }
+      w.ok = pattern::writePattern(patternInput, p, w.path, &w.report, &w.error);
     }
-    if (!ok) {
+  };
+  {
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < outputs.size(); ++i) threads.emplace_back(write, i);
+    if (!outputs.empty()) write(0);
+    for (std::thread& t : threads) t.join();
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const Written& w = results[i];
+    if (!w.ok) {
       // Errors name the staging path; the user knows the file by the name they gave.
-      std::string message = error;
-      const auto at = message.find(path);
-      if (at != std::string::npos) message.replace(at, path.size(), output);
+      std::string message = w.error;
+      const auto at = message.find(w.path);
+      if (at != std::string::npos) message.replace(at, w.path.size(), outputs[i]);
       return fail(failure, message);
+    }
+    // Several pattern outputs share one layout: each warning is said once.
+    for (const std::string& warning : w.report.warnings) {
+      if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) warnings.push_back(warning);
     }
   }
   std::vector<std::string> written;
