@@ -1,18 +1,50 @@
 #!/usr/bin/env bash
-# Prints, for generated closed meshes of about 1k, 10k and 50k triangles, the time of
-# preparation plus unfolding, the number of pieces and the peak memory. Each size runs in a
-# process of its own, so that the peak memory is that size's. Sizes can be given as arguments
-# (for example: scripts/bench.sh 1000 10000).
+# Prints the speed table: a whole run through our host (intake, preparation with glue tabs,
+# unfolding, scene output) on bumped icospheres of 5k to 320k triangles, tabs on, no page limit;
+# seconds per stage and in all, pieces, peak memory; and the direct form's unfolding seconds
+# beside it up to the size where it passes a minute. Then a flat grid of 200k triangles, and the
+# foldra program's whole run (import, run, writing the .json and .obj) on the 80k mesh.
+# Each figure comes from a process of its own, so that the peak memory is that run's.
+#
+#   scripts/bench.sh            # the whole table (the direct form adds a few minutes)
+#   scripts/bench.sh --quick    # without the direct form
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
-# Wall-clock seconds of preparation plus unfolding, one run per size.
-sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 50000)
-printf '%-10s %12s %10s %8s %10s\n' "size" "triangles" "seconds" "pieces" "peak MiB"
-for size in "${sizes[@]}"; do
-  build/bin/bench_unfold --benchmark_filter="PrepareAndUnfold/${size}/" --benchmark_format=csv 2>/dev/null |
-    tail -n 1 |
-    awk -F, -v size="$size" '{ printf "%-10s %12s %10.2f %8s %10.1f\n", size, $13, $3 / 1000, $12, $11 }'
+bench=build/bin/bench_unfold
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+printf '%10s %8s %8s %8s %8s %8s %8s %9s %7s %13s\n' \
+  triangles intake prepare unfold output total pieces "peak MiB" "B/tri" "direct unfold"
+direct_done=0
+for levels in 4 5 6 7; do
+  read -r tris intake prepare unfold output total pieces peak per < <("$bench" "$levels")
+  direct="-"
+  if [ "$quick" = 0 ] && [ "$direct_done" = 0 ]; then
+    # The direct form is quadratic: it runs until one size takes more than a minute.
+    if line=$(timeout 300 "$bench" "$levels" --direct); then
+      direct=$(echo "$line" | awk '{ print $4 }')
+      awk -v s="$direct" 'BEGIN { exit !(s > 60) }' && direct_done=1
+    else
+      direct=">300"
+      direct_done=1
+    fi
+  fi
+  printf '%10s %8s %8s %8s %8s %8s %8s %9s %7s %13s\n' \
+    "$tris" "$intake" "$prepare" "$unfold" "$output" "$total" "$pieces" "$peak" "$per" "$direct"
 done
+
+echo
+echo "flat grid, one piece without a page limit:"
+read -r tris intake prepare unfold output total pieces peak per < <("$bench" 0 --grid 316)
+printf '%10s %8s %8s %8s %8s %8s %8s %9s %7s\n' "$tris" "$intake" "$prepare" "$unfold" "$output" "$total" "$pieces" "$peak" "$per"
+
+echo
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$bench" 6 --obj "$work/sphere.obj"
+program=$(realpath build/bin/foldra)
+(cd "$work" && /usr/bin/time -f "foldra sphere.obj (81920 triangles, writes .json and .obj): %e s wall, %U s user, %S s system, %M KiB peak" \
+  "$program" sphere.obj --quiet)

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev time
   nlohmann-json3-dev libcli11-dev
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
   poppler-utils
