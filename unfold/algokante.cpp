@@ -31,28 +31,6 @@ void createPieces() {
   }
 }
 
-std::int64_t nextFlatEdge(const EdgeTable& edges, std::int64_t start) {
-  for (std::int64_t i = start; i >= 0; --i) {
-    const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
-    const int e = edges.edge[static_cast<std::size_t>(i)];
-    if (std::fabs(t.foldAngle[e]) < kPointTolerance && t.containerIndex != t.nb[e]->containerIndex) return i;
-  }
-  return -1;
-}
-
-std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start) {
-  const auto n = static_cast<std::int64_t>(edges.size());
-  for (std::int64_t j = start; j < n; ++j) {
-    const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
-    const int e = edges.edge[static_cast<std::size_t>(j)];
-    if (t.containerIndex != t.nb[e]->containerIndex &&
-        run.containers[static_cast<std::size_t>(t.containerIndex)]->valid) {
-      return j;
-    }
-  }
-  return -1;
-}
-
 namespace {
 
 /// The two passes over the sorted edge table. pieceOf(t) names t's piece; join(t, e, test)
@@ -82,7 +60,9 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
   // Second pass: every edge, longest first, with the collision test.
   host::Progress progress("Unfolding", n);
   for (std::int64_t j = 0; j < n; ++j) {
-    if (!apart(j) || !run.containers[static_cast<std::size_t>(pieceOf(entryTriangle(edges, static_cast<std::size_t>(j))))]->valid) continue;
+    if (!apart(j)) continue;
+    const auto piece = static_cast<std::size_t>(pieceOf(entryTriangle(edges, static_cast<std::size_t>(j))));
+    if (!run.containers[piece]->valid) continue;
     [[maybe_unused]] const bool joined = attempt(j, true);
     runTrace("merge: ", j, ".) kw:", joined ? 1 : 0, " ");
     progress.step(j);

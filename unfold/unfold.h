@@ -68,9 +68,5 @@ void Algokante();
 void AlgokanteDirect();
 /// One piece per usable triangle, flattened.
 void createPieces();
-/// First entry at or below `start` on a flat edge between two pieces, or -1.
-std::int64_t nextFlatEdge(const EdgeTable& edges, std::int64_t start);
-/// First entry at or above `start` between two pieces whose own piece is valid, or -1.
-std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start);
 
 }  // namespace foldra
