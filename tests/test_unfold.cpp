@@ -46,19 +46,27 @@ struct Variant {
   bool page;
 };
 
+constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+
+/// Small tabs and a small page, so that the page limit bites on the test meshes.
+foldra::Settings settingsFor(Variant v) {
+  foldra::Settings s;
+  s.Laschenflag = v.tabs;
+  s.Seitenflag = v.page;
+  s.Seitenbreite = 18;
+  s.Seitenhoehe = 14;
+  s.Laschenbreite = 1.5;
+  return s;
+}
+
 }  // namespace
 
 TEST(Unfolding, EveryMeshPassesTheChecker) {
   for (const MeshCase& mesh : meshSuite()) {
-    for (Variant v : {Variant{true, false}, Variant{false, false}, Variant{true, true}, Variant{false, true}}) {
+    for (Variant v : kVariants) {
       LinkedHost h;
       h.add(mesh.make());
-      foldra::Settings s;
-      s.Laschenflag = v.tabs;
-      s.Seitenflag = v.page;
-      s.Seitenbreite = 18;
-      s.Seitenhoehe = 14;
-      s.Laschenbreite = 1.5;
+      const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
       CheckOptions options;
       options.tabs = v.tabs;
@@ -180,15 +188,10 @@ std::vector<std::string> compare(const Snapshot& fast, const Snapshot& direct, d
 
 /// Runs both forms on the mesh with every combination of tabs and page limit.
 void expectSameAsDirect(const MeshCase& mesh) {
-  for (Variant v : {Variant{true, false}, Variant{false, false}, Variant{true, true}, Variant{false, true}}) {
+  for (Variant v : kVariants) {
     LinkedHost h;
     h.add(mesh.make());
-    foldra::Settings s;
-    s.Laschenflag = v.tabs;
-    s.Seitenflag = v.page;
-    s.Seitenbreite = 18;
-    s.Seitenhoehe = 14;
-    s.Laschenbreite = 1.5;
+    const foldra::Settings s = settingsFor(v);
     const Snapshot direct = unfoldWith(s, true);
     const Snapshot fast = unfoldWith(s, false);
     const auto differences = compare(fast, direct, 1e-9);
@@ -223,11 +226,7 @@ TEST(FastJoins, BrokenMeshesGiveASoundResult) {
     for (bool page : {false, true}) {
       LinkedHost h;
       h.add(randomSoup(seed, 40 + 30 * static_cast<int>(seed)));
-      foldra::Settings s;
-      s.Seitenflag = page;
-      s.Seitenbreite = 18;
-      s.Seitenhoehe = 14;
-      s.Laschenbreite = 1.5;
+      const foldra::Settings s = settingsFor({true, page});
       const Snapshot fast = unfoldWith(s, false);
       std::size_t members = 0;
       for (const auto& piece : fast.pieces) members += piece.members.size();
