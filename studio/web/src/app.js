@@ -255,7 +255,7 @@ async function runDialog(press) {
     const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p });
     applyState(s);
     await refreshScene();
-    say(s.message ? s.message : `Unfolded into ${s.run.pieces} pieces.`);
+    say(s.message ? s.message : `Unfolded into ${s.run.pieces} piece${s.run.pieces === 1 ? '' : 's'}.`);
   } catch (e) {
     showError(e.message);
     say('The run did not complete.');
@@ -339,7 +339,10 @@ async function start() {
     maxUpload = s.maxUpload;
     buildForm();
     $('file').accept = [...extensions, ...companions].join(',');
-    $('formats-hint').textContent = `Models: ${extensions.join(' ')}. With them: ${companions.join(' ')}. At most ${(maxUpload / 1048576).toFixed(0)} MB.`;
+    const common = ['.obj', '.glb', '.gltf', '.stl', '.ply', '.fbx', '.dae', '.3ds', '.json'].filter((e) => extensions.includes(e));
+    $('formats-hint').textContent = `${common.join(' ')} and ${extensions.length - common.length} more formats; `
+      + `with an .obj its .mtl and textures. At most ${(maxUpload / 1048576).toFixed(0)} MB.`;
+    $('formats-hint').title = extensions.join(' ');
     applyState(s);
     showScale();
     await refreshScene();

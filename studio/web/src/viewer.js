@@ -156,7 +156,8 @@ export function createViewer(container, note) {
         const group = meshOf(entry, colours);
         objects.push({ entry, group });
         root.add(group);
-        if (entry.keys.length) animated = true;
+        // An animation: visibility that changes over time (a single key holds one value).
+        if (new Set(entry.keys.map((k) => k[2])).size > 1) animated = true;
       }
       scene.add(root);
       container.dataset.objects = String(objects.length);
