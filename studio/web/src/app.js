@@ -148,6 +148,7 @@ function fillFromPaper() {
 
 function setBusy(on) {
   busy = on;
+  document.body.dataset.busy = String(on);
   for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #paper-fill')) b.disabled = on;
   $('file').disabled = on;
   if (!on) applyState(state);

@@ -59,6 +59,12 @@ async function shot(name) {
 async function openModel(files, name) {
   await page.setInputFiles('#file', files);
   await page.locator('#model-info').filter({ hasText: name }).waitFor();
+  await settled();
+}
+
+/// Waits until the page has the server's answer and its 3D view.
+async function settled() {
+  await page.locator('body[data-busy=false]').waitFor();
 }
 
 async function unfold() {
@@ -66,7 +72,7 @@ async function unfold() {
   await page.getByRole('button', { name: 'Unfold' }).click();
   await page.waitForFunction((old) => {
     const s = document.querySelector('#script');
-    return !document.querySelector('#result').hidden && s.textContent !== old && !document.querySelector('#buttons button').disabled;
+    return !document.querySelector('#result').hidden && s.textContent !== old && document.body.dataset.busy === 'false';
   }, before);
 }
 
@@ -158,11 +164,13 @@ test('the cube in the animation layout: one piece per frame, undo, redo and the 
   // Undo brings back the cube as opened; redo the pieces.
   await page.getByRole('button', { name: 'Undo' }).click();
   await page.locator('#count-pieces').filter({ hasText: '–' }).waitFor();
+  await settled();
   assert.equal(await page.locator('#viewport').getAttribute('data-objects'), '1');
   assert.equal(await page.getByRole('button', { name: 'Redo' }).isEnabled(), true);
   await shot('5-cube-undone');
   await page.getByRole('button', { name: 'Redo' }).click();
   await page.locator('#count-pieces').filter({ hasText: String(cli.pieces) }).waitFor();
+  await settled();
   assert.equal(await page.locator('#viewport').getAttribute('data-objects'), String(cli.pieces));
 
   const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('link', { name: 'Pattern (PDF)' }).click()]);
