@@ -87,7 +87,8 @@ export function createViewer(container, note) {
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
       g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
       g.computeVertexNormals();
-      group.add(new THREE.Mesh(g, new THREE.MeshLambertMaterial({ vertexColors: true, side: THREE.DoubleSide })));
+      group.add(new THREE.Mesh(g, new THREE.MeshLambertMaterial({ vertexColors: true, side: THREE.DoubleSide,
+        polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1 })));
       const edges = new THREE.LineSegments(new THREE.EdgesGeometry(g, 1),
         new THREE.LineBasicMaterial({ color: 0x3a414c, transparent: true, opacity: 0.45 }));
       group.add(edges);
@@ -103,7 +104,7 @@ export function createViewer(container, note) {
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
       g.computeVertexNormals();
       group.add(new THREE.Mesh(g, new THREE.MeshLambertMaterial({ color: TAB_COLOUR, side: THREE.DoubleSide,
-        polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1 })));
+        polygonOffset: true, polygonOffsetFactor: 2, polygonOffsetUnits: 2 })));
     }
     return group;
   }
