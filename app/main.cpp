@@ -142,7 +142,12 @@ int main(int argc, char** argv) {
     return usage(e.what());
   }
   if (*serve) {
-    if (!options.inputs.empty() || !options.outputs.empty()) return usage("serve takes no input or output files");
+    if (!options.inputs.empty() || !options.outputs.empty()) {
+      std::string named;
+      for (const auto& f : options.inputs) named += (named.empty() ? "" : ", ") + f;
+      for (const auto& f : options.outputs) named += (named.empty() ? "" : ", ") + f;
+      return usage("serve takes no input or output files (" + named + "); open models in the studio's page");
+    }
     const std::string folder = programFolder(argv[0]);
     serveOptions.modulePath = serveModule.empty() ? (std::filesystem::path(folder) / "Foldra_C4d.cdl").string() : serveModule;
     serveOptions.webFolder = (std::filesystem::path(folder) / "studio").string();

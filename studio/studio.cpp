@@ -138,6 +138,8 @@ struct RunRecord {
   double seconds = 0;
   std::string script;
   std::set<const scene::Object*> pieceObjects;
+  /// The run's folder in the session's folder: the pattern's files.
+  std::string folder;
   std::string pdf;
   std::vector<std::string> sheets;
   std::vector<std::string> warnings;
@@ -147,6 +149,8 @@ struct Progress {
   bool running = false;
   int percent = 0;
   std::string stage;
+  /// Status-bar reports received during the current (or last) run.
+  int reports = 0;
 };
 
 struct Session {
@@ -171,9 +175,22 @@ struct Session {
     std::error_code ec;
     fs::remove_all(folder, ec);
   }
-  void setProgress(bool running, int percent, const std::string& stage) {
+  void setProgress(bool running, int percent, const std::string& stage, bool report = false) {
     std::lock_guard<std::mutex> lock(progressMutex);
-    progress = {running, percent, stage};
+    const int reports = progress.reports;
+    progress = {running, percent, stage, reports + (report ? 1 : 0)};
+  }
+  void startProgress() {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    progress = {true, 0, "Starting", 0};
+  }
+  /// Keeps the first `count` runs; the others' files are deleted.
+  void keepRuns(std::size_t count) {
+    for (std::size_t i = count; i < runs.size(); ++i) {
+      std::error_code ec;
+      if (!runs[i].folder.empty()) fs::remove_all(runs[i].folder, ec);
+    }
+    if (runs.size() > count) runs.resize(count);
   }
   const RunRecord* current() const {
     if (!document) return nullptr;
@@ -186,10 +203,14 @@ std::int64_t now() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+/// JSON text of an answer; names from a person's files that are not valid UTF-8 get replacement
+/// characters instead of failing the answer.
+std::string text(const json& body) { return body.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 /// An answer with a message: {"error": "..."} and the status.
 void refuse(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
-  res.set_content(json{{"error", message}}.dump(), "application/json");
+  res.set_content(text(json{{"error", message}}), "application/json");
 }
 
 struct Asset {
@@ -439,7 +460,7 @@ struct Studio::Impl {
     return out;
   }
 
-  void answer(httplib::Response& res, const json& body) { res.set_content(body.dump(), "application/json"); }
+  void answer(httplib::Response& res, const json& body) { res.set_content(text(body), "application/json"); }
 
   /// Saves an upload into a fresh folder of the session and reads it into a new document.
   void upload(const httplib::Request& req, httplib::Response& res) {
@@ -539,7 +560,7 @@ struct Studio::Impl {
     s->document = std::move(document);
     s->modelName = shown(model->filename);
     s->modelFolder = folder.string();
-    s->runs.clear();
+    s->keepRuns(0);
     answer(res, state(*s));
   }
 
@@ -645,7 +666,7 @@ struct Studio::Impl {
     if (!moduleLock.owns_lock()) {
       return refuse(res, 409, "busy: the module is running for another session; try again when it has finished");
     }
-    s->setProgress(true, 0, "Starting");
+    s->startProgress();
     struct Done {
       Session& s;
       ~Done() { s.setProgress(false, 100, "Done"); }
@@ -665,7 +686,7 @@ struct Studio::Impl {
     const std::size_t undoBefore = document.undoCount();
 
     host.setStatusHandler([&](int percent, const std::string& text) {
-      if (percent >= 0) s->setProgress(true, percent, text);
+      if (percent >= 0) s->setProgress(true, percent, text, true);
     });
     host.setActiveDocument(std::move(s->document));
     host.setDialogScript(script);
@@ -683,7 +704,8 @@ struct Studio::Impl {
       out["message"] = "the dialog closed without a run";
       return answer(res, out);
     }
-    s->runs.resize(s->document->undoCount() - 1);
+    // The run replaced whatever could have been redone.
+    s->keepRuns(s->document->undoCount() - 1);
     RunRecord record;
     record.script = scriptText;
     for (const auto& o : before->objects()) {
@@ -703,7 +725,7 @@ struct Studio::Impl {
       s->setProgress(true, 0, "Unfolding for the pattern");
       pattern::PatternInput input = app::unfoldForPattern(*before, settings, moduleFolder, s->modelFolder,
                                                           [&](int percent, const std::string& text) {
-                                                            if (percent >= 0) s->setProgress(true, percent, text + " (pattern)");
+                                                            if (percent >= 0) s->setProgress(true, percent, text + " (pattern)", true);
                                                           });
       if (static_cast<int>(input.pieces.size()) != record.pieces) {
         record.warnings.push_back("the pattern's unfolding gave " + std::to_string(input.pieces.size()) +
@@ -713,6 +735,7 @@ struct Studio::Impl {
       const fs::path folder = s->folder / ("run-" + std::to_string(++s->outputs));
       std::error_code ec;
       fs::create_directory(folder, ec);
+      record.folder = folder.string();
       for (const std::string name : {"pattern.pdf", "pattern.svg"}) {
         pattern::PatternReport written;
         if (!pattern::writePattern(input, patternOptions, (folder / name).string(), &written, &error)) {
@@ -844,7 +867,10 @@ struct Studio::Impl {
       auto s = requireSession(req, res);
       if (!s) return;
       std::lock_guard<std::mutex> lock(s->progressMutex);
-      answer(res, {{"running", s->progress.running}, {"percent", s->progress.percent}, {"stage", s->progress.stage}});
+      answer(res, {{"running", s->progress.running},
+                   {"percent", s->progress.percent},
+                   {"stage", s->progress.stage},
+                   {"reports", s->progress.reports}});
     });
     server.Get("/api/scene", [this](const httplib::Request& req, httplib::Response& res) {
       auto s = requireSession(req, res);

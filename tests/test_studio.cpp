@@ -154,6 +154,16 @@ TEST(StudioUploads, RefusedWithAMessage) {
   auto scene = browser.get("/api/scene");
   ASSERT_TRUE(scene && scene->status == 200);
   EXPECT_EQ(json::parse(scene->body)["materials"][0]["name"], "Red");
+
+  // Names that are not UTF-8 still make answers that parse.
+  res = browser.upload({{"\xff\xfe.obj", std::string("o \xff\xfe\n") + kCube}});
+  ASSERT_TRUE(res);
+  ASSERT_EQ(res->status, 200) << res->body;
+  EXPECT_NO_THROW(json::parse(res->body));
+  scene = browser.get("/api/scene");
+  ASSERT_TRUE(scene);
+  ASSERT_EQ(scene->status, 200);
+  EXPECT_NO_THROW(json::parse(scene->body));
 }
 
 TEST(StudioFiles, OnlyTheStudiosOwnFilesAreServed) {
@@ -259,6 +269,11 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   auto done = running.get();
   ASSERT_TRUE(done);
   ASSERT_EQ(done->status, 200) << done->body;
+  // The module's status-bar reports reached the session's progress.
+  progress = first.get("/api/progress");
+  const json finished = json::parse(progress->body);
+  EXPECT_FALSE(finished["running"].get<bool>());
+  EXPECT_GT(finished["reports"].get<int>(), 0);
 
   // Once free, the second session runs; both sessions hold the same result, each their own.
   auto again = second.run(stackRun());
@@ -298,6 +313,18 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   EXPECT_EQ(sheet->status, 200);
   EXPECT_EQ(sheet->get_header_value("Content-Type"), "image/svg+xml");
   EXPECT_EQ(first.get("/api/sheet/99.svg")->status, 404);
+
+  // Running again starts from the model as opened and replaces the earlier run with its files:
+  // one run's pattern per session stays on disk.
+  auto rerun = first.run({{"gadgets", {{"10002", 6050}}}, {"press", 1}});
+  ASSERT_EQ(rerun->status, 200) << rerun->body;
+  EXPECT_EQ(json::parse(rerun->body)["undo"], 1);
+  EXPECT_EQ(json::parse(rerun->body)["redo"], 0);
+  int runFolders = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(served.studio().workFolder())) {
+    if (entry.is_directory() && entry.path().filename().string().rfind("run-", 0) == 0) ++runFolders;
+  }
+  EXPECT_EQ(runFolders, 2);
 }
 
 TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {

@@ -131,8 +131,16 @@ test('the house, stacked: the same pieces, triangles and tabs as the command lin
   assert.ok(await page.locator('#sheets img').count() >= 1, 'the pattern\'s sheets are shown');
 });
 
-test('the cube in the animation layout: one piece per frame, undo, redo and the PDF', async () => {
-  await openModel([join(work, 'cube.obj')], 'cube.obj');
+test('the cube, dropped on the page, in the animation layout: one piece per frame, undo, redo and the PDF', async () => {
+  // Drag and drop: a drop event carrying the file, as the browser sends it.
+  const dropped = await page.evaluateHandle((text) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([text], 'cube.obj', { type: 'model/obj' }));
+    return transfer;
+  }, CUBE);
+  await page.dispatchEvent('#drop', 'drop', { dataTransfer: dropped });
+  await page.locator('#model-info').filter({ hasText: 'cube.obj' }).waitFor();
+  await settled();
   assert.equal(await page.locator('#count-pieces').textContent(), '–', 'a new model has no result');
   await page.getByLabel('Layout of the pieces').selectOption({ label: 'Animation, one piece per frame' });
   await page.getByLabel('Keep every piece within the page').check();
