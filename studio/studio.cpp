@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
+#include <shared_mutex>
 #include <sstream>
 #include <thread>
 
@@ -156,14 +157,16 @@ struct Progress {
 struct Session {
   std::string id;
   fs::path folder;
-  std::mutex mutex;  // guards everything below but the progress
+  /// Guards everything below but the progress: runs, uploads, undo and redo change the session
+  /// (exclusive); views and downloads read it (shared, so that a page loads its sheets at once).
+  std::shared_mutex mutex;
   std::unique_ptr<scene::Document> document;
   std::string modelName;
   std::string modelFolder;
   std::array<double, 3> extent{0, 0, 0};
   int modelObjects = 0, modelPolygons = 0;
   int uploads = 0;
-  int outputs = 0;
+  std::atomic<int> outputs{0};
   /// runs[i] is the run that undo level i + 1 holds.
   std::vector<RunRecord> runs;
   std::atomic<std::int64_t> lastSeen{0};
@@ -420,7 +423,7 @@ struct Studio::Impl {
           Session& s = *it->second;
           const bool idle = now() - s.lastSeen > options.sessionTimeout.count();
           // A session at work (a run or an upload) is not ended under its feet.
-          std::unique_lock<std::mutex> busy(s.mutex, std::try_to_lock);
+          std::unique_lock<std::shared_mutex> busy(s.mutex, std::try_to_lock);
           if (idle && busy.owns_lock()) {
             busy.unlock();
             ended.push_back(it->second);
@@ -488,7 +491,7 @@ struct Studio::Impl {
     }
     if (!model) return refuse(res, 400, "no model among the files: open a .json scene or a mesh file such as .obj, .glb, .stl, .ply");
 
-    std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+    std::unique_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
     if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module; open the model when it has finished");
     const fs::path folder = s->folder / ("model-" + std::to_string(++s->uploads));
     std::error_code ec;
@@ -659,7 +662,7 @@ struct Studio::Impl {
       return refuse(res, 400, "paper margin: the margins leave no printable area");
     }
 
-    std::unique_lock<std::mutex> sessionLock(s->mutex, std::try_to_lock);
+    std::unique_lock<std::shared_mutex> sessionLock(s->mutex, std::try_to_lock);
     if (!sessionLock.owns_lock()) return refuse(res, 409, "busy: this session is already running the module");
     if (!s->document) return refuse(res, 409, "open a model first");
     std::unique_lock<std::mutex> moduleLock(moduleMutex, std::try_to_lock);
@@ -757,7 +760,7 @@ struct Studio::Impl {
   void undoRedo(const httplib::Request& req, httplib::Response& res, bool undo) {
     auto s = requireSession(req, res);
     if (!s) return;
-    std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+    std::unique_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
     if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module");
     if (!s->document) return refuse(res, 409, "open a model first");
     const bool done = undo ? s->document->undo() : s->document->redo();
@@ -786,7 +789,7 @@ struct Studio::Impl {
     auto s = requireSession(req, res);
     if (!s) return;
     const std::string what = req.matches[1];
-    std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+    std::shared_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
     if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module");
     const RunRecord* run = s->current();
     if (!run) return refuse(res, 404, "no result yet: run the module first");
@@ -852,7 +855,7 @@ struct Studio::Impl {
     server.Get("/api/state", [this](const httplib::Request& req, httplib::Response& res) {
       auto s = openSession(req, res);
       if (!s) return;
-      std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+      std::shared_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
       if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module");
       json out = state(*s);
       out["maxUpload"] = options.maxUpload;
@@ -875,7 +878,7 @@ struct Studio::Impl {
     server.Get("/api/scene", [this](const httplib::Request& req, httplib::Response& res) {
       auto s = requireSession(req, res);
       if (!s) return;
-      std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+      std::shared_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
       if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module");
       if (!s->document) return refuse(res, 404, "no model open");
       const RunRecord* run = s->current();
@@ -888,7 +891,7 @@ struct Studio::Impl {
     server.Get(R"(/api/sheet/([0-9]{1,4})\.svg)", [this](const httplib::Request& req, httplib::Response& res) {
       auto s = requireSession(req, res);
       if (!s) return;
-      std::unique_lock<std::mutex> lock(s->mutex, std::try_to_lock);
+      std::shared_lock<std::shared_mutex> lock(s->mutex, std::try_to_lock);
       if (!lock.owns_lock()) return refuse(res, 409, "busy: this session is running the module");
       const RunRecord* run = s->current();
       const std::size_t n = std::stoul(req.matches[1]);
@@ -906,7 +909,7 @@ struct Studio::Impl {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         auto it = sessions.find(id);
         if (it != sessions.end()) {
-          std::unique_lock<std::mutex> busy(it->second->mutex, std::try_to_lock);
+          std::unique_lock<std::shared_mutex> busy(it->second->mutex, std::try_to_lock);
           if (busy.owns_lock()) {
             busy.unlock();
             ended = it->second;

@@ -313,6 +313,15 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   EXPECT_EQ(sheet->status, 200);
   EXPECT_EQ(sheet->get_header_value("Content-Type"), "image/svg+xml");
   EXPECT_EQ(first.get("/api/sheet/99.svg")->status, 404);
+  // A page loads its sheets and its view at the same time: none of them is turned away.
+  std::vector<std::future<int>> loads;
+  for (int i = 0; i < 8; ++i) {
+    loads.push_back(std::async(std::launch::async, [&first, i] {
+      auto r = first.get(i % 2 ? "/api/sheet/1.svg" : "/api/scene");
+      return r ? r->status : -1;
+    }));
+  }
+  for (auto& load : loads) EXPECT_EQ(load.get(), 200);
 
   // Running again starts from the model as opened and replaces the earlier run with its files:
   // one run's pattern per session stays on disk.

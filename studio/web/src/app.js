@@ -9,6 +9,7 @@ let extensions = [];
 let companions = [];
 let maxUpload = 0;
 let busy = false;
+let shownSheets = '';    // the run whose sheets the page shows
 const viewer = createViewer($('viewport'), $('viewport-note'));
 
 function say(text) { $('status').textContent = text; }
@@ -16,6 +17,7 @@ function showError(text) {
   const box = $('message');
   box.textContent = text;
   box.hidden = !text;
+  if (text) box.scrollIntoView({ block: 'nearest' });
 }
 
 async function call(method, path, body) {
@@ -188,6 +190,10 @@ function applyState(s) {
     $('script').textContent = run.script;
     $('warnings').textContent = run.warnings.length ? `Pattern: ${run.warnings.join('; ')}` : '';
     $('download-pdf').hidden = run.sheets === 0;
+  }
+  const sheetsKey = run ? `${s.undo}|${run.script}|${run.sheets}|${run.seconds}` : '';
+  if (run && sheetsKey !== shownSheets) {
+    shownSheets = sheetsKey;
     const list = $('sheets');
     list.replaceChildren();
     const stamp = `${s.undo}-${Date.now()}`;
