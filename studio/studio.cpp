@@ -143,6 +143,8 @@ struct RunRecord {
   std::string folder;
   std::string pdf;
   std::vector<std::string> sheets;
+  /// The paper the sheets are drawn on, millimetres.
+  double paperWidth = 0, paperHeight = 0;
   std::vector<std::string> warnings;
 };
 
@@ -458,7 +460,8 @@ struct Studio::Impl {
     } else {
       out["run"] = {{"objects", run->objects}, {"triangles", run->triangles}, {"pieces", run->pieces},
                     {"tabs", run->tabs},       {"seconds", run->seconds},     {"script", run->script},
-                    {"sheets", run->sheets.size()}, {"warnings", run->warnings}};
+                    {"sheets", run->sheets.size()}, {"warnings", run->warnings},
+                    {"paper", {run->paperWidth, run->paperHeight}}};
     }
     return out;
   }
@@ -739,6 +742,8 @@ struct Studio::Impl {
       std::error_code ec;
       fs::create_directory(folder, ec);
       record.folder = folder.string();
+      record.paperWidth = patternOptions.pageWidth;
+      record.paperHeight = patternOptions.pageHeight;
       for (const std::string name : {"pattern.pdf", "pattern.svg"}) {
         pattern::PatternReport written;
         if (!pattern::writePattern(input, patternOptions, (folder / name).string(), &written, &error)) {

@@ -188,7 +188,14 @@ function applyState(s) {
   $('result').hidden = !run;
   if (run) {
     $('script').textContent = run.script;
-    $('warnings').textContent = run.warnings.length ? `Pattern: ${run.warnings.join('; ')}` : '';
+    const warnings = $('warnings');
+    warnings.hidden = run.warnings.length === 0;
+    warnings.querySelector('summary').textContent = `The pattern has ${run.warnings.length} note${run.warnings.length === 1 ? '' : 's'}`;
+    warnings.querySelector('ul').replaceChildren(...run.warnings.map((w) => {
+      const li = document.createElement('li');
+      li.textContent = w;
+      return li;
+    }));
     $('download-pdf').hidden = run.sheets === 0;
   }
   const sheetsKey = run ? `${s.undo}|${run.script}|${run.sheets}|${run.seconds}` : '';
@@ -202,6 +209,7 @@ function applyState(s) {
       const img = document.createElement('img');
       img.src = `/api/sheet/${n}.svg?v=${stamp}`;
       img.alt = `Pattern sheet ${n} of ${run.sheets}`;
+      if (run.paper) img.style.aspectRatio = `${run.paper[0]} / ${run.paper[1]}`;
       const a = document.createElement('a');
       a.href = `/api/sheet/${n}.svg?download=1`;
       a.download = '';
@@ -246,6 +254,7 @@ async function runDialog(press) {
   if (!p) { showError('Check the paper settings: every size must be a number greater than 0.'); return; }
   setBusy(true);
   $('progress').hidden = false;
+  $('progress').scrollIntoView({ block: 'nearest' });
   $('progress-bar').value = 0;
   $('progress-stage').textContent = 'Starting…';
   say('Running the module…');

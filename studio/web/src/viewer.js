@@ -49,9 +49,11 @@ export function createViewer(container, note) {
     controls = new OrbitControls(camera, renderer.domElement);
     controls.listenToKeyEvents(renderer.domElement);
     controls.addEventListener('change', draw);
+    controls.addEventListener('start', () => { moved = true; });
   }
 
   let root = null;
+  let moved = false;  // the person has turned or zoomed the view since it was fitted
   let objects = [];  // {entry, group}
   let time = { fps: 30, minimum: [0, 1], maximum: [0, 1] };
   let animated = false;
@@ -65,6 +67,7 @@ export function createViewer(container, note) {
       renderer.setSize(w, h, false);
       camera.aspect = w / h;
       camera.updateProjectionMatrix();
+      if (!moved) fit();
     }
     renderer.render(scene, camera);
   }
@@ -116,15 +119,28 @@ export function createViewer(container, note) {
     const size = box.getSize(new THREE.Vector3());
     const centre = box.getCenter(new THREE.Vector3());
     const radius = Math.max(size.length() / 2, 1e-6);
-    const distance = radius / Math.sin(THREE.MathUtils.degToRad(camera.fov / 2));
+    // The bounding sphere fits the narrower of the two angles of view.
+    const vertical = THREE.MathUtils.degToRad(camera.fov / 2);
+    const horizontal = Math.atan(Math.tan(vertical) * camera.aspect);
+    const distance = radius / Math.sin(Math.min(vertical, horizontal));
+    // Flat pieces laid out in a plane are seen from above that plane (a little tilted, so that
+    // they still read as 3D); a model from the front, above and to the side.
+    const extents = [size.x, size.y, size.z];
+    const thin = extents.indexOf(Math.min(...extents));
+    let direction = new THREE.Vector3(0.6, 0.5, 1);
+    if (extents[thin] < 0.05 * Math.max(...extents)) {
+      direction = thin === 1 ? new THREE.Vector3(0.1, 1, 0.35) : new THREE.Vector3(0.15, 0.3, 0.15);
+      direction.setComponent(thin, 1);
+    }
     camera.near = distance / 1000;
     camera.far = distance * 10;
-    camera.position.copy(centre).add(new THREE.Vector3(0.6, 0.5, 1).normalize().multiplyScalar(distance));
+    camera.position.copy(centre).add(direction.normalize().multiplyScalar(distance));
     camera.updateProjectionMatrix();
     if (controls) {
       controls.target.copy(centre);
       controls.update();
     }
+    moved = false;
   }
 
   function frameTime(frame) {
