@@ -928,6 +928,7 @@ struct Studio::Impl {
     server.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
       auto it = assets.find(req.path);
       if (it == assets.end()) return refuse(res, 404, "not found");
+      res.headers.erase("Cache-Control");
       res.set_header("Cache-Control", "no-cache");
       res.set_content(it->second.body, it->second.type.c_str());
     });

@@ -1,9 +1,13 @@
 // The studio's server from the outside, through HTTP: uploads that are too large, broken or
 // named to escape, requests for files outside the studio, sessions that run at the same time,
 // and the private folder that holds the sessions' files.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -99,6 +103,28 @@ std::string errorOf(const httplib::Result& res) {
   }
 }
 
+/// Sends bytes as they are to the studio and answers the first line of the reply ("" for none).
+std::string rawRequest(int port, const std::string& bytes) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while (reply.find("\r\n") == std::string::npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+      reply.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return reply.substr(0, reply.find("\r\n"));
+}
+
 json stackRun() { return {{"gadgets", {{"10002", 6052}}}, {"press", 1}, {"paper", {{"scale", 50}}}}; }
 
 }  // namespace
@@ -192,6 +218,37 @@ TEST(StudioFiles, OnlyTheStudiosOwnFilesAreServed) {
   res = client.Get("/api/state", {{"Host", "attacker.example:8080"}});
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 403);
+}
+
+TEST(StudioRequests, MalformedHttpIsRefusedAndTheStudioGoesOn) {
+  Served served;
+  const int port = served.studio().port();
+  for (const std::string& request :
+       {std::string("GARBAGE\r\n\r\n"), std::string("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n"),
+        std::string("POST /api/model HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=x\r\n"
+                    "Content-Length: 15\r\n\r\n--x\r\nbroken\r\n\r\n"),
+        std::string("GET /") + std::string(20000, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        std::string("GET / HTTP/1.1\r\n") + std::string(20000, 'X') + "\r\n\r\n"}) {
+    const std::string status = rawRequest(port, request);
+    // An answer, and never a server error: 4xx for what cannot be read.
+    EXPECT_EQ(status.rfind("HTTP/1.1 ", 0), 0u) << request.substr(0, 60) << " -> " << status;
+    EXPECT_EQ(status.find("HTTP/1.1 5"), std::string::npos) << request.substr(0, 60) << " -> " << status;
+    if (request.rfind("GARBAGE", 0) == 0 || request.size() > 10000) {
+      EXPECT_EQ(status.rfind("HTTP/1.1 4", 0), 0u) << request.substr(0, 60) << " -> " << status;
+    }
+  }
+  // A form that is no multipart upload, and one with an unexpected field.
+  Browser browser(served);
+  auto res = served.client().Post("/api/model", browser.headers(), "files=cube.obj", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_FALSE(errorOf(res).empty());
+  httplib::MultipartFormDataItems items{{"path", "/etc/passwd", "", ""}};
+  res = served.client().Post("/api/model", browser.headers(), items);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  // Still serving.
+  EXPECT_EQ(served.client().Get("/")->status, 200);
 }
 
 TEST(StudioRequests, MalformedRunsGetAMessage) {
