@@ -45,7 +45,7 @@ export function createViewer(container, note) {
     renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
     container.append(renderer.domElement);
     renderer.domElement.tabIndex = 0;
-    renderer.domElement.setAttribute('aria-label', 'Drag or use the arrow keys to turn the view, scroll to zoom');
+    renderer.domElement.setAttribute('aria-label', '3D view: drag to turn, scroll to zoom; the arrow keys move the view, with Shift they turn it');
     controls = new OrbitControls(camera, renderer.domElement);
     controls.listenToKeyEvents(renderer.domElement);
     controls.addEventListener('change', draw);

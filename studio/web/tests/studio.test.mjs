@@ -19,6 +19,7 @@ const CUBE = `v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv
 f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n`;
 
 let work, server, url, context, page;
+const problems = [];  // errors the page met: script errors and failed requests
 
 function startStudio() {
   return new Promise((resolve, reject) => {
@@ -91,7 +92,8 @@ before(async () => {
       '--enable-unsafe-swiftshader'],
   });
   page = context.pages()[0] ?? await context.newPage();
-  page.on('pageerror', (e) => { throw e; });
+  page.on('pageerror', (e) => problems.push(`script error: ${e.message}`));
+  page.on('response', (r) => { if (r.status() >= 400) problems.push(`${r.status()} ${new URL(r.url()).pathname}`); });
   await page.goto(url);
   await page.locator('body[data-ready=true]').waitFor();
 });
@@ -188,6 +190,10 @@ test('the cube, dropped on the page, in the animation layout: one piece per fram
   await shot('6-cube-redone');
 });
 
+test('the page met no script error and no refused request', () => {
+  assert.deepEqual(problems, []);
+});
+
 test('a file the importer cannot read gets its message on the page', async () => {
   const junk = join(work, 'junk.obj');
   writeFileSync(junk, 'this is not a mesh\n\u0000\u0001\u0002');
@@ -196,5 +202,6 @@ test('a file the importer cannot read gets its message on the page', async () =>
   await message.waitFor();
   assert.match(await message.textContent(), /junk\.obj/);
   assert.doesNotMatch(await message.textContent(), /foldra-studio-/, 'no server path in the message');
+  assert.deepEqual(problems, ['422 /api/model']);
   await shot('7-junk');
 });
