@@ -598,9 +598,11 @@ struct Studio::Impl {
         }
         value = v.get<bool>() ? "1" : "0";
       } else if (g["kind"] == "text") {
-        // Every text field of the module's dialog is a length in model units.
+        // Every text field of the module's dialog is a length in model units, written as a
+        // person types a decimal number.
         double length = 0;
-        if (!number(v, &length) || !(length > 0) || length > 1e12) {
+        const bool decimal = !v.is_string() || v.get<std::string>().find_first_not_of("0123456789.eE+-") == std::string::npos;
+        if (!decimal || !number(v, &length) || !(length > 0) || length > 1e12) {
           *error = label + ": expected a number greater than 0, not " + shown(v.is_string() ? v.get<std::string>() : v.dump());
           return {};
         }

@@ -270,6 +270,8 @@ TEST(StudioRequests, MalformedRunsGetAMessage) {
       {R"({"gadgets": {"10007": "wide"}, "press": 1})", "Page width"},
       {R"({"gadgets": {"10007": "-3"}, "press": 1})", "greater than 0"},
       {R"({"gadgets": {"10007": "nan"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10007": "0x10"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10007": " 5"}, "press": 1})", "Page width"},
       {R"({"gadgets": {"10005": "yes"}, "press": 1})", "true or false"},
       {R"({"gadgets": {"10002": 7}, "press": 1})", "no entry 7"},
       {R"({"gadgets": {}, "press": 10002})", "buttons"},
