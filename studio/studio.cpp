@@ -685,7 +685,8 @@ struct Studio::Impl {
     // Every run unfolds the opened model: earlier runs are undone first (they stay redoable
     // until this run records its own step).
     scene::Document& document = *s->document;
-    while (document.undoCount() > 0) document.undo();
+    std::size_t undone = 0;
+    while (document.undoCount() > 0 && document.undo()) ++undone;
     document.deselectAll();
     for (const auto& o : document.objects()) o->selected = true;
     auto before = scene::cloneDocument(document);
@@ -703,11 +704,17 @@ struct Studio::Impl {
     s->document = host.takeActiveDocument();
     host.setStatusHandler(nullptr);
     const runtime::DialogReport report = host.lastDialog();
+    const bool newRun = s->document->undoCount() != undoBefore;
+    // Without a run (the dialog's cancel button, or settings it refused) the document goes back
+    // to where it stood.
+    if (!newRun) {
+      while (undone-- > 0 && s->document->redo()) {
+      }
+    }
     if (!enabled) return refuse(res, 409, "the module's command is not available for this model");
     if (!report.error.empty()) return refuse(res, 400, "the dialog refused the settings: " + report.error);
     if (!ran || !report.closedByDialog) return refuse(res, 500, "the module's dialog did not complete the run");
-    if (s->document->undoCount() == undoBefore) {
-      // The dialog closed without a run (its cancel button): nothing changed.
+    if (!newRun) {
       json out = state(*s);
       out["message"] = "the dialog closed without a run";
       return answer(res, out);

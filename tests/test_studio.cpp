@@ -388,6 +388,11 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   ASSERT_EQ(rerun->status, 200) << rerun->body;
   EXPECT_EQ(json::parse(rerun->body)["undo"], 1);
   EXPECT_EQ(json::parse(rerun->body)["redo"], 0);
+  // Cancel closes the dialog without a run and leaves the result as it was.
+  auto cancelled = first.run({{"gadgets", {{"10002", 6051}}}, {"press", 2}});
+  ASSERT_EQ(cancelled->status, 200) << cancelled->body;
+  EXPECT_EQ(json::parse(cancelled->body)["run"], json::parse(rerun->body)["run"]);
+  EXPECT_EQ(json::parse(cancelled->body)["undo"], 1);
   int runFolders = 0;
   for (const auto& entry : fs::recursive_directory_iterator(served.studio().workFolder())) {
     if (entry.is_directory() && entry.path().filename().string().rfind("run-", 0) == 0) ++runFolders;
