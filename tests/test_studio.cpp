@@ -6,7 +6,10 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -428,4 +431,57 @@ TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
   }
   // The studio's end deletes what was left.
   EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST(StudioProgram, StopsOnSigtermAndDeletesItsFiles) {
+  // foldra serve as a person starts it, with its temporary folder in a folder of the test's own.
+  TempDir temporary;
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string tmpdir = "TMPDIR=" + temporary.path().string();
+  std::vector<char*> environment{const_cast<char*>(tmpdir.c_str()), nullptr};
+  std::vector<std::string> arguments{FOLDRA_PROGRAM, "serve", "--port", "0"};
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, FOLDRA_PROGRAM, &actions, nullptr, argv.data(), environment.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  // Whatever fails below, the studio does not outlive the test.
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } reap{pid};
+  std::string line;
+  char c = 0;
+  while (line.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1) line += c;
+  ::close(out[0]);
+  const auto colon = line.rfind(':');
+  ASSERT_NE(colon, std::string::npos) << line;
+  const int port = std::stoi(line.substr(colon + 1));
+  EXPECT_EQ(line.rfind("foldra studio: http://127.0.0.1:", 0), 0u) << line;
+
+  httplib::Client client("127.0.0.1", port);
+  auto res = client.Get("/api/state");
+  ASSERT_TRUE(res);
+  const std::string cookie = res->get_header_value("Set-Cookie");
+  httplib::MultipartFormDataItems items{{"files", kCube, "cube.obj", ""}};
+  res = client.Post("/api/model", {{"Cookie", cookie.substr(0, cookie.find(';'))}}, items);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_FALSE(fs::is_empty(temporary.path())) << "the upload is kept while the studio runs";
+
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  reap.pid = 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(fs::is_empty(temporary.path())) << "the studio's folder is gone";
 }
