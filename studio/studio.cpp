@@ -915,24 +915,6 @@ struct Studio::Impl {
     });
     server.Get(R"(/api/download/(pattern\.pdf|result\.obj|result\.mtl|result\.glb|result\.json))",
                [this](const httplib::Request& req, httplib::Response& res) { download(req, res); });
-    server.Post("/api/end", [this](const httplib::Request& req, httplib::Response& res) {
-      // The page is closing: the session and its files go now rather than after the timeout.
-      const std::string id = cookieId(req);
-      std::shared_ptr<Session> ended;
-      {
-        std::lock_guard<std::mutex> lock(sessionsMutex);
-        auto it = sessions.find(id);
-        if (it != sessions.end()) {
-          std::unique_lock<std::shared_mutex> busy(it->second->mutex, std::try_to_lock);
-          if (busy.owns_lock()) {
-            busy.unlock();
-            ended = it->second;
-            sessions.erase(it);
-          }
-        }
-      }
-      res.status = 204;
-    });
     // The studio's own files, and nothing else.
     server.Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
       auto it = assets.find(req.path);
