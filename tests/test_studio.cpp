@@ -396,6 +396,18 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   ASSERT_EQ(cancelled->status, 200) << cancelled->body;
   EXPECT_EQ(json::parse(cancelled->body)["run"], json::parse(rerun->body)["run"]);
   EXPECT_EQ(json::parse(cancelled->body)["undo"], 1);
+  // The pattern's unfolding takes the values the dialog held: with the page limit the cube
+  // falls into several pieces, and the pattern has as many.
+  auto limited = second.run({{"gadgets", {{"10002", 6051}, {"10005", true}, {"10007", "3"}, {"10008", "3"}, {"10009", "0.5"}}},
+                             {"press", 1},
+                             {"paper", {{"scale", 50}, {"width", 210}, {"height", 297}, {"margin", 10}}}});
+  ASSERT_EQ(limited->status, 200) << limited->body;
+  const json limitedRun = json::parse(limited->body)["run"];
+  EXPECT_GT(limitedRun["pieces"].get<int>(), 1);
+  for (const json& w : limitedRun["warnings"]) {
+    EXPECT_EQ(w.get<std::string>().find("the pattern's unfolding gave"), std::string::npos) << w;
+  }
+  EXPECT_EQ(limitedRun["script"], "10002=6051, 10005=1, 10007=3, 10008=3, 10009=0.5, press:1");
   int runFolders = 0;
   for (const auto& entry : fs::recursive_directory_iterator(served.studio().workFolder())) {
     if (entry.is_directory() && entry.path().filename().string().rfind("run-", 0) == 0) ++runFolders;
