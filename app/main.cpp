@@ -1,6 +1,8 @@
 // foldra: turns 3D models into a paper model — flat pieces with glue tabs, as a scene, as mesh
 // files and as a printable pattern — by running the paper-model module in our host.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include "app/options.h"
 #include "app/run.h"
+#include "studio/studio.h"
 
 namespace {
 
@@ -113,6 +116,22 @@ int main(int argc, char** argv) {
   cli.add_option("--module", options.module, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
   cli.add_flag("--quiet", options.quiet, "No progress and no summary");
 
+  // foldra serve: the web studio.
+  studio::StudioOptions serveOptions;
+  double maxUploadMb = 100;
+  double sessionMinutes = 30;
+  std::string serveModule;
+  auto* serve = cli.add_subcommand("serve", "Starts the web studio: open a model in the browser, set the module's options in "
+                                            "its dialog, run it and see the pieces, the pattern and the downloads");
+  serve->option_defaults()->always_capture_default();
+  serve->add_option("--host", serveOptions.host, "Address to listen on (anything but loopback lets other machines in)");
+  serve->add_option("--port", serveOptions.port, "Port to listen on; 0 picks a free one")->check(CLI::Range(0, 65535));
+  serve->add_option("--max-upload", maxUploadMb, "Largest upload (a model with its material and texture files), megabytes")
+      ->check(positive);
+  serve->add_option("--session-timeout", sessionMinutes, "Minutes after which an unused session ends and its files are deleted")
+      ->check(positive);
+  serve->add_option("--module", serveModule, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
+
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -121,6 +140,22 @@ int main(int argc, char** argv) {
     return cli.exit(e);
   } catch (const CLI::ParseError& e) {
     return usage(e.what());
+  }
+  if (*serve) {
+    if (!options.inputs.empty() || !options.outputs.empty()) {
+      std::string named;
+      for (const auto& f : options.inputs) named += (named.empty() ? "" : ", ") + f;
+      for (const auto& f : options.outputs) named += (named.empty() ? "" : ", ") + f;
+      return usage("serve takes no input or output files (" + named + "); open models in the studio's page");
+    }
+    const std::string folder = programFolder(argv[0]);
+    serveOptions.modulePath = serveModule.empty() ? (std::filesystem::path(folder) / "Foldra_C4d.cdl").string() : serveModule;
+    serveOptions.webFolder = (std::filesystem::path(folder) / "studio").string();
+    if (maxUploadMb > 1e6) return usage("--max-upload: at most 1000000 megabytes");
+    serveOptions.maxUpload = static_cast<std::size_t>(maxUploadMb * 1024 * 1024);
+    if (sessionMinutes > 1e6) return usage("--session-timeout: at most 1000000 minutes");
+    serveOptions.sessionTimeout = std::chrono::seconds(std::max<long long>(1, std::llround(sessionMinutes * 60)));
+    return studio::serve(serveOptions);
   }
   options.layout = layouts.at(layout);
   if (!page.empty()) {

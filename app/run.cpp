@@ -110,7 +110,8 @@ int unfoldableObjects(const scene::Document& document) {
   return count;
 }
 
-/// Extent of the selected objects' polygon forms along x, y and z.
+}  // namespace
+
 std::array<double, 3> selectionExtent(const scene::Document& document) {
   auto copy = scene::polygonForm(*scene::copySelection(document, document.activeObjects(true)));
   double low[3] = {DBL_MAX, DBL_MAX, DBL_MAX}, high[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
@@ -128,6 +129,8 @@ std::array<double, 3> selectionExtent(const scene::Document& document) {
   return extent;
 }
 
+namespace {
+
 bool chooseScale(const Options& options, const scene::Document& document, double* scale, Failure* failure) {
   if (options.scale) {
     *scale = *options.scale;
@@ -144,16 +147,16 @@ bool chooseScale(const Options& options, const scene::Document& document, double
   return true;
 }
 
-/// The dialog's texts and switches as the user's options give them, in model units.
-struct DialogValues {
-  bool pageLimit = false;
-  std::string pageWidth, pageHeight, tabWidth;
-};
+}  // namespace
 
-DialogValues dialogValues(const Options& options, double scale) {
-  DialogValues v;
+DialogSettings dialogSettings(const Options& options, double scale) {
+  DialogSettings v;
   bool pattern = false;
   for (const auto& o : options.outputs) pattern = pattern || outputKind(o) == "pattern";
+  v.layout = options.layout;
+  v.keepOriginals = options.keepOriginals;
+  v.materials = options.materials;
+  v.tabs = options.tabs;
   v.pageLimit = options.pageGiven || pattern;
   v.pageWidth = typed((options.pageWidth - 2 * options.margin) / scale);
   v.pageHeight = typed((options.pageHeight - 2 * options.margin) / scale);
@@ -161,44 +164,67 @@ DialogValues dialogValues(const Options& options, double scale) {
   return v;
 }
 
-runtime::DialogScript dialogScript(const Options& options, const DialogValues& v) {
+runtime::DialogScript dialogScript(const DialogSettings& v) {
   using Step = runtime::DialogStep;
   auto set = [](int gadget, std::string value) { return Step{Step::Kind::Set, gadget, std::move(value)}; };
-  return {set(foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(options.layout))),
-          set(foldra::kGadgetOriginals, options.keepOriginals ? "0" : "1"),
-          set(foldra::kGadgetMaterials, options.materials ? "1" : "0"),
+  return {set(foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(v.layout))),
+          set(foldra::kGadgetOriginals, v.keepOriginals ? "0" : "1"),
+          set(foldra::kGadgetMaterials, v.materials ? "1" : "0"),
           set(foldra::kGadgetPageLimit, v.pageLimit ? "1" : "0"),
           set(foldra::kGadgetPageWidth, v.pageWidth),
           set(foldra::kGadgetPageHeight, v.pageHeight),
-          set(foldra::kGadgetTabs, options.tabs ? "1" : "0"),
+          set(foldra::kGadgetTabs, v.tabs ? "1" : "0"),
           set(foldra::kGadgetTabWidth, v.tabWidth),
           Step{Step::Kind::Press, foldra::kButtonConfirm, ""}};
 }
 
-/// The pattern's pieces: the same unfolding as the module's, run by the unfolding library linked
-/// into this program on a copy of the same document with the same settings.
-pattern::PatternInput unfoldForPattern(const scene::Document& document, const Options& options, const DialogValues& v,
+bool settingsFromGadgets(const std::map<std::int32_t, runtime::Gadget>& gadgets, DialogSettings* settings) {
+  auto find = [&](std::int32_t id) -> const runtime::Gadget* {
+    auto it = gadgets.find(id);
+    return it == gadgets.end() ? nullptr : &it->second;
+  };
+  const runtime::Gadget* layout = find(foldra::kGadgetLayout);
+  const runtime::Gadget* originals = find(foldra::kGadgetOriginals);
+  const runtime::Gadget* materials = find(foldra::kGadgetMaterials);
+  const runtime::Gadget* pageLimit = find(foldra::kGadgetPageLimit);
+  const runtime::Gadget* pageWidth = find(foldra::kGadgetPageWidth);
+  const runtime::Gadget* pageHeight = find(foldra::kGadgetPageHeight);
+  const runtime::Gadget* tabs = find(foldra::kGadgetTabs);
+  const runtime::Gadget* tabWidth = find(foldra::kGadgetTabWidth);
+  if (!layout || !originals || !materials || !pageLimit || !pageWidth || !pageHeight || !tabs || !tabWidth) return false;
+  const int mode = layout->number - foldra::kLayoutChoiceBase;
+  if (mode < 0 || mode > 2) return false;
+  settings->layout = static_cast<Layout>(mode);
+  settings->keepOriginals = !originals->checked;
+  settings->materials = materials->checked;
+  settings->pageLimit = pageLimit->checked;
+  settings->tabs = tabs->checked;
+  settings->pageWidth = pageWidth->text;
+  settings->pageHeight = pageHeight->text;
+  settings->tabWidth = tabWidth->text;
+  return true;
+}
+
+pattern::PatternInput unfoldForPattern(const scene::Document& document, const DialogSettings& v,
                                        const std::string& moduleFolder, const std::string& textureFolder,
-                                       Progress& progress) {
+                                       const std::function<void(int, const std::string&)>& status) {
   runtime::Host host;
   host.setActiveDocument(scene::cloneDocument(document));
-  host.setStatusHandler([&](int percent, const std::string& text) {
-    if (percent >= 0) progress.bar(percent, text + " (pattern)");
-  });
+  if (status) host.setStatusHandler(status);
   sdk::HostInterface& operations = host.interfaceFor(moduleFolder);
   foldra::host::install(&operations);
   // The values the dialog reads from the same texts.
   bool error = false;
   foldra::Settings& s = foldra::settings;
   s = foldra::Settings{};
-  s.Originalflag = !options.keepOriginals;
-  s.Materialflag = options.materials;
+  s.Originalflag = !v.keepOriginals;
+  s.Materialflag = v.materials;
   s.Seitenflag = v.pageLimit;
-  s.Laschenflag = options.tabs;
+  s.Laschenflag = v.tabs;
   s.Seitenbreite = operations.textToReal(v.pageWidth, 10, &error);
   s.Seitenhoehe = operations.textToReal(v.pageHeight, 10, &error);
   s.Laschenbreite = operations.textToReal(v.tabWidth, 10, &error);
-  s.AlsAnimation = static_cast<int>(options.layout);
+  s.AlsAnimation = static_cast<int>(v.layout);
   foldra::run.activeDocument = operations.activeDocument();
   foldra::unfoldSelection();
   pattern::PatternInput input = patternFromRun(textureFolder);
@@ -208,6 +234,8 @@ pattern::PatternInput unfoldForPattern(const scene::Document& document, const Op
   foldra::host::install(nullptr);
   return input;
 }
+
+namespace {
 
 /// Output files written into a hidden folder beside their destination, and moved into place
 /// together once every one of them is complete.
@@ -284,7 +312,7 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   if (summary.objects == 0) return fail(failure, "nothing to unfold: no polygon object among the selected objects");
   double scale = 1;
   if (!chooseScale(options, document, &scale, failure)) return false;
-  const DialogValues values = dialogValues(options, scale);
+  const DialogSettings values = dialogSettings(options, scale);
 
   std::vector<std::string> outputs = options.outputs;
   bool defaultOutputs = false;
@@ -301,7 +329,9 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   pattern::PatternInput patternInput;
   if (wantPattern) {
     progress.stage("Unfolding for the pattern");
-    patternInput = unfoldForPattern(document, options, values, moduleFolder, inputs.folder, progress);
+    patternInput = unfoldForPattern(document, values, moduleFolder, inputs.folder, [&](int percent, const std::string& text) {
+      if (percent >= 0) progress.bar(percent, text + " (pattern)");
+    });
   }
 
   progress.stage("Loading the module");
@@ -319,7 +349,7 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
     return fail(failure, "the module's command is not available for the selected objects");
   }
   progress.stage("Unfolding");
-  host.setDialogScript(dialogScript(options, values));
+  host.setDialogScript(dialogScript(values));
   const bool ran = host.runCommand(foldra::kPluginId);
   if (!ran || !host.lastDialog().error.empty() || !host.lastDialog().closedByDialog) {
     const std::string why = host.lastDialog().error.empty() ? "the dialog did not confirm" : host.lastDialog().error;

@@ -68,38 +68,6 @@ const scene::Tag* findSelection(const scene::Object& object, const std::string& 
   return nullptr;
 }
 
-/// The material of each polygon as the host assigns it: the last texture tag whose restriction
-/// names a selection holding the polygon; for polygons no such tag covers, the last unrestricted
-/// texture tag; null where neither exists. Links to materials outside the document count as no
-/// link.
-std::vector<const scene::Material*> polygonMaterials(const scene::Document& document,
-                                                     const scene::Object& object) {
-  const std::size_t count = object.polygons.size();
-  std::vector<const scene::Material*> materials(count, nullptr);
-  std::vector<bool> restricted(count, false);
-  const scene::Material* unrestricted = nullptr;
-  for (const auto& tag : object.tags) {
-    if (tag->type != sdk::kTagTexture || !tag->material || document.materialIndex(tag->material) < 0) {
-      continue;
-    }
-    if (tag->restriction.empty()) {
-      unrestricted = tag->material;
-      continue;
-    }
-    const scene::Tag* selection = findSelection(object, tag->restriction);
-    if (!selection) continue;
-    for (std::int32_t p : selection->selection.indices()) {
-      if (p < 0 || static_cast<std::size_t>(p) >= count) continue;
-      materials[static_cast<std::size_t>(p)] = tag->material;
-      restricted[static_cast<std::size_t>(p)] = true;
-    }
-  }
-  for (std::size_t p = 0; p < count; ++p) {
-    if (!restricted[p]) materials[p] = unrestricted;
-  }
-  return materials;
-}
-
 bool finite(const scene::Point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
 /// Why the object cannot be written as it is, or empty: every index must name a point, and no
@@ -338,6 +306,38 @@ bool writeBlobs(const aiExportDataBlob& main, const Format& format, const std::s
 }
 
 }  // namespace
+
+/// The material of each polygon as the host assigns it: the last texture tag whose restriction
+/// names a selection holding the polygon; for polygons no such tag covers, the last unrestricted
+/// texture tag; null where neither exists. Links to materials outside the document count as no
+/// link.
+std::vector<const scene::Material*> polygonMaterials(const scene::Document& document,
+                                                     const scene::Object& object) {
+  const std::size_t count = object.polygons.size();
+  std::vector<const scene::Material*> materials(count, nullptr);
+  std::vector<bool> restricted(count, false);
+  const scene::Material* unrestricted = nullptr;
+  for (const auto& tag : object.tags) {
+    if (tag->type != sdk::kTagTexture || !tag->material || document.materialIndex(tag->material) < 0) {
+      continue;
+    }
+    if (tag->restriction.empty()) {
+      unrestricted = tag->material;
+      continue;
+    }
+    const scene::Tag* selection = findSelection(object, tag->restriction);
+    if (!selection) continue;
+    for (std::int32_t p : selection->selection.indices()) {
+      if (p < 0 || static_cast<std::size_t>(p) >= count) continue;
+      materials[static_cast<std::size_t>(p)] = tag->material;
+      restricted[static_cast<std::size_t>(p)] = true;
+    }
+  }
+  for (std::size_t p = 0; p < count; ++p) {
+    if (!restricted[p]) materials[p] = unrestricted;
+  }
+  return materials;
+}
 
 bool canExportMesh(const std::string& path) { return formatOf(path) != nullptr; }
 

@@ -375,6 +375,28 @@ void addTags(Draft& draft, const std::map<unsigned, MaterialUse>& uses) {
 
 }  // namespace
 
+std::vector<std::string> importExtensions() {
+  Assimp::Importer importer;
+  std::string list;
+  importer.GetExtensionList(list);  // "*.3ds;*.obj;..."
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    std::string item = list.substr(start, end - start);
+    start = end + 1;
+    if (item.rfind("*.", 0) != 0 || item.size() < 3) continue;
+    std::string extension = item.substr(1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    out.push_back(extension);
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
 bool importMesh(const std::string& path, scene::Document& document, std::string* error) {
   if (!checkReadable(path, error)) return false;
   // Assimp's default logger is never created here, so Assimp prints nothing; its errors come

@@ -28,6 +28,15 @@ namespace formats {
 /// is not a finite number).
 bool importMesh(const std::string& path, scene::Document& document, std::string* error);
 
+/// The file extensions importMesh reads, lower case with their dot (".obj", ".glb", ...).
+std::vector<std::string> importExtensions();
+
+/// The material of each polygon of the object as the host assigns it: the last texture tag
+/// whose restriction names a selection holding the polygon; for polygons no such tag covers,
+/// the last unrestricted texture tag; null where neither exists. Links to materials outside the
+/// document count as no link.
+std::vector<const scene::Material*> polygonMaterials(const scene::Document& document, const scene::Object& object);
+
 /// True when the file extension is one exportMesh writes: .obj, .glb, .gltf, .stl, .ply.
 bool canExportMesh(const std::string& path);
 

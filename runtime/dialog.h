@@ -53,6 +53,8 @@ struct DialogReport {
   std::string error;
   /// The gadgets as they stood when the dialog first showed (after the dialog filled them).
   std::map<std::int32_t, Gadget> initial;
+  /// The gadgets as they stood when the dialog closed (or when the script ended).
+  std::map<std::int32_t, Gadget> final;
 };
 
 /// Applies one step's value to a gadget; false with *error set when the value does not fit.

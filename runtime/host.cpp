@@ -34,6 +34,12 @@ void Host::setActiveDocument(std::unique_ptr<scene::Document> document) {
   if (document) active_ = std::move(document);
 }
 
+std::unique_ptr<scene::Document> Host::takeActiveDocument() {
+  auto document = std::move(active_);
+  active_ = std::make_unique<scene::Document>();
+  return document;
+}
+
 scene::Document* Host::adoptDocument(std::unique_ptr<scene::Document> document) {
   loose_.push_back(std::move(document));
   return loose_.back().get();
@@ -189,6 +195,7 @@ bool Host::openDialog(sdk::DialogClient* client, std::int32_t pluginId) {
     client->command(handle, step.gadget);
   }
   lastDialog_.closedByDialog = window.closed;
+  lastDialog_.final = window.gadgets;
   // Whatever the script left open, the person closes the window.
   window.closed = true;
   return true;

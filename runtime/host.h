@@ -55,6 +55,8 @@ class Host {
   // Documents. The host always has an active document.
   scene::Document& activeDocument() { return *active_; }
   void setActiveDocument(std::unique_ptr<scene::Document> document);
+  /// Hands the active document to the caller; an empty document becomes the active one.
+  std::unique_ptr<scene::Document> takeActiveDocument();
   /// Documents made for a module (selection and polygon copies) that it has not freed yet.
   std::size_t looseDocuments() const { return loose_.size(); }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "formats/scene_json.h"
 #include "support.h"
@@ -314,6 +315,28 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.out.find("17"), std::string::npos) << "defaults are listed";
+}
+
+TEST_F(Cli, ServeRefusesWhatItCannotDo) {
+  writeScene("cube.json", cube());
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"serve --port 70000", 2, "--port"},
+      {"serve --max-upload 0", 2, "expected a number greater than 0"},
+      {"serve --session-timeout -1", 2, "expected a number greater than 0"},
+      {"serve cube.json", 2, "cube.json"},
+      {"serve --port 0 --module missing.cdl", 1, "missing.cdl: no such module file"},
+  };
+  for (const auto& [arguments, code, message] : cases) {
+    const Result r = foldra(arguments);
+    EXPECT_EQ(r.exit, code) << arguments;
+    EXPECT_NE(r.err.find(message), std::string::npos) << arguments << ": " << r.err;
+    EXPECT_EQ(r.out, "") << arguments << ": nothing served";
+  }
+  const Result help = foldra("serve --help");
+  EXPECT_EQ(help.exit, 0);
+  for (const char* option : {"--host", "--port", "--max-upload", "--session-timeout", "--module"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
 }
 
 TEST_F(Cli, BadInputsGiveOneLineNamingTheFile) {

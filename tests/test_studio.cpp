@@ -1,0 +1,499 @@
+// The studio's server from the outside, through HTTP: uploads that are too large, broken or
+// named to escape, requests for files outside the studio, sessions that run at the same time,
+// and the private folder that holds the sessions' files.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "studio/studio.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing_support::TempDir;
+
+namespace {
+
+const char* kCube =
+    "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\nv -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+    "f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n";
+
+/// A studio on a free port of the loopback address, serving in a thread of its own.
+class Served {
+ public:
+  explicit Served(studio::StudioOptions options = {}) {
+    std::ofstream(web_.file("index.html")) << "<!doctype html><title>studio</title>";
+    fs::create_directory(web_.path() / "vendor");
+    std::ofstream(web_.file("vendor/lib.js")) << "export const x = 1;";
+    options.host = "127.0.0.1";
+    options.port = 0;
+    options.modulePath = FOLDRA_MODULE;
+    options.webFolder = web_.path().string();
+    studio_ = std::make_unique<studio::Studio>(std::move(options));
+    std::string error;
+    if (!studio_->start(&error)) throw std::runtime_error(error);
+    thread_ = std::thread([this] { studio_->serve(); });
+    // Wait until it answers.
+    for (int i = 0; i < 200; ++i) {
+      if (client().Get("/")) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~Served() {
+    studio_->stop();
+    thread_.join();
+  }
+  studio::Studio& studio() { return *studio_; }
+  httplib::Client client() const {
+    httplib::Client c("127.0.0.1", studio_->port());
+    c.set_url_encode(false);
+    c.set_read_timeout(60, 0);
+    return c;
+  }
+
+ private:
+  TempDir web_;
+  std::unique_ptr<studio::Studio> studio_;
+  std::thread thread_;
+};
+
+/// One browser: its session cookie goes with every request. Each request has a connection of
+/// its own, as a browser's parallel requests do.
+class Browser {
+ public:
+  explicit Browser(const Served& served) : served_(served) {
+    auto res = served_.client().Get("/api/state");
+    if (!res || res->status != 200) throw std::runtime_error("no session");
+    const std::string cookie = res->get_header_value("Set-Cookie");
+    cookie_ = cookie.substr(0, cookie.find(';'));
+  }
+  httplib::Headers headers() const { return {{"Cookie", cookie_}}; }
+  httplib::Result get(const std::string& path) { return served_.client().Get(path.c_str(), headers()); }
+  httplib::Result upload(const std::vector<std::pair<std::string, std::string>>& files) {
+    httplib::MultipartFormDataItems items;
+    for (const auto& [name, content] : files) items.push_back({"files", content, name, "application/octet-stream"});
+    return served_.client().Post("/api/model", headers(), items);
+  }
+  httplib::Result run(const json& body) {
+    return served_.client().Post("/api/run", headers(), body.dump(), "application/json");
+  }
+  httplib::Result post(const std::string& path) { return served_.client().Post(path.c_str(), headers(), "", "text/plain"); }
+
+ private:
+  const Served& served_;
+  std::string cookie_;
+};
+
+std::string errorOf(const httplib::Result& res) {
+  if (!res) return "(no answer)";
+  try {
+    return json::parse(res->body).at("error").get<std::string>();
+  } catch (const std::exception&) {
+    return "(no message: " + res->body + ")";
+  }
+}
+
+/// Sends bytes as they are to the studio and answers the first line of the reply ("" for none).
+std::string rawRequest(int port, const std::string& bytes) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string reply;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+    char buffer[4096];
+    ssize_t n = 0;
+    while (reply.find("\r\n") == std::string::npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+      reply.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  return reply.substr(0, reply.find("\r\n"));
+}
+
+json stackRun() { return {{"gadgets", {{"10002", 6052}}}, {"press", 1}, {"paper", {{"scale", 50}}}}; }
+
+}  // namespace
+
+TEST(StudioUploads, RefusedWithAMessage) {
+  studio::StudioOptions options;
+  options.maxUpload = 64 * 1024;
+  Served served(options);
+  Browser browser(served);
+
+  // Larger than --max-upload: 413, and the message says what the limit is.
+  auto res = browser.upload({{"big.obj", std::string(200 * 1024, 'v')}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 413);
+  EXPECT_NE(errorOf(res).find("larger than the studio accepts"), std::string::npos) << errorOf(res);
+
+  // A file that is no mesh: the importer's message, naming the file as the person knows it.
+  res = browser.upload({{"garbage.obj", "\x01\x02 this is not a mesh \x7f"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 422);
+  EXPECT_NE(errorOf(res).find("garbage.obj"), std::string::npos) << errorOf(res);
+  EXPECT_EQ(errorOf(res).find(served.studio().workFolder()), std::string::npos) << "no server path: " << errorOf(res);
+
+  res = browser.upload({{"empty.stl", ""}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 422);
+  EXPECT_NE(errorOf(res).find("empty"), std::string::npos) << errorOf(res);
+
+  // Names that try to leave the upload folder, and types the studio does not open.
+  for (const std::string name : {"/etc/passwd", "../../x.png", "..", "a/../../b.mtl", ".hidden.png", "run.exe"}) {
+    res = browser.upload({{"cube.obj", kCube}, {name, "x"}});
+    ASSERT_TRUE(res) << name;
+    EXPECT_TRUE(res->status == 400 || res->status == 415) << name << ": " << res->status;
+    EXPECT_FALSE(errorOf(res).empty()) << name;
+  }
+  res = browser.upload({{"a.obj", kCube}, {"b.obj", kCube}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400) << "one model at a time";
+
+  // Nothing of the refused uploads stays behind, and nothing is written outside the folder.
+  const fs::path folder = served.studio().workFolder();
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    EXPECT_TRUE(entry.is_directory()) << entry.path();
+  }
+  EXPECT_FALSE(fs::exists(folder.parent_path() / "x.png"));
+
+  // A model with its material file is read; the state reports it.
+  res = browser.upload({{"cube.obj", std::string("mtllib cube.mtl\nusemtl Red\n") + kCube},
+                        {"cube.mtl", "newmtl Red\nKd 0.8 0.1 0.1\n"}});
+  ASSERT_TRUE(res);
+  ASSERT_EQ(res->status, 200) << res->body;
+  EXPECT_EQ(json::parse(res->body)["model"]["name"], "cube.obj");
+  auto scene = browser.get("/api/scene");
+  ASSERT_TRUE(scene && scene->status == 200);
+  EXPECT_EQ(json::parse(scene->body)["materials"][0]["name"], "Red");
+
+  // Names that are not UTF-8 still make answers that parse.
+  res = browser.upload({{"\xff\xfe.obj", std::string("o \xff\xfe\n") + kCube}});
+  ASSERT_TRUE(res);
+  ASSERT_EQ(res->status, 200) << res->body;
+  EXPECT_NO_THROW(json::parse(res->body));
+  scene = browser.get("/api/scene");
+  ASSERT_TRUE(scene);
+  ASSERT_EQ(scene->status, 200);
+  EXPECT_NO_THROW(json::parse(scene->body));
+}
+
+TEST(StudioFiles, OnlyTheStudiosOwnFilesAreServed) {
+  Served served;
+  auto client = served.client();
+  auto res = client.Get("/");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  res = client.Get("/vendor/lib.js");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
+
+  for (const std::string path :
+       {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/vendor/../../../../etc/passwd", "/vendor/%2e%2e/%2e%2e/etc/passwd",
+        "/etc/passwd", "//etc/passwd", "/api/sheet/../../../etc/passwd", "/api/sheet/1.svg/../../../etc/passwd",
+        "/api/download/..%2f..%2fetc%2fpasswd", "/index.html%00.png", "/vendor/"}) {
+    res = client.Get(path.c_str());
+    ASSERT_TRUE(res) << path;
+    EXPECT_GE(res->status, 400) << path;
+    EXPECT_LT(res->status, 500) << path;
+    EXPECT_EQ(res->body.find("root:"), std::string::npos) << path;
+  }
+  // A page of another site that reaches the studio through its own name is turned away.
+  res = client.Get("/api/state", {{"Host", "attacker.example:8080"}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 403);
+}
+
+TEST(StudioRequests, MalformedHttpIsRefusedAndTheStudioGoesOn) {
+  Served served;
+  const int port = served.studio().port();
+  for (const std::string& request :
+       {std::string("GARBAGE\r\n\r\n"), std::string("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n"),
+        std::string("POST /api/model HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=x\r\n"
+                    "Content-Length: 15\r\n\r\n--x\r\nbroken\r\n\r\n"),
+        std::string("GET /") + std::string(20000, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        std::string("GET / HTTP/1.1\r\n") + std::string(20000, 'X') + "\r\n\r\n"}) {
+    const std::string status = rawRequest(port, request);
+    // An answer, and never a server error: 4xx for what cannot be read.
+    EXPECT_EQ(status.rfind("HTTP/1.1 ", 0), 0u) << request.substr(0, 60) << " -> " << status;
+    EXPECT_EQ(status.find("HTTP/1.1 5"), std::string::npos) << request.substr(0, 60) << " -> " << status;
+    if (request.rfind("GARBAGE", 0) == 0 || request.size() > 10000) {
+      EXPECT_EQ(status.rfind("HTTP/1.1 4", 0), 0u) << request.substr(0, 60) << " -> " << status;
+    }
+  }
+  // A form that is no multipart upload, and one with an unexpected field.
+  Browser browser(served);
+  auto res = served.client().Post("/api/model", browser.headers(), "files=cube.obj", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  EXPECT_FALSE(errorOf(res).empty());
+  httplib::MultipartFormDataItems items{{"path", "/etc/passwd", "", ""}};
+  res = served.client().Post("/api/model", browser.headers(), items);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 400);
+  // Still serving.
+  EXPECT_EQ(served.client().Get("/")->status, 200);
+}
+
+TEST(StudioRequests, MalformedRunsGetAMessage) {
+  Served served;
+  Browser browser(served);
+  // No session: the page is told to reload.
+  auto res = served.client().Post("/api/run", "{}", "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 401);
+
+  res = browser.run(stackRun());
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 409) << "no model yet";
+  ASSERT_EQ(browser.upload({{"cube.obj", kCube}})->status, 200);
+
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{not json", "not valid JSON"},
+      {R"({"gadgets": {"99999": 1}, "press": 1})", "no gadget 99999"},
+      {R"({"gadgets": {"10007": "wide"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10007": "-3"}, "press": 1})", "greater than 0"},
+      {R"({"gadgets": {"10007": "nan"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10007": "0x10"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10007": " 5"}, "press": 1})", "Page width"},
+      {R"({"gadgets": {"10005": "yes"}, "press": 1})", "true or false"},
+      {R"({"gadgets": {"10002": 7}, "press": 1})", "no entry 7"},
+      {R"({"gadgets": {}, "press": 10002})", "buttons"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"margin": 200}})", "no printable area"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"scale": "/etc/passwd"}})", "scale"},
+      {R"([1, 2])", "JSON object"},
+  };
+  for (const auto& [body, expected] : cases) {
+    res = served.client().Post("/api/run", browser.headers(), body, "application/json");
+    ASSERT_TRUE(res) << body;
+    EXPECT_EQ(res->status, 400) << body;
+    EXPECT_NE(errorOf(res).find(expected), std::string::npos) << body << " -> " << errorOf(res);
+  }
+  // None of them changed the document.
+  res = browser.get("/api/state");
+  EXPECT_EQ(json::parse(res->body)["undo"], 0);
+
+  // The cancel button closes the dialog without a run.
+  res = browser.run({{"gadgets", json::object()}, {"press", 2}});
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(json::parse(res->body)["undo"], 0);
+}
+
+TEST(StudioRuns, AreSerialisedAndUndoable) {
+  std::promise<void> entered, release;
+  auto releaseFuture = release.get_future().share();
+  std::atomic<int> runs{0};
+  studio::StudioOptions options;
+  options.beforeRun = [&] {
+    if (runs++ == 0) {
+      entered.set_value();
+      releaseFuture.wait();
+    }
+  };
+  Served served(options);
+  Browser first(served), second(served);
+  ASSERT_EQ(first.upload({{"cube.obj", kCube}})->status, 200);
+  ASSERT_EQ(second.upload({{"cube.obj", kCube}})->status, 200);
+
+  // The first run holds the module; the second session is told the studio is busy, and the
+  // first session's own requests are too.
+  auto running = std::async(std::launch::async, [&] { return first.run(stackRun()); });
+  entered.get_future().wait();
+  auto busy = second.run(stackRun());
+  ASSERT_TRUE(busy);
+  EXPECT_EQ(busy->status, 409);
+  EXPECT_NE(errorOf(busy).find("busy"), std::string::npos) << errorOf(busy);
+  auto progress = first.get("/api/progress");
+  ASSERT_TRUE(progress && progress->status == 200);
+  EXPECT_TRUE(json::parse(progress->body)["running"].get<bool>());
+  EXPECT_EQ(first.post("/api/undo")->status, 409);
+  release.set_value();
+  auto done = running.get();
+  ASSERT_TRUE(done);
+  ASSERT_EQ(done->status, 200) << done->body;
+  // The module's status-bar reports reached the session's progress.
+  progress = first.get("/api/progress");
+  const json finished = json::parse(progress->body);
+  EXPECT_FALSE(finished["running"].get<bool>());
+  EXPECT_GT(finished["reports"].get<int>(), 0);
+
+  // Once free, the second session runs; both sessions hold the same result, each their own.
+  auto again = second.run(stackRun());
+  ASSERT_TRUE(again);
+  ASSERT_EQ(again->status, 200) << again->body;
+  const json a = json::parse(done->body), b = json::parse(again->body);
+  EXPECT_EQ(a["run"]["pieces"], b["run"]["pieces"]);
+  EXPECT_EQ(a["run"]["tabs"], b["run"]["tabs"]);
+  EXPECT_EQ(a["undo"], 1);
+  EXPECT_EQ(b["undo"], 1);
+  EXPECT_EQ(a["run"]["script"], "10002=6052, press:1");
+
+  // Undo in one session leaves the other alone.
+  auto undone = first.post("/api/undo");
+  ASSERT_EQ(undone->status, 200);
+  EXPECT_TRUE(json::parse(undone->body)["run"].is_null());
+  EXPECT_EQ(json::parse(first.get("/api/scene")->body)["objects"].size(), 1u);
+  EXPECT_EQ(json::parse(second.get("/api/scene")->body)["objects"].size(), b["run"]["pieces"].get<std::size_t>());
+  EXPECT_EQ(first.post("/api/undo")->status, 409) << "nothing more to undo";
+  auto redone = first.post("/api/redo");
+  ASSERT_EQ(redone->status, 200);
+  EXPECT_EQ(json::parse(redone->body)["run"], a["run"]);
+
+  // The downloads of the result.
+  auto pdf = first.get("/api/download/pattern.pdf");
+  ASSERT_TRUE(pdf);
+  EXPECT_EQ(pdf->status, 200);
+  EXPECT_EQ(pdf->body.substr(0, 4), "%PDF");
+  for (const std::string kind : {"result.obj", "result.glb", "result.json", "result.mtl"}) {
+    auto file = first.get("/api/download/" + kind);
+    ASSERT_TRUE(file) << kind;
+    EXPECT_EQ(file->status, 200) << kind;
+    EXPECT_FALSE(file->body.empty()) << kind;
+  }
+  auto sheet = first.get("/api/sheet/1.svg");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->status, 200);
+  EXPECT_EQ(sheet->get_header_value("Content-Type"), "image/svg+xml");
+  EXPECT_EQ(first.get("/api/sheet/99.svg")->status, 404);
+  // A page loads its sheets and its view at the same time: none of them is turned away.
+  std::vector<std::future<int>> loads;
+  for (int i = 0; i < 8; ++i) {
+    loads.push_back(std::async(std::launch::async, [&first, i] {
+      auto r = first.get(i % 2 ? "/api/sheet/1.svg" : "/api/scene");
+      return r ? r->status : -1;
+    }));
+  }
+  for (auto& load : loads) EXPECT_EQ(load.get(), 200);
+
+  // Running again starts from the model as opened and replaces the earlier run with its files:
+  // one run's pattern per session stays on disk.
+  auto rerun = first.run({{"gadgets", {{"10002", 6050}}}, {"press", 1}});
+  ASSERT_EQ(rerun->status, 200) << rerun->body;
+  EXPECT_EQ(json::parse(rerun->body)["undo"], 1);
+  EXPECT_EQ(json::parse(rerun->body)["redo"], 0);
+  // Cancel closes the dialog without a run and leaves the result as it was.
+  auto cancelled = first.run({{"gadgets", {{"10002", 6051}}}, {"press", 2}});
+  ASSERT_EQ(cancelled->status, 200) << cancelled->body;
+  EXPECT_EQ(json::parse(cancelled->body)["run"], json::parse(rerun->body)["run"]);
+  EXPECT_EQ(json::parse(cancelled->body)["undo"], 1);
+  // The pattern's unfolding takes the values the dialog held: with the page limit the cube
+  // falls into several pieces, and the pattern has as many.
+  auto limited = second.run({{"gadgets", {{"10002", 6051}, {"10005", true}, {"10007", "3"}, {"10008", "3"}, {"10009", "0.5"}}},
+                             {"press", 1},
+                             {"paper", {{"scale", 50}, {"width", 210}, {"height", 297}, {"margin", 10}}}});
+  ASSERT_EQ(limited->status, 200) << limited->body;
+  const json limitedRun = json::parse(limited->body)["run"];
+  EXPECT_GT(limitedRun["pieces"].get<int>(), 1);
+  for (const json& w : limitedRun["warnings"]) {
+    EXPECT_EQ(w.get<std::string>().find("the pattern's unfolding gave"), std::string::npos) << w;
+  }
+  EXPECT_EQ(limitedRun["script"], "10002=6051, 10005=1, 10007=3, 10008=3, 10009=0.5, press:1");
+  int runFolders = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(served.studio().workFolder())) {
+    if (entry.is_directory() && entry.path().filename().string().rfind("run-", 0) == 0) ++runFolders;
+  }
+  EXPECT_EQ(runFolders, 2);
+}
+
+TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
+  studio::StudioOptions options;
+  options.sessionTimeout = std::chrono::seconds(1);
+  std::string folder;
+  {
+    Served served(options);
+    folder = served.studio().workFolder();
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    Browser browser(served);
+    ASSERT_EQ(browser.upload({{"cube.obj", kCube}})->status, 200);
+    EXPECT_EQ(served.studio().sessionCount(), 1u);
+    EXPECT_FALSE(fs::is_empty(folder));
+    // Unused for longer than the timeout: the session ends and its files go.
+    for (int i = 0; i < 100 && served.studio().sessionCount() > 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(served.studio().sessionCount(), 0u);
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_EQ(browser.get("/api/scene")->status, 401);
+
+    Browser later(served);
+    ASSERT_EQ(later.upload({{"cube.obj", kCube}})->status, 200);
+    EXPECT_FALSE(fs::is_empty(folder));
+  }
+  // The studio's end deletes what was left.
+  EXPECT_FALSE(fs::exists(folder));
+}
+
+TEST(StudioProgram, StopsOnSigtermAndDeletesItsFiles) {
+  // foldra serve as a person starts it, with its temporary folder in a folder of the test's own.
+  TempDir temporary;
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string tmpdir = "TMPDIR=" + temporary.path().string();
+  std::vector<char*> environment{const_cast<char*>(tmpdir.c_str()), nullptr};
+  std::vector<std::string> arguments{FOLDRA_PROGRAM, "serve", "--port", "0"};
+  std::vector<char*> argv;
+  for (auto& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, FOLDRA_PROGRAM, &actions, nullptr, argv.data(), environment.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  // Whatever fails below, the studio does not outlive the test.
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } reap{pid};
+  std::string line;
+  char c = 0;
+  while (line.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1) line += c;
+  ::close(out[0]);
+  const auto colon = line.rfind(':');
+  ASSERT_NE(colon, std::string::npos) << line;
+  const int port = std::stoi(line.substr(colon + 1));
+  EXPECT_EQ(line.rfind("foldra studio: http://127.0.0.1:", 0), 0u) << line;
+
+  httplib::Client client("127.0.0.1", port);
+  auto res = client.Get("/api/state");
+  ASSERT_TRUE(res);
+  const std::string cookie = res->get_header_value("Set-Cookie");
+  httplib::MultipartFormDataItems items{{"files", kCube, "cube.obj", ""}};
+  res = client.Post("/api/model", {{"Cookie", cookie.substr(0, cookie.find(';'))}}, items);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_FALSE(fs::is_empty(temporary.path())) << "the upload is kept while the studio runs";
+
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  reap.pid = 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(fs::is_empty(temporary.path())) << "the studio's folder is gone";
+}
