@@ -179,15 +179,15 @@ std::unique_ptr<scene::Object> nonManifold() {
   return polygonObject("NonManifold", p, f);
 }
 
-std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels, double radius) {
+std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels, double radius, double bump) {
   std::vector<V> p;
   std::vector<std::vector<int>> f;
   icosphereData(levels, radius, p, f);
   std::mt19937 random(seed);
   for (V& q : p) {
     // mt19937's output is the same on every platform; distributions are not.
-    const double bump = 1.0 + 0.3 * (static_cast<double>(random()) / 4294967295.0 - 0.5);
-    q = {q.x * bump, q.y * bump, q.z * bump};
+    const double factor = 1.0 + bump * (static_cast<double>(random()) / 4294967295.0 - 0.5);
+    q = {q.x * factor, q.y * factor, q.z * factor};
   }
   orient(p, f, origin);
   return polygonObject("Bumpy", p, f);

@@ -30,8 +30,9 @@ std::unique_ptr<scene::Object> grid(int nx, int ny, double cell = 1);
 std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius = 5, double height = 10);
 /// Three triangles around one edge (a non-manifold edge) plus a fourth on one of them.
 std::unique_ptr<scene::Object> nonManifold();
-/// Sphere with random bumps (fixed seed): uneven edge lengths and folds both ways.
-std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels = 2, double radius = 10);
+/// Sphere with random bumps (fixed seed): uneven edge lengths and folds both ways. Each point
+/// moves in or out by up to half the bump of the radius.
+std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels = 2, double radius = 10, double bump = 0.3);
 /// A grid of n x n quadrangles with random heights (fixed seed): open, folds both ways, and flat
 /// stretches where neighbouring heights repeat.
 std::unique_ptr<scene::Object> terrain(unsigned seed, int n);
