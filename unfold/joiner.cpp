@@ -103,6 +103,8 @@ Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
   box_.resize(n);
   bounded_.resize(n);
   sheets_.resize(n);
+  ownerOfSheet_.resize(n);
+  nextMember_.resize(n);
   sheetOfPiece_.resize(n);
   head_.resize(n);
   tail_.resize(n);
@@ -119,32 +121,39 @@ Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
     if (boxOf(shapeOf(*tri_[i]), b)) extent += (b.maxX - b.minX) + (b.maxY - b.minY);
     sheetOfPiece_[i] = i;
     head_[i] = tail_[i] = i;
-    sheets_[i].owner = static_cast<std::int32_t>(i);
+    ownerOfSheet_[i] = static_cast<std::int32_t>(i);
     addMember(i, i);
   }
   margin_ = 1e-9 * extent;
   if (!std::isfinite(margin_)) margin_ = std::numeric_limits<double>::infinity();
 }
 
-std::int32_t Joiner::pieceOf(const gt& t) const { return sheets_[sheetOfTri_[id(t)]].owner; }
+std::int32_t Joiner::pieceOf(const gt& t) const { return ownerOfSheet_[sheetOfTri_[id(t)]]; }
 
 void Joiner::addMember(std::uint32_t sheetIndex, std::uint32_t member) {
   Sheet& sheet = sheets_[sheetIndex];
   sheetOfTri_[member] = sheetIndex;
   const bool bounded = boxOf(shapeOf(*tri_[member]), box_[member]);
   bounded_[member] = bounded;
-  sheet.members.push_back(member);
+  nextMember_[member] = kNone;
+  if (sheet.last == kNone) {
+    sheet.first = member;
+  } else {
+    nextMember_[sheet.last] = member;
+  }
+  sheet.last = member;
+  ++sheet.count;
   if (!bounded) {
     sheet.unbounded.push_back(member);
   } else if (sheet.treeBuilt) {
     sheet.tree.insert(member, box_[member]);
   }
-  if (!sheet.treeBuilt && sheet.members.size() > kTreeThreshold) buildTree(sheet);
+  if (!sheet.treeBuilt && sheet.count > kTreeThreshold) buildTree(sheet);
 }
 
 void Joiner::buildTree(Sheet& sheet) {
   sheet.treeBuilt = true;
-  for (std::uint32_t m : sheet.members) {
+  for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
     if (bounded_[m]) sheet.tree.insert(m, box_[m]);
   }
 }
@@ -152,7 +161,7 @@ void Joiner::buildTree(Sheet& sheet) {
 template <class Visit>
 bool Joiner::visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&& visit) const {
   if (!bounded) {
-    for (std::uint32_t m : sheet.members) {
+    for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
       if (visit(m)) return true;
     }
     return false;
@@ -161,7 +170,7 @@ bool Joiner::visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&&
     if (visit(m)) return true;
   }
   if (sheet.treeBuilt) return sheet.tree.query(box, visit);
-  for (std::uint32_t m : sheet.members) {
+  for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
     if (bounded_[m] && box_[m].reaches(box) && visit(m)) return true;
   }
   return false;
@@ -170,12 +179,12 @@ bool Joiner::visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&&
 bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
   // Walk the smaller sheet, ask the larger one. Every pair (u moved, g receiving) whose boxes
   // meet is tested exactly as the direct test does, with u placed and g where it lies.
-  const bool walkB = SB.members.size() <= SA.members.size();
+  const bool walkB = SB.count <= SA.count;
   const Sheet& walked = walkB ? SB : SA;
   const Sheet& asked = walkB ? SA : SB;
   auto placeB = [&](Vec3 v) { return hinge.apply(SB.frame.apply(v)); };
   auto placeA = [&](Vec3 v) { return SA.frame.apply(v); };
-  for (std::uint32_t x : walked.members) {
+  for (std::uint32_t x = walked.first; x != kNone; x = nextMember_[x]) {
     const gt& X = *tri_[x];
     const FlatShape shapeX = walkB ? mapShape(shapeOf(X), placeB) : mapShape(shapeOf(X), placeA);
     const FlatShape askedLocal = walkB ? mapShape(shapeX, [&](Vec3 v) { return SA.frame.unapply(v); })
@@ -202,7 +211,7 @@ bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
 bool Joiner::exceedsPage(const Sheet& SB, const Placement& hinge, double box[4]) const {
   // Exactly the points the direct page test adds, in any order: the box only grows, so it
   // exceeds the page at the end exactly when it did at some step.
-  for (std::uint32_t m : SB.members) {
+  for (std::uint32_t m = SB.first; m != kNone; m = nextMember_[m]) {
     const gt& u = *tri_[m];
     for (int k = 0; k < 3; ++k) {
       extendBox(box, hinge.apply(SB.frame.apply(u.p[k])));
@@ -242,10 +251,10 @@ void Joiner::removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int6
       noteRemoval(*h, r, time);
     }
   };
-  const bool walkB = SB.members.size() <= SA.members.size();
+  const bool walkB = SB.count <= SA.count;
   const Sheet& walked = walkB ? SB : SA;
   const Sheet* other = walkB ? &SA : &SB;
-  for (std::uint32_t x : walked.members) {
+  for (std::uint32_t x = walked.first; x != kNone; x = nextMember_[x]) {
     gt& X = *tri_[x];
     for (int k = 0; k < 3; ++k) {
       gt* h = X.nb[k];
@@ -267,7 +276,8 @@ void Joiner::moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, 
     const Vec3 q = fromFrame.apply(v);
     return toFrame.unapply(hinge ? hinge->apply(q) : q);
   };
-  for (std::uint32_t m : from.members) {
+  for (std::uint32_t m = from.first, next; m != kNone; m = next) {
+    next = nextMember_[m];
     gt& u = *tri_[m];
     for (int k = 0; k < 3; ++k) {
       u.p[k] = move(u.p[k]);
@@ -284,11 +294,12 @@ void Joiner::moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, 
     }
     addMember(to, m);
   }
-  std::vector<std::uint32_t>().swap(from.members);
+  from.first = from.last = kNone;
+  from.count = 0;
   std::vector<std::uint32_t>().swap(from.unbounded);
   from.tree.clear();
   from.treeBuilt = false;
-  from.owner = -1;
+  ownerOfSheet_[static_cast<std::size_t>(&from - sheets_.data())] = -1;
 }
 
 bool Joiner::join(gt& t, int e, bool collisionTest) {
@@ -351,11 +362,11 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   }
   removeFolds(SA, SB, hinge, foldTime);
 
-  if (SB.members.size() <= SA.members.size()) {
+  if (SB.count <= SA.count) {
     moveMembers(SB, sa, SB.frame, &hinge);
   } else {
     SB.frame = SB.frame.then(hinge);
-    SB.owner = a;
+    ownerOfSheet_[sb] = a;
     sheetOfPiece_[static_cast<std::size_t>(a)] = sb;
     moveMembers(SA, sb, SA.frame, nullptr);
   }

@@ -50,10 +50,11 @@ class Joiner {
   void finish();
 
  private:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  /// The members are a list through nextMember_, in the order they arrived.
   struct Sheet {
     Frame frame;
-    std::int32_t owner = -1;
-    std::vector<std::uint32_t> members;
+    std::uint32_t first = kNone, last = kNone, count = 0;
     /// Members whose box is not finite: tested against everything.
     std::vector<std::uint32_t> unbounded;
     BoxTree tree;
@@ -84,6 +85,10 @@ class Joiner {
   std::vector<Box> box_;
   std::vector<std::uint8_t> bounded_;
   std::vector<Sheet> sheets_;
+  /// Per sheet: the piece that owns it (-1 for a sheet given up); apart from the sheets, as
+  /// every edge of the table asks it.
+  std::vector<std::int32_t> ownerOfSheet_;
+  std::vector<std::uint32_t> nextMember_;
   /// Per piece: its sheet, its first and last triangle in join order, the piece that absorbed
   /// it and when.
   std::vector<std::uint32_t> sheetOfPiece_;
