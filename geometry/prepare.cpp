@@ -56,6 +56,11 @@ void prepareTriangles() {
     for (int k = 0; k < 3; ++k) computeFoldAngle(t, k);
   });
   if (!settings.Laschenflag) return;
+  // The tab width comes from the dialog's text unchecked: a width that is not a positive number
+  // (0, negative, minus infinity, NaN, or a text that is no number) makes no tabs, where it
+  // would make tabs of infinite or inverted size; so does a width below the distance at which
+  // points count as equal, where a tab is no more than its side and every test of it fails.
+  if (!(settings.Laschenbreite >= kPointTolerance)) return;
   forEachTriangle([](gt& t) { createLugs(t); });
   // A tab is shortened against its own side only after every tab exists.
   forEachTriangle([](gt& t) {
