@@ -64,14 +64,18 @@ struct CheckOptions {
   bool tabs = true;
   bool pageLimit = false;
   double pageWidth = 210, pageHeight = 297;
+  /// Test for overlaps within pieces. The unfolding tells points apart to kPointTolerance (an
+  /// absolute length), which doubles resolve only for coordinates up to about 1e9: beyond, the
+  /// test would report rounding.
+  bool overlaps = true;
 };
 
 /// Checks the run state after an unfolding; answers a list of failures (empty: all good):
 /// - every usable triangle's containerIndex names a valid container that lists it, and no valid
 ///   container lists a triangle of another;
-/// - flat side lengths equal the side lengths in space (1e-9 relative);
-/// - within a piece no two triangles overlap (except neighbours joined along their side), and
-///   no tab overlaps a triangle or another tab of its piece;
+/// - flat side lengths equal the side lengths in space (1e-9 of the triangle's longest side);
+/// - within a piece no two triangles with area overlap (except neighbours joined along their
+///   side), and no tab overlaps a triangle or another tab of its piece;
 /// - a tab stands only on a cut edge, and with tabs every cut edge between two neighbours
 ///   carries exactly one tab; open edges none;
 /// - with the page limit every piece of more than one triangle fits the page;
