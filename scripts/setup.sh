@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running Foldra needs.
+# Installs every Debian package that building, testing and running Foldra needs (clang and its
+# runtimes for the fuzz targets).
 # Idempotent: packages already present are left alone, and the package index is
 # refreshed only when something is missing.
 set -euo pipefail
@@ -10,6 +11,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
   poppler-utils
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
