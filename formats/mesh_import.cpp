@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <assimp/Importer.hpp>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -106,7 +107,12 @@ std::size_t plyTypeSize(const std::string& type) {
 bool checkPlyHeader(const std::string& path, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   std::string line;
-  if (!std::getline(in, line) || line.substr(0, 3) != "ply") return true;  // not a PLY file
+  if (!std::getline(in, line)) return true;
+  // Assimp takes the magic word in any case, after blanks.
+  const auto first = line.find_first_not_of(" \t");
+  std::string magic = first == std::string::npos ? std::string() : line.substr(first, 3);
+  for (char& c : magic) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (magic != "ply") return true;  // not a PLY file
   auto fail = [&](const std::string& problem) {
     *error = path + ": " + problem;
     return false;
