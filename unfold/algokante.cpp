@@ -15,6 +15,19 @@ gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
   return *run.gtvec[edges.object[i]][edges.triangle[i]];
 }
 
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space. A duplicate face, or a triangle with coinciding corners, can be linked to its
+/// neighbour across sides that differ; a hinge on them would lay the neighbour where it does not
+/// belong, and in the first pass over another triangle.
+bool sharesSide(const gt& t, int e) {
+  const int s = t.nbedge[e];
+  if (s < 0) return true;
+  const gt& g = *t.nb[e];
+  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
+  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
+  return (a == d && b == c) || (a == c && b == d);
+}
+
 }  // namespace
 
 void createPieces() {
@@ -34,7 +47,14 @@ std::int64_t nextFlatEdge(const EdgeTable& edges, std::int64_t start) {
   for (std::int64_t i = start; i >= 0; --i) {
     const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
     const int e = edges.edge[static_cast<std::size_t>(i)];
-    if (std::fabs(t.foldAngle[e]) < kPointTolerance && t.containerIndex != t.nb[e]->containerIndex) return i;
+    // A triangle without area has no normal, so each of its sides has fold angle 0 without
+    // being flat: two triangles joined across its sides may lie on the same side of them and
+    // overlap. Its sides wait for the second pass, which tests for collisions.
+    const bool withArea = t.normal != Vec3{} && t.nb[e]->normal != Vec3{};
+    if (withArea && std::fabs(t.foldAngle[e]) < kPointTolerance && t.containerIndex != t.nb[e]->containerIndex &&
+        sharesSide(t, e)) {
+      return i;
+    }
   }
   return -1;
 }
@@ -45,7 +65,7 @@ std::int64_t nextJoinEdge(const EdgeTable& edges, std::int64_t start) {
     const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
     const int e = edges.edge[static_cast<std::size_t>(j)];
     if (t.containerIndex != t.nb[e]->containerIndex &&
-        run.containers[static_cast<std::size_t>(t.containerIndex)]->valid) {
+        run.containers[static_cast<std::size_t>(t.containerIndex)]->valid && sharesSide(t, e)) {
       return j;
     }
   }
