@@ -279,17 +279,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check.pageLimit = s.Seitenflag;
   check.pageWidth = s.Seitenbreite;
   check.pageHeight = s.Seitenhoehe;
-  // Overlaps are told apart to an absolute tolerance, which doubles resolve for moderate
-  // coordinates only (see CheckOptions::overlaps).
+  // Points are told apart to an absolute tolerance, which doubles resolve for moderate
+  // coordinates only (see CheckOptions::precise).
   for (const auto& list : foldra::run.gtvec) {
     for (const auto& t : list) {
       for (const foldra::Vec3& p : t->P) {
-        if (t->usable && std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)}) > 1e6) check.overlaps = false;
+        if (t->usable && std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)}) > 1e6) check.precise = false;
       }
     }
   }
   const auto problems = testing_support::checkUnfolding(check);
-  if (!problems.empty()) failure("the unfolding checker: " + problems.front());
+  if (!problems.empty()) {
+    if (verbose) {
+      for (const auto& list : foldra::run.gtvec) {
+        for (const auto& t : list) {
+          std::fprintf(stderr, "triangle %d/%llu piece %d usable %d P", t->objectIndex,
+                       static_cast<unsigned long long>(t->serial), t->containerIndex, t->usable);
+          for (const foldra::Vec3& q : t->P) std::fprintf(stderr, " (%.9g %.9g %.9g)", q.x, q.y, q.z);
+          std::fprintf(stderr, " p");
+          for (const foldra::Vec3& q : t->p) std::fprintf(stderr, " (%.9g %.9g)", q.x, q.y);
+          std::fprintf(stderr, "\n");
+        }
+      }
+    }
+    failure("the unfolding checker: " + problems.front());
+  }
 
   const std::string after = formats::sceneToJson(document);
   if (document.undoCount() == undoSteps) {

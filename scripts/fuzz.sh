@@ -18,7 +18,7 @@ done
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DFOLDRA_FUZZ=ON -DFOLDRA_TESTS=OFF -DFOLDRA_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target "${targets[@]}"
+cmake --build build-fuzz --parallel 2 --target "${targets[@]}"
 
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 work=fuzz-work

@@ -13,7 +13,7 @@ if [ "${FOLDRA_TEST_QUICK:-}" = 1 ]; then exit 0; fi
 echo "test: the suite again under the address and undefined-behaviour sanitizers" >&2
 start=$SECONDS
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLDRA_SANITIZE=ON -DFOLDRA_BENCH=OFF >/dev/null
-cmake --build build-asan
+cmake --build build-asan --parallel 2
 ctest --test-dir build-asan --output-on-failure -j 2
 echo "test: sanitizer pass took $((SECONDS - start)) s" >&2
 

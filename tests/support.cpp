@@ -309,7 +309,7 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           if (tab) fail(name(*t) + " has a tab on a fold");
           continue;
         }
-        if (options.tabs && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
+        if (options.tabs && options.precise && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
           const bool other = g->placedLugs[s][0].has_value();
           if (tab == other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with " + (tab ? "two tabs" : "no tab"));
         }
@@ -321,7 +321,7 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
     const foldra::gtc& c = *containers[i];
     if (!c.valid) continue;
     const auto& members = c.triangles;
-    for (std::size_t a = 0; a < members.size() && options.overlaps; ++a) {
+    for (std::size_t a = 0; a < members.size() && options.precise; ++a) {
       const gt& u = *members[a];
       const auto uTabs = tabTriangles(u);
       for (std::size_t b = 0; b < members.size(); ++b) {

@@ -64,10 +64,11 @@ struct CheckOptions {
   bool tabs = true;
   bool pageLimit = false;
   double pageWidth = 210, pageHeight = 297;
-  /// Test for overlaps within pieces. The unfolding tells points apart to kPointTolerance (an
-  /// absolute length), which doubles resolve only for coordinates up to about 1e9: beyond, the
-  /// test would report rounding.
-  bool overlaps = true;
+  /// The tests that rest on telling points apart to kPointTolerance (an absolute length):
+  /// overlaps within pieces, and one tab on every cut edge (a tab narrower than the rounding
+  /// of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
+  /// 1e9; beyond, these tests would report rounding.
+  bool precise = true;
 };
 
 /// Checks the run state after an unfolding; answers a list of failures (empty: all good):
