@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -346,4 +347,137 @@ TEST(Hostile, AFlatGridOfTwoHundredThousandTrianglesWithThePageLimit) {
   const auto scene = formats::loadScene(folder.file("out.json"), &error);
   ASSERT_NE(scene, nullptr) << error;
   EXPECT_FALSE(hasNonFiniteWord(slurp(folder.file("out.obj"))));
+}
+
+// ---- The same inputs given to the module directly, as another host could hand them over ------
+
+namespace {
+
+std::unique_ptr<scene::Object> polygons(const std::vector<scene::Point>& points,
+                                        const std::vector<scene::Polygon>& faces) {
+  auto o = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+  o->name = "Input";
+  o->selected = true;
+  o->points = points;
+  o->polygons = faces;
+  return o;
+}
+
+/// Every point of every object the run added is a finite number.
+void expectFinitePieces(const scene::Document& d, std::size_t originals) {
+  ASSERT_GT(d.objects().size(), originals);
+  for (std::size_t i = 0; i < d.objects().size(); ++i) {
+    for (const scene::Point& p : d.objects()[i]->points) {
+      ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z)) << d.objects()[i]->name;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(HostileRun, CornersThatAreNoNumberOrTooLargeLeaveTheirTrianglesOut) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  for (const scene::Point bad : {scene::Point{nan, 0, 0}, scene::Point{0, inf, 0}, scene::Point{0, 0, -inf},
+                                 scene::Point{3e38f, 0, 0}, scene::Point{0, -2e30f, 0}}) {
+    LinkedHost h;
+    auto o = cube();
+    o->points.push_back(bad);
+    const auto last = static_cast<std::int32_t>(o->points.size() - 1);
+    o->polygons.push_back({0, 1, last, last});
+    o->polygons.push_back({last, 2, 3, 3});
+    h.add(std::move(o));
+    foldra::Settings s;
+    s.Originalflag = true;
+    h.execute(s);
+    for (const std::string& f : checkUnfolding({})) ADD_FAILURE() << f;
+    expectFinitePieces(h.document(), 0);
+    int usable = 0;
+    for (const auto& t : foldra::run.gtvec.at(0)) usable += t->usable ? 1 : 0;
+    EXPECT_EQ(usable, 12) << "the cube's triangles, and none with the bad corner";
+  }
+}
+
+TEST(HostileRun, TabWidthsOfNoSizeMakeNoTabs) {
+  for (const double width : {0.0, -5.0, -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(), 1e-300}) {
+    SCOPED_TRACE(width);
+    LinkedHost h;
+    h.add(cube());
+    foldra::Settings s;
+    s.Laschenflag = true;
+    s.Laschenbreite = width;
+    h.execute(s);
+    CheckOptions check;
+    check.tabs = false;
+    for (const std::string& f : checkUnfolding(check)) ADD_FAILURE() << f;
+    expectFinitePieces(h.document(), 0);
+  }
+  // A huge width is held to the neighbour's height, as any width wider than that.
+  LinkedHost h;
+  h.add(cube());
+  foldra::Settings s;
+  s.Laschenbreite = std::numeric_limits<double>::infinity();
+  h.execute(s);
+  for (const std::string& f : checkUnfolding({})) ADD_FAILURE() << f;
+  expectFinitePieces(h.document(), 0);
+}
+
+TEST(HostileRun, ADoubleSidedFaceAcrossATriangleWithoutAreaDoesNotOverlap) {
+  // A face and its reverse (a double-sided face), and a triangle of no area on one of their
+  // sides: its sides have fold angle 0 without being flat, and the face and its reverse are
+  // linked across sides that differ in space.
+  const std::vector<scene::Point> points = {{2.4f, -3.6f, 4.18f}, {0, 7.43f, 7.43f}, {7.43f, 7.43f, 7.43f}};
+  for (const bool pageLimit : {false, true}) {
+    LinkedHost h;
+    h.add(polygons(points, {{0, 0, 2, 2}, {0, 1, 2, 2}, {0, 2, 1, 1}}));
+    foldra::Settings s;
+    s.Seitenflag = pageLimit;
+    ASSERT_TRUE(h.unfold(s));
+    CheckOptions check;
+    check.pageLimit = pageLimit;
+    for (const std::string& f : checkUnfolding(check)) ADD_FAILURE() << f;
+  }
+}
+
+TEST(HostileRun, ASliverBetweenHugeAndSmallCornersKeepsItsSides) {
+  LinkedHost h;
+  h.add(polygons({{-1e29f, 1e-30f, -1e29f}, {5.03f, 5.03f, 5.03f}, {5.03f, 0.31f, 1.39f}}, {{0, 1, 2, 2}}));
+  foldra::Settings s;
+  s.Laschenflag = false;
+  ASSERT_TRUE(h.unfold(s));
+  CheckOptions check;
+  check.tabs = false;
+  check.precise = false;  // coordinates of 1e29: only the side lengths are compared
+  for (const std::string& f : checkUnfolding(check)) ADD_FAILURE() << f;
+}
+
+TEST(Hostile, PlyHeadersThatNeverEndAreRefusedAtOnce) {
+  TempDir folder;
+  const std::string body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+  std::string noEnd = asciiPly(3, body, 1);
+  noEnd.replace(noEnd.find("end_header"), 10, "end_head");
+  std::string shouting = noEnd;
+  shouting.replace(0, 3, "pLy");
+  for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"in-noend.ply", noEnd}, {"in-case.ply", shouting}}) {
+    SCOPED_TRACE(name);
+    put(folder.file(name), bytes);
+    const Outcome r = runProgram(folder, {name, "-o", "out.json"});
+    expectCleanFailure(folder, r, name);
+    EXPECT_NE(r.err.find("end_header"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, 20.0);
+    fs::remove(folder.file(name));
+  }
+}
+
+TEST(Hostile, NamesThatAreNotUtf8AreWrittenReadably) {
+  TempDir folder;
+  // A Latin-1 object and material name, as older programs write them.
+  put(folder.file("in.obj"), "mtllib in.mtl\no Caf\xe9\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl R\xf6t\nf 1 2 3\n");
+  put(folder.file("in.mtl"), "newmtl R\xf6t\nKd 1 0 0\n");
+  const Outcome r = runProgram(folder, {"in.obj", "-o", "out.json", "-o", "out.obj"});
+  ASSERT_EQ(r.exit, 0) << r.err;
+  std::string error;
+  const auto scene = formats::loadScene(folder.file("out.json"), &error);
+  ASSERT_NE(scene, nullptr) << error;
+  EXPECT_EQ(scene->objects().size(), 1u);
 }
