@@ -15,6 +15,7 @@
 
 #include "app/pattern_input.h"
 #include "app/progress.h"
+#include "formats/files.h"
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
 #include "intake/intake.h"
@@ -263,20 +264,18 @@ class Outputs {
     }
     return (fs::path(it->second) / fs::path(path).filename()).string();
   }
-  /// Moves every staged file into place; the names of the files written.
+  /// Moves every staged file into place, all or nothing; the names of the files written.
   bool commit(std::vector<std::string>* written, Failure* failure) {
+    std::vector<std::pair<std::string, std::string>> moves;
     for (const auto& [destination, temporary] : folders_) {
       std::vector<fs::path> files;
       for (const auto& entry : fs::directory_iterator(temporary)) files.push_back(entry.path());
       std::sort(files.begin(), files.end());
-      for (const fs::path& file : files) {
-        const fs::path target = fs::path(destination) / file.filename();
-        std::error_code ec;
-        fs::rename(file, target, ec);
-        if (ec) return fail(failure, target.string() + ": cannot be written (" + ec.message() + ")");
-        written->push_back(target.string());
-      }
+      for (const fs::path& file : files) moves.emplace_back(file.string(), (fs::path(destination) / file.filename()).string());
     }
+    std::string error;
+    if (!formats::moveAllOrNothing(moves, &error)) return fail(failure, error);
+    for (const auto& [from, to] : moves) written->push_back(to);
     discard();
     return true;
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <assimp/Importer.hpp>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -83,6 +85,93 @@ bool checkReadable(const std::string& path, std::string* error) {
   if (!in.get(first)) {
     *error = path + ": the file is empty";
     return false;
+  }
+  return true;
+}
+
+/// Size in bytes of a PLY scalar type in a binary file; 0 for a word that is no type.
+std::size_t plyTypeSize(const std::string& type) {
+  static const std::map<std::string, std::size_t> sizes = {
+      {"char", 1},  {"uchar", 1}, {"int8", 1},   {"uint8", 1},   {"short", 2},  {"ushort", 2},
+      {"int16", 2}, {"uint16", 2}, {"int", 4},   {"uint", 4},    {"int32", 4},  {"uint32", 4},
+      {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+  const auto it = sizes.find(type);
+  return it == sizes.end() ? 0 : it->second;
+}
+
+/// Reads a PLY header before Assimp does: Assimp's reader never stops on a header without its
+/// end_header line, and it reserves memory for the element counts a header declares, however
+/// few bytes follow. So the header must end, and every element it declares must fit in the
+/// bytes after it: in ASCII at least two bytes per property (a digit and a separator), in
+/// binary the size of its scalar properties (a list at least its count).
+bool checkPlyHeader(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line)) return true;
+  // Assimp takes the magic word in any case, after blanks.
+  const auto first = line.find_first_not_of(" \t");
+  std::string magic = first == std::string::npos ? std::string() : line.substr(first, 3);
+  for (char& c : magic) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (magic != "ply") return true;  // not a PLY file
+  auto fail = [&](const std::string& problem) {
+    *error = path + ": " + problem;
+    return false;
+  };
+  bool ascii = true;
+  struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::uint64_t bytes = 0;  // the least one element takes
+  };
+  std::vector<Element> elements;
+  bool ended = false;
+  // A header is a few lines; one of more than 64 KiB is no header.
+  for (std::size_t read = 0; read < 65536 && std::getline(in, line); read += line.size() + 1) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line);
+    std::string keyword;
+    words >> keyword;
+    if (keyword == "end_header") {
+      ended = true;
+      break;
+    }
+    if (keyword == "format") {
+      std::string format;
+      words >> format;
+      ascii = format == "ascii";
+    } else if (keyword == "element") {
+      Element e;
+      std::string count;
+      words >> e.name >> count;
+      if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos || count.size() > 12) {
+        return fail("the PLY header declares element \"" + e.name + "\" with a count that is not a number");
+      }
+      e.count = std::stoull(count);
+      elements.push_back(e);
+    } else if (keyword == "property" && !elements.empty()) {
+      std::string type, countType;
+      words >> type;
+      std::uint64_t size = plyTypeSize(type);
+      if (type == "list") {
+        words >> countType;
+        size = plyTypeSize(countType);
+      }
+      elements.back().bytes += ascii ? 2 : std::max<std::uint64_t>(size, 1);
+    }
+  }
+  if (!ended) return fail("the PLY header does not end (no end_header line)");
+  const std::streamoff start = in.tellg();
+  in.seekg(0, std::ios::end);
+  // The last line of an ASCII file may go without its line end.
+  const std::uint64_t rest = (start >= 0 ? static_cast<std::uint64_t>(in.tellg() - start) : 0) + (ascii ? 1 : 0);
+  std::uint64_t needed = 0;
+  for (const Element& e : elements) {
+    const std::uint64_t each = std::max<std::uint64_t>(e.bytes, 1);
+    if (e.count > rest / each || needed + e.count * each > rest) {
+      return fail("the PLY header declares " + std::to_string(e.count) + " " + e.name +
+                  " elements, more than the file holds");
+    }
+    needed += e.count * each;
   }
   return true;
 }
@@ -398,7 +487,7 @@ std::vector<std::string> importExtensions() {
 }
 
 bool importMesh(const std::string& path, scene::Document& document, std::string* error) {
-  if (!checkReadable(path, error)) return false;
+  if (!checkReadable(path, error) || !checkPlyHeader(path, error)) return false;
   // Assimp's default logger is never created here, so Assimp prints nothing; its errors come
   // back through GetErrorString.
   Assimp::Importer importer;

@@ -339,7 +339,9 @@ std::string sceneToJson(const scene::Document& document) {
   json objects = json::array();
   for (const auto& o : document.objects()) objects.push_back(objectToJson(*o, document));
   j["objects"] = std::move(objects);
-  return j.dump(1) + "\n";
+  // Names come from other programs' files in any encoding; bytes that are not UTF-8 become
+  // U+FFFD instead of failing the whole scene.
+  return j.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 std::unique_ptr<scene::Document> sceneFromJson(const std::string& text, std::string* error) {

@@ -24,7 +24,8 @@
 
 namespace formats {
 
-/// The document as JSON text; the same document always gives the same text.
+/// The document as JSON text; the same document always gives the same text. Text that is not
+/// UTF-8 is written with U+FFFD for each byte that is not.
 std::string sceneToJson(const scene::Document& document);
 /// Reads JSON text; null with *error saying what and where when it is not a scene.
 std::unique_ptr<scene::Document> sceneFromJson(const std::string& text, std::string* error);

@@ -62,7 +62,8 @@ struct gt {
   std::int32_t textureNumber = -1;
   /// Creation order over the whole run; breaks ties between equal heights (glue tabs).
   std::uint64_t serial;
-  /// False for a triangle intake could not read (a corner index out of range): it keeps its
+  /// False for a triangle intake could not read (a corner index out of range, a corner that is
+  /// not a finite number or too large to lay out): it keeps its
   /// place in the list, so that list index and polygon index stay equal, but takes no part in
   /// unfolding or output.
   bool usable = true;

@@ -56,6 +56,11 @@ void prepareTriangles() {
     for (int k = 0; k < 3; ++k) computeFoldAngle(t, k);
   });
   if (!settings.Laschenflag) return;
+  // The tab width comes from the dialog's text unchecked: a width that is not a positive number
+  // (0, negative, minus infinity, NaN, or a text that is no number) makes no tabs, where it
+  // would make tabs of infinite or inverted size; so does a width below the distance at which
+  // points count as equal, where a tab is no more than its side and every test of it fails.
+  if (!(settings.Laschenbreite >= kPointTolerance)) return;
   forEachTriangle([](gt& t) { createLugs(t); });
   // A tab is shortened against its own side only after every tab exists.
   forEachTriangle([](gt& t) {
@@ -63,14 +68,29 @@ void prepareTriangles() {
   });
 }
 
+namespace {
+
+/// The cross product of the triangle's two shorter sides, from the corner between them, in the
+/// triangle's turning sense (twice its area, along its normal). The cross product of a
+/// sliver's two long sides, from its far corner, cancels away its digits.
+Vec3 areaVector(const gt& t) {
+  const double sides[3] = {length(t.P[1] - t.P[0]), length(t.P[2] - t.P[1]), length(t.P[0] - t.P[2])};
+  const int longest = sides[0] >= sides[1] && sides[0] >= sides[2] ? 0 : (sides[1] >= sides[2] ? 1 : 2);
+  // Side k runs from corner k to corner k + 1; the corner opposite the longest side comes next.
+  const int o = (longest + 2) % 3;
+  return cross(t.P[(o + 1) % 3] - t.P[o], t.P[(o + 2) % 3] - t.P[o]);
+}
+
+}  // namespace
+
 void computeNormal(gt& t) {
-  const Vec3 n = cross(t.P[1] - t.P[0], t.P[2] - t.P[0]);
+  const Vec3 n = areaVector(t);
   const double l = length(n);
   t.normal = l != 0 ? n / l : Vec3{};
 }
 
 void computeHeights(gt& t) {
-  const double d = length(cross(t.P[2] - t.P[0], t.P[1] - t.P[0]));
+  const double d = length(areaVector(t));
   const double sides[3] = {length(t.P[1] - t.P[0]), length(t.P[2] - t.P[1]), length(t.P[0] - t.P[2])};
   // Over a side of length 0 there is no height to speak of: 0, not 0 / 0.
   for (int k = 0; k < 3; ++k) t.height[k] = sides[k] != 0 ? d / sides[k] : 0.0;

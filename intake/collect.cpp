@@ -1,4 +1,5 @@
 // Object collection and triangulation.
+#include <cmath>
 #include <vector>
 
 #include "host/progress.h"
@@ -13,6 +14,17 @@ namespace {
 Vec3 widen(const sdk::Vector32& v) { return {v.x, v.y, v.z}; }
 
 bool indexIn(std::int32_t i, std::int32_t count) { return i >= 0 && i < count; }
+
+/// The largest coordinate a triangle may have and still be unfolded. Pieces are written as
+/// 32-bit floats (at most 3.4e38), and a piece with its tabs and its place in the layout spans
+/// no more than a few times the sum of its triangles' sides: below 1e30, even tens of millions
+/// of the largest triangles laid end to end stay within the float range.
+constexpr double kLargestCoordinate = 1e30;
+
+bool readable(Vec3 p) {
+  return isFinite(p) && std::fabs(p.x) <= kLargestCoordinate && std::fabs(p.y) <= kLargestCoordinate &&
+         std::fabs(p.z) <= kLargestCoordinate;
+}
 
 }  // namespace
 
@@ -72,12 +84,15 @@ void collectObjects() {
     for (std::int32_t k = 0; k < polygonCount; ++k) {
       auto t = std::make_unique<gt>(j, ordinal);
       const sdk::Polygon& poly = polygons[k];
-      // A polygon that names a point the object does not have cannot be read. It keeps its
-      // place (triangle k stays polygon k) but takes no part in the unfolding.
+      // A polygon that names a point the object does not have, or a point that is not a finite
+      // number (or too large to lay out, see kLargestCoordinate), cannot be read. It keeps its
+      // place (triangle k stays polygon k) but takes no part in the unfolding, so that nothing
+      // it would compute reaches a piece.
       if (points && indexIn(poly.a, pointCount) && indexIn(poly.b, pointCount) && indexIn(poly.c, pointCount)) {
         t->P[0] = widen(points[poly.a]);
         t->P[1] = widen(points[poly.b]);
         t->P[2] = widen(points[poly.c]);
+        t->usable = readable(t->P[0]) && readable(t->P[1]) && readable(t->P[2]);
       } else {
         t->usable = false;
       }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running Foldra needs, and the
-# studio's front-end packages from npm (into studio/web/node_modules, from its lock file).
+# Installs every Debian package that building, testing and running Foldra needs (clang and its
+# runtimes for the fuzz targets), and the studio's front-end packages from npm (into
+# studio/web/node_modules, from its lock file).
 # Idempotent: packages already present are left alone, and the package index is
 # refreshed only when something is missing.
 set -euo pipefail
@@ -13,6 +14,7 @@ packages=(
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
   poppler-utils
   libcpp-httplib-dev chromium
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

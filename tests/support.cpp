@@ -301,6 +301,46 @@ std::vector<std::array<Vec3, 3>> tabTriangles(const gt& g) {
   return out;
 }
 
+/// True when the interiors of two flat triangles overlap by more than rounding: separating axes
+/// on the triangles shrunk towards their centres by a millionth of their size, and at least by
+/// twice the point tolerance (below which the unfolding does not tell points apart). The
+/// unfolding's own predicate also answers true for triangles that only touch along nearly
+/// collinear sides; an overlap is reported when both say so.
+bool interiorsOverlap(std::array<Vec3, 3> a, std::array<Vec3, 3> b) {
+  auto shrink = [](std::array<Vec3, 3>& t) {
+    const Vec3 c = (t[0] + t[1] + t[2]) / 3.0;
+    const double size = std::max({foldra::length(t[1] - t[0]), foldra::length(t[2] - t[1]), foldra::length(t[0] - t[2])});
+    if (!(size > 0)) return false;
+    const double f = std::max(0.0, 1.0 - std::max(1e-6, 2 * foldra::kPointTolerance / size));
+    for (Vec3& p : t) p = c + f * (p - c);
+    return f > 0;
+  };
+  if (!shrink(a) || !shrink(b)) return false;
+  for (const auto* t : {&a, &b}) {
+    for (int k = 0; k < 3; ++k) {
+      const Vec3 p = (*t)[static_cast<std::size_t>(k)];
+      const Vec3 q = (*t)[static_cast<std::size_t>((k + 1) % 3)];
+      const double nx = q.y - p.y, ny = p.x - q.x;
+      double minA = 1e300, maxA = -1e300, minB = 1e300, maxB = -1e300;
+      for (const Vec3& v : a) {
+        minA = std::min(minA, nx * v.x + ny * v.y);
+        maxA = std::max(maxA, nx * v.x + ny * v.y);
+      }
+      for (const Vec3& v : b) {
+        minB = std::min(minB, nx * v.x + ny * v.y);
+        maxB = std::max(maxB, nx * v.x + ny * v.y);
+      }
+      if (maxA <= minB || maxB <= minA) return false;
+    }
+  }
+  return true;
+}
+
+/// The unfolding's predicate and the separating axes agree that two flat triangles overlap.
+bool overlap(const gt& g, const std::array<Vec3, 3>& a, const std::array<Vec3, 3>& b) {
+  return g.triangleschnitt2d(a[0], a[1], a[2], b[0], b[1], b[2]) && interiorsOverlap(a, b);
+}
+
 }  // namespace
 
 int validPieces() {
@@ -327,11 +367,20 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
     for (const auto& t : list) {
       if (!t->usable) continue;
       if (!listed.count(t.get())) fail(name(*t) + " is in no valid piece");
+      // Side lengths are compared relative to the triangle's longest side: placing a sliver next
+      // to a side of 1e30 cannot keep its short side to more digits than the long one has.
+      double longest = 1.0;
+      for (int k = 0; k < 3; ++k) longest = std::max(longest, foldra::length(t->P[(k + 1) % 3] - t->P[k]));
+      // With huge coordinates a piece places its triangles far from its origin, and no closer
+      // than the rounding of where they stand.
+      for (int k = 0; k < 3 && !options.precise; ++k) {
+        longest = std::max({longest, std::fabs(t->p[k].x), std::fabs(t->p[k].y)});
+      }
       for (int k = 0; k < 3; ++k) {
         if (!foldra::isFinite(t->p[k])) fail(name(*t) + " has a flat corner that is not finite");
         const double flat = foldra::length(t->p[(k + 1) % 3] - t->p[k]);
         const double space = foldra::length(t->P[(k + 1) % 3] - t->P[k]);
-        if (std::fabs(flat - space) > 1e-9 * std::max({flat, space, 1.0})) {
+        if (std::fabs(flat - space) > 1e-9 * std::max({flat, longest})) {
           fail(name(*t) + " side " + std::to_string(k) + " is " + std::to_string(flat) + " flat but " + std::to_string(space) + " in space");
         }
         const bool tab = t->placedLugs[k][0].has_value();
@@ -349,7 +398,7 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           if (tab) fail(name(*t) + " has a tab on a fold");
           continue;
         }
-        if (options.tabs && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
+        if (options.tabs && options.precise && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
           const bool other = g->placedLugs[s][0].has_value();
           if (tab == other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with " + (tab ? "two tabs" : "no tab"));
         }
@@ -361,23 +410,25 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
     const foldra::gtc& c = *containers[i];
     if (!c.valid) continue;
     const auto& members = c.triangles;
-    for (std::size_t a = 0; a < members.size(); ++a) {
+    for (std::size_t a = 0; a < members.size() && options.precise; ++a) {
       const gt& u = *members[a];
       const auto uTabs = tabTriangles(u);
       for (std::size_t b = 0; b < members.size(); ++b) {
         if (a == b) continue;
         const gt& g = *members[b];
         const bool joined = u.isneighbor(g) && foldra::countSharedCorners(u, g, foldra::Placement{}) == 2;
-        if (a < b && !joined && g.triangleschnitt2d(u.p[0], u.p[1], u.p[2], g.p[0], g.p[1], g.p[2])) {
+        // A triangle without area covers no paper: it overlaps nothing.
+        const std::array<Vec3, 3> gFlat{g.p[0], g.p[1], g.p[2]};
+        if (a < b && !joined && !degenerate(u) && !degenerate(g) && overlap(g, {u.p[0], u.p[1], u.p[2]}, gFlat)) {
           fail("piece " + std::to_string(i) + ": " + name(u) + " overlaps " + name(g));
         }
         for (const auto& tab : uTabs) {
-          if (g.triangleschnitt2d(tab[0], tab[1], tab[2], g.p[0], g.p[1], g.p[2])) {
+          if (overlap(g, tab, gFlat)) {
             fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps " + name(g));
           }
           if (a < b) {
             for (const auto& other : tabTriangles(g)) {
-              if (g.triangleschnitt2d(tab[0], tab[1], tab[2], other[0], other[1], other[2])) {
+              if (overlap(g, tab, other)) {
                 fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps a tab of " + name(g));
               }
             }

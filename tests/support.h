@@ -72,14 +72,19 @@ struct CheckOptions {
   bool tabs = true;
   bool pageLimit = false;
   double pageWidth = 210, pageHeight = 297;
+  /// The tests that rest on telling points apart to kPointTolerance (an absolute length):
+  /// overlaps within pieces, and one tab on every cut edge (a tab narrower than the rounding
+  /// of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
+  /// 1e9; beyond, these tests would report rounding.
+  bool precise = true;
 };
 
 /// Checks the run state after an unfolding; answers a list of failures (empty: all good):
 /// - every usable triangle's containerIndex names a valid container that lists it, and no valid
 ///   container lists a triangle of another;
-/// - flat side lengths equal the side lengths in space (1e-9 relative);
-/// - within a piece no two triangles overlap (except neighbours joined along their side), and
-///   no tab overlaps a triangle or another tab of its piece;
+/// - flat side lengths equal the side lengths in space (1e-9 of the triangle's longest side);
+/// - within a piece no two triangles with area overlap (except neighbours joined along their
+///   side), and no tab overlaps a triangle or another tab of its piece;
 /// - a tab stands only on a cut edge, and with tabs every cut edge between two neighbours
 ///   carries exactly one tab; open edges none;
 /// - with the page limit every piece of more than one triangle fits the page;

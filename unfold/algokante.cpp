@@ -16,6 +16,19 @@ gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
   return *run.gtvec[edges.object[i]][edges.triangle[i]];
 }
 
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space. A duplicate face, or a triangle with coinciding corners, can be linked to its
+/// neighbour across sides that differ; a hinge on them would lay the neighbour where it does not
+/// belong, and in the first pass over another triangle.
+bool sharesSide(const gt& t, int e) {
+  const int s = t.nbedge[e];
+  if (s < 0) return true;
+  const gt& g = *t.nb[e];
+  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
+  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
+  return (a == d && b == c) || (a == c && b == d);
+}
+
 }  // namespace
 
 void createPieces() {
@@ -44,7 +57,12 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
   };
   auto flat = [&](std::int64_t i) {
     const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
-    return std::fabs(t.foldAngle[edges.edge[static_cast<std::size_t>(i)]]) < kPointTolerance;
+    const int e = edges.edge[static_cast<std::size_t>(i)];
+    // A triangle without area has no normal, so each of its sides has fold angle 0 without
+    // being flat: two triangles joined across its sides may lie on the same side of them and
+    // overlap. Its sides wait for the second pass, which tests for collisions.
+    const bool withArea = t.normal != Vec3{} && t.nb[e]->normal != Vec3{};
+    return withArea && std::fabs(t.foldAngle[e]) < kPointTolerance && sharesSide(t, e);
   };
   auto attempt = [&](std::int64_t i, bool collisionTest) {
     return join(entryTriangle(edges, static_cast<std::size_t>(i)), edges.edge[static_cast<std::size_t>(i)],
@@ -60,8 +78,9 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
   // Second pass: every edge, longest first, with the collision test.
   host::Progress progress("Unfolding", n);
   for (std::int64_t j = 0; j < n; ++j) {
-    if (!apart(j)) continue;
-    const auto piece = static_cast<std::size_t>(pieceOf(entryTriangle(edges, static_cast<std::size_t>(j))));
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
+    if (!apart(j) || !sharesSide(t, edges.edge[static_cast<std::size_t>(j)])) continue;
+    const auto piece = static_cast<std::size_t>(pieceOf(t));
     if (!run.containers[piece]->valid) continue;
     [[maybe_unused]] const bool joined = attempt(j, true);
     runTrace("merge: ", j, ".) kw:", joined ? 1 : 0, " ");
