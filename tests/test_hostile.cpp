@@ -323,9 +323,6 @@ TEST(Hostile, EdgesOfThreePolygonsAndTrianglesWithoutAreaUnfoldSoundly) {
 }
 
 TEST(Hostile, AFlatGridOfTwoHundredThousandTrianglesWithThePageLimit) {
-  // Unfolding this many triangles takes long until the unfolding is made faster; it runs when
-  // FOLDRA_SLOW_TESTS is set.
-  if (!std::getenv("FOLDRA_SLOW_TESTS")) GTEST_SKIP() << "set FOLDRA_SLOW_TESTS=1 to run it";
   TempDir folder;
   {
     std::ofstream out(folder.file("in.obj"));
