@@ -478,3 +478,18 @@ TEST(Hostile, NamesThatAreNotUtf8AreWrittenReadably) {
   ASSERT_NE(scene, nullptr) << error;
   EXPECT_EQ(scene->objects().size(), 1u);
 }
+
+TEST(HostileRun, CoplanarTrianglesThatOverlapInSpaceDoNotOverlapInAPiece) {
+  // A triangle, its duplicate, and a fan of three triangles inside it around a middle point,
+  // one of them also turned over: all in one plane, and overlapping there already in space.
+  const std::vector<scene::Point> points = {
+      {5.03f, 5.03f, 2.97f}, {5.03f, 5.03f, 5.03f}, {5.03f, 2.45f, 6.06f}, {5.03f, 3.31f, 5.03f}};
+  LinkedHost h;
+  h.add(polygons(points, {{0, 1, 2, 2}, {2, 0, 3, 3}, {2, 3, 1, 1}, {0, 3, 1, 1}, {0, 2, 3, 3}, {0, 1, 2, 2}}));
+  foldra::Settings s;
+  s.Laschenflag = false;
+  ASSERT_TRUE(h.unfold(s));
+  CheckOptions check;
+  check.tabs = false;
+  for (const std::string& f : checkUnfolding(check)) ADD_FAILURE() << f;
+}

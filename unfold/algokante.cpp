@@ -61,8 +61,15 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
     // A triangle without area has no normal, so each of its sides has fold angle 0 without
     // being flat: two triangles joined across its sides may lie on the same side of them and
     // overlap. Its sides wait for the second pass, which tests for collisions.
-    const bool withArea = t.normal != Vec3{} && t.nb[e]->normal != Vec3{};
-    return withArea && std::fabs(t.foldAngle[e]) < kPointTolerance && sharesSide(t, e);
+    // Nor is a side flat where the neighbour is folded back onto the triangle (normals opposite,
+    // fold angle 0 as well), or where the two run the side the same way (turned faces): there
+    // the plane can hold triangles that overlap in space, and this pass tests no collisions.
+    const gt& g = *t.nb[e];
+    const bool withArea = t.normal != Vec3{} && g.normal != Vec3{};
+    const bool sameFacing = dot(t.normal, g.normal) > 0;
+    const int s = t.nbedge[e];
+    const bool opposite = s >= 0 && t.P[e] == g.P[(s + 1) % 3] && t.P[(e + 1) % 3] == g.P[s];
+    return withArea && sameFacing && opposite && std::fabs(t.foldAngle[e]) < kPointTolerance;
   };
   auto attempt = [&](std::int64_t i, bool collisionTest) {
     return join(entryTriangle(edges, static_cast<std::size_t>(i)), edges.edge[static_cast<std::size_t>(i)],
