@@ -363,6 +363,16 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
       if (!listed.insert(t).second) fail(name(*t) + " is listed twice");
     }
   }
+  // How far each piece reaches from its origin. A piece's members are carried through the frames
+  // of the pieces it was joined from, so with huge coordinates a member is placed no closer than
+  // the rounding at the piece's reach, even where it ends near the origin.
+  std::vector<double> reach(containers.size(), 0.0);
+  for (std::size_t i = 0; i < containers.size() && !options.precise; ++i) {
+    if (!containers[i]->valid) continue;
+    for (const gt* t : containers[i]->triangles) {
+      for (const Vec3& p : t->p) reach[i] = std::max({reach[i], std::fabs(p.x), std::fabs(p.y)});
+    }
+  }
   for (const auto& list : foldra::run.gtvec) {
     for (const auto& t : list) {
       if (!t->usable) continue;
@@ -371,10 +381,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
       // to a side of 1e30 cannot keep its short side to more digits than the long one has.
       double longest = 1.0;
       for (int k = 0; k < 3; ++k) longest = std::max(longest, foldra::length(t->P[(k + 1) % 3] - t->P[k]));
-      // With huge coordinates a piece places its triangles far from its origin, and no closer
-      // than the rounding of where they stand.
-      for (int k = 0; k < 3 && !options.precise; ++k) {
-        longest = std::max({longest, std::fabs(t->p[k].x), std::fabs(t->p[k].y)});
+      const int piece = t->containerIndex;
+      if (!options.precise && piece >= 0 && static_cast<std::size_t>(piece) < reach.size()) {
+        longest = std::max(longest, reach[static_cast<std::size_t>(piece)]);
       }
       for (int k = 0; k < 3; ++k) {
         if (!foldra::isFinite(t->p[k])) fail(name(*t) + " has a flat corner that is not finite");

@@ -82,7 +82,8 @@ struct CheckOptions {
 /// Checks the run state after an unfolding; answers a list of failures (empty: all good):
 /// - every usable triangle's containerIndex names a valid container that lists it, and no valid
 ///   container lists a triangle of another;
-/// - flat side lengths equal the side lengths in space (1e-9 of the triangle's longest side);
+/// - flat side lengths equal the side lengths in space (1e-9 of the triangle's longest side, or
+///   without `precise` of the piece's reach from its origin);
 /// - within a piece no two triangles with area overlap (except neighbours joined along their
 ///   side), and no tab overlaps a triangle or another tab of its piece;
 /// - a tab stands only on a cut edge, and with tabs every cut edge between two neighbours
