@@ -25,6 +25,13 @@ void computeCornerAngle(gt& t, int k);
 void computeFoldAngle(gt& t, int k);
 /// Lays the triangle into the plane z = 0 in its own frame and carries its tabs along.
 void flatten(gt& t);
+/// The corners flatten gives the triangle in its own frame: the shortest side's first corner
+/// (whose number it answers) at the origin, the next on the positive x axis.
+int ownFlatCorners(const gt& t, Vec3 (&p)[3]);
+/// The tab of width w outside the flat side A -> B of a counter-clockwise triangle: a trapezoid
+/// with 45-degree ends, or a right isosceles triangle when the side is shorter than 2 w. Absent
+/// for a side of length 0 or a length or width that is not finite.
+LugPair flatLug(Vec3 A, Vec3 B, double w);
 /// The matrix M with M u1 = w1, M u2 = w2, M u3 = w3.
 Mat3 frameMatrix(Vec3 u1, Vec3 u2, Vec3 u3, Vec3 w1, Vec3 w2, Vec3 w3);
 

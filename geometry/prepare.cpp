@@ -21,23 +21,12 @@ void forEachTriangle(Visit visit) {
 /// cannot be mapped onto its flat frame (a frame matrix that is singular or overflows), the tab
 /// keeps its width and shape and stands outside the flat side, as it would have after mapping.
 void tabFromFlatSide(gt& t, int k) {
-  const Vec3 A = t.p[k];
-  const Vec3 B = t.p[(k + 1) % 3];
-  const double l = length(B - A);
-  if (!(l > 0) || !std::isfinite(l)) {
+  const LugPair tab = flatLug(t.p[k], t.p[(k + 1) % 3], t.lugWidth[k]);
+  if (!tab[0]) {
     RemoveLugs(t, k);
     return;
   }
-  const Vec3 e = (B - A) / l;
-  // The triangle runs counter-clockwise, so its outside lies to the right of side k.
-  const Vec3 out{e.y, -e.x, 0.0};
-  const double w = t.lugWidth[k];
-  if (2 * w > l) {
-    const Vec3 apex = A + 0.5 * (B - A) + (l / 2) * out;
-    t.Lugs[k] = {apex, apex};
-  } else {
-    t.Lugs[k] = {B + w * out - w * e, A + w * out + w * e};
-  }
+  t.Lugs[k] = tab;
 }
 
 }  // namespace
@@ -121,7 +110,7 @@ void computeFoldAngle(gt& t, int k) {
   t.foldAngle[k] = std::asin(std::clamp(s, -1.0, 1.0));
 }
 
-void flatten(gt& t) {
+int ownFlatCorners(const gt& t, Vec3 (&p)[3]) {
   const double L[3] = {length(t.P[1] - t.P[0]), length(t.P[2] - t.P[1]), length(t.P[0] - t.P[2])};
   int c = 0;
   if (L[1] < L[0]) c = 1;
@@ -129,11 +118,31 @@ void flatten(gt& t) {
   const int c1 = (c + 1) % 3;
   const int c2 = (c + 2) % 3;
   const double toThird = length(t.P[c2] - t.P[c]);
-  t.p[c] = Vec3{};
-  t.p[c1] = Vec3{length(t.P[c1] - t.P[c]), 0, 0};
+  p[c] = Vec3{};
+  p[c1] = Vec3{length(t.P[c1] - t.P[c]), 0, 0};
   // A shortest side of length 0 has no direction to measure the corner angle from: the third
   // corner then lies on the x axis, which keeps every side length.
-  t.p[c2] = L[c] != 0 ? Vec3{std::cos(t.angle[c]) * toThird, t.height[c], 0} : Vec3{toThird, 0, 0};
+  p[c2] = L[c] != 0 ? Vec3{std::cos(t.angle[c]) * toThird, t.height[c], 0} : Vec3{toThird, 0, 0};
+  return c;
+}
+
+LugPair flatLug(Vec3 A, Vec3 B, double w) {
+  const double l = length(B - A);
+  if (!(l > 0) || !std::isfinite(l) || !std::isfinite(w)) return {};
+  const Vec3 e = (B - A) / l;
+  // The triangle runs counter-clockwise, so its outside lies to the right of the side.
+  const Vec3 out{e.y, -e.x, 0.0};
+  if (2 * w > l) {
+    const Vec3 apex = A + 0.5 * (B - A) + (l / 2) * out;
+    return {apex, apex};
+  }
+  return {B + w * out - w * e, A + w * out + w * e};
+}
+
+void flatten(gt& t) {
+  const int c = ownFlatCorners(t, t.p);
+  const int c1 = (c + 1) % 3;
+  const int c2 = (c + 2) % 3;
 
   bool anyTab = false;
   for (int k = 0; k < 3; ++k) anyTab = anyTab || t.Lugs[k][0].has_value();

@@ -173,6 +173,29 @@ std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius
   return polygonObject("Cylinder", p, f);
 }
 
+std::unique_ptr<scene::Object> starPrism(int tips, double inner, double outer, double height) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  const double pi = 3.14159265358979323846;
+  const int n = 2 * tips;
+  for (int z = 0; z < 2; ++z) {
+    for (int i = 0; i < n; ++i) {
+      const double a = 2 * pi * i / n;
+      const double r = i % 2 ? inner : outer;
+      p.push_back({r * std::cos(a), r * std::sin(a), z * height});
+    }
+    p.push_back({0, 0, z * height});
+  }
+  const int bottom = n, top = 2 * n + 1;
+  for (int i = 0; i < n; ++i) {
+    const int j = (i + 1) % n;
+    f.push_back({bottom, j, i});
+    f.push_back({top, n + 1 + i, n + 1 + j});
+    f.push_back({i, j, n + 1 + j, n + 1 + i});
+  }
+  return polygonObject("Star", p, f);
+}
+
 std::unique_ptr<scene::Object> nonManifold() {
   std::vector<V> p = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, -2, 3}, {2, -2, -3}, {5, 3, 1}};
   std::vector<std::vector<int>> f = {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}, {1, 5, 2}};
@@ -341,6 +364,52 @@ bool overlap(const gt& g, const std::array<Vec3, 3>& a, const std::array<Vec3, 3
   return g.triangleschnitt2d(a[0], a[1], a[2], b[0], b[1], b[2]) && interiorsOverlap(a, b);
 }
 
+struct Bounds {
+  double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+  void add(Vec3 q) {
+    minX = std::min(minX, q.x), minY = std::min(minY, q.y), maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+  }
+  bool meets(const Bounds& o) const { return minX < o.maxX && o.minX < maxX && minY < o.maxY && o.minY < maxY; }
+};
+
+/// Whether a tab of width w on side k of t could stand in its piece: its outline (built here
+/// from the side and the third corner, independently of the unfolding) reaches no box of another
+/// part of the piece, and with a page the piece still fits. A tab that can stand is never
+/// dropped, so an edge without a tab needs both of its sides to answer false.
+bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
+  const Vec3 A = t.p[k], B = t.p[(k + 1) % 3], C = t.p[(k + 2) % 3];
+  const double l = foldra::length(B - A);
+  if (!(l > 0) || !(w > 0)) return false;
+  const Vec3 e = (B - A) / l;
+  Vec3 out{-e.y, e.x, 0};
+  if (foldra::dot(out, C - A) > 0) out = -1.0 * out;
+  Bounds tab;
+  for (Vec3 q : {A, B, A + w * out, B + w * out}) tab.add(q);
+  // Parts that only touch the outline do not overlap the tab: the outline is taken in by less
+  // than the depth the unfolding tolerates.
+  Bounds inner = tab;
+  inner.minX += 1e-6, inner.minY += 1e-6, inner.maxX -= 1e-6, inner.maxY -= 1e-6;
+  const foldra::gtc& piece = *foldra::run.containers[static_cast<std::size_t>(t.containerIndex)];
+  for (const gt* g : piece.triangles) {
+    Bounds b;
+    if (g != &t) {
+      for (const Vec3& q : g->p) b.add(q);
+      if (!degenerate(*g) && b.meets(inner)) return false;
+    }
+    for (const auto& part : tabTriangles(*g)) {
+      Bounds c;
+      for (const Vec3& q : part) c.add(q);
+      if (c.meets(inner)) return false;
+    }
+  }
+  if (options.pageLimit) {
+    const double width = std::max(piece.maxX, tab.maxX) - std::min(piece.minX, tab.minX);
+    const double height = std::max(piece.maxY, tab.maxY) - std::min(piece.minY, tab.minY);
+    if (width > options.pageWidth || height > options.pageHeight) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int validPieces() {
@@ -409,7 +478,14 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         }
         if (options.tabs && options.precise && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
           const bool other = g->placedLugs[s][0].has_value();
-          if (tab == other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with " + (tab ? "two tabs" : "no tab"));
+          if (tab && other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with two tabs");
+          // The narrowest tab the unfolding tries is half of what the other triangle's height
+          // allows.
+          const double wt = std::min(foldra::settings.Laschenbreite, g->height[s]) / 2;
+          const double wg = std::min(foldra::settings.Laschenbreite, t->height[k]) / 2;
+          if (!tab && !other && (tabCouldStand(*t, k, wt, options) || tabCouldStand(*g, s, wg, options))) {
+            fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with no tab, though one could stand");
+          }
         }
         if (!options.tabs && tab) fail(name(*t) + " has a tab though tabs are off");
       }
@@ -422,6 +498,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
     for (std::size_t a = 0; a < members.size() && options.precise; ++a) {
       const gt& u = *members[a];
       const auto uTabs = tabTriangles(u);
+      for (const auto& tab : uTabs) {
+        if (overlap(u, tab, {u.p[0], u.p[1], u.p[2]})) fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " lies on its own triangle");
+      }
       for (std::size_t b = 0; b < members.size(); ++b) {
         if (a == b) continue;
         const gt& g = *members[b];

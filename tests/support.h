@@ -28,6 +28,9 @@ std::unique_ptr<scene::Object> torus(int around, int tube, double major = 10, do
 std::unique_ptr<scene::Object> grid(int nx, int ny, double cell = 1);
 /// Open cylinder of quadrangles (no caps): open edges at both ends.
 std::unique_ptr<scene::Object> openCylinder(int around, int rings, double radius = 5, double height = 10);
+/// Prism over a star of `tips` points, its caps fans around the centre: flat regions with sharp
+/// inner corners, where the outer sides of two joined triangles leave less than a right angle.
+std::unique_ptr<scene::Object> starPrism(int tips = 8, double inner = 3, double outer = 10, double height = 4);
 /// Three triangles around one edge (a non-manifold edge) plus a fourth on one of them.
 std::unique_ptr<scene::Object> nonManifold();
 /// Sphere with random bumps (fixed seed): uneven edge lengths and folds both ways. Each point

@@ -35,6 +35,8 @@ std::vector<MeshCase> meshSuite() {
       {"grid", [] { return grid(6, 4); }},
       {"open cylinder", [] { return openCylinder(12, 3); }},
       {"non-manifold edge", [] { return nonManifold(); }},
+      {"star prism", [] { return starPrism(); }},
+      {"sharp star prism", [] { return starPrism(5, 1, 10); }},
       {"bumpy sphere 1", [] { return bumpySphere(1); }},
       {"bumpy sphere 2", [] { return bumpySphere(2); }},
       {"bumpy sphere 3", [] { return bumpySphere(3, 3); }},
@@ -646,6 +648,79 @@ TEST(Merge, OneSidedNeighbourIsNotJoinedButLosesItsTab) {
   EXPECT_FALSE(r[0].Lugs[0][0]);
   EXPECT_NE(r[0].containerIndex, r[1].containerIndex);
   EXPECT_EQ(A.maxX, maxX);
+}
+
+// ---- Tabs that fit their piece ----------------------------------------------------------------
+
+namespace {
+
+/// Whether side k of t has a tab in both frames (and only then).
+bool hasTab(const gt& t, int k) {
+  EXPECT_EQ(t.Lugs[k][0].has_value(), t.placedLugs[k][0].has_value());
+  return t.placedLugs[k][0].has_value();
+}
+
+}  // namespace
+
+TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
+  // Two flat triangles joined along C-B leave 80 degrees between their outer sides at C: their
+  // tabs (45-degree ends) would lie on each other there. Upright walls stand on both outer sides.
+  const double pi = 3.14159265358979323846, a = 140 * pi / 180;
+  const Vec3 C{0, 0, 0}, B{10, 0, 0};
+  const Vec3 A{10 * std::cos(a), -10 * std::sin(a), 0}, D{10 * std::cos(a), 10 * std::sin(a), 0};
+  const Vec3 up{0, 0, 20};
+  Pieces p({{C, A, B}, {C, B, D}, {A, C, 0.5 * A + up}, {C, D, 0.5 * D + up}}, true);
+  gt &u = p.tri[0], &g = p.tri[1], &wallA = p.tri[2], &wallD = p.tri[3];
+  ASSERT_TRUE(hasTab(u, 0) && hasTab(g, 2)) << "the flat triangles are the lower ones over the walls' edges";
+  ASSERT_TRUE(p.join(1, sideTo(g, u), false));
+  EXPECT_EQ(foldra::fitLugs(), 0);
+  EXPECT_FALSE(hasTab(u, 0)) << "the first tab in list order gives way";
+  EXPECT_TRUE(hasTab(wallA, sideTo(wallA, u)));
+  EXPECT_TRUE(hasTab(g, 2)) << "the other one then fits";
+  EXPECT_FALSE(hasTab(wallD, sideTo(wallD, g)));
+  // The moved tab stands outside its wall, as wide as the flat triangle is high over the edge
+  // allows, and in the wall's own frame as well.
+  const int s = sideTo(wallA, u);
+  EXPECT_NEAR(wallA.lugWidth[s], std::min(17.0, u.height[0]), 1e-12);
+  const Vec3 mid = 0.5 * (wallA.p[s] + wallA.p[(s + 1) % 3]);
+  const Vec3 apex = *wallA.placedLugs[s][0];
+  EXPECT_LT(foldra::dot(apex - mid, wallA.p[(s + 2) % 3] - mid), 0);
+  EXPECT_TRUE(checkUnfolding(CheckOptions{}).empty());
+}
+
+TEST(FittingTabs, AnEdgeWithRoomOnNeitherSideKeepsNoTab) {
+  // Six triangles around the tip of a pyramid, 55 degrees each, forced into one piece: the seam
+  // between the first and the last leaves 30 degrees, too little for a tab on either side.
+  const double pi = 3.14159265358979323846;
+  const double slant = 10 / (2 * std::sin(27.5 * pi / 180));
+  const Vec3 tip{0, 0, std::sqrt(slant * slant - 100)};
+  std::vector<Vec3> ring;
+  for (int i = 0; i < 6; ++i) ring.push_back({10 * std::cos(i * pi / 3), 10 * std::sin(i * pi / 3), 0});
+  std::vector<std::array<Vec3, 3>> fan;
+  for (int i = 0; i < 6; ++i) fan.push_back({tip, ring[static_cast<std::size_t>(i)], ring[static_cast<std::size_t>((i + 1) % 6)]});
+  Pieces p(fan, true);
+  for (std::size_t i = 0; i + 1 < 6; ++i) ASSERT_TRUE(p.join(i, sideTo(p.tri[i], p.tri[i + 1]), false));
+  const int seam0 = sideTo(p.tri[0], p.tri[5]), seam5 = sideTo(p.tri[5], p.tri[0]);
+  ASSERT_TRUE(hasTab(p.tri[0], seam0) || hasTab(p.tri[5], seam5));
+  EXPECT_EQ(foldra::fitLugs(), 1);
+  EXPECT_FALSE(hasTab(p.tri[0], seam0));
+  EXPECT_FALSE(hasTab(p.tri[5], seam5));
+  EXPECT_TRUE(checkUnfolding(CheckOptions{}).empty());
+  EXPECT_EQ(foldra::fitLugs(), 0) << "a second fitting finds nothing to do";
+}
+
+TEST(FittingTabs, StarPrismsKeepOneTabOnEveryCutEdge) {
+  for (int tips : {3, 5, 8}) {
+    for (double inner : {1.0, 3.0, 5.0}) {
+      LinkedHost h;
+      h.add(starPrism(tips, inner));
+      foldra::Settings s;
+      s.Laschenbreite = 1;
+      ASSERT_TRUE(h.unfold(s));
+      const auto failures = checkUnfolding(CheckOptions{});
+      EXPECT_TRUE(failures.empty()) << tips << " tips, inner radius " << inner << ": " << (failures.empty() ? "" : failures[0]);
+    }
+  }
 }
 
 // ---- Driver ----------------------------------------------------------------------------------

@@ -116,6 +116,7 @@ void Algokante() {
       edges, [&](const gt& t) { return joiner.pieceOf(t); },
       [&](gt& t, int e, bool collisionTest) { return joiner.join(t, e, collisionTest); });
   joiner.finish();
+  fitLugs();
 }
 
 void AlgokanteDirect() {
@@ -127,6 +128,7 @@ void AlgokanteDirect() {
         gtc& B = *run.containers[static_cast<std::size_t>(t.nb[e]->containerIndex)];
         return merge(A, B, t, e, collisionTest);
       });
+  fitLugs();
 }
 
 }  // namespace foldra

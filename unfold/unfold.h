@@ -28,6 +28,11 @@ void restoreLugs(gt& t);
 void freeSavedLugs(const gt& t);
 /// Number of levels on the save stack (0 outside a merge).
 int savedLugLevels();
+/// After the joins: every tab that overlaps a triangle or another tab of its piece moves to the
+/// other side of its edge, else becomes half as wide on either side, else goes; tested in the
+/// order of the triangle lists against the piece as it stands. Answers the number of edges left
+/// without a tab.
+int fitLugs();
 
 // Edge table.
 
