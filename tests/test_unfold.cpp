@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 
+#include "formats/mesh_io.h"
 #include "geometry/kernel.h"
 #include "hand_run.h"
 #include "intake/intake.h"
@@ -79,6 +80,36 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       std::string all;
       for (const auto& f : failures) all += "\n  " + f;
       EXPECT_TRUE(failures.empty()) << mesh.name << " tabs " << v.tabs << " page " << v.page << ":" << all;
+    }
+  }
+}
+
+TEST(Unfolding, SharedMeshesPassTheChecker) {
+  const std::string shared = sharedMeshes();
+  if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
+  for (const char* mesh : {"hourglass_ico.obj", "map-bump.obj", "spot.obj"}) {
+    for (Variant v : kVariants) {
+      LinkedHost h;
+      std::string error;
+      ASSERT_TRUE(formats::importMesh(shared + "/" + mesh, h.document(), &error)) << error;
+      double size = 0;
+      for (const auto& o : h.document().objects()) {
+        o->selected = true;
+        for (const auto& q : o->points) size = std::max({size, double{std::fabs(q.x)}, double{std::fabs(q.y)}, double{std::fabs(q.z)}});
+      }
+      // Tabs and page in proportion to the model, as the program's scale makes them.
+      foldra::Settings s = settingsFor(v);
+      s.Laschenbreite = size / 50;
+      s.Seitenbreite = size;
+      s.Seitenhoehe = size * 1.4;
+      ASSERT_TRUE(h.unfold(s)) << mesh;
+      CheckOptions options;
+      options.tabs = v.tabs;
+      options.pageLimit = v.page;
+      options.pageWidth = s.Seitenbreite;
+      options.pageHeight = s.Seitenhoehe;
+      const auto failures = checkUnfolding(options);
+      EXPECT_TRUE(failures.empty()) << mesh << " tabs " << v.tabs << " page " << v.page << ": " << (failures.empty() ? "" : failures[0]);
     }
   }
 }
