@@ -693,17 +693,23 @@ bool hasTab(const gt& t, int k) {
 
 }  // namespace
 
-TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
-  // Two flat triangles joined along C-B leave 80 degrees between their outer sides at C: their
-  // tabs (45-degree ends) would lie on each other there. Upright walls stand on both outer sides.
+/// Two flat triangles joined along C-B leave 80 degrees between their outer sides at C: their
+/// tabs (45-degree ends) would lie on each other there. Upright walls stand on both outer sides,
+/// each a piece of its own. Triangles: 0 and 1 flat, 2 and 3 the walls.
+std::unique_ptr<Pieces> notch() {
   const double pi = 3.14159265358979323846, a = 140 * pi / 180;
   const Vec3 C{0, 0, 0}, B{10, 0, 0};
   const Vec3 A{10 * std::cos(a), -10 * std::sin(a), 0}, D{10 * std::cos(a), 10 * std::sin(a), 0};
   const Vec3 up{0, 0, 20};
-  Pieces p({{C, A, B}, {C, B, D}, {A, C, 0.5 * A + up}, {C, D, 0.5 * D + up}}, true);
-  gt &u = p.tri[0], &g = p.tri[1], &wallA = p.tri[2], &wallD = p.tri[3];
-  ASSERT_TRUE(hasTab(u, 0) && hasTab(g, 2)) << "the flat triangles are the lower ones over the walls' edges";
-  ASSERT_TRUE(p.join(1, sideTo(g, u), false));
+  auto p = std::make_unique<Pieces>(std::vector<std::array<Vec3, 3>>{{C, A, B}, {C, B, D}, {A, C, 0.5 * A + up}, {C, D, 0.5 * D + up}}, true);
+  EXPECT_TRUE(hasTab(p->tri[0], 0) && hasTab(p->tri[1], 2)) << "the flat triangles are the lower ones over the walls' edges";
+  EXPECT_TRUE(p->join(1, sideTo(p->tri[1], p->tri[0]), false));
+  return p;
+}
+
+TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
+  const auto p = notch();
+  gt &u = p->tri[0], &g = p->tri[1], &wallA = p->tri[2], &wallD = p->tri[3];
   EXPECT_EQ(foldra::fitLugs(), 0);
   EXPECT_FALSE(hasTab(u, 0)) << "the first tab in list order gives way";
   EXPECT_TRUE(hasTab(wallA, sideTo(wallA, u)));
@@ -717,6 +723,23 @@ TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
   const Vec3 apex = *wallA.placedLugs[s][0];
   EXPECT_LT(foldra::dot(apex - mid, wallA.p[(s + 2) % 3] - mid), 0);
   EXPECT_TRUE(checkUnfolding(CheckOptions{}).empty());
+}
+
+TEST(FittingTabs, AMovedTabKeepsItsPieceOnThePage) {
+  const auto p = notch();
+  gt &u = p->tri[0], &g = p->tri[1], &wallA = p->tri[2];
+  // A page exactly as large as the wall: no tab fits beside it.
+  const foldra::gtc& wall = p->piece(wallA);
+  const double box[4] = {wall.minX, wall.minY, wall.maxX, wall.maxY};
+  foldra::settings.Seitenflag = true;
+  foldra::settings.Seitenbreite = box[2] - box[0];
+  foldra::settings.Seitenhoehe = box[3] - box[1];
+  EXPECT_EQ(foldra::fitLugs(), 1) << "neither the wall's side nor a narrower tab in the corner has room";
+  EXPECT_FALSE(hasTab(u, 0));
+  EXPECT_FALSE(hasTab(wallA, sideTo(wallA, u)));
+  EXPECT_TRUE(hasTab(g, 2));
+  EXPECT_EQ(wall.minX, box[0]);
+  EXPECT_EQ(wall.maxY, box[3]);
 }
 
 TEST(FittingTabs, AnEdgeWithRoomOnNeitherSideKeepsNoTab) {

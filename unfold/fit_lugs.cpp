@@ -194,16 +194,16 @@ bool mayMeet(const Part& a, const Part& b) {
 /// is not finite meet everything.
 void findCrowded(const gtc& piece, std::vector<Swept>& parts, std::vector<Part>& crowded) {
   parts.clear();
-  bool anyTab = false;
+  const bool anyTab = std::any_of(piece.triangles.begin(), piece.triangles.end(), [](const gt* t) {
+    return t->placedLugs[0][0] || t->placedLugs[1][0] || t->placedLugs[2][0];
+  });
+  if (!anyTab) return;
   for (gt* t : piece.triangles) {
     parts.push_back({{t, -1}, coverOf(Part{t, -1})});
     for (int k = 0; k < 3; ++k) {
-      if (!t->placedLugs[k][0]) continue;
-      parts.push_back({{t, k}, coverOf(Part{t, k})});
-      anyTab = true;
+      if (t->placedLugs[k][0]) parts.push_back({{t, k}, coverOf(Part{t, k})});
     }
   }
-  if (!anyTab) return;
   std::vector<char> mark(parts.size(), 0);
   bool loose = false;
   for (const Swept& p : parts) loose = loose || !p.cover.finite;
