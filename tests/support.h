@@ -89,8 +89,9 @@ struct CheckOptions {
 ///   without `precise` of the piece's reach from its origin);
 /// - within a piece no two triangles with area overlap (except neighbours joined along their
 ///   side), and no tab overlaps a triangle or another tab of its piece;
-/// - a tab stands only on a cut edge, and with tabs every cut edge between two neighbours
-///   carries exactly one tab; open edges none;
+/// - a tab stands only on a cut edge, outside its own triangle; with tabs every cut edge
+///   between two neighbours carries one tab, or none where no tab could stand on either side
+///   (judged by boxes, independently of the unfolding); open edges none;
 /// - with the page limit every piece of more than one triangle fits the page;
 /// - every flat coordinate is finite.
 std::vector<std::string> checkUnfolding(const CheckOptions& options);
