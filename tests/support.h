@@ -76,8 +76,8 @@ struct CheckOptions {
   bool pageLimit = false;
   double pageWidth = 210, pageHeight = 297;
   /// The tests that rest on telling points apart to kPointTolerance (an absolute length):
-  /// overlaps within pieces, and one tab on every cut edge (a tab narrower than the rounding
-  /// of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
+  /// overlaps within pieces, no tab on a fold, and one tab on every cut edge (a tab narrower
+  /// than the rounding of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
   /// 1e9; beyond, these tests would report rounding.
   bool precise = true;
 };

@@ -304,7 +304,10 @@ int fitLugs() {
     if (!t.placedLugs[k][0] || !meetsPiece(coverOf(here), t, here)) continue;
     gt* g = t.nb[k];
     const int s = t.nbedge[k];
-    const bool across = g && s >= 0 && g->usable && g->normal != Vec3{} && valid(*g);
+    // The other side takes the tab only where the edge is the same edge seen from there (a
+    // triangle with two sides on one neighbour is not) and is not a fold of its piece.
+    const bool across = g && s >= 0 && g->usable && g->normal != Vec3{} && valid(*g) && g->nb[s] == &t &&
+                        g->nbedge[s] == k && !isFold(*g, s);
     // The tab over there is never wider than this triangle is high over the edge.
     const double wg = across ? std::min(settings.Laschenbreite, t.height[k]) : 0;
     const Candidate candidates[3] = {{g, s, wg}, {&t, k, t.lugWidth[k] / 2}, {g, s, wg / 2}};
