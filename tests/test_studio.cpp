@@ -429,8 +429,9 @@ TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
     ASSERT_EQ(browser.upload({{"cube.obj", kCube}})->status, 200);
     EXPECT_EQ(served.studio().sessionCount(), 1u);
     EXPECT_FALSE(fs::is_empty(folder));
-    // Unused for longer than the timeout: the session ends and its files go.
-    for (int i = 0; i < 100 && served.studio().sessionCount() > 0; ++i) {
+    // Unused for longer than the timeout: the session ends and its files go. The files go when
+    // the reaper lets go of the session, just after the count has dropped.
+    for (int i = 0; i < 100 && (served.studio().sessionCount() > 0 || !fs::is_empty(folder)); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(served.studio().sessionCount(), 0u);
