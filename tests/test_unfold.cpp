@@ -62,6 +62,19 @@ foldra::Settings settingsFor(Variant v) {
   return s;
 }
 
+/// The checker's failures after an unfolding with these settings, one per line; empty when
+/// all is well.
+std::string checkedWith(const foldra::Settings& s) {
+  CheckOptions options;
+  options.tabs = s.Laschenflag;
+  options.pageLimit = s.Seitenflag;
+  options.pageWidth = s.Seitenbreite;
+  options.pageHeight = s.Seitenhoehe;
+  std::string all;
+  for (const auto& f : checkUnfolding(options)) all += "\n  " + f;
+  return all;
+}
+
 }  // namespace
 
 TEST(Unfolding, EveryMeshPassesTheChecker) {
@@ -71,15 +84,7 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       h.add(mesh.make());
       const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
-      CheckOptions options;
-      options.tabs = v.tabs;
-      options.pageLimit = v.page;
-      options.pageWidth = s.Seitenbreite;
-      options.pageHeight = s.Seitenhoehe;
-      const auto failures = checkUnfolding(options);
-      std::string all;
-      for (const auto& f : failures) all += "\n  " + f;
-      EXPECT_TRUE(failures.empty()) << mesh.name << " tabs " << v.tabs << " page " << v.page << ":" << all;
+      EXPECT_EQ(checkedWith(s), "") << mesh.name << " tabs " << v.tabs << " page " << v.page;
     }
   }
 }
@@ -103,13 +108,7 @@ TEST(Unfolding, SharedMeshesPassTheChecker) {
       s.Seitenbreite = size;
       s.Seitenhoehe = size * 1.4;
       ASSERT_TRUE(h.unfold(s)) << mesh;
-      CheckOptions options;
-      options.tabs = v.tabs;
-      options.pageLimit = v.page;
-      options.pageWidth = s.Seitenbreite;
-      options.pageHeight = s.Seitenhoehe;
-      const auto failures = checkUnfolding(options);
-      EXPECT_TRUE(failures.empty()) << mesh << " tabs " << v.tabs << " page " << v.page << ": " << (failures.empty() ? "" : failures[0]);
+      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page;
     }
   }
 }
