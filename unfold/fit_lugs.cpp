@@ -173,10 +173,6 @@ struct Candidate {
   double width;
 };
 
-}  // namespace
-
-namespace {
-
 /// A part with its cover, for the sweep over one piece.
 struct Swept {
   Part part;
