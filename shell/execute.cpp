@@ -2,6 +2,7 @@
 #include "geometry/kernel.h"
 #include "intake/intake.h"
 #include "output/output.h"
+#include "shell/report.h"
 #include "shell/run_state.h"
 #include "shell/trace.h"
 #include "unfold/unfold.h"
@@ -29,6 +30,7 @@ void removeSelectedObjects() {
 }  // namespace
 
 bool unfoldSelection() {
+  forgetRun();
   clearTriangleLists();
   clearContainers();
   host::api().interactionStart();
@@ -36,6 +38,7 @@ bool unfoldSelection() {
   if (run.gtvec.empty()) return false;
   prepareTriangles();
   Algokante();
+  noteRun();
   return true;
 }
 
