@@ -35,7 +35,11 @@ bool unfoldSelection() {
   clearContainers();
   host::api().interactionStart();
   collectObjects();
-  if (run.gtvec.empty()) return false;
+  if (run.gtvec.empty()) {
+    // A run that found nothing to unfold is still the last run: it made no pieces.
+    noteRun();
+    return false;
+  }
   prepareTriangles();
   Algokante();
   noteRun();

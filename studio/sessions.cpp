@@ -185,7 +185,11 @@ std::shared_ptr<Session> Sessions::require(const httplib::Request& req, httplib:
 }
 
 Reading Sessions::read(const httplib::Request& req, httplib::Response& res, bool open) {
-  return hold<std::shared_lock<std::shared_mutex>>(open ? this->open(req, res) : require(req, res), res, kBusy);
+  return read(open ? this->open(req, res) : require(req, res), res);
+}
+
+Reading Sessions::read(std::shared_ptr<Session> session, httplib::Response& res) {
+  return hold<std::shared_lock<std::shared_mutex>>(std::move(session), res, kBusy);
 }
 
 Changing Sessions::change(const httplib::Request& req, httplib::Response& res, const std::string& busy) {

@@ -102,17 +102,20 @@ class Sessions {
   std::shared_ptr<Session> open(const httplib::Request& req, httplib::Response& res);
   /// The request's session; null with a 401 answer when it has none (or it has ended).
   std::shared_ptr<Session> require(const httplib::Request& req, httplib::Response& res);
+  /// The request's session, or null.
+  std::shared_ptr<Session> find(const httplib::Request& req);
 
   /// The request's session (opened when `open`) with its lock shared, or empty with the answer
   /// set: 401 without a session, 409 while a run or upload changes it.
   Reading read(const httplib::Request& req, httplib::Response& res, bool open = false);
+  /// The session with its lock shared, or empty with a 409 answer.
+  static Reading read(std::shared_ptr<Session> session, httplib::Response& res);
   /// The request's session with its lock alone, or empty with the answer set.
   Changing change(const httplib::Request& req, httplib::Response& res, const std::string& busy = kBusy);
   /// The session with its lock alone, or empty with a 409 answer saying `busy`.
   static Changing change(std::shared_ptr<Session> session, httplib::Response& res, const std::string& busy = kBusy);
 
  private:
-  std::shared_ptr<Session> find(const httplib::Request& req);
   void reap();
 
   std::string work_;

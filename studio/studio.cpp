@@ -131,7 +131,9 @@ struct Studio::Impl {
     server.Get("/api/paper", [&c](const Req& req, Res& res) {
       // The model's extent gives the scale; without a session or a model it is 1.
       std::array<double, 3> extent{0, 0, 0};
-      if (httplib::Response ignored; Reading s = c.sessions.read(req, ignored)) {
+      if (auto session = c.sessions.find(req)) {
+        Reading s = Sessions::read(std::move(session), res);
+        if (!s) return;
         if (s->document) extent = s->extent;
       }
       json out;
