@@ -140,7 +140,8 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
   }
 }
 
-/// Reads the paper's lengths (millimetres) that `fields` name from `get`; false with *error set.
+/// Reads the paper from `get`, which answers a field's value or nothing: width, height, margin,
+/// tab and the model's largest side in millimetres, and the scale. False with *error set.
 template <class Get>
 bool readPaper(Get&& get, job::Settings* settings, bool* scaleGiven, bool* sizeGiven, std::string* error) {
   double scale = 0;
@@ -213,7 +214,7 @@ bool readRunForm(const json& body, const json& dialog, FormRun* run, std::string
     return false;
   }
   auto get = [&](const char* key) -> std::optional<json> {
-    if (std::string(key) == "tab" || !paper.contains(key)) return std::nullopt;
+    if (!paper.contains(key)) return std::nullopt;
     return paper[key];
   };
   return readPaper(get, &run->settings, &run->scaleGiven, &run->sizeGiven, error);
@@ -231,7 +232,7 @@ bool paperJson(const httplib::Params& query, const std::array<double, 3>& extent
   bool scaleGiven = false, sizeGiven = false;
   auto get = [&](const char* key) -> std::optional<json> {
     auto it = query.find(key);
-    if (std::string(key) == "scale" || it == query.end()) return std::nullopt;
+    if (it == query.end()) return std::nullopt;
     return json(it->second);
   };
   if (!readPaper(get, &settings, &scaleGiven, &sizeGiven, error)) return false;

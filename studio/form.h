@@ -25,8 +25,8 @@ struct FormRun {
   unsigned entries = 0;
   /// The form's button was Cancel.
   bool cancel = false;
-  /// The paper's scale, millimetres per model unit, when the form gave it, or else the model's
-  /// largest side on paper; neither: 1.
+  /// The paper gave the scale (millimetres per model unit), or the model's largest side on
+  /// paper to derive it from. Neither: the scale is 1.
   bool scaleGiven = false, sizeGiven = false;
 };
 
@@ -39,9 +39,9 @@ bool readRunForm(const nlohmann::json& body, const nlohmann::json& dialog, FormR
 double formScale(const FormRun& run, const std::array<double, 3>& extent);
 
 /// The paper's defaults, and for the paper in the query (width, height, margin, size: the
-/// model's largest side, tab: the tab width, all millimetres) the scale and the dialog's page
-/// and tab sizes in model units for a model of this extent. False with *error set when a value
-/// does not fit.
+/// model's largest side, tab: the tab width, all millimetres; or scale) the scale and the
+/// dialog's page and tab sizes in model units for a model of this extent. False with *error
+/// set when a value does not fit.
 bool paperJson(const httplib::Params& query, const std::array<double, 3>& extent, nlohmann::json* out,
                std::string* error);
 
