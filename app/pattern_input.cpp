@@ -8,8 +8,8 @@
 
 #include "geometry/kernel.h"
 #include "host/host.h"
+#include "host/run_state.h"
 #include "scene/material.h"
-#include "shell/run_state.h"
 #include "unfold/unfold.h"
 
 namespace app {

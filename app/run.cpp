@@ -18,11 +18,12 @@
 #include "formats/files.h"
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
-#include "intake/intake.h"
 #include "host/host.h"
+#include "host/run_state.h"
+#include "intake/intake.h"
 #include "runtime/host.h"
+#include "shell/execute.h"
 #include "shell/plugin.h"
-#include "shell/run_state.h"
 
 namespace app {
 

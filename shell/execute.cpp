@@ -1,9 +1,10 @@
 // The run driver: the stages of one run in their order, and the removal of the source objects.
 #include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
 #include "output/output.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "shell/execute.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -35,6 +36,7 @@ bool unfoldSelection() {
   collectObjects();
   if (run.gtvec.empty()) return false;
   prepareTriangles();
+  createTabs();
   Algokante();
   return true;
 }
