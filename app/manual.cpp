@@ -82,16 +82,26 @@ void writeOption(std::ostringstream& out, const CLI::Option* option) {
 }
 
 /// The arguments without a name (the input files), then the named options, in the order the
-/// program defines them, as `--help` lists them.
-void writeOptions(std::ostringstream& out, const CLI::App& app) {
-  for (const CLI::Option* option : app.get_options(visible)) {
+/// program defines them, as `--help` lists them. An option group's own help flag is not one of
+/// them: `--help` leaves it out too.
+void writeOptions(std::ostringstream& out, const CLI::App& app, bool optionGroup = false) {
+  const auto listed = [&](const CLI::Option* option) {
+    return visible(option) && !(optionGroup && (option == app.get_help_ptr() || option == app.get_help_all_ptr()));
+  };
+  for (const CLI::Option* option : app.get_options(listed)) {
     if (option->nonpositional()) continue;
     out << ".TP\n\\fI" << roff(option->get_name(true, false)) << "\\fR";
     if (option->get_expected_max() >= CLI::detail::expected_max_vector_size) out << " ...";
     out << "\n" << roff(option->get_description()) << "\n";
   }
-  for (const CLI::Option* option : app.get_options(visible)) {
+  for (const CLI::Option* option : app.get_options(listed)) {
     if (option->nonpositional()) writeOption(out, option);
+  }
+  // Option groups are nameless subcommands holding options of their parent, under a title.
+  for (const CLI::App* group : app.get_subcommands([](const CLI::App* sub) { return sub->get_name().empty(); })) {
+    if (group->get_group().empty()) continue;
+    out << ".PP\n" << roff(group->get_group()) << ":\n";
+    writeOptions(out, *group, true);
   }
 }
 
@@ -107,8 +117,9 @@ std::string usage(const CLI::App& app) {
   return line;
 }
 
+/// The commands (`serve`), without the nameless option groups.
 std::vector<const CLI::App*> subcommands(const CLI::App& cli) {
-  return cli.get_subcommands([](const CLI::App* sub) { return !sub->get_group().empty(); });
+  return cli.get_subcommands([](const CLI::App* sub) { return !sub->get_name().empty() && !sub->get_group().empty(); });
 }
 
 /// The program's description without the leading "foldra: " that `--help` shows, on one line

@@ -61,7 +61,18 @@ wait "$studio" || status=$?
 studio=
 [ "$status" = 0 ] || fail "the studio ended with $status after SIGTERM: $(cat "$work/serve.err")"
 
+# --module names another module file over the installed one.
+if "$prefix/bin/foldra" --quiet --module "$work/other.cdl" -o other.json 2> "$work/other.err"; then
+  fail "--module $work/other.cdl was not used"
+fi
+grep -qF "$work/other.cdl: no such module file" "$work/other.err" || fail "--module: $(cat "$work/other.err")"
+
 MANWIDTH=100 MANPAGER=cat LC_ALL=C man -l "$prefix/share/man/man1/foldra.1.gz" > "$work/manual.txt"
 grep -q 'foldra serve' "$work/manual.txt" || fail "man -l does not render the installed page"
 "$prefix/bin/foldra" --version > "$work/version.txt"
 grep -q '^foldra [0-9]' "$work/version.txt" || fail "--version printed nothing"
+
+# Without its module the program says where it looked.
+mv "$prefix/lib/foldra" "$work/module-away"
+if "$prefix/bin/foldra" --quiet -o missing.json 2> "$work/missing.err"; then fail "ran without its module"; fi
+grep -qF "$prefix/lib/foldra/Foldra_C4d.cdl" "$work/missing.err" || fail "the missing module is not named: $(cat "$work/missing.err")"

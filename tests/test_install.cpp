@@ -1,6 +1,7 @@
 // The program as installed: where it finds its parts, what --version says, and the manual page
 // against --help. (Installing into a moved prefix and the Debian package are tested by
 // install_test.sh and package_test.sh.)
+#include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/locate.h"
+#include "app/manual.h"
 #include "temp_dir.h"
 
 using testing_support::TempDir;
@@ -225,6 +227,34 @@ TEST(Manual, NamesWhatHelpNamesAndRendersWithoutWarnings) {
   compare(shell("'" FOLDRA_PROGRAM "' serve --help").out, serve, "foldra serve --help");
   EXPECT_EQ(text.find("manual-page"), std::string::npos) << "the hidden option is not for people";
   for (const char* section : {" EXIT STATUS ", " EXAMPLES ", " FILES "}) EXPECT_NE(text.find(section), std::string::npos) << section;
+}
+
+TEST(Manual, TakesUpOptionsAddedLaterWhereverTheyAre) {
+  // Options as others add them: plain, in an option group, on a command; one hidden. Their text
+  // holds what roff would misread: a leading '.', a quote, a backslash, hyphens.
+  CLI::App cli{"foldra: makes things", "foldra"};
+  double depth = 3;
+  bool overview = true;
+  cli.option_defaults()->always_capture_default();
+  cli.add_option("--tab-depth", depth, ".5 of a tab's width\\or more")->check(CLI::PositiveNumber);
+  cli.add_flag("--no-overview", overview, "No overview sheet")->group("");
+  auto* sheets = cli.add_option_group("Sheets");
+  int fit = 0;
+  sheets->add_option("--fit-sheets", fit, "Sheets to fit the pieces on");
+  auto* serve = cli.add_subcommand("serve", "Starts the studio");
+  std::string label;
+  serve->add_option("--label-size", label, "Label size")->default_str("small");
+
+  const std::string page = app::manualPage(cli);
+  EXPECT_NE(page.find("\\fB\\-\\-tab\\-depth\\fR \\fIFLOAT\\fR\n\\&.5 of a tab\\(aqs width\\eor more\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("Default: 3."), std::string::npos) << page;
+  EXPECT_NE(page.find("Sheets:\n.TP\n\\fB\\-\\-fit\\-sheets\\fR \\fIINT\\fR\nSheets to fit the pieces on\n"), std::string::npos) << page;
+  EXPECT_EQ(page.find("\\-\\-help"), page.rfind("\\-\\-help", page.find(".SH COMMANDS"))) << "the group's own help flag";
+  const auto command = page.find(".SS \"foldra serve\"");
+  ASSERT_NE(command, std::string::npos) << page;
+  EXPECT_GT(page.find("\\fB\\-\\-label\\-size\\fR"), command);
+  EXPECT_EQ(page.find("overview"), std::string::npos);
+  EXPECT_EQ(page.find(".SS \"foldra \""), std::string::npos) << "an option group is no command";
 }
 
 }  // namespace
