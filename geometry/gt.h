@@ -85,6 +85,8 @@ struct gt {
 
 /// Frees every tab point of the triangle.
 void releaseTabs(gt& t);
+/// Frees the tab points of side k, in both frames.
+void releaseTab(gt& t, int k);
 
 /// Writes "P:" with the three corners, then ", p:" with the three flat corners.
 std::ostream& operator<<(std::ostream& out, const gt& t);

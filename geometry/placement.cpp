@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "geometry/kernel.h"
-#include "shell/trace.h"
+#include "host/trace.h"
 
 namespace foldra {
 

@@ -4,10 +4,11 @@
 // triangle does not count as inside it.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ostream>
 
 #include "geometry/kernel.h"
-#include "shell/trace.h"
+#include "host/trace.h"
 
 namespace foldra {
 
@@ -19,18 +20,16 @@ bool isZero(Vec3 v) { return v.x * v.x + v.y * v.y + v.z * v.z == 0; }
 
 }  // namespace
 
-FlatBox flatBox(Vec3 a, Vec3 b, Vec3 c) {
-  FlatBox box;
-  box.minX = std::min({a.x, b.x, c.x});
-  box.maxX = std::max({a.x, b.x, c.x});
-  box.minY = std::min({a.y, b.y, c.y});
-  box.maxY = std::max({a.y, b.y, c.y});
-  box.finite = isFinite(a) && isFinite(b) && isFinite(c);
-  return box;
+Box flatBox(Vec3 a, Vec3 b, Vec3 c) {
+  if (!(isFinite(a) && isFinite(b) && isFinite(c))) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return {-inf, -inf, inf, inf};
+  }
+  return {std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}), std::max({a.x, b.x, c.x}), std::max({a.y, b.y, c.y})};
 }
 
-bool flatBoxesApart(const FlatBox& t, const FlatBox& q) {
-  if (!t.finite || !q.finite) return false;
+bool flatBoxesApart(const Box& t, const Box& q) {
+  if (!t.finite() || !q.finite()) return false;
   const double scale = std::fabs(t.minX) + std::fabs(t.maxX) + std::fabs(t.minY) + std::fabs(t.maxY) +
                        std::fabs(q.minX) + std::fabs(q.maxX) + std::fabs(q.minY) + std::fabs(q.maxY);
   if (!std::isfinite(scale)) return false;

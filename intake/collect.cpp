@@ -2,10 +2,11 @@
 #include <cmath>
 #include <vector>
 
+#include "geometry/gt.h"
 #include "host/progress.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
 

@@ -1,9 +1,11 @@
 // The flat mesh of one piece: its triangles and glue tabs as polygons, its texture selections
 // and texture coordinates.
+#include "geometry/gt.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
 #include "output/output.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "unfold/gtc.h"
 
 namespace foldra {
 
@@ -21,7 +23,7 @@ bool drawContainerMesh(host::Object* object, Vec3 offset, std::int32_t triangleC
   sdk::Polygon* polygons = host.writablePolygons(object);
   gtc& c = *run.containers[static_cast<std::size_t>(containerIndex)];
   // Centre the piece on its own bounding box.
-  c.trans = Vec3{-c.minX - (c.maxX - c.minX) * 0.5, -c.minY - (c.maxY - c.minY) * 0.5, 0};
+  c.trans = Vec3{-c.box.minX - c.box.width() * 0.5, -c.box.minY - c.box.height() * 0.5, 0};
   c.rot = Mat3::identity();
   const Placement placement = c.placement();
   auto place = [&](Vec3 q) {

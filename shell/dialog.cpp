@@ -1,9 +1,10 @@
 // The settings dialog.
 #include <climits>
 
+#include "host/run_state.h"
+#include "host/trace.h"
+#include "shell/execute.h"
 #include "shell/plugin.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
 

@@ -1,11 +1,12 @@
 // The entry point, start-up and the command.
 #include <new>
 
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
+#include "shell/execute.h"
 #include "shell/plugin.h"
 #include "shell/report.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
 

@@ -1,10 +1,11 @@
 // The run driver: the stages of one run in their order, and the removal of the source objects.
 #include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
 #include "output/output.h"
+#include "shell/execute.h"
 #include "shell/report.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -41,6 +42,7 @@ bool unfoldSelection() {
     return false;
   }
   prepareTriangles();
+  createTabs();
   Algokante();
   noteRun();
   return true;

@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/run_state.h"
 #include "output/output.h"
-#include "shell/run_state.h"
 #include "unfold/unfold.h"
 
 namespace foldra {

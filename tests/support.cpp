@@ -403,8 +403,8 @@ bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
     }
   }
   if (options.pageLimit) {
-    const double width = std::max(piece.maxX, tab.maxX) - std::min(piece.minX, tab.minX);
-    const double height = std::max(piece.maxY, tab.maxY) - std::min(piece.minY, tab.minY);
+    const double width = std::max(piece.box.maxX, tab.maxX) - std::min(piece.box.minX, tab.minX);
+    const double height = std::max(piece.box.maxY, tab.maxY) - std::min(piece.box.minY, tab.minY);
     if (width > options.pageWidth || height > options.pageHeight) return false;
   }
   return true;
@@ -529,8 +529,8 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
     }
     // A single triangle larger than the page cannot be helped: only joins are refused.
     if (options.pageLimit && members.size() > 1) {
-      if (c.maxX - c.minX > options.pageWidth + 1e-9 || c.maxY - c.minY > options.pageHeight + 1e-9) {
-        fail("piece " + std::to_string(i) + " is " + std::to_string(c.maxX - c.minX) + " x " + std::to_string(c.maxY - c.minY) + ", larger than the page");
+      if (c.box.maxX - c.box.minX > options.pageWidth + 1e-9 || c.box.maxY - c.box.minY > options.pageHeight + 1e-9) {
+        fail("piece " + std::to_string(i) + " is " + std::to_string(c.box.maxX - c.box.minX) + " x " + std::to_string(c.box.maxY - c.box.minY) + ", larger than the page");
       }
     }
   }

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "geometry/gt.h"
+#include "host/run_state.h"
 #include "runtime/host.h"
 #include "scene/document.h"
-#include "shell/run_state.h"
+#include "shell/execute.h"
+#include "unfold/gtc.h"
 
 namespace testing_support {
 

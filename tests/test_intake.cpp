@@ -3,8 +3,8 @@
 
 #include "geometry/kernel.h"
 #include "intake/intake.h"
-#include "unfold/unfold.h"
 #include "support.h"
+#include "unfold/unfold.h"
 
 using namespace testing_support;
 using foldra::gt;
@@ -135,6 +135,7 @@ TEST(Intake, ShortTextureTagAndBadIndicesAreReadSafely) {
     for (int k = 0; k < 3; ++k) EXPECT_NE(t->nb[k], &broken);
   }
   foldra::prepareTriangles();
+  foldra::createTabs();
   foldra::Algokante();
   EXPECT_EQ(broken.containerIndex, -1) << "it takes no part in the unfolding";
   EXPECT_TRUE(checkUnfolding({}).empty());

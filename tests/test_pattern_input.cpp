@@ -168,9 +168,9 @@ TEST(PatternInput, ACubeAnIcosphereAndATexturedModelLayOutSoundly) {
     s.Laschenbreite = 8 / options.scale;
     ASSERT_TRUE(h.unfold(s));
     const pattern::PatternInput input = patternOfRun("");
-    const pattern::Layout layout = pattern::layoutPattern(input, options);
-    patterntest::expectSoundLayout(input, options, layout);
-    for (const auto& placement : layout.placements) EXPECT_FALSE(placement.oversize) << "every piece fits the page";
-    EXPECT_LE(layout.sheets, static_cast<int>(input.pieces.size()));
+    const pattern::Packing packing = pattern::packPattern(input, options);
+    patterntest::expectSoundPacking(input, options, packing);
+    for (const auto& position : packing.positions) EXPECT_FALSE(position.oversize) << "every piece fits the page";
+    EXPECT_LE(packing.sheets, static_cast<int>(input.pieces.size()));
   }
 }

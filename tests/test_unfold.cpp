@@ -153,7 +153,7 @@ Snapshot snapshot() {
     }
   }
   for (const auto& c : run.containers) {
-    Snapshot::Piece piece{c->valid, {}, {c->minX, c->maxX, c->minY, c->maxY}, c->placement()};
+    Snapshot::Piece piece{c->valid, {}, {c->box.minX, c->box.maxX, c->box.minY, c->box.maxY}, c->placement()};
     if (c->valid) {
       for (const gt* t : c->triangles) piece.members.push_back(names.at(t));
     }
@@ -170,6 +170,7 @@ Snapshot unfoldWith(const foldra::Settings& s, bool direct) {
   foldra::clearContainers();
   foldra::collectObjects();
   foldra::prepareTriangles();
+  foldra::createTabs();
   direct ? foldra::AlgokanteDirect() : foldra::Algokante();
   Snapshot shot = snapshot();
   foldra::releaseCopyDocuments();
@@ -373,6 +374,7 @@ struct TabPair {
     foldra::settings.Laschenflag = tabs;
     foldra::settings.Laschenbreite = maximum;
     foldra::prepareTriangles();
+    foldra::createTabs();
   }
   ~TabPair() { foldra::settings = foldra::Settings{}; }
 };
@@ -441,6 +443,7 @@ TEST(EdgeTable, ListsSharedSidesFromTheTablessSide) {
   {
     HandRun single({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}});
     foldra::prepareTriangles();
+    foldra::createTabs();
     foldra::EdgeTable edges;
     foldra::createEdgeTab(edges);
     EXPECT_EQ(edges.size(), 0u);
@@ -504,16 +507,16 @@ TEST(PieceContainer, BoxGrowsWithCornersAndTabs) {
   t.p[1] = {3, 0, 0};
   t.p[2] = {1, 2, 0};
   c.addTriangle(&t);
-  EXPECT_EQ(c.minX, 0);
-  EXPECT_EQ(c.minY, 0);
-  EXPECT_EQ(c.maxX, 3);
-  EXPECT_EQ(c.maxY, 2);
+  EXPECT_EQ(c.box.minX, 0);
+  EXPECT_EQ(c.box.minY, 0);
+  EXPECT_EQ(c.box.maxX, 3);
+  EXPECT_EQ(c.box.maxY, 2);
   gt u(0);
   u.p[1] = {3, 0, 0};
   u.p[2] = {1, 2, 0};
   u.placedLugs[0] = {Vec3{2, -1, 0}, Vec3{1, -1, 0}};
   c.addTriangle(&u);
-  EXPECT_EQ(c.minY, -1);
+  EXPECT_EQ(c.box.minY, -1);
 }
 
 TEST(PieceContainer, PageBoundsAreInclusiveAndNeverTurned) {
@@ -542,6 +545,7 @@ TEST(PieceContainer, NeighboursJoinedAlongTheirSideAreNotTested) {
   HandRun r({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {Vec3{1, 0, 0}, {0, 0, 0}, {0.5, -1, 0}}});
   foldra::settings.Laschenflag = false;
   foldra::prepareTriangles();
+  foldra::createTabs();
   foldra::flatten(r[0]);
   foldra::flatten(r[1]);
   foldra::applyPlacement(r[1], foldra::hingePlacement(r[0], 0));
@@ -563,6 +567,7 @@ struct Pieces {
     foldra::settings = foldra::Settings{};
     foldra::settings.Laschenflag = tabs;
     foldra::prepareTriangles();
+    foldra::createTabs();
     foldra::createPieces();
   }
   ~Pieces() { foldra::settings = foldra::Settings{}; }
@@ -601,14 +606,14 @@ TEST(Merge, RefusedJoinLeavesEverythingAsItWas) {
   ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
   ASSERT_TRUE(p.join(1, sideTo(p.tri[1], p.tri[2]), true));
   foldra::gtc& A = p.piece(p.tri[2]);
-  const double box[4] = {A.minX, A.minY, A.maxX, A.maxY};
+  const double box[4] = {A.box.minX, A.box.minY, A.box.maxX, A.box.maxY};
   const auto tabs = p.tri[3].Lugs[sideTo(p.tri[3], p.tri[2])];
   const Vec3 corner = p.tri[3].p[0];
   EXPECT_FALSE(p.join(2, sideTo(p.tri[2], p.tri[3]), true));
-  EXPECT_EQ(A.minX, box[0]);
-  EXPECT_EQ(A.minY, box[1]);
-  EXPECT_EQ(A.maxX, box[2]);
-  EXPECT_EQ(A.maxY, box[3]);
+  EXPECT_EQ(A.box.minX, box[0]);
+  EXPECT_EQ(A.box.minY, box[1]);
+  EXPECT_EQ(A.box.maxX, box[2]);
+  EXPECT_EQ(A.box.maxY, box[3]);
   EXPECT_NE(p.tri[3].containerIndex, p.tri[2].containerIndex);
   EXPECT_TRUE(p.piece(p.tri[3]).valid);
   EXPECT_EQ(p.tri[3].Lugs[sideTo(p.tri[3], p.tri[2])], tabs);
@@ -625,8 +630,8 @@ TEST(Merge, PageLimitIsInclusive) {
     Pieces p(rectangle, false);
     ASSERT_TRUE(p.join(0, sideTo(p.tri[0], p.tri[1]), true));
     const foldra::gtc& joined = p.piece(p.tri[0]);
-    width = joined.maxX - joined.minX;
-    height = joined.maxY - joined.minY;
+    width = joined.box.maxX - joined.box.minX;
+    height = joined.box.maxY - joined.box.minY;
   }
   for (auto [w, h, accepted] : {std::tuple{width, height, true}, std::tuple{width - 1e-6, height, false},
                                 std::tuple{width, height - 1e-6, false}}) {
@@ -670,14 +675,15 @@ TEST(Merge, OneSidedNeighbourIsNotJoinedButLosesItsTab) {
   HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -3, 0}}}, false);
   r[0].nb[0] = &r[1];
   foldra::prepareTriangles();
+  foldra::createTabs();
   foldra::createPieces();
   r[0].Lugs[0] = {Vec3{1, 1, 0}, Vec3{2, 2, 0}};
   foldra::gtc& A = *foldra::run.containers[0];
-  const double maxX = A.maxX;
+  const double maxX = A.box.maxX;
   EXPECT_TRUE(foldra::merge(A, *foldra::run.containers[1], r[0], 0, true));
   EXPECT_FALSE(r[0].Lugs[0][0]);
   EXPECT_NE(r[0].containerIndex, r[1].containerIndex);
-  EXPECT_EQ(A.maxX, maxX);
+  EXPECT_EQ(A.box.maxX, maxX);
 }
 
 // ---- Tabs that fit their piece ----------------------------------------------------------------
@@ -729,7 +735,7 @@ TEST(FittingTabs, AMovedTabKeepsItsPieceOnThePage) {
   gt &u = p->tri[0], &g = p->tri[1], &wallA = p->tri[2];
   // A page exactly as large as the wall: no tab fits beside it.
   const foldra::gtc& wall = p->piece(wallA);
-  const double box[4] = {wall.minX, wall.minY, wall.maxX, wall.maxY};
+  const double box[4] = {wall.box.minX, wall.box.minY, wall.box.maxX, wall.box.maxY};
   foldra::settings.Seitenflag = true;
   foldra::settings.Seitenbreite = box[2] - box[0];
   foldra::settings.Seitenhoehe = box[3] - box[1];
@@ -737,8 +743,8 @@ TEST(FittingTabs, AMovedTabKeepsItsPieceOnThePage) {
   EXPECT_FALSE(hasTab(u, 0));
   EXPECT_FALSE(hasTab(wallA, sideTo(wallA, u)));
   EXPECT_TRUE(hasTab(g, 2));
-  EXPECT_EQ(wall.minX, box[0]);
-  EXPECT_EQ(wall.maxY, box[3]);
+  EXPECT_EQ(wall.box.minX, box[0]);
+  EXPECT_EQ(wall.box.maxY, box[3]);
 }
 
 TEST(FittingTabs, AnEdgeWithRoomOnNeitherSideKeepsNoTab) {
@@ -783,6 +789,7 @@ TEST(Driver, TwoTrianglesJoinInTheRightPass) {
     HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -3, z}}});
     foldra::settings = foldra::Settings{};
     foldra::prepareTriangles();
+    foldra::createTabs();
     foldra::Algokante();
     EXPECT_EQ(r[0].containerIndex, r[1].containerIndex) << "fold " << z;
     EXPECT_EQ(validPieces(), 1);

@@ -3,8 +3,8 @@
 
 #include "geometry/kernel.h"
 #include "host/progress.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 

@@ -6,8 +6,9 @@
 #include <numbers>
 #include <ostream>
 
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -82,9 +83,24 @@ void shortenLug(gt& t, int k) {
   }
 }
 
-void RemoveLugs(gt& t, int k) {
-  t.Lugs[k] = LugPair{};
-  t.placedLugs[k] = LugPair{};
+void RemoveLugs(gt& t, int k) { releaseTab(t, k); }
+
+void createTabs() {
+  if (!settings.Laschenflag) return;
+  // The tab width comes from the dialog's text unchecked: a width that is not a positive number
+  // (0, negative, minus infinity, NaN, or a text that is no number) makes no tabs, where it
+  // would make tabs of infinite or inverted size; so does a width below the distance at which
+  // points count as equal, where a tab is no more than its side and every test of it fails.
+  if (!(settings.Laschenbreite >= kPointTolerance)) return;
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) createLugs(*t);
+  }
+  // A tab is shortened against its own side only after every tab exists.
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      for (int k = 0; k < 3; ++k) shortenLug(*t, k);
+    }
+  }
 }
 
 void saveLugs(const gt& t) {

@@ -12,6 +12,10 @@ namespace foldra {
 
 // Glue tabs.
 
+/// The end of triangle preparation, once every triangle's derived quantities are known: with
+/// glue tabs switched on, every shared side gets its tab on the lower triangle, shortened to
+/// fit its side.
+void createTabs();
 /// Gives each shared side of t the tab when t is the lower of the two triangles over it.
 void createLugs(gt& t);
 /// Creates the tab on side k of t (in space).

@@ -1,16 +1,22 @@
 // The module-wide state of a run: the settings, the active document, the source objects, their
 // triangles and the pieces. One run fills it; the next run empties it first.
+//
+// It stands at the module's ground floor so that every stage can reach it without reaching up
+// to the shell that drives them. The triangle record and the piece container are only named
+// here: a stage that looks into them includes their own headers, and the shell, which owns the
+// lists, destroys them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "geometry/gt.h"
 #include "host/host.h"
-#include "unfold/gtc.h"
 
 namespace foldra {
+
+struct gt;
+class gtc;
 
 /// The options of a run, as the dialog last confirmed them. No value is range-checked.
 struct Settings {
@@ -47,17 +53,5 @@ struct RunState {
 
 extern Settings settings;
 extern RunState run;
-
-/// Releases and destroys every triangle of the run.
-void clearTriangleLists();
-/// Destroys every piece of the run.
-void clearContainers();
-/// Turns the selection of the active document into flat pieces in the run state: the stages
-/// up to and including the unfolding. False when no polygon object was found.
-bool unfoldSelection();
-/// The whole run: pieces into the active document, then the removal of the source objects.
-void Execute();
-/// Layout mode for scene output from the AlsAnimation setting: 0 and 2 as they are, else 1.
-std::int32_t layoutMode(std::int32_t alsAnimation);
 
 }  // namespace foldra
