@@ -23,7 +23,8 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   stage("Reading the input");
   std::vector<std::string> files = request.inputs;
   if (files.empty()) {
-    if (!fs::exists(request.example)) {
+    std::error_code ec;
+    if (!fs::exists(request.example, ec)) {
       *error = request.example + ": the bundled example is missing";
       return false;
     }
