@@ -98,18 +98,20 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
   } else if (ran && dialog.closedByDialog) {
     result->outcome = RunResult::Outcome::Ran;
   }
+  result->recorded = host_.activeDocument().undoCount() != undoBefore;
+  // Only a run that changed the document is described: after a dialog closed without a run the
+  // module's last run is an earlier one, on a document that may be gone.
+  const bool describe = result->outcome == RunResult::Outcome::Ran && result->recorded && unfolding.pattern;
   runtime::RunReport report;
   std::string reportError;
-  const bool described = result->outcome == RunResult::Outcome::Ran && unfolding.pattern &&
-                         runtime::describeLastRun(host_, foldra::kPluginId, &report, &reportError);
+  const bool described = describe && runtime::describeLastRun(host_, foldra::kPluginId, &report, &reportError);
   document = host_.takeActiveDocument();
   host_.setStatusHandler(nullptr);
-  result->recorded = document->undoCount() != undoBefore;
   if (result->outcome != RunResult::Outcome::Ran) return;
 
   result->summary = countPieces(*document, existing, &result->pieces);
   result->summary.objects = objects;
-  if (!unfolding.pattern) return;
+  if (!describe) return;
   if (!described) {
     result->patternProblem = path_ + ": " + reportError;
   } else if (report.pieces.size() != static_cast<std::size_t>(result->summary.pieces)) {

@@ -61,8 +61,9 @@ struct RunResult {
   std::set<const scene::Object*> pieces;
   /// The steps the dialog was given.
   runtime::DialogScript script;
-  /// The pattern's pieces as the module described them (when asked for); when the description
-  /// failed or does not match the pieces, `patternProblem` says why and this is empty.
+  /// The pattern's pieces as the module described them (when asked for, and the run changed the
+  /// document); when the description failed or does not match the pieces, `patternProblem` says
+  /// why and this is empty.
   pattern::PatternInput pattern;
   std::string patternProblem;
 };

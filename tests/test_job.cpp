@@ -243,3 +243,29 @@ TEST_F(ModuleRun, TrianglesKeepTheirMaterialsWhenThePiecesDoNot) {
     }
   }
 }
+
+TEST_F(ModuleRun, ADialogClosedWithoutARunDescribesNoEarlierRun) {
+  // A run on a textured model whose document is then gone; the module's last run still refers
+  // to that document's materials.
+  {
+    auto document = std::make_unique<scene::Document>();
+    std::string error;
+    ASSERT_TRUE(job::loadModel(std::string(FOLDRA_SOURCE_DIR) + "/examples/house.obj", *document, &error)) << error;
+    const job::RunResult first = unfold(std::move(document), job::Settings{}, 30, "");
+    ASSERT_GT(first.pattern.materials.size(), 0u);
+  }
+  auto document = std::make_unique<scene::Document>();
+  document->append(cube());
+  std::string error;
+  ASSERT_TRUE(job::selectObjects(*document, {}, &error));
+  job::Unfolding unfolding;
+  unfolding.pattern = true;
+  unfolding.cancel = true;
+  job::RunResult result;
+  module_.unfold(document, unfolding, "", nullptr, &result);
+  EXPECT_EQ(result.outcome, job::RunResult::Outcome::Ran);
+  EXPECT_FALSE(result.recorded);
+  EXPECT_TRUE(result.pattern.pieces.empty());
+  EXPECT_EQ(result.patternProblem, "");
+  EXPECT_EQ(document->objects().size(), 1u) << "the document as it was";
+}
