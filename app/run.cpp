@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -102,13 +103,17 @@ bool selectObjects(scene::Document& document, const std::vector<std::string>& na
   return true;
 }
 
-/// The selected objects that the module will unfold: top-level ones with a polygon form.
+/// The objects that the module will unfold: those with a polygon form among the selected
+/// objects and every object below them.
 int unfoldableObjects(const scene::Document& document) {
   int count = 0;
-  for (const auto& o : document.objects()) {
-    const bool polygons = o->type != sdk::kObjectPolygon || !o->polygons.empty();
-    if (o->selected && o->convertible() && polygons) ++count;
-  }
+  std::function<void(const scene::Object&, bool)> visit = [&](const scene::Object& o, bool below) {
+    const bool taken = below || o.selected;
+    const bool polygons = o.type != sdk::kObjectPolygon || !o.polygons.empty();
+    if (taken && o.convertible() && polygons) ++count;
+    for (const auto& child : o.children) visit(*child, taken);
+  };
+  for (const auto& o : document.objects()) visit(*o, false);
   return count;
 }
 
