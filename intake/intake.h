@@ -17,12 +17,13 @@ void collectObjects();
 void linkNeighbour(std::int32_t j, std::int32_t k, std::int32_t n);
 /// Frees intake's two copy documents (and forgets the source objects that live in them).
 void releaseCopyDocuments();
-/// Turns the triangles of list j that are wound against their neighbours, so that every
-/// connected part of the object that can be wound one way is (the larger share of each part
-/// keeps its winding). A link that no turning can make agree (in a non-orientable strip, or
-/// across an edge of three or more polygons) is left as it is: the unfolding keeps it cut.
-/// `polygons` are the object's polygons, whose point indices tell how many polygons share an
-/// edge. Answers the number of triangles turned.
+/// Turns the triangles of list j that are wound against their neighbours, so that every part
+/// of the object connected across edges of two polygons is wound one way where it can be (the
+/// larger share of each part keeps its winding). A link that no turning makes agree (in a
+/// non-orientable strip) or that crosses an edge of three or more polygons is left as it is:
+/// the unfolding keeps it cut where the two run their side the same way. `polygons` are the
+/// object's polygons, whose point indices tell how many polygons share an edge. Answers the
+/// number of triangles turned.
 std::int32_t orientTriangles(std::int32_t j, const sdk::Polygon* polygons, std::int32_t polygonCount);
 /// Turns one triangle: corners 1 and 2 (with their texture coordinates) and sides 0 and 2 swap.
 void turnTriangle(gt& t);

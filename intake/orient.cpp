@@ -34,9 +34,6 @@ Relation relation(const gt& t, int e, const gt& g, int s) {
 struct Link {
   std::int32_t a, b;
   bool against;
-  /// The side is shared by exactly two polygons: links across edges of more polygons pair them
-  /// in an order of the host's and come last, so that they never decide against a plain edge.
-  bool plain;
 };
 
 /// Union-find over the triangles with, per triangle, whether it winds against its root.
@@ -144,13 +141,15 @@ std::int32_t orientTriangles(std::int32_t j, const sdk::Polygon* polygons, std::
       if (s < 0 || m <= k) continue;
       const Relation r = relation(t, e, *g, s);
       if (r == Relation::None) continue;
+      // An edge of three or more polygons pairs them in an order of the host's: across it two
+      // shells that each wind one way (two boxes sharing an edge) would decide each other's
+      // winding. Such links tell nothing; they stay cut where they disagree.
       const sdk::Polygon& q = polygons[k];
       const std::int32_t corner[3] = {q.a, q.b, q.c};
-      const bool plain = polygonsOnEdge(edgeKey(corner[e], corner[(e + 1) % 3])) == 2;
-      links.push_back({k, m, r == Relation::Against, plain});
+      if (polygonsOnEdge(edgeKey(corner[e], corner[(e + 1) % 3])) != 2) continue;
+      links.push_back({k, m, r == Relation::Against});
     }
   }
-  std::stable_partition(links.begin(), links.end(), [](const Link& l) { return l.plain; });
 
   Parity parity(list.size());
   for (const Link& l : links) parity.relate(l.a, l.b, l.against);

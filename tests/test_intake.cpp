@@ -211,6 +211,17 @@ TEST(Intake, EachConnectedPartIsWoundOneWayByItsLargerShare) {
   }
 }
 
+TEST(Intake, TwoShellsOnOneEdgeKeepTheirOwnWinding) {
+  LinkedHost h;
+  // Two tetrahedra, each wound outwards, share the edge (0,0,0)-(1,0,0): four faces on one edge,
+  // which the neighbour search pairs across the two shells, each pair running the edge one way.
+  h.add(triangles({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, -1, 0}, {0, 0, -1}},
+                  {{0, 2, 1, 1}, {0, 4, 1, 1}, {0, 1, 3, 3}, {0, 1, 5, 5}, {0, 3, 2, 2}, {1, 2, 3, 3}, {0, 5, 4, 4}, {1, 4, 5, 5}}));
+  collect(h);
+  for (const auto& t : run.gtvec[0]) EXPECT_FALSE(t->turned) << "neither shell is turned inside out";
+  EXPECT_EQ(linksAgainst(), 4) << "the two pairs on the shared edge, seen from both sides";
+}
+
 TEST(Intake, WhatCannotBeWoundOneWayIsLeftForTheUnfoldingToCut) {
   LinkedHost h;
   h.add(moebius(24));
