@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <filesystem>
+#include <functional>
 
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
@@ -63,10 +64,13 @@ bool selectObjects(scene::Document& document, const std::vector<std::string>& na
 
 int unfoldableObjects(const scene::Document& document) {
   int count = 0;
-  for (const auto& o : document.objects()) {
-    const bool polygons = o->type != sdk::kObjectPolygon || !o->polygons.empty();
-    if (o->selected && o->convertible() && polygons) ++count;
-  }
+  std::function<void(const scene::Object&, bool)> visit = [&](const scene::Object& o, bool below) {
+    const bool taken = below || o.selected;
+    const bool polygons = o.type != sdk::kObjectPolygon || !o.polygons.empty();
+    if (taken && o.convertible() && polygons) ++count;
+    for (const auto& child : o.children) visit(*child, taken);
+  };
+  for (const auto& o : document.objects()) visit(*o, false);
   return count;
 }
 

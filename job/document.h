@@ -24,7 +24,8 @@ bool loadModel(const std::string& path, scene::Document& document, std::string* 
 /// there are none. False with *error set when a name matches no object.
 bool selectObjects(scene::Document& document, const std::vector<std::string>& names, std::string* error);
 
-/// The selected top-level objects that the module unfolds: those with a polygon form.
+/// The objects that the module unfolds: those with a polygon form among the selected objects
+/// and every object below them.
 int unfoldableObjects(const scene::Document& document);
 
 /// Extent of the selected objects' polygon forms along x, y and z.

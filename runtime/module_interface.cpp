@@ -393,6 +393,11 @@ sdk::Object* ModuleInterface::nextObject(sdk::Object* object) {
   return handle(siblingAfter(o));
 }
 
+sdk::Object* ModuleInterface::firstChild(sdk::Object* object) {
+  if (!object || obj(object)->children.empty()) return nullptr;
+  return handle(obj(object)->children.front().get());
+}
+
 std::int32_t ModuleInterface::objectType(sdk::Object* object) { return object ? obj(object)->type : 0; }
 
 std::int32_t ModuleInterface::objectRealType(sdk::Object* object) { return objectType(object); }
@@ -548,6 +553,12 @@ bool ModuleInterface::uvwGet(sdk::Tag* t, std::int32_t polygon, sdk::UVWEntry* e
 bool ModuleInterface::uvwSet(sdk::Tag* t, std::int32_t polygon, const sdk::UVWEntry& entry) {
   if (polygon < 0 || polygon >= uvwEntryCount(t)) return false;
   tag(t)->uvw[static_cast<std::size_t>(polygon)] = entry;
+  return true;
+}
+
+bool ModuleInterface::uvwResize(sdk::Tag* t, std::int32_t count) {
+  if (!t || tag(t)->type != sdk::kTagUVW || count < 0) return false;
+  tag(t)->uvw.resize(static_cast<std::size_t>(count));
   return true;
 }
 

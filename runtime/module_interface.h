@@ -82,6 +82,7 @@ class ModuleInterface final : public sdk::HostInterface {
   void listAppend(sdk::ObjectList* list, sdk::Object* object) override;
 
   sdk::Object* nextObject(sdk::Object* object) override;
+  sdk::Object* firstChild(sdk::Object* object) override;
   std::int32_t objectType(sdk::Object* object) override;
   std::int32_t objectRealType(sdk::Object* object) override;
   std::string objectName(sdk::Object* object) override;
@@ -114,6 +115,7 @@ class ModuleInterface final : public sdk::HostInterface {
   std::int32_t uvwEntryCount(sdk::Tag* tag) override;
   bool uvwGet(sdk::Tag* tag, std::int32_t polygon, sdk::UVWEntry* entry) override;
   bool uvwSet(sdk::Tag* tag, std::int32_t polygon, const sdk::UVWEntry& entry) override;
+  bool uvwResize(sdk::Tag* tag, std::int32_t count) override;
   sdk::Selection* tagSelection(sdk::Tag* tag) override;
   void messageTag(sdk::Tag* tag, std::int32_t id) override;
 

@@ -307,6 +307,8 @@ class HostInterface {
 
   // Objects.
   virtual Object* nextObject(Object* object) = 0;
+  /// The first of the objects directly below the object, or null; nextObject walks the rest.
+  virtual Object* firstChild(Object* object) = 0;
   virtual std::int32_t objectType(Object* object) = 0;
   /// The type the object reports for itself, which for our objects is its type.
   virtual std::int32_t objectRealType(Object* object) = 0;
@@ -347,6 +349,8 @@ class HostInterface {
   virtual std::int32_t uvwEntryCount(Tag* tag) = 0;
   virtual bool uvwGet(Tag* tag, std::int32_t polygon, UVWEntry* entry) = 0;
   virtual bool uvwSet(Tag* tag, std::int32_t polygon, const UVWEntry& entry) = 0;
+  /// Gives a texture-coordinate tag exactly `count` entries: the first ones kept, new ones zero.
+  virtual bool uvwResize(Tag* tag, std::int32_t count) = 0;
   virtual Selection* tagSelection(Tag* tag) = 0;
   virtual void messageTag(Tag* tag, std::int32_t id) = 0;
 

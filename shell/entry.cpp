@@ -84,9 +84,14 @@ void PluginEnd() {}
 namespace {
 
 std::int32_t initialise(void* first, void* third) {
-  if (++startCount != 1) return 1;
+  if (startCount > 0) {
+    ++startCount;
+    return 1;
+  }
   const auto version = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(first));
+  // A refused initialise counts for nothing: the next one sets the module up as the first would.
   if (version < sdk::kInterfaceVersion || !third) return -3;
+  startCount = 1;
   auto* operations = static_cast<sdk::HostInterface*>(third);
   host::install(operations);
   library = new (std::nothrow) HostLibrary{operations};

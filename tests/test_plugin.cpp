@@ -203,6 +203,40 @@ TEST(Plugin, EntryPointActions) {
   EXPECT_FALSE(operations.resourcesLoaded());
 }
 
+TEST(Plugin, ARefusedInitialiseLeavesTheModuleAsItWasBefore) {
+  Entry entry(modulePath());
+  ASSERT_NE(entry.main, nullptr);
+  runtime::Host host;
+  auto& operations = dynamic_cast<runtime::ModuleInterface&>(host.interfaceFor(moduleFolder()));
+  EXPECT_EQ(entry(1, 10999, nullptr, &operations), -3) << "an older host";
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, nullptr), -3) << "no host interface";
+  // The next initialise sets the module up as the first would have.
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, &operations), 1);
+  EXPECT_EQ(entry(6, 1), 1) << "the resources load";
+  EXPECT_TRUE(operations.resourcesLoaded());
+  EXPECT_EQ(entry(2), 1) << "the command registers";
+  EXPECT_NE(host.findCommand(foldra::kPluginId), nullptr);
+  EXPECT_EQ(entry(3), 1);
+  EXPECT_FALSE(operations.resourcesLoaded()) << "one end matches the one initialise that counted";
+}
+
+TEST(Plugin, StartAndMessagesBeforeInitialiseAreRefused) {
+  Entry entry(modulePath());
+  ASSERT_NE(entry.main, nullptr);
+  runtime::Host host;
+  auto& operations = dynamic_cast<runtime::ModuleInterface&>(host.interfaceFor(moduleFolder()));
+  EXPECT_EQ(entry(2), 0) << "start registers nothing";
+  EXPECT_EQ(entry(6, 1), -1) << "message 1 loads nothing";
+  EXPECT_EQ(entry(6, 0), -1);
+  EXPECT_EQ(host.findCommand(foldra::kPluginId), nullptr);
+  EXPECT_FALSE(operations.resourcesLoaded());
+  EXPECT_EQ(entry(3), 1) << "an end without an initialise does nothing";
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, &operations), 1) << "and the module can still be set up";
+  EXPECT_EQ(entry(6, 1), 1);
+  EXPECT_EQ(entry(2), 1);
+  EXPECT_EQ(entry(3), 1);
+}
+
 TEST(Plugin, MissingResourcesAndBrokenModulesGiveClearErrors) {
   const std::string folder = temporaryFolder("module");
   fs::copy_file(modulePath(), folder + "/Foldra_C4d.cdl");

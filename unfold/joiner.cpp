@@ -319,7 +319,8 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   B.trans = hinge.trans;
   B.rot = hinge.rot;
   const LugPair hingeTabs[2] = {t.placedLugs[e], g.placedLugs[s]};
-  saveLugs(t);
+  // Without a level to take the removals back, the join cannot be tried.
+  if (!saveLugs(t)) return false;
   RemoveLugs(t, e);
   RemoveLugs(g, s);
 
