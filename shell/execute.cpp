@@ -36,8 +36,7 @@ bool unfoldSelection() {
   collectObjects();
   if (run.gtvec.empty()) return false;
   prepareTriangles();
-  createTabs();
-  Algokante();
+  unfoldTriangles();
   return true;
 }
 

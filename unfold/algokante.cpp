@@ -5,6 +5,7 @@
 #include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
+#include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
@@ -108,6 +109,15 @@ EdgeTable startUnfolding() {
 }
 
 }  // namespace
+
+void unfoldTriangles() {
+  if (settings.Abwicklungsart == kUnfoldCompact) {
+    Compact();
+    return;
+  }
+  createTabs();
+  Algokante();
+}
 
 void Algokante() {
   const EdgeTable edges = startUnfolding();

@@ -89,7 +89,9 @@ Frame Frame::then(const Placement& outer) const {
   return r;
 }
 
-Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
+Joiner::Joiner() : Joiner(PageLimit{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe}) {}
+
+Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
   const std::size_t n = run.containers.size();
   tri_.resize(n);
   for (std::size_t c = 0; c < n; ++c) tri_[c] = run.containers[c]->triangles.front();
@@ -214,7 +216,7 @@ bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) cons
       box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
     }
   }
-  return !(box.width() <= settings.Seitenbreite && box.height() <= settings.Seitenhoehe);
+  return !(box.width() <= page_.width && box.height() <= page_.height);
 }
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
@@ -323,7 +325,7 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   RemoveLugs(t, e);
   RemoveLugs(g, s);
 
-  const bool pageTest = settings.Seitenflag;
+  const bool pageTest = page_.on;
   Box box = A.box;
   const bool refuse = (pageTest && exceedsPage(CB, hinge, box)) || (collisionTest && collides(CA, CB, hinge));
   if (refuse) {
