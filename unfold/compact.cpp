@@ -331,7 +331,6 @@ class Dissolver {
   std::vector<std::uint64_t> grown_, triedAt_;
 };
 
-/// One round: the greedy joins in the given order, then the small pieces handed over.
 /// Gives every piece of a single triangle a partner: a neighbouring triangle that hangs on its
 /// own piece by one fold only (so that its piece stays whole) and whose piece keeps more than
 /// two triangles. The two make a piece of their own, the single triangle hinged onto the
@@ -370,6 +369,41 @@ int pairSingles(Dissolver& dissolver) {
   return paired;
 }
 
+/// The pieces as the joins left them handed over to their neighbours where they fit, smallest
+/// first; then partners for single triangles. Answers the number of pieces that went.
+int handOver(const Mesh& mesh, PageLimit page) {
+  auto& containers = run.containers;
+  Dissolver dissolver(mesh, page);
+  const long budget = static_cast<long>(kHandOverWork * static_cast<double>(mesh.triangles.size()));
+  int went = 0;
+  // Pieces that could not go may find room once others went: further passes while pieces go.
+  for (int pass = 0; pass < kHandOverPasses; ++pass) {
+    std::vector<std::size_t> pieces;
+    for (std::size_t c = 0; c < containers.size(); ++c) {
+      if (containers[c]->valid) pieces.push_back(c);
+    }
+    // Smallest first; equal sizes in the order of the pieces.
+    std::stable_sort(pieces.begin(), pieces.end(), [&](std::size_t a, std::size_t b) {
+      return containers[a]->triangles.size() < containers[b]->triangles.size();
+    });
+    const int before = went;
+    for (std::size_t b : pieces) {
+      if (dissolver.work >= budget) break;
+      if (containers[b]->valid && dissolver.dissolve(b)) ++went;
+    }
+    if (went == before) break;
+  }
+  // Single triangles left over take a partner from a neighbour, and the pairs try again to find
+  // room on their neighbours.
+  if (pairSingles(dissolver) > 0) {
+    for (std::size_t c = 0; c < containers.size(); ++c) {
+      if (containers[c]->valid && containers[c]->triangles.size() == 2 && dissolver.dissolve(c)) ++went;
+    }
+  }
+  return went;
+}
+
+/// One round: the greedy joins in the given order, then the small pieces handed over.
 Outcome joinRound(const Mesh& mesh, const std::vector<std::uint32_t>& order, PageLimit page, double smallArea) {
   run.containers.clear();
   createPieces();
@@ -381,34 +415,8 @@ Outcome joinRound(const Mesh& mesh, const std::vector<std::uint32_t>& order, Pag
     }
     joiner.finish();
   }
+  handOver(mesh, page);
   auto& containers = run.containers;
-  Dissolver dissolver(mesh, page);
-  const long budget = static_cast<long>(kHandOverWork * static_cast<double>(mesh.triangles.size()));
-  // Pieces that could not go may find room once others went: further passes while pieces go.
-  for (int pass = 0; pass < kHandOverPasses; ++pass) {
-    std::vector<std::size_t> pieces;
-    for (std::size_t c = 0; c < containers.size(); ++c) {
-      if (containers[c]->valid) pieces.push_back(c);
-    }
-    // Smallest first; equal sizes in the order of the pieces.
-    std::stable_sort(pieces.begin(), pieces.end(), [&](std::size_t a, std::size_t b) {
-      return containers[a]->triangles.size() < containers[b]->triangles.size();
-    });
-    bool gone = false;
-    for (std::size_t b : pieces) {
-      if (dissolver.work >= budget) break;
-      if (containers[b]->valid && dissolver.dissolve(b)) gone = true;
-    }
-    if (!gone) break;
-  }
-
-  // Single triangles left over take a partner from a neighbour, and the pairs try again to
-  // find room on their neighbours.
-  if (pairSingles(dissolver) > 0) {
-    for (std::size_t c = 0; c < containers.size(); ++c) {
-      if (containers[c]->valid && containers[c]->triangles.size() == 2) dissolver.dissolve(c);
-    }
-  }
   Outcome o;
   for (const auto& c : containers) {
     if (!c->valid) continue;
@@ -422,6 +430,11 @@ Outcome joinRound(const Mesh& mesh, const std::vector<std::uint32_t>& order, Pag
 }
 
 }  // namespace
+
+int handOverPieces(PageLimit page) {
+  const Mesh mesh(0);
+  return handOver(mesh, page);
+}
 
 void Compact() {
   const double width = settings.Laschenbreite;

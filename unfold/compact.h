@@ -4,6 +4,7 @@
 
 #include "geometry/gt.h"
 #include "geometry/vec.h"
+#include "unfold/joiner.h"
 
 namespace foldra {
 
@@ -35,6 +36,13 @@ inline constexpr double kUsefulTabShare = 1.0 / 3.0;
 /// limit on); narrower where neither side has room at the full depth; none where neither side
 /// has room for the shallowest useful one. Answers the number of cut edges left without a tab.
 int placeTabs();
+
+/// Hands the pieces in the run state over to their neighbours where they fit, triangle by
+/// triangle, smallest piece first, each triangle tested against the faces of the piece it joins
+/// and against the page; a piece goes only when every one of its triangles found a place. Then
+/// single triangles take a partner from a neighbouring piece. Answers the number of pieces that
+/// went.
+int handOverPieces(PageLimit page);
 
 /// The compact unfolding stage: pieces joined by faces alone, then their tabs.
 void Compact();
