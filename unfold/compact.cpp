@@ -383,8 +383,9 @@ int handOver(const Mesh& mesh, PageLimit page) {
       if (containers[c]->valid) pieces.push_back(c);
     }
     // Smallest first; equal sizes in the order of the pieces.
-    std::stable_sort(pieces.begin(), pieces.end(), [&](std::size_t a, std::size_t b) {
-      return containers[a]->triangles.size() < containers[b]->triangles.size();
+    std::sort(pieces.begin(), pieces.end(), [&](std::size_t a, std::size_t b) {
+      const std::size_t x = containers[a]->triangles.size(), y = containers[b]->triangles.size();
+      return x < y || (x == y && a < b);
     });
     const int before = went;
     for (std::size_t b : pieces) {
@@ -460,6 +461,8 @@ void Compact() {
   double meanLength = 0;
   for (const Hinge& h : mesh.hinges) meanLength += h.length;
   meanLength /= std::max<double>(1, static_cast<double>(n));
+  // Only a mesh of sides without length has none: every edge then weighs its bend alone.
+  if (!(meanLength > 0)) meanLength = 1;
   for (std::size_t i = 0; i < n; ++i) {
     const Hinge& h = mesh.hinges[i];
     const double shortness = meanLength / std::max(h.length, 1e-12 * meanLength);
@@ -471,12 +474,13 @@ void Compact() {
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
     // Promoted edges first, then those too short for a tab, then by bend; ties keep the order
     // of the triangle lists.
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
       const Hinge& x = mesh.hinges[a];
       const Hinge& y = mesh.hinges[b];
       if (promoted[a] != promoted[b]) return promoted[a] > promoted[b];
       if (x.bare != y.bare) return x.bare;
-      return (*key)[a] < (*key)[b];
+      if ((*key)[a] != (*key)[b]) return (*key)[a] < (*key)[b];
+      return a < b;
     });
   };
   for (int round = 0; round < rounds; ++round) {
