@@ -22,6 +22,8 @@ namespace foldra {
 namespace {
 
 constexpr double kPreferredEnd = std::numbers::pi / 4;
+/// The walk round a corner gives up after this many triangles.
+constexpr int kMostFanSteps = 64;
 /// Depths tried, as shares of the depth asked for, deepest first; the last is the shallowest
 /// useful tab.
 constexpr double kDepthSteps[] = {1.0, 0.75, 0.5, kUsefulTabShare};
@@ -161,7 +163,10 @@ bool hasArea(const gt& t) { return t.normal != Vec3{}; }
 /// edge; the walk leaves g by its other side at the corner.
 double roomAt(const gt* g, int corner, int from) {
   double room = 0;
-  for (int steps = 0; g && steps < 64; ++steps) {
+  // Corners without angle (triangles without area) could go round a corner without end.
+  for (int steps = 0; g && steps < kMostFanSteps; ++steps) {
+    // A corner angle that is not a number (a triangle without area) ends the walk.
+    if (!std::isfinite(g->angle[corner])) break;
     room += g->angle[corner];
     if (room >= kSteepestTabEnd) break;
     // The sides at the corner are corner - 1 (ending there) and corner (starting there).
