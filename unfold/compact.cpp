@@ -434,7 +434,16 @@ Outcome joinRound(const Mesh& mesh, const std::vector<std::uint32_t>& order, Pag
 
 int handOverPieces(PageLimit page) {
   const Mesh mesh(0);
-  return handOver(mesh, page);
+  const int went = handOver(mesh, page);
+  // The pieces' boxes, of their faces, as they stand now.
+  for (const auto& c : run.containers) {
+    if (!c->valid || c->triangles.empty()) continue;
+    const gt& first = *c->triangles.front();
+    Box box = flatBox(first.p[0], first.p[1], first.p[2]);
+    for (const gt* t : c->triangles) box = box.unite(flatBox(t->p[0], t->p[1], t->p[2]));
+    c->box = box;
+  }
+  return went;
 }
 
 void Compact() {
