@@ -104,7 +104,17 @@ int main(int argc, char** argv) {
       ->default_str("210x297");
   cli.add_option("--margin", options.margin, "Blank border of every sheet, millimetres")->check(notNegative);
   cli.add_flag("--no-tabs", [&](std::int64_t) { options.tabs = false; }, "No glue tabs");
-  cli.add_option("--tab-width", options.tabWidth, "Greatest glue tab width, millimetres on paper")->check(positive);
+  const std::map<std::string, app::Unfold> methods = {{"compact", app::Unfold::Compact},
+                                                      {"longest-edge", app::Unfold::LongestEdge}};
+  std::string unfold = "compact";
+  cli.add_option("--unfold", unfold,
+                 "How to cut the pieces: compact (few, large pieces; tabs placed after the cuts) or longest-edge "
+                 "(every join tested with its tabs, longest edge first)")
+      ->check(CLI::IsMember({"compact", "longest-edge"}));
+  cli.add_option("--tab-depth,--tab-width", options.tabDepth,
+                 "How far a glue tab reaches out from its edge at most, millimetres on paper (compact: 6, longest-edge: 17)")
+      ->check(positive)
+      ->default_str("");
   cli.add_flag("--keep-originals", options.keepOriginals, "Keep the source objects in the scene next to the pieces");
   cli.add_flag("--no-materials", [&](std::int64_t) { options.materials = false; },
                "Pieces without materials, texture selections and texture coordinates");
@@ -168,6 +178,7 @@ int main(int argc, char** argv) {
     return studio::serve(serveOptions);
   }
   options.layout = layouts.at(layout);
+  options.unfold = methods.at(unfold);
   if (!page.empty()) {
     if (!parsePage(page, &options.pageWidth, &options.pageHeight)) {
       return usage("--page: expected WIDTHxHEIGHT in millimetres, both greater than 0 (for example 210x297), not \"" + page + "\"");

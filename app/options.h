@@ -9,6 +9,10 @@ namespace app {
 
 enum class Layout { Row = 0, Animation = 1, Stack = 2 };
 
+/// How the module forms the pieces: few large ones with tabs placed after the cuts, or longest
+/// edge first with every join tested with its tabs.
+enum class Unfold { LongestEdge = 0, Compact = 1 };
+
 struct Options {
   /// Input files: native scenes (.json) and mesh files; none: the bundled example.
   std::vector<std::string> inputs;
@@ -22,9 +26,12 @@ struct Options {
   bool pageGiven = false;
   /// Blank border of a sheet in millimetres.
   double margin = 10.0;
-  /// Glue tabs on cut edges, at most this wide (millimetres on paper).
+  /// How the pieces are formed.
+  Unfold unfold = Unfold::Compact;
+  /// Glue tabs on cut edges, at most this deep (millimetres on paper); unset: the method's own,
+  /// kCompactTabMm or kLongestEdgeTabMm.
   bool tabs = true;
-  double tabWidth = 17.0;
+  std::optional<double> tabDepth;
   /// Keep the source objects in the document next to the pieces.
   bool keepOriginals = false;
   /// Carry materials, texture selections and texture coordinates over to the pieces.
@@ -49,5 +56,9 @@ struct Options {
 
 /// The size of the model's largest dimension on paper when no scale is given, in millimetres.
 inline constexpr double kDefaultSizeMm = 150.0;
+/// Tab depths when none is given, in millimetres: compact's tabs fold under one triangle and
+/// stay small; longest edge keeps its tabs as wide as the triangles allow, up to this.
+inline constexpr double kCompactTabMm = 6.0;
+inline constexpr double kLongestEdgeTabMm = 17.0;
 
 }  // namespace app

@@ -162,7 +162,9 @@ DialogSettings dialogSettings(const Options& options, double scale) {
   v.pageLimit = options.pageGiven || pattern;
   v.pageWidth = typed((options.pageWidth - 2 * options.margin) / scale);
   v.pageHeight = typed((options.pageHeight - 2 * options.margin) / scale);
-  v.tabWidth = typed(options.tabWidth / scale);
+  const bool compact = options.unfold == Unfold::Compact;
+  v.tabWidth = typed(options.tabDepth.value_or(compact ? kCompactTabMm : kLongestEdgeTabMm) / scale);
+  v.unfolding = compact ? foldra::kUnfoldCompact : foldra::kUnfoldLongestEdge;
   return v;
 }
 
@@ -177,6 +179,7 @@ runtime::DialogScript dialogScript(const DialogSettings& v) {
           set(foldra::kGadgetPageHeight, v.pageHeight),
           set(foldra::kGadgetTabs, v.tabs ? "1" : "0"),
           set(foldra::kGadgetTabWidth, v.tabWidth),
+          set(foldra::kGadgetUnfolding, std::to_string(foldra::kUnfoldingChoiceBase + v.unfolding)),
           Step{Step::Kind::Press, foldra::kButtonConfirm, ""}};
 }
 
@@ -204,6 +207,10 @@ bool settingsFromGadgets(const std::map<std::int32_t, runtime::Gadget>& gadgets,
   settings->pageWidth = pageWidth->text;
   settings->pageHeight = pageHeight->text;
   settings->tabWidth = tabWidth->text;
+  // A dialog without the choice unfolds by longest edge.
+  const runtime::Gadget* unfolding = find(foldra::kGadgetUnfolding);
+  settings->unfolding = unfolding ? unfolding->number - foldra::kUnfoldingChoiceBase : foldra::kUnfoldLongestEdge;
+  if (settings->unfolding != foldra::kUnfoldLongestEdge && settings->unfolding != foldra::kUnfoldCompact) return false;
   return true;
 }
 
@@ -227,6 +234,7 @@ pattern::PatternInput unfoldForPattern(const scene::Document& document, const Di
   s.Seitenhoehe = operations.textToReal(v.pageHeight, 10, &error);
   s.Laschenbreite = operations.textToReal(v.tabWidth, 10, &error);
   s.AlsAnimation = static_cast<int>(v.layout);
+  s.Abwicklungsart = v.unfolding;
   foldra::run.activeDocument = operations.activeDocument();
   foldra::unfoldSelection();
   pattern::PatternInput input = patternFromRun(textureFolder);
@@ -294,7 +302,23 @@ class Outputs {
 
 struct Summary {
   int objects = 0, triangles = 0, pieces = 0, tabs = 0;
+  /// Cut edges without a tab on either copy; known when the pattern's unfolding ran.
+  std::optional<int> untabbed;
 };
+
+/// Cut edges of the pattern's pieces that carry no tab on either of their two copies.
+int untabbedEdges(const pattern::PatternInput& input) {
+  std::set<int> cut, tabbed;
+  for (const pattern::Piece& piece : input.pieces) {
+    for (const pattern::Edge& edge : piece.edges) {
+      if (edge.kind == pattern::EdgeKind::Cut && edge.label > 0) cut.insert(edge.label);
+    }
+    for (const pattern::Tab& tab : piece.tabs) tabbed.insert(tab.label);
+  }
+  int bare = 0;
+  for (int label : cut) bare += tabbed.count(label) ? 0 : 1;
+  return bare;
+}
 
 }  // namespace
 
@@ -361,6 +385,7 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
     ++summary.pieces;
     for (const auto& p : o->polygons) (scene::isTriangle(p) ? summary.triangles : summary.tabs) += 1;
   }
+  if (wantPattern) summary.untabbed = untabbedEdges(patternInput);
   if (wantPattern && static_cast<int>(patternInput.pieces.size()) != summary.pieces) {
     return fail(failure, "the pattern's unfolding gave " + std::to_string(patternInput.pieces.size()) +
                              " pieces where the module made " + std::to_string(summary.pieces) +
@@ -434,9 +459,11 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   for (const std::string& w : warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
   if (!options.quiet) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs, %.2f s; wrote %s\n", summary.objects,
+    const std::string bare =
+        summary.untabbed ? ", " + std::to_string(*summary.untabbed) + " cut edge" + (*summary.untabbed == 1 ? "" : "s") + " without a tab" : "";
+    std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs%s, %.2f s; wrote %s\n", summary.objects,
                 summary.objects == 1 ? "" : "s", summary.triangles, summary.pieces, summary.pieces == 1 ? "" : "s",
-                summary.tabs, seconds, [&] {
+                summary.tabs, bare.c_str(), seconds, [&] {
                   std::string all;
                   for (const auto& w : written) all += (all.empty() ? "" : ", ") + fs::relative(w).string();
                   return all;

@@ -38,6 +38,8 @@ struct DialogSettings {
   bool pageLimit = false;
   bool tabs = true;
   std::string pageWidth, pageHeight, tabWidth;
+  /// The unfolding method (kUnfoldLongestEdge, kUnfoldCompact); the dialog's own default.
+  std::int32_t unfolding = 0;
 };
 
 /// The dialog's values as the program's options give them: paper lengths in millimetres turned

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "host/gui.h"
+#include "host/run_state.h"
 
 namespace foldra {
 

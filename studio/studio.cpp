@@ -324,6 +324,8 @@ struct Studio::Impl {
           for (const auto& [v, label] : g.entries) entries.push_back({{"value", v}, {"label", label}});
           entry["entries"] = std::move(entries);
           entry["value"] = value != initial.end() ? value->second.number : (g.entries.empty() ? 0 : g.entries[0].first);
+          // The studio cuts compact unless the person chooses otherwise, as the command line does.
+          if (g.id == foldra::kGadgetUnfolding) entry["value"] = foldra::kUnfoldingChoiceBase + foldra::kUnfoldCompact;
           break;
         }
         case runtime::GadgetDescription::Kind::Text:
