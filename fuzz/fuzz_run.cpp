@@ -6,8 +6,10 @@
 // sizes of 0, negative or NaN, any tab width, layout and unfolding method).
 //
 // Each run is one undo group through our host, with the module's code linked in. Afterwards:
-// every piece has finite points and valid indices, the unfolding checker passes, one undo gives
-// back the document as it was (its scene text), and redo gives the result again.
+// every piece has finite points and valid indices, the unfolding checker passes, the module's
+// description of its run holds together and names as many pieces as the run added (and the
+// pattern can be read from it), one undo gives back the document as it was (its scene text), and
+// redo gives the result again.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -23,6 +25,9 @@
 
 #include "formats/scene_json.h"
 #include "geometry/kernel.h"
+#include "job/pattern_input.h"
+#include "runtime/run_report.h"
+#include "shell/report.h"
 #include "support.h"
 
 namespace {
@@ -273,9 +278,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   h.execute(s);
 
+  std::size_t added = 0;
   for (const auto& o : document.objects()) {
-    if (!old.count(o.get())) checkPiece(*o);
+    if (old.count(o.get())) continue;
+    checkPiece(*o);
+    ++added;
   }
+  runtime::RunReport report;
+  std::string reportError;
+  if (!runtime::collectRunReport([](const sdk::RunReportSink& sink) { return foldra::describeRun(sink); }, &report,
+                                 &reportError)) {
+    failure("the run's description: " + reportError);
+  }
+  if (report.pieces.size() != added) {
+    failure("the run's description has " + std::to_string(report.pieces.size()) + " pieces where the run added " +
+            std::to_string(added));
+  }
+  if (job::patternInput(report, "").pieces.size() != added) failure("the pattern's pieces are not the run's");
   testing_support::CheckOptions check;
   check.tabs = s.Laschenflag && s.Laschenbreite >= foldra::kPointTolerance;  // no tabs of no width
   check.compact = s.Abwicklungsart == foldra::kUnfoldCompact;

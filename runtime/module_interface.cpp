@@ -589,6 +589,8 @@ scene::Material* materialAt(scene::Material* m, int step) {
 }
 }  // namespace
 
+const scene::Material* ModuleInterface::material(sdk::Material* m) { return mat(m); }
+
 sdk::Material* ModuleInterface::nextMaterial(sdk::Material* m) { return handle(materialAt(mat(m), 1)); }
 sdk::Material* ModuleInterface::previousMaterial(sdk::Material* m) { return handle(materialAt(mat(m), -1)); }
 std::string ModuleInterface::materialName(sdk::Material* m) { return m ? mat(m)->name : std::string(); }

@@ -16,6 +16,9 @@ class ModuleInterface final : public sdk::HostInterface {
   ModuleInterface(Host& host, std::string folder, std::size_t module)
       : host_(host), folder_(std::move(folder)), module_(module) {}
 
+  /// Our material behind a material handle that a module hands back (null for null).
+  static const scene::Material* material(sdk::Material* handle);
+
   const Resources& resources() const { return resources_; }
   bool resourcesLoaded() const { return loaded_; }
   const std::string& lastResourceError() const { return resourceError_; }

@@ -8,6 +8,10 @@
 
 namespace foldra {
 
+// The choice's values, which programs that drive the dialog know, and the methods they stand for.
+static_assert(kUnfoldingLongestEdge == kUnfoldingChoiceBase + kUnfoldLongestEdge);
+static_assert(kUnfoldingCompact == kUnfoldingChoiceBase + kUnfoldCompact);
+
 namespace {
 
 /// A number as the dialog shows it: narrowed to a 32-bit float, then written by the host.

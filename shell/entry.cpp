@@ -6,6 +6,7 @@
 #include "intake/intake.h"
 #include "shell/execute.h"
 #include "shell/plugin.h"
+#include "shell/report.h"
 
 namespace foldra {
 
@@ -65,9 +66,10 @@ bool PluginStart() {
   return registered;
 }
 
-bool PluginMessage(std::int32_t id, void*) {
+bool PluginMessage(std::int32_t id, void* data) {
   startupTrace("PluginMessage");
   if (id == sdk::kMessageNone) return true;
+  if (id == sdk::kMessageDescribeRun) return data && describeRun(*static_cast<const sdk::RunReportSink*>(data));
   if (id == sdk::kMessageLoadResources) {
     auto& host = host::api();
     if (host.loadResources(host.modulePath())) return true;
@@ -105,6 +107,7 @@ std::int32_t end() {
     releaseCopyDocuments();
     clearContainers();
     clearTriangleLists();
+    forgetRun();
     host::api().freeResources();
   }
   delete library;
