@@ -109,7 +109,19 @@ int main(int argc, char** argv) {
       ->default_str(job::typed(settings.pageWidth) + "x" + job::typed(settings.pageHeight));
   cli.add_option("--margin", settings.margin, "Blank border of every sheet, millimetres")->check(notNegative);
   cli.add_flag("--no-tabs", [&](std::int64_t) { settings.tabs = false; }, "No glue tabs");
-  cli.add_option("--tab-width", settings.tabWidth, "Greatest glue tab width, millimetres on paper")->check(positive);
+  const std::map<std::string, job::Unfold> methods = {{"compact", job::Unfold::Compact},
+                                                      {"longest-edge", job::Unfold::LongestEdge}};
+  std::string unfold = "compact";
+  cli.add_option("--unfold", unfold,
+                 "How to cut the pieces: compact (few, large pieces; tabs placed after the cuts) or longest-edge "
+                 "(every join tested with its tabs, longest edge first)")
+      ->check(CLI::IsMember({"compact", "longest-edge"}));
+  cli.add_option("--tab-depth,--tab-width", settings.tabDepth,
+                 "How far a glue tab reaches out from its edge at most, millimetres on paper (default: " +
+                     job::typed(job::kCompactTabMm) + " for compact, " + job::typed(job::kLongestEdgeTabMm) +
+                     " for longest-edge)")
+      ->check(positive)
+      ->default_str("");
   cli.add_flag("--keep-originals", settings.keepOriginals, "Keep the source objects in the scene next to the pieces");
   cli.add_flag("--no-materials", [&](std::int64_t) { settings.materials = false; },
                "Pieces without materials, texture selections and texture coordinates");
@@ -174,6 +186,7 @@ int main(int argc, char** argv) {
     return studio::serve(serveOptions);
   }
   settings.layout = layouts.at(layout);
+  settings.unfold = methods.at(unfold);
   if (!page.empty()) {
     if (!parsePage(page, &settings.pageWidth, &settings.pageHeight)) {
       return usage("--page: expected WIDTHxHEIGHT in millimetres, both greater than 0 (for example 210x297), not \"" + page + "\"");
@@ -208,8 +221,10 @@ int main(int argc, char** argv) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string written;
     for (const auto& w : report.written) written += (written.empty() ? "" : ", ") + std::filesystem::relative(w).string();
-    std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs, %.2f s; wrote %s\n", s.objects,
-                s.objects == 1 ? "" : "s", s.triangles, s.pieces, s.pieces == 1 ? "" : "s", s.tabs, seconds,
+    const std::string bare =
+        s.untabbed ? ", " + std::to_string(*s.untabbed) + " cut edge" + (*s.untabbed == 1 ? "" : "s") + " without a tab" : "";
+    std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs%s, %.2f s; wrote %s\n", s.objects,
+                s.objects == 1 ? "" : "s", s.triangles, s.pieces, s.pieces == 1 ? "" : "s", s.tabs, bare.c_str(), seconds,
                 written.c_str());
   }
   return 0;

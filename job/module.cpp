@@ -64,6 +64,24 @@ Summary countPieces(const scene::Document& document, const std::set<const scene:
   return summary;
 }
 
+/// Cut edges whose two copies both carry no tab.
+int untabbedEdges(const runtime::RunReport& report) {
+  int bareCopies = 0;
+  for (const runtime::RunPiece& piece : report.pieces) {
+    for (const runtime::RunTriangle& triangle : piece.triangles) {
+      for (const runtime::RunSide& side : triangle.sides) {
+        if (side.kind != runtime::RunSide::Kind::Cut || side.hasTab) continue;
+        const runtime::RunSide& other = report.pieces[static_cast<std::size_t>(side.piece)]
+                                            .triangles[static_cast<std::size_t>(side.triangle)]
+                                            .sides[static_cast<std::size_t>(side.side)];
+        if (!other.hasTab) ++bareCopies;
+      }
+    }
+  }
+  // Each bare edge was met from both of its copies.
+  return bareCopies / 2;
+}
+
 }  // namespace
 
 void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding& unfolding,
@@ -100,8 +118,9 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
   }
   result->recorded = host_.activeDocument().undoCount() != undoBefore;
   // Only a run that changed the document is described: after a dialog closed without a run the
-  // module's last run is an earlier one, on a document that may be gone.
-  const bool describe = result->outcome == RunResult::Outcome::Ran && result->recorded && unfolding.pattern;
+  // module's last run is an earlier one, on a document that may be gone. Every such run is, for
+  // the summary's count of cut edges without a tab; the pattern is drawn from it when asked for.
+  const bool describe = result->outcome == RunResult::Outcome::Ran && result->recorded;
   runtime::RunReport report;
   std::string reportError;
   const bool described = describe && runtime::describeLastRun(host_, foldra::kPluginId, &report, &reportError);
@@ -111,7 +130,8 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
 
   result->summary = countPieces(*document, existing, &result->pieces);
   result->summary.objects = objects;
-  if (!describe) return;
+  if (described) result->summary.untabbed = untabbedEdges(report);
+  if (!describe || !unfolding.pattern) return;
   if (!described) {
     result->patternProblem = path_ + ": " + reportError;
   } else if (report.pieces.size() != static_cast<std::size_t>(result->summary.pieces)) {

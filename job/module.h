@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -25,6 +26,9 @@ struct Summary {
   int triangles = 0;
   int pieces = 0;
   int tabs = 0;
+  /// Cut edges with a tab on neither copy, as the module described its run; unset when it did
+  /// not.
+  std::optional<int> untabbed;
 };
 
 /// One run of the module's command.

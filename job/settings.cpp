@@ -23,11 +23,15 @@ std::optional<double> chooseScale(const Settings& settings, const std::array<dou
   return largest > 0 ? settings.largestSize / largest : 1.0;
 }
 
+double tabDepth(const Settings& settings) {
+  return settings.tabDepth.value_or(settings.unfold == Unfold::Compact ? kCompactTabMm : kLongestEdgeTabMm);
+}
+
 DialogLengths dialogLengths(const Settings& settings, double scale) {
   DialogLengths lengths;
   lengths.pageWidth = settings.dialogPageWidth.value_or((settings.pageWidth - 2 * settings.margin) / scale);
   lengths.pageHeight = settings.dialogPageHeight.value_or((settings.pageHeight - 2 * settings.margin) / scale);
-  lengths.tabWidth = settings.dialogTabWidth.value_or(settings.tabWidth / scale);
+  lengths.tabWidth = settings.dialogTabWidth.value_or(tabDepth(settings) / scale);
   return lengths;
 }
 
@@ -41,6 +45,8 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
     if (entries & entry) script.push_back(Step{Step::Kind::Set, gadget, std::move(value)});
   };
   set(kEntryLayout, foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(settings.layout)));
+  set(kEntryUnfolding, foldra::kGadgetUnfolding,
+      std::to_string(settings.unfold == Unfold::Compact ? foldra::kUnfoldingCompact : foldra::kUnfoldingLongestEdge));
   // The dialog asks whether to remove the originals.
   set(kEntryOriginals, foldra::kGadgetOriginals, settings.keepOriginals ? "0" : "1");
   set(kEntryMaterials, foldra::kGadgetMaterials, settings.materials ? "1" : "0");

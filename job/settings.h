@@ -16,6 +16,15 @@ namespace job {
 /// How the pieces stand in the document: side by side, one per animation frame, or stacked.
 enum class Layout { Row = 0, Animation = 1, Stack = 2 };
 
+/// How the module cuts the pieces: few large ones whose tabs are placed after the cuts, or
+/// longest edge first with every join tested with its tabs.
+enum class Unfold { LongestEdge = 0, Compact = 1 };
+
+/// Tab depths when none is given: compact's tabs fold under the partner triangle and stay small;
+/// longest edge's are as wide as the triangles allow, up to this.
+inline constexpr double kCompactTabMm = 6.0;
+inline constexpr double kLongestEdgeTabMm = 17.0;
+
 struct Settings {
   Layout layout = Layout::Row;
   /// Keep the source objects in the document next to the pieces.
@@ -30,9 +39,12 @@ struct Settings {
   double pageHeight = 297.0;
   /// Blank border of a sheet.
   double margin = 10.0;
-  /// Glue tabs on cut edges, at most this wide.
+  /// How the pieces are cut.
+  Unfold unfold = Unfold::Compact;
+  /// Glue tabs on cut edges, reaching at most this far out from their edge. Unset: the method's
+  /// own depth (tabDepth below).
   bool tabs = true;
-  double tabWidth = 17.0;
+  std::optional<double> tabDepth;
   /// The model's size on paper: millimetres per model unit; else the model's height (its y
   /// extent); else its largest dimension.
   std::optional<double> scale;
@@ -60,8 +72,12 @@ enum Entry : unsigned {
   kEntryPageHeight = 1u << 5,
   kEntryTabs = 1u << 6,
   kEntryTabWidth = 1u << 7,
+  kEntryUnfolding = 1u << 8,
 };
-inline constexpr unsigned kAllEntries = 0xffu;
+inline constexpr unsigned kAllEntries = 0x1ffu;
+
+/// The tab depth of a run: the one given, else the method's own.
+double tabDepth(const Settings& settings);
 
 /// Millimetres on paper per model unit for a selection of this extent (x, y, z); nullopt when the
 /// height is to be kept and the selection has none.

@@ -42,8 +42,7 @@ bool unfoldSelection() {
     return false;
   }
   prepareTriangles();
-  createTabs();
-  Algokante();
+  unfoldTriangles();
   noteRun();
   return true;
 }

@@ -24,9 +24,15 @@ inline constexpr std::int32_t kGadgetTabs = 10006;
 inline constexpr std::int32_t kGadgetPageWidth = 10007;
 inline constexpr std::int32_t kGadgetPageHeight = 10008;
 inline constexpr std::int32_t kGadgetTabWidth = 10009;
+inline constexpr std::int32_t kGadgetUnfolding = 10010;
 inline constexpr std::int32_t kButtonConfirm = 1;
 inline constexpr std::int32_t kButtonCancel = 2;
 /// Values of the layout choice: kLayoutChoiceBase + layout mode.
 inline constexpr std::int32_t kLayoutChoiceBase = 6050;
+/// Values of the unfolding choice: kUnfoldingChoiceBase + the method, 0 for longest edge
+/// (the dialog's default), 1 for compact.
+inline constexpr std::int32_t kUnfoldingChoiceBase = 6060;
+inline constexpr std::int32_t kUnfoldingLongestEdge = kUnfoldingChoiceBase + 0;
+inline constexpr std::int32_t kUnfoldingCompact = kUnfoldingChoiceBase + 1;
 
 }  // namespace foldra

@@ -28,6 +28,11 @@ json dialogJson(const job::DialogForm& form) {
         for (const auto& [v, label] : g.entries) entries.push_back({{"value", v}, {"label", label}});
         entry["entries"] = std::move(entries);
         entry["value"] = known ? value->second.number : (g.entries.empty() ? 0 : g.entries[0].first);
+        // The form starts at the run's own default, which for the way to cut is not the
+        // dialog's: the studio cuts compact, as the command line does.
+        if (g.id == foldra::kGadgetUnfolding) {
+          entry["value"] = job::Settings{}.unfold == job::Unfold::Compact ? foldra::kUnfoldingCompact : foldra::kUnfoldingLongestEdge;
+        }
         break;
       }
       case runtime::GadgetDescription::Kind::Text:
@@ -135,6 +140,10 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
       s.dialogTabWidth = v.number;
       run->entries |= job::kEntryTabWidth;
       return true;
+    case foldra::kGadgetUnfolding:
+      s.unfold = static_cast<int>(v.number) == foldra::kUnfoldingCompact ? job::Unfold::Compact : job::Unfold::LongestEdge;
+      run->entries |= job::kEntryUnfolding;
+      return true;
     default:
       return false;
   }
@@ -144,11 +153,12 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
 /// tab and the model's largest side in millimetres, and the scale. False with *error set.
 template <class Get>
 bool readPaper(Get&& get, job::Settings* settings, bool* scaleGiven, bool* sizeGiven, std::string* error) {
-  double scale = 0;
+  double scale = 0, tab = 0;
+  bool tabGiven = false;
   const std::tuple<const char*, double*, double, bool*> fields[] = {
       {"width", &settings->pageWidth, 1e-9, nullptr},   {"height", &settings->pageHeight, 1e-9, nullptr},
       {"margin", &settings->margin, 0.0, nullptr},      {"scale", &scale, 1e-12, scaleGiven},
-      {"size", &settings->largestSize, 1e-9, sizeGiven}, {"tab", &settings->tabWidth, 1e-9, nullptr}};
+      {"size", &settings->largestSize, 1e-9, sizeGiven}, {"tab", &tab, 1e-9, &tabGiven}};
   for (const auto& [key, target, least, given] : fields) {
     std::optional<json> value = get(key);
     if (!value) continue;
@@ -161,6 +171,7 @@ bool readPaper(Get&& get, job::Settings* settings, bool* scaleGiven, bool* sizeG
     if (given) *given = true;
   }
   if (*scaleGiven) settings->scale = scale;
+  if (tabGiven) settings->tabDepth = tab;
   if (2 * settings->margin >= settings->pageWidth || 2 * settings->margin >= settings->pageHeight) {
     *error = "paper margin: the margins leave no printable area";
     return false;
@@ -243,7 +254,7 @@ bool paperJson(const httplib::Params& query, const std::array<double, 3>& extent
             {"height", defaults.pageHeight},
             {"margin", defaults.margin},
             {"size", defaults.largestSize},
-            {"tab", defaults.tabWidth}}},
+            {"tab", job::tabDepth(defaults)}}},
           {"scale", scale},
           {"dialog", {{"pageWidth", lengths.pageWidth}, {"pageHeight", lengths.pageHeight}, {"tabWidth", lengths.tabWidth}}}};
   return true;

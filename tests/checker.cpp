@@ -66,6 +66,7 @@ double overlapWidth(const FlatTriangle& a, const FlatTriangle& b) {
 CheckOptions CheckOptions::of(const foldra::Settings& settings) {
   CheckOptions options;
   options.tabs = settings.Laschenflag && settings.Laschenbreite >= foldra::kPointTolerance;
+  options.compact = settings.Abwicklungsart == foldra::kUnfoldCompact;
   options.pageLimit = settings.Seitenflag;
   options.pageWidth = settings.Seitenbreite;
   options.pageHeight = settings.Seitenhoehe;
@@ -284,9 +285,22 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           const bool other = g->placedLugs[s][0].has_value();
           if (tab && other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with two tabs");
           // The narrowest tab the unfolding tries is half of what the other triangle's height
-          // allows.
-          const double wt = std::min(foldra::settings.Laschenbreite, g->height[s]) / 2;
-          const double wg = std::min(foldra::settings.Laschenbreite, t->height[k]) / 2;
+          // allows; in the compact method a third of the tab width, on an edge long enough for
+          // it between ends of at most 75 degrees and at most the partner's corners.
+          double wt = std::min(foldra::settings.Laschenbreite, g->height[s]) / 2;
+          double wg = std::min(foldra::settings.Laschenbreite, t->height[k]) / 2;
+          if (options.compact) {
+            const double useful = foldra::settings.Laschenbreite / 3;
+            const double side = foldra::length(t->P[(k + 1) % 3] - t->P[k]);
+            auto deepest = [&](double a, double b) {
+              const double steepest = 75 * std::acos(-1.0) / 180;
+              a = std::min(a, steepest), b = std::min(b, steepest);
+              return side / (1 / std::tan(a) + 1 / std::tan(b));
+            };
+            // t's corner k is g's corner s + 1.
+            wt = deepest(g->angle[(s + 1) % 3], g->angle[s]) >= useful ? useful : 0;
+            wg = deepest(t->angle[k], t->angle[(k + 1) % 3]) >= useful ? useful : 0;
+          }
           if (!tab && !other && (tabCouldStand(*t, k, wt, options) || tabCouldStand(*g, s, wg, options))) {
             fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with no tab, though one could stand");
           }

@@ -126,6 +126,9 @@ struct CheckOptions {
   /// than the rounding of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
   /// 1e9; beyond, these tests would report rounding.
   bool precise = true;
+  /// The tabs of the compact method: placed after the cuts, as deep as the partner across the
+  /// edge lets them fold under, at least a third of the tab width deep.
+  bool compact = false;
 
   /// The options that go with a run's settings (tabs of no width are no tabs).
   static CheckOptions of(const foldra::Settings& settings);
@@ -153,7 +156,9 @@ double overlapWidth(const FlatTriangle& a, const FlatTriangle& b);
 ///   rounding;
 /// - a tab stands only on a cut edge, outside its own triangle; with tabs every cut edge
 ///   between two neighbours carries one tab, or none where no tab could stand on either side
-///   (judged by boxes, independently of the unfolding); open edges none;
+///   (judged by boxes, independently of the unfolding); open edges none; with `compact`, where
+///   no tab of the shallowest useful depth could stand on either side, its ends no steeper than
+///   75 degrees nor than the partner's corners;
 /// - with the page limit every piece of more than one triangle fits the page;
 /// - every flat coordinate is finite.
 std::vector<std::string> checkUnfolding(const CheckOptions& options);

@@ -113,6 +113,21 @@ TEST_F(Cli, PiecesFitThePrintableAreaOfThePage) {
   EXPECT_NE(r.out.find("piece"), std::string::npos);
 }
 
+TEST_F(Cli, CompactByDefaultLongestEdgeOnRequest) {
+  writeScene("bumpy.json", bumpySphere(5, 2));
+  auto pieces = [&](const std::string& extra) {
+    const Result r = foldra("bumpy.json --scale 4 " + extra + " -o pieces.json -o pattern.svg");
+    EXPECT_EQ(r.exit, 0) << r.err;
+    // The summary counts the cut edges that carry no tab.
+    EXPECT_NE(r.out.find("without a tab"), std::string::npos) << r.out;
+    return read("pieces.json")->objects().size();
+  };
+  const std::size_t compact = pieces("");
+  const std::size_t longestEdge = pieces("--unfold longest-edge");
+  EXPECT_LT(compact, longestEdge);
+  EXPECT_EQ(pieces("--unfold compact --tab-depth 6"), compact) << "compact's tabs are 6 mm unless given";
+}
+
 TEST_F(Cli, LayoutsPlaceThePieces) {
   auto sphere = icosphere(1);
   writeScene("sphere.json", std::move(sphere));
@@ -202,6 +217,8 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
       {"cube.json --tab-width nan", "expected a number greater than 0"},
       {"cube.json --scale 0", "expected a number greater than 0"},
       {"cube.json --layout spiral", "--layout"},
+      {"cube.json --unfold spiral", "--unfold"},
+      {"cube.json --tab-depth 0", "expected a number greater than 0"},
       {"cube.json -o out.xyz", "out.xyz: unknown output format"},
       {"cube.json --margin 200", "--margin: the margins leave no printable area"},
       {"cube.json --scale 2 --height 100", "excludes"},
@@ -215,7 +232,7 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
   EXPECT_EQ(files(), (std::vector<std::string>{"cube.json"})) << "nothing written";
   const Result help = foldra("--help");
   EXPECT_EQ(help.exit, 0);
-  for (const char* option : {"--layout", "--page", "--no-tabs", "--tab-width", "--keep-originals", "--no-materials",
+  for (const char* option : {"--layout", "--unfold", "--page", "--no-tabs", "--tab-depth", "--tab-width", "--keep-originals", "--no-materials",
                              "--select", "--module", "--quiet", "--version", "--scale", "--height", "--dpi"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }

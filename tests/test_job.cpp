@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
 
 #include "job/document.h"
 #include "job/module.h"
@@ -190,7 +191,7 @@ TEST_F(ModuleRun, ThePatternHasThePiecesTrianglesAndTabsOfTheRun) {
     settings.pageWidth = 25;
     settings.pageHeight = 18;
     settings.margin = 0;
-    settings.tabWidth = 1;
+    settings.tabDepth = 1;
     const job::RunResult result = unfold(icosphere(2, 10), settings, 1);
     const pattern::PatternInput& input = result.pattern;
     ASSERT_EQ(static_cast<int>(input.pieces.size()), result.summary.pieces);
@@ -218,6 +219,34 @@ TEST_F(ModuleRun, ThePatternHasThePiecesTrianglesAndTabsOfTheRun) {
       EXPECT_GT(input.pieces.size(), 1u) << "the page cuts the sphere";
     }
   }
+}
+
+TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
+  job::Settings settings;
+  EXPECT_EQ(job::tabDepth(settings), job::kCompactTabMm);
+  settings.tabDepth = 0.6;
+  const job::RunResult compact = unfold(bumpySphere(3, 3), settings, 1);
+  settings.unfold = job::Unfold::LongestEdge;
+  settings.tabDepth.reset();
+  EXPECT_EQ(job::tabDepth(settings), job::kLongestEdgeTabMm);
+  settings.tabDepth = 0.6;
+  const job::RunResult longestEdge = unfold(bumpySphere(3, 3), settings, 1);
+  EXPECT_LT(compact.summary.pieces, longestEdge.summary.pieces);
+  for (const job::RunResult* result : {&compact, &longestEdge}) {
+    // The count agrees with the pattern: cut edges whose number no tab carries.
+    std::set<int> cut, tabbed;
+    for (const auto& piece : result->pattern.pieces) {
+      for (const auto& e : piece.edges) {
+        if (e.kind == pattern::EdgeKind::Cut && e.label > 0) cut.insert(e.label);
+      }
+      for (const auto& tab : piece.tabs) tabbed.insert(tab.label);
+    }
+    int bare = 0;
+    for (int label : cut) bare += tabbed.count(label) ? 0 : 1;
+    ASSERT_TRUE(result->summary.untabbed.has_value());
+    EXPECT_EQ(*result->summary.untabbed, bare);
+  }
+  EXPECT_GT(*compact.summary.untabbed, 0) << "slits inside large pieces have no room for a tab";
 }
 
 TEST_F(ModuleRun, TrianglesKeepTheirMaterialsWhenThePiecesDoNot) {

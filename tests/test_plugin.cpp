@@ -132,6 +132,24 @@ TEST(Plugin, DialogRunsTheWholeRunAsOneUndoStep) {
   EXPECT_EQ(h.gadgetText(foldra::kGadgetPageHeight), "297");
 }
 
+TEST(Plugin, TheUnfoldingChoiceStartsAtLongestEdgeAndKeepsCompactOnceChosen) {
+  LoadedHost h;
+  scene::Document& d = h.host.activeDocument();
+  d.append(bumpySphere(4));
+  auto pieces = [&] { return d.objects().size(); };
+  ASSERT_TRUE(h.run("press:1"));
+  EXPECT_EQ(h.host.lastDialog().initial.at(foldra::kGadgetUnfolding).number, 6060) << "longest edge unless chosen";
+  const std::size_t longestEdge = pieces();
+  ASSERT_TRUE(d.undo());
+  ASSERT_TRUE(h.run("10010=6061, press:1"));
+  const std::size_t compact = pieces();
+  EXPECT_LT(compact, longestEdge);
+  ASSERT_TRUE(d.undo());
+  ASSERT_TRUE(h.run("press:1"));
+  EXPECT_EQ(h.host.lastDialog().initial.at(foldra::kGadgetUnfolding).number, 6061);
+  EXPECT_EQ(pieces(), compact) << "the confirmed choice stays";
+}
+
 TEST(Plugin, CancelAfterEditsKeepsTheConfirmedValues) {
   LoadedHost h;
   h.host.activeDocument().append(cube());

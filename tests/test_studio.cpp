@@ -430,10 +430,10 @@ TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
             200);
   // The command line's defaults, entered as a person does on the page: the paper, and the
   // dialog's sizes in model units as the studio converts them.
-  auto paper = browser.get("/api/paper?width=210&height=297&margin=10&size=150&tab=17");
+  auto paper = browser.get("/api/paper?width=210&height=297&margin=10&size=150&tab=6");
   ASSERT_TRUE(paper && paper->status == 200);
   const json lengths = json::parse(paper->body)["dialog"];
-  const json gadgets = {{"10002", 6050},  {"10003", true}, {"10004", true}, {"10005", true},
+  const json gadgets = {{"10002", 6050},  {"10010", 6061}, {"10003", true}, {"10004", true}, {"10005", true},
                         {"10007", lengths["pageWidth"]}, {"10008", lengths["pageHeight"]}, {"10006", true},
                         {"10009", lengths["tabWidth"]}};
   auto res = browser.run({{"gadgets", gadgets},

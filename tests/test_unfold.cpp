@@ -24,9 +24,12 @@ namespace {
 struct Variant {
   bool tabs;
   bool page;
+  std::int32_t method = foldra::kUnfoldLongestEdge;
 };
 
-constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true},
+                                 {true, false, foldra::kUnfoldCompact}, {false, false, foldra::kUnfoldCompact},
+                                 {true, true, foldra::kUnfoldCompact}, {false, true, foldra::kUnfoldCompact}};
 
 /// Small tabs and a small page, so that the page limit bites on the test meshes.
 foldra::Settings settingsFor(Variant v) {
@@ -36,6 +39,7 @@ foldra::Settings settingsFor(Variant v) {
   s.Seitenbreite = 18;
   s.Seitenhoehe = 14;
   s.Laschenbreite = 1.5;
+  s.Abwicklungsart = v.method;
   return s;
 }
 
@@ -56,7 +60,7 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       h.add(mesh.make());
       const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
-      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page;
+      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method;
     }
   }
 }
@@ -80,7 +84,7 @@ TEST(Unfolding, SharedMeshesPassTheChecker) {
       s.Seitenbreite = size;
       s.Seitenhoehe = size * 1.4;
       ASSERT_TRUE(h.unfold(s)) << mesh;
-      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page;
+      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method;
     }
   }
 }

@@ -5,6 +5,7 @@
 #include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
+#include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
@@ -14,22 +15,6 @@ namespace {
 
 gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
   return *run.gtvec[edges.object[i]][edges.triangle[i]];
-}
-
-/// False when side e of t and the side of its neighbour that leads back are not one side in
-/// space run opposite ways. A duplicate face, or a triangle with coinciding corners, can be
-/// linked to its neighbour across sides that differ; and two faces that run their side the same
-/// way wind against each other (intake turns such faces where it can; what is left lies in a
-/// non-orientable strip or on an edge of several faces). A hinge on either would lay the
-/// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
-/// that the piece could not fold back into the model.
-bool hingeable(const gt& t, int e) {
-  const int s = t.nbedge[e];
-  if (s < 0) return true;
-  const gt& g = *t.nb[e];
-  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
-  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
-  return a == d && b == c;
 }
 
 }  // namespace
@@ -111,6 +96,15 @@ EdgeTable startUnfolding() {
 }
 
 }  // namespace
+
+void unfoldTriangles() {
+  if (settings.Abwicklungsart == kUnfoldCompact) {
+    Compact();
+    return;
+  }
+  createTabs();
+  Algokante();
+}
 
 void Algokante() {
   const EdgeTable edges = startUnfolding();

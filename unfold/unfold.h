@@ -69,6 +69,11 @@ bool isFold(const gt& t, int k);
 
 // Driver.
 
+/// The unfolding stage of the method the settings name, after triangle preparation: longest
+/// edge makes the glue tabs, then joins with them (Algokante); compact joins by faces alone,
+/// then places the tabs on the cut edges (Compact).
+void unfoldTriangles();
+
 /// The unfolding stage: one piece per triangle, then joins along flat edges (shortest first)
 /// and along every edge (longest first) with the collision test.
 void Algokante();
