@@ -14,7 +14,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
   poppler-utils
-  libcpp-httplib-dev chromium
+  libcpp-httplib-dev chromium libminizip-dev zlib1g-dev
   clang-14 libclang-rt-14-dev
   dpkg-dev file man-db curl
 )

@@ -5,6 +5,7 @@
 #include "job/document.h"
 #include "studio/context.h"
 #include "studio/http.h"
+#include "studio/scene_view.h"
 
 namespace studio {
 
@@ -96,10 +97,12 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   s->modelObjects = static_cast<int>(document->objects().size());
   s->modelPolygons = 0;
   for (const scene::Object* o : document->allObjects()) s->modelPolygons += static_cast<int>(o->polygons.size());
+  s->modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
   s->document = std::move(document);
   s->modelName = shown(model->filename);
   s->modelFolder = folder.string();
   s->keepRuns(0);
+  s->changed();
   answer(res, s->state());
 }
 
