@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "job/document.h"
 #include "job/outputs.h"
@@ -101,6 +102,8 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   unfolding.cancel = form.cancel;
   job::RunResult result;
   context.module.unfold(s->document, unfolding, s->modelFolder, [&](const job::Progress& p) { s->setProgress(p); }, &result);
+  // What follows is the session's own work: another session may run the module meanwhile.
+  moduleLock.unlock();
   // Without a run (the dialog's cancel button, or settings it refused) the document goes back
   // to where it stood.
   if (!result.recorded) {
@@ -144,13 +147,18 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
     pattern::PatternOptions options = job::patternOptions(unfolding.settings, unfolding.scale);
     options.dpi = kPreviewDpi;
     record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
-    // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
-    // pieces as the sheets do; the sheets themselves are drawn after it.
-    record.pattern->layout();
-    record.drawing = std::make_shared<PatternDrawing>(record.pattern);
   }
-  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   s->runs.push_back(std::move(record));
+  RunRecord& kept = s->runs.back();
+  // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
+  // pieces as the sheets do; meanwhile the 3D view's data is made, so that it is ready when the
+  // page asks. The sheets themselves are drawn after the answer.
+  std::thread packing;
+  if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
+  s->scene()->compressed();
+  if (packing.joinable()) packing.join();
+  if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
+  kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   answer(res, s->state());
 }
 

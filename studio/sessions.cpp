@@ -1,6 +1,8 @@
 #include "studio/sessions.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -70,6 +72,8 @@ Held<Lock> hold(std::shared_ptr<Session> session, httplib::Response& res, const 
 
 PatternDrawing::PatternDrawing(std::shared_ptr<job::PatternFiles> pattern) : files(std::move(pattern)) {
   thread = std::thread([files = files] {
+    // Below the answers in priority: a page's requests are served first, the sheets after.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<std::string> drawn;
     std::string error;
     // A format that fails says so when it is asked for.

@@ -482,12 +482,12 @@ function highlight(i, from) {
   const li = document.querySelector(`#sheets li[data-sheet="${p.sheet + 1}"]`);
   if (li) {
     mark(li.querySelector('.boxes'));
-    if (from === '3d') li.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+    if (from === '3d-click') li.scrollIntoView({ block: 'nearest', inline: 'nearest' });
   }
   if ($('sheet-viewer').open && viewerSheet === p.sheet + 1) mark($('viewer-boxes'));
 }
 viewer.onPick((i, click) => {
-  highlight(i, '3d');
+  highlight(i, click ? '3d-click' : '3d');
   viewer.highlight(i);
   if (click && i >= 0 && state.run.pattern) say(`${pieceText(i)} is on sheet ${state.run.pattern.pieces[i].sheet + 1}.`);
 });

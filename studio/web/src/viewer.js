@@ -238,6 +238,12 @@ export function createViewer(container, note, labelLayer) {
     return { group, meshes };
   }
 
+  /// The direction that is up on the screen when the view looks down `axis` from its positive
+  /// side, chosen so that the other first axis runs left to right.
+  function screenUp(axis) {
+    return axis === 1 ? new THREE.Vector3(0, 0, -1) : new THREE.Vector3(0, 1, 0);
+  }
+
   /// The axis along which every piece is thin, or -1.
   function thinAxis(boxes) {
     for (let axis = 0; axis < 3; ++axis) {
@@ -250,8 +256,8 @@ export function createViewer(container, note, labelLayer) {
     return -1;
   }
 
-  /// Flat pieces lying on each other (the stacked layout) are laid out side by side in rows, in
-  /// their order, so that each can be seen.
+  /// Flat pieces lying on each other (the stacked layout), or in one long line (many pieces side
+  /// by side), are laid out in rows, in their order, that fill the view, so that each can be seen.
   function spread(pieces, axis) {
     const [u, v] = [0, 1, 2].filter((a) => a !== axis);
     const boxes = pieces.map((o) => new THREE.Box3().setFromObject(o.group));
@@ -263,16 +269,23 @@ export function createViewer(container, note, labelLayer) {
       area += s.getComponent(u) * s.getComponent(v);
     }
     const o = overall.getSize(new THREE.Vector3());
-    if (pieces.length < 2 || area < 1.5 * o.getComponent(u) * o.getComponent(v)) return;
+    const [ou, ov] = [o.getComponent(u), o.getComponent(v)];
+    const aspect = Math.max(container.clientWidth, 1) / Math.max(container.clientHeight, 1);
+    const stacked = area > 1.5 * ou * ov;
+    const line = ou > 3 * aspect * ov || ov > 3 * ou / aspect;
+    if (pieces.length < 2 || !(stacked || line)) return;
     const gap = Math.sqrt(area / pieces.length) * 0.15;
-    const rowWidth = Math.sqrt(area) * 1.6;
+    const widest = Math.max(...boxes.map((b) => b.getSize(new THREE.Vector3()).getComponent(u)));
+    const rowWidth = Math.max(widest, Math.sqrt(area * aspect) * 1.4);
+    // Rows run left to right and follow each other down the screen (see screenUp).
+    const down = -screenUp(axis).getComponent(v);
     let x = 0, y = 0, rowHeight = 0;
     pieces.forEach((piece, i) => {
       const s = boxes[i].getSize(new THREE.Vector3());
-      if (x > 0 && x + s.getComponent(u) > rowWidth) { x = 0; y -= rowHeight + gap; rowHeight = 0; }
+      if (x > 0 && x + s.getComponent(u) > rowWidth) { x = 0; y += down * (rowHeight + gap); rowHeight = 0; }
       const shift = new THREE.Vector3();
       shift.setComponent(u, x - boxes[i].min.getComponent(u));
-      shift.setComponent(v, y - boxes[i].max.getComponent(v));
+      shift.setComponent(v, y - (down > 0 ? boxes[i].min : boxes[i].max).getComponent(v));
       shift.setComponent(axis, -boxes[i].min.getComponent(axis));
       piece.group.position.add(shift);
       x += s.getComponent(u) + gap;
@@ -300,7 +313,7 @@ export function createViewer(container, note, labelLayer) {
       orthographic.right = halfHeight * aspect;
       const depth = Math.max(size.length(), 1e-3);
       const direction = new THREE.Vector3().setComponent(flat.axis, 1);
-      orthographic.up.set(0, 0, 0).setComponent(v, 1);
+      orthographic.up.copy(screenUp(flat.axis));
       orthographic.position.copy(centre).add(direction.multiplyScalar(depth * 2));
       orthographic.near = depth * 0.01;
       orthographic.far = depth * 4;
