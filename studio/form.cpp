@@ -77,7 +77,7 @@ namespace {
 bool lengthValue(const std::string& label, const std::string& unit, const json& v, double most, double* out,
                  std::string* error, bool zero = false) {
   const std::string typed = v.is_string() ? v.get<std::string>() : v.dump();
-  const bool decimal = !v.is_string() || typed.find_first_not_of("0123456789.eE+- ") == std::string::npos;
+  const bool decimal = !v.is_string() || typed.find_first_not_of("0123456789.eE+-") == std::string::npos;
   double value = 0;
   if (typed.empty() || (v.is_string() && typed.find_first_not_of(' ') == std::string::npos)) {
     *error = label + ": enter a number";

@@ -130,6 +130,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   s->changed();
   RunRecord record;
   record.summary = result.summary;
+  record.script = runtime::formatDialogScript(result.script);
   record.scale = unfolding.scale;
   record.pieceObjects = piecesInOrder(*s->document, result.pieces);
   // The module describes its pieces in the order it made them; each new piece goes in front of

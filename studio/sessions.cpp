@@ -167,6 +167,7 @@ json Session::state() const {
   }
   out["run"] = {{"objects", s.objects}, {"triangles", s.triangles}, {"pieces", s.pieces},
                 {"tabs", s.tabs},       {"seconds", run->seconds},  {"warnings", run->warnings},
+                {"script", run->script},
                 {"scale", run->scale},  {"size", {extent[0] * run->scale, extent[1] * run->scale, extent[2] * run->scale}},
                 {"pattern", std::move(pattern)}};
   return out;

@@ -41,6 +41,8 @@ struct PatternDrawing {
 struct RunRecord {
   job::Summary summary;
   double seconds = 0;
+  /// The steps the module's dialog was given, as text.
+  std::string script;
   /// The pieces in the order the module made them, which is the pattern's order.
   std::vector<const scene::Object*> pieceObjects;
   /// The run's folder in the session's folder: the pattern's files.
