@@ -2,6 +2,8 @@
 
 #include <minizip/zip.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "formats/mesh_io.h"
+#include "formats/scene_json.h"
 
 namespace job {
 
@@ -118,6 +121,36 @@ bool writeMeshZip(const scene::Document& document, const std::string& textureFol
     *error = path + ": cannot write the archive";
   }
   return ok;
+}
+
+bool writeSceneAlone(const scene::Document& document, const std::string& path, std::string* error) {
+  if (!formats::saveScene(document, path, error)) return false;
+  std::string text;
+  if (!readFile(path, &text)) {
+    *error = path + ": cannot read what was written";
+    return false;
+  }
+  // Each texture is written as a JSON string; the same string with the file name alone takes
+  // its place wherever it stands.
+  bool changed = false;
+  for (const auto& m : document.materials()) {
+    if (m->texture.empty()) continue;
+    const std::string name = fs::path(m->texture).filename().string();
+    if (name == m->texture) continue;
+    const std::string from = nlohmann::json(m->texture).dump(), to = nlohmann::json(name).dump();
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+      changed = true;
+    }
+  }
+  if (!changed) return true;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) {
+    *error = path + ": cannot write the scene";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace job

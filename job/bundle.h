@@ -16,4 +16,8 @@ namespace job {
 bool writeMeshZip(const scene::Document& document, const std::string& textureFolder, const std::string& stem,
                   const std::string& work, const std::string& path, std::string* error);
 
+/// Writes the document as our native scene at `path`, each texture named by its file name alone:
+/// the file travels without naming a folder of this machine. False with *error set.
+bool writeSceneAlone(const scene::Document& document, const std::string& path, std::string* error);
+
 }  // namespace job

@@ -4,7 +4,6 @@
 
 #include "formats/mesh_io.h"
 #include "job/bundle.h"
-#include "job/outputs.h"
 #include "studio/context.h"
 #include "studio/http.h"
 
@@ -81,8 +80,7 @@ void download(Context& context, const httplib::Request& req, httplib::Response& 
     // The images go inside: a GLB that names files of this machine is of no use elsewhere.
     ok = formats::exportMesh(*s->document, objects, written.string(), &error);
   } else {
-    job::Written files;
-    ok = job::writeOutputs(*s->document, {}, {}, {written.string()}, &files, &error);
+    ok = job::writeSceneAlone(*s->document, written.string(), &error);
   }
   if (!ok) return refuse(res, 500, "the result could not be written");
   sendFile(req, res, written.string(), stem + (extension == ".glb" ? "-pieces" : "-scene") + extension, true);

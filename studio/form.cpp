@@ -95,7 +95,7 @@ bool lengthValue(const std::string& label, const std::string& unit, const json& 
     return false;
   }
   if (value > most) {
-    *error = label + ": " + withUnit + " is too large (at most " + job::typed(most) + unit + ")";
+    *error = label + ": " + withUnit + " is too large (at most " + std::to_string(static_cast<long long>(most)) + unit + ")";
     return false;
   }
   *out = value;

@@ -105,6 +105,8 @@ void Session::changed() {
 }
 
 Session::~Session() {
+  // The sheets being drawn stop before their folder goes.
+  runs.clear();
   std::error_code ec;
   fs::remove_all(folder, ec);
 }

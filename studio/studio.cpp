@@ -2,6 +2,7 @@
 // program's entry point that runs it until a signal ends it.
 #include "studio/studio.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -195,6 +196,11 @@ Studio::~Studio() { stop(); }
 
 bool Studio::start(std::string* error) {
   Impl& m = *impl_;
+  // Every request and every drawing of sheets runs in a thread; with an allocator arena per
+  // thread, what ended sessions freed stays scattered over many arenas and is never given back
+  // to the system. With one arena it is given back (see Sessions), and the studio's few threads
+  // at a time hardly wait for each other.
+  mallopt(M_ARENA_MAX, 1);
   if (!m.serveFiles(error) || !m.loadModule(error)) return false;
   m.context.importable = formats::importExtensions();
   std::string folder = (fs::temp_directory_path() / "foldra-studio-XXXXXX").string();

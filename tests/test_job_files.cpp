@@ -140,6 +140,12 @@ TEST(MeshZip, HoldsTheObjItsMaterialsAndTheirImagesByTheirNamesInTheArchive) {
   ASSERT_TRUE(job::writeMeshZip(document, model.path().string(), "house-pieces", out.file("b"), out.file("b.zip"), &error));
   EXPECT_TRUE(slurp(out.file("a.zip")) == slurp(out.file("b.zip")));
 
+  // The scene names the image by its file name alone.
+  ASSERT_TRUE(job::writeSceneAlone(document, out.file("scene.json"), &error)) << error;
+  const std::string scene = slurp(out.file("scene.json"));
+  EXPECT_EQ(scene.find(model.path().string()), std::string::npos);
+  EXPECT_NE(scene.find("\"house-walls.png\""), std::string::npos);
+
   // An image that is gone is left out with its reference; the rest still travels.
   fs::remove(model.path() / "house-walls.png");
   fs::create_directory(out.path() / "c");
