@@ -342,7 +342,8 @@ void appendNumber(std::string& out, std::uint64_t value) {
 
 // ---- OBJ and MTL -------------------------------------------------------------------------------
 
-/// OBJ: each object under "o" with its points ("v", each once, in the order of first use) and
+/// OBJ: each object as a group ("g", which readers take with the whole line as its name, where
+/// "o" often ends at a space) with its points ("v", each once, in the order of first use) and
 /// its distinct texture coordinates ("vt", likewise), then its polygons after "usemtl" for each
 /// material; the materials in the MTL file beside it.
 bool writeObj(const Mesh& mesh, const std::string& path, std::string* error) {
@@ -360,7 +361,7 @@ bool writeObj(const Mesh& mesh, const std::string& path, std::string* error) {
     std::vector<std::uint32_t> pointNumber;
     std::unordered_map<std::uint64_t, std::uint32_t> uvNumber;
     for (const MeshObject& object : mesh.objects) {
-      text += "o " + oneLine(object.name) + "\n";
+      text += "g " + oneLine(object.name) + "\n";
       // Numbers within the object, given in the order of first use.
       pointNumber.clear();
       uvNumber.clear();

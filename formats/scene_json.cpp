@@ -1,5 +1,6 @@
 #include "formats/scene_json.h"
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
 #include <cmath>
@@ -290,8 +291,11 @@ class Reader {
   }
   float single(const json& j, const std::string& where) const {
     const double v = real(j, where);
-    if (std::fabs(v) > FLT_MAX) throw Failure{where, "number out of range"};
-    return static_cast<float>(v);
+    // The shortest text of the largest float reads back as a double a little above it, which
+    // still rounds to it: only from half a step above does a number become infinite as a float.
+    constexpr double kBeyondFloat = static_cast<double>(FLT_MAX) + 0x1p103;
+    if (std::fabs(v) >= kBeyondFloat) throw Failure{where, "number out of range"};
+    return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
   }
   std::int32_t integer(const json& j, const std::string& where) const {
     if (!j.is_number_integer()) throw Failure{where, "expected an integer"};
