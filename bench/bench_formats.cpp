@@ -1,11 +1,13 @@
 // The writers alone: loads a scene file (the .json a foldra run wrote) and times each output
 // format's writer on it in this process, without intake, unfolding or pattern. Prints one line
 // per format: the format, the best of three runs in seconds, and the bytes written (side files
-// included). scripts/bench_outputs.sh runs it beside the whole-program table.
+// included). scripts/bench_outputs.sh runs it beside the whole-program table, one format per
+// process so that a slow writer can be stopped alone.
 //
-//   bench_formats SCENE.json FOLDER
+//   bench_formats SCENE.json FOLDER [.json .obj .glb .gltf .stl .ply]
 //
-// FOLDER receives the files (each run overwrites the last one's).
+// FOLDER receives the files (each run overwrites the last one's); without a list every format
+// is timed.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -32,8 +34,8 @@ std::uintmax_t bytesIn(const fs::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: bench_formats SCENE.json FOLDER\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: bench_formats SCENE.json FOLDER [.json .obj .glb .gltf .stl .ply]\n");
     return 2;
   }
   std::string error;
@@ -45,15 +47,17 @@ int main(int argc, char** argv) {
   std::vector<const scene::Object*> objects;
   for (const scene::Object* o : document->allObjects()) objects.push_back(o);
 
-  for (const char* extension : {".json", ".obj", ".glb", ".gltf", ".stl", ".ply"}) {
-    const fs::path folder = fs::path(argv[2]) / (std::string("writer") + extension);
+  std::vector<std::string> extensions(argv + 3, argv + argc);
+  if (extensions.empty()) extensions = {".json", ".obj", ".glb", ".gltf", ".stl", ".ply"};
+  for (const std::string& extension : extensions) {
+    const fs::path folder = fs::path(argv[2]) / ("writer" + extension);
     fs::remove_all(folder);
     fs::create_directories(folder);
-    const std::string path = (folder / (std::string("r") + extension)).string();
+    const std::string path = (folder / ("r" + extension)).string();
     double best = 1e300;
     for (int run = 0; run < 3; ++run) {
       const auto start = Clock::now();
-      const bool ok = std::string(extension) == ".json" ? formats::saveScene(*document, path, &error)
+      const bool ok = extension == ".json" ? formats::saveScene(*document, path, &error)
                                                         : formats::exportMesh(*document, objects, path, &error);
       const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
       if (!ok) {
@@ -62,7 +66,8 @@ int main(int argc, char** argv) {
       }
       best = std::min(best, seconds);
     }
-    std::printf("%s %.4f %ju\n", extension, best, bytesIn(folder));
+    std::printf("%s %.4f %ju\n", extension.c_str(), best, bytesIn(folder));
+    std::fflush(stdout);
   }
   return 0;
 }
