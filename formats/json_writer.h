@@ -41,6 +41,19 @@ class JsonWriter {
   void integer(std::int64_t value);
   void boolean(bool value);
   void null();
+  /// A member and its value in one call.
+  void textMember(std::string_view name, std::string_view text) {
+    key(name);
+    string(text);
+  }
+  void integerMember(std::string_view name, std::int64_t value) {
+    key(name);
+    integer(value);
+  }
+  void booleanMember(std::string_view name, bool value) {
+    key(name);
+    boolean(value);
+  }
   /// Writes the number; NaN and infinities are written as null and answered false, so that
   /// the caller can report them (JSON has no such numbers, and no reader of ours accepts null).
   bool number(double value);

@@ -516,13 +516,10 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   out.beginObject();
   out.key("asset");
   out.beginObject(JsonLayout::Inline);
-  out.key("version");
-  out.string("2.0");
-  out.key("generator");
-  out.string("Foldra");
+  out.textMember("version", "2.0");
+  out.textMember("generator", "Foldra");
   out.endObject();
-  out.key("scene");
-  out.integer(0);
+  out.integerMember("scene", 0);
   out.key("scenes");
   out.beginArray();
   out.beginObject(JsonLayout::Inline);
@@ -537,10 +534,8 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   out.beginArray();
   for (std::size_t o = 0; o < mesh.objects.size(); ++o) {
     out.beginObject(JsonLayout::Inline);
-    out.key("name");
-    out.string(mesh.objects[o].name);
-    out.key("mesh");
-    out.integer(static_cast<std::int64_t>(o));
+    out.textMember("name", mesh.objects[o].name);
+    out.integerMember("mesh", static_cast<std::int64_t>(o));
     out.endObject();
   }
   out.endArray();
@@ -552,25 +547,20 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   std::int64_t accessor = 0;
   for (const MeshObject& object : mesh.objects) {
     out.beginObject(JsonLayout::Inline);
-    out.key("name");
-    out.string(object.name);
+    out.textMember("name", object.name);
     out.key("primitives");
     out.beginArray();
     for (const Primitive& primitive : object.primitives) {
       out.beginObject();
       out.key("attributes");
       out.beginObject();
-      out.key("POSITION");
-      out.integer(accessor++);
+      out.integerMember("POSITION", accessor++);
       if (object.hasUVs) {
-        out.key("TEXCOORD_0");
-        out.integer(accessor++);
+        out.integerMember("TEXCOORD_0", accessor++);
       }
       out.endObject();
-      out.key("indices");
-      out.integer(accessor++);
-      out.key("material");
-      out.integer(static_cast<std::int64_t>(primitive.material));
+      out.integerMember("indices", accessor++);
+      out.integerMember("material", static_cast<std::int64_t>(primitive.material));
       out.endObject();
     }
     out.endArray();
@@ -583,8 +573,7 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   for (std::size_t m = 0; m < mesh.materials.size(); ++m) {
     const scene::Material* material = mesh.materials[m];
     out.beginObject(JsonLayout::Inline);
-    out.key("name");
-    out.string(materialName(material));
+    out.textMember("name", materialName(material));
     out.key("pbrMetallicRoughness");
     out.beginObject();
     out.key("baseColorFactor");
@@ -595,13 +584,11 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
     if (imageOf[m] != kNone) {
       out.key("baseColorTexture");
       out.beginObject();
-      out.key("index");
-      out.integer(static_cast<std::int64_t>(imageOf[m]));
+      out.integerMember("index", static_cast<std::int64_t>(imageOf[m]));
       out.endObject();
     }
     // Paper is matte.
-    out.key("metallicFactor");
-    out.integer(0);
+    out.integerMember("metallicFactor", 0);
     out.endObject();
     out.endObject();
   }
@@ -612,8 +599,7 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
     out.beginArray();
     for (std::size_t i = 0; i < images.size(); ++i) {
       out.beginObject(JsonLayout::Inline);
-      out.key("source");
-      out.integer(static_cast<std::int64_t>(i));
+      out.integerMember("source", static_cast<std::int64_t>(i));
       out.endObject();
     }
     out.endArray();
@@ -629,14 +615,11 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
     for (const Image& image : images) {
       out.beginObject(JsonLayout::Inline);
       if (image.mimeType) {
-        out.key("bufferView");
-        out.integer(view++);
-        out.key("mimeType");
-        out.string(image.mimeType);
+        out.integerMember("bufferView", view++);
+        out.textMember("mimeType", image.mimeType);
       } else {
         // The path is written as the document holds it.
-        out.key("uri");
-        out.string(image.path);
+        out.textMember("uri", image.path);
       }
       out.endObject();
     }
@@ -646,16 +629,11 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   const auto accessorEntry = [&](std::int64_t view, std::size_t offset, std::size_t count, int component,
                                  const char* type) {
     out.beginObject(JsonLayout::Inline);
-    out.key("bufferView");
-    out.integer(view);
-    out.key("byteOffset");
-    out.integer(static_cast<std::int64_t>(offset));
-    out.key("componentType");
-    out.integer(component);
-    out.key("count");
-    out.integer(static_cast<std::int64_t>(count));
-    out.key("type");
-    out.string(type);
+    out.integerMember("bufferView", view);
+    out.integerMember("byteOffset", static_cast<std::int64_t>(offset));
+    out.integerMember("componentType", component);
+    out.integerMember("count", static_cast<std::int64_t>(count));
+    out.textMember("type", type);
   };
   out.key("accessors");
   out.beginArray();
@@ -694,20 +672,15 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
 
   const auto view = [&](std::size_t offset, std::size_t length, int stride, int target) {
     out.beginObject(JsonLayout::Inline);
-    out.key("buffer");
-    out.integer(0);
-    out.key("byteOffset");
-    out.integer(static_cast<std::int64_t>(offset));
-    out.key("byteLength");
-    out.integer(static_cast<std::int64_t>(length));
+    out.integerMember("buffer", 0);
+    out.integerMember("byteOffset", static_cast<std::int64_t>(offset));
+    out.integerMember("byteLength", static_cast<std::int64_t>(length));
     // Several accessors share the attribute views, which the format allows only with a stride.
     if (stride) {
-      out.key("byteStride");
-      out.integer(stride);
+      out.integerMember("byteStride", stride);
     }
     if (target) {
-      out.key("target");
-      out.integer(target);
+      out.integerMember("target", target);
     }
     out.endObject();
   };
@@ -727,11 +700,9 @@ std::string gltfJson(const Mesh& mesh, const std::vector<Image>& images,
   out.key("buffers");
   out.beginArray();
   out.beginObject(JsonLayout::Inline);
-  out.key("byteLength");
-  out.integer(static_cast<std::int64_t>(layout.total()));
+  out.integerMember("byteLength", static_cast<std::int64_t>(layout.total()));
   if (!bufferUri.empty()) {
-    out.key("uri");
-    out.string(bufferUri);
+    out.textMember("uri", bufferUri);
   }
   out.endObject();
   out.endArray();
@@ -798,6 +769,7 @@ bool writeGltf(const Mesh& mesh, const Format& format, const std::string& path, 
     const std::uint32_t binHeader[2] = {static_cast<std::uint32_t>(bin), 0x004E4942};
     out.write(binHeader, sizeof binHeader);
     writeBuffer(out, mesh, images);
+    out.write(std::string(bin - layout.total(), '\0'));
     if (!out.close(error)) return false;
   } else {
     const fs::path binPath = fs::path(path).replace_extension(".bin");

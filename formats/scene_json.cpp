@@ -31,16 +31,13 @@ class SceneWriter {
 
   void write() {
     out_.beginObject();
-    out_.key("format");
-    out_.string("foldra-scene");
-    out_.key("version");
-    out_.integer(1);
+    out_.textMember("format", "foldra-scene");
+    out_.integerMember("version", 1);
     const scene::TimeSettings& t = document_.time;
     out_.key("time");
     out_.beginObject();
     time("current", t.current);
-    out_.key("fps");
-    out_.integer(t.fps);
+    out_.integerMember("fps", t.fps);
     time("minimum", t.minimum);
     time("maximum", t.maximum);
     time("loopStart", t.loopMinimum);
@@ -88,8 +85,7 @@ class SceneWriter {
 
   void material(const scene::Material& m) {
     out_.beginObject();
-    out_.key("name");
-    out_.string(m.name);
+    out_.textMember("name", m.name);
     out_.key("type");
     if (m.type == sdk::kMaterialStandard) {
       out_.string("standard");
@@ -102,8 +98,7 @@ class SceneWriter {
     for (double c : m.color) finite = out_.number(c) && finite;
     out_.endArray();
     if (!finite) note("material", m.name, "the colour");
-    out_.key("texture");
-    out_.string(m.texture);
+    out_.textMember("texture", m.texture);
     out_.key("values");
     out_.beginObject();
     for (const auto& [key, value] : m.values) {
@@ -116,10 +111,8 @@ class SceneWriter {
 
   void tag(const scene::Tag& tag, const scene::Object& owner) {
     out_.beginObject();
-    out_.key("type");
-    out_.string(scene::Tag::typeWord(tag.type));
-    out_.key("name");
-    out_.string(tag.name);
+    out_.textMember("type", scene::Tag::typeWord(tag.type));
+    out_.textMember("name", tag.name);
     switch (tag.type) {
       case sdk::kTagTexture: {
         const int index = tag.material ? document_.materialIndex(tag.material) : -1;
@@ -129,8 +122,7 @@ class SceneWriter {
         } else {
           out_.null();
         }
-        out_.key("restriction");
-        out_.string(tag.restriction);
+        out_.textMember("restriction", tag.restriction);
         break;
       }
       case sdk::kTagUVW:
@@ -154,8 +146,7 @@ class SceneWriter {
         real(tag.angle, owner, "the smoothing angle");
         break;
       case sdk::kTagAnnotation:
-        out_.key("text");
-        out_.string(tag.text);
+        out_.textMember("text", tag.text);
         break;
     }
     out_.endObject();
@@ -163,16 +154,11 @@ class SceneWriter {
 
   void object(const scene::Object& o) {
     out_.beginObject();
-    out_.key("name");
-    out_.string(o.name);
-    out_.key("type");
-    out_.string(scene::Object::typeWord(o.type));
-    out_.key("selected");
-    out_.boolean(o.selected);
-    out_.key("editorVisibility");
-    out_.integer(o.editorVisibility);
-    out_.key("renderVisibility");
-    out_.integer(o.renderVisibility);
+    out_.textMember("name", o.name);
+    out_.textMember("type", scene::Object::typeWord(o.type));
+    out_.booleanMember("selected", o.selected);
+    out_.integerMember("editorVisibility", o.editorVisibility);
+    out_.integerMember("renderVisibility", o.renderVisibility);
     const scene::PrimitiveParams& p = o.primitive;
     const auto integers = [&](const auto& values) {
       out_.beginArray(JsonLayout::Inline);
@@ -209,8 +195,7 @@ class SceneWriter {
       case sdk::kObjectSphere:
         out_.key("radius");
         real(p.radius, o, "the radius");
-        out_.key("segments");
-        out_.integer(p.sphereSegments);
+        out_.integerMember("segments", p.sphereSegments);
         break;
       case sdk::kObjectLight:
         out_.key("brightness");
@@ -225,18 +210,15 @@ class SceneWriter {
     out_.beginArray();
     for (const auto& t : o.tracks) {
       out_.beginObject();
-      out_.key("parameter");
-      out_.integer(t->parameter);
+      out_.integerMember("parameter", t->parameter);
       out_.key("keys");
       out_.beginArray();
       if (t->curve) {
         for (const auto& k : t->curve->keys) {
           out_.beginObject(JsonLayout::Inline);
           time("time", k->time);
-          out_.key("value");
-          out_.integer(k->value);
-          out_.key("interpolation");
-          out_.integer(k->interpolation);
+          out_.integerMember("value", k->value);
+          out_.integerMember("interpolation", k->interpolation);
           out_.endObject();
         }
       }
