@@ -20,9 +20,10 @@
 #include <string>
 
 #include "geometry/kernel.h"
+#include "host/run_state.h"
 #include "intake/intake.h"
 #include "output/output.h"
-#include "shell/run_state.h"
+#include "shell/execute.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
   const double intake = seconds(mark);
   mark = Clock::now();
   foldra::prepareTriangles();
+  foldra::createTabs();
   const double prepare = seconds(mark);
   mark = Clock::now();
   direct ? foldra::AlgokanteDirect() : foldra::Algokante();

@@ -38,10 +38,12 @@ gt::gt(std::int32_t object, std::int32_t ordinal)
       serial(nextSerial++) {}
 
 void releaseTabs(gt& t) {
-  for (int k = 0; k < 3; ++k) {
-    t.Lugs[k] = LugPair{};
-    t.placedLugs[k] = LugPair{};
-  }
+  for (int k = 0; k < 3; ++k) releaseTab(t, k);
+}
+
+void releaseTab(gt& t, int k) {
+  t.Lugs[k] = LugPair{};
+  t.placedLugs[k] = LugPair{};
 }
 
 std::ostream& writePoint(std::ostream& out, Vec3 v) {

@@ -14,8 +14,8 @@ inline constexpr double kEdgeShortening = 0.01;
 
 // Preparation.
 
-/// Normals, heights, back sides, corner and fold angles of every triangle of the run, then glue
-/// tabs when they are switched on.
+/// Normals, heights, back sides, corner and fold angles of every triangle of the run. The glue
+/// tabs that preparation ends with are made by the unfolding's createTabs, which reads them.
 void prepareTriangles();
 void computeNormal(gt& t);
 void computeHeights(gt& t);
@@ -34,6 +34,15 @@ int ownFlatCorners(const gt& t, Vec3 (&p)[3]);
 LugPair flatLug(Vec3 A, Vec3 B, double w);
 /// The matrix M with M u1 = w1, M u2 = w2, M u3 = w3.
 Mat3 frameMatrix(Vec3 u1, Vec3 u2, Vec3 u3, Vec3 w1, Vec3 w2, Vec3 w3);
+
+/// True when two flat triangles overlap by more than `depth` across every side of either
+/// (separating axes): triangles that meet along a side or at a corner, or overlap by less, do
+/// not, and neither does a triangle without area. False when a corner is not a finite number.
+bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth);
+/// The overlap test of the joins: triangleschnitt2d (g only lends it), and beyond it an overlap
+/// deeper than the point tolerance that its shortened edges let through, such as the thin wedge
+/// where the angles around a corner add up to just over a full turn.
+bool trianglesOverlap(const gt& g, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2);
 
 // Placement and collision.
 
@@ -57,23 +66,20 @@ struct FlatShape {
   bool hasLug[3] = {false, false, false};
   bool hasSecond[3] = {false, false, false};
 };
-/// The box of a flat triangle in x and y; `finite` when all its corners are.
-struct FlatBox {
-  double minX, maxX, minY, maxY;
-  bool finite;
-};
-FlatBox flatBox(Vec3 a, Vec3 b, Vec3 c);
+/// The box of a flat triangle in x and y; the whole plane when a corner is not finite (in x, y
+/// or z), so that such a triangle is never taken for being apart from anything.
+Box flatBox(Vec3 a, Vec3 b, Vec3 c);
 /// True when two finite boxes are apart by more than a billionth of their coordinates. Such
 /// triangles meet under triangleschnitt2d only when rounding makes nearly collinear edges that
 /// lie apart on one line look crossed.
-bool flatBoxesApart(const FlatBox& t, const FlatBox& q);
+bool flatBoxesApart(const Box& t, const Box& q);
 
 /// The flat triangles a shape is made of, as the collision test takes them: the triangle, then
 /// two per tab; with their boxes.
 struct FlatParts {
   int count = 0;
   Vec3 corner[7][3];
-  FlatBox box[7];
+  Box box[7];
 };
 FlatParts partsOf(const FlatShape& s);
 

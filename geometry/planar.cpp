@@ -4,10 +4,11 @@
 // triangle does not count as inside it.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <ostream>
 
 #include "geometry/kernel.h"
-#include "shell/trace.h"
+#include "host/trace.h"
 
 namespace foldra {
 
@@ -19,18 +20,16 @@ bool isZero(Vec3 v) { return v.x * v.x + v.y * v.y + v.z * v.z == 0; }
 
 }  // namespace
 
-FlatBox flatBox(Vec3 a, Vec3 b, Vec3 c) {
-  FlatBox box;
-  box.minX = std::min({a.x, b.x, c.x});
-  box.maxX = std::max({a.x, b.x, c.x});
-  box.minY = std::min({a.y, b.y, c.y});
-  box.maxY = std::max({a.y, b.y, c.y});
-  box.finite = isFinite(a) && isFinite(b) && isFinite(c);
-  return box;
+Box flatBox(Vec3 a, Vec3 b, Vec3 c) {
+  if (!(isFinite(a) && isFinite(b) && isFinite(c))) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return {-inf, -inf, inf, inf};
+  }
+  return {std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}), std::max({a.x, b.x, c.x}), std::max({a.y, b.y, c.y})};
 }
 
-bool flatBoxesApart(const FlatBox& t, const FlatBox& q) {
-  if (!t.finite || !q.finite) return false;
+bool flatBoxesApart(const Box& t, const Box& q) {
+  if (!t.finite() || !q.finite()) return false;
   const double scale = std::fabs(t.minX) + std::fabs(t.maxX) + std::fabs(t.minY) + std::fabs(t.maxY) +
                        std::fabs(q.minX) + std::fabs(q.maxX) + std::fabs(q.minY) + std::fabs(q.maxY);
   if (!std::isfinite(scale)) return false;
@@ -131,6 +130,41 @@ bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2)
   return isInsideTriangleAndNoVertex(q0, t0, t1, t2) || isInsideTriangleAndNoVertex(q1, t0, t1, t2) ||
          isInsideTriangleAndNoVertex(q2, t0, t1, t2) || isInsideTriangleAndNoVertex(t0, q0, q1, q2) ||
          isInsideTriangleAndNoVertex(t1, q0, q1, q2) || isInsideTriangleAndNoVertex(t2, q0, q1, q2);
+}
+
+bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth) {
+  for (int i = 0; i < 3; ++i) {
+    if (!isFinite(a[i]) || !isFinite(b[i])) return false;
+  }
+  for (const Vec3* t : {a, b}) {
+    for (int k = 0; k < 3; ++k) {
+      const Vec3 p = t[k];
+      const Vec3 q = t[(k + 1) % 3];
+      // The side's normal, left unnormalised: the overlap along it is compared with the depth
+      // times its length.
+      const double nx = q.y - p.y, ny = p.x - q.x;
+      const double n = std::sqrt(nx * nx + ny * ny);
+      if (!(n > 0)) continue;
+      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
+      for (int i = 0; i < 3; ++i) {
+        const double da = nx * a[i].x + ny * a[i].y;
+        const double db = nx * b[i].x + ny * b[i].y;
+        minA = std::min(minA, da);
+        maxA = std::max(maxA, da);
+        minB = std::min(minB, db);
+        maxB = std::max(maxB, db);
+      }
+      if (std::min(maxA, maxB) - std::max(minA, minB) <= depth * n) return false;
+    }
+  }
+  return true;
+}
+
+bool trianglesOverlap(const gt& g, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) {
+  if (g.triangleschnitt2d(t0, t1, t2, q0, q1, q2)) return true;
+  const Vec3 T[3] = {t0, t1, t2};
+  const Vec3 Q[3] = {q0, q1, q2};
+  return overlapDeeperThan(T, Q, kPointTolerance);
 }
 
 }  // namespace foldra

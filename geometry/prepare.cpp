@@ -3,8 +3,7 @@
 #include <cmath>
 
 #include "geometry/kernel.h"
-#include "shell/run_state.h"
-#include "unfold/unfold.h"
+#include "host/run_state.h"
 
 namespace foldra {
 
@@ -23,7 +22,7 @@ void forEachTriangle(Visit visit) {
 void tabFromFlatSide(gt& t, int k) {
   const LugPair tab = flatLug(t.p[k], t.p[(k + 1) % 3], t.lugWidth[k]);
   if (!tab[0]) {
-    RemoveLugs(t, k);
+    releaseTab(t, k);
     return;
   }
   t.Lugs[k] = tab;
@@ -43,17 +42,6 @@ void prepareTriangles() {
   forEachTriangle([](gt& t) {
     for (int k = 0; k < 3; ++k) computeCornerAngle(t, k);
     for (int k = 0; k < 3; ++k) computeFoldAngle(t, k);
-  });
-  if (!settings.Laschenflag) return;
-  // The tab width comes from the dialog's text unchecked: a width that is not a positive number
-  // (0, negative, minus infinity, NaN, or a text that is no number) makes no tabs, where it
-  // would make tabs of infinite or inverted size; so does a width below the distance at which
-  // points count as equal, where a tab is no more than its side and every test of it fails.
-  if (!(settings.Laschenbreite >= kPointTolerance)) return;
-  forEachTriangle([](gt& t) { createLugs(t); });
-  // A tab is shortened against its own side only after every tab exists.
-  forEachTriangle([](gt& t) {
-    for (int k = 0; k < 3; ++k) shortenLug(t, k);
   });
 }
 

@@ -1,6 +1,7 @@
 // Points, 3x3 matrices and placements in 64-bit floating point.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 namespace foldra {
@@ -49,6 +50,30 @@ struct Placement {
   Vec3 pivot;
 
   Vec3 apply(Vec3 x) const { return pivot + trans + rot * (x - pivot); }
+};
+
+/// An axis-parallel box in the plane, over x and y of flat points. The one box of the module:
+/// pieces, collision parts and the box trees all use it.
+struct Box {
+  double minX, minY, maxX, maxY;
+
+  /// Grows the box to hold q, with strict comparisons (z is ignored).
+  void extend(Vec3 q) {
+    if (q.x < minX) minX = q.x;
+    if (q.x > maxX) maxX = q.x;
+    if (q.y < minY) minY = q.y;
+    if (q.y > maxY) maxY = q.y;
+  }
+  double width() const { return maxX - minX; }
+  double height() const { return maxY - minY; }
+  /// True when all four bounds are finite numbers.
+  bool finite() const { return std::isfinite(minX) && std::isfinite(minY) && std::isfinite(maxX) && std::isfinite(maxY); }
+  /// True when the boxes share a point (touching counts).
+  bool reaches(const Box& o) const { return minX <= o.maxX && o.minX <= maxX && minY <= o.maxY && o.minY <= maxY; }
+  Box unite(const Box& o) const {
+    return {std::min(minX, o.minX), std::min(minY, o.minY), std::max(maxX, o.maxX), std::max(maxY, o.maxY)};
+  }
+  double perimeter() const { return 2 * ((maxX - minX) + (maxY - minY)); }
 };
 
 }  // namespace foldra

@@ -1,5 +1,7 @@
 #include "host/host.h"
 
+#include "host/trace.h"
+
 namespace foldra::host {
 
 namespace {
@@ -13,3 +15,9 @@ sdk::HostInterface* installed() { return operations; }
 sdk::HostInterface& api() { return *operations; }
 
 }  // namespace foldra::host
+
+namespace foldra {
+
+void consoleLine(const host::String& line) { host::api().consolePrint(line.str()); }
+
+}  // namespace foldra

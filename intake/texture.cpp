@@ -1,9 +1,10 @@
 // The texture pass: which of an object's texture tags covers each triangle.
 #include <vector>
 
+#include "geometry/gt.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
 

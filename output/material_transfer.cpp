@@ -1,8 +1,8 @@
 // Material transfer: the source object's tags onto a piece, its texture tags pointed at the
 // active document's materials.
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "output/output.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
 

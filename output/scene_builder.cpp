@@ -1,8 +1,9 @@
 // The scene builder: one polygon object per drawable piece, laid out.
 #include "host/progress.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "output/output.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "unfold/gtc.h"
 
 namespace foldra {
 
@@ -127,11 +128,11 @@ void drawContainer(std::int32_t mode) {
         for (std::size_t next = i + 1; next < run.containers.size(); ++next) {
           const gtc& other = *run.containers[next];
           if (other.valid && !other.triangles.empty()) {
-            w = other.maxX - other.minX;
+            w = other.box.width();
             break;
           }
         }
-        xOffset += 0.55 * (w + c.maxX - c.minX);
+        xOffset += 0.55 * (w + c.box.maxX - c.box.minX);
       }
     }
     host.messageObject(object, sdk::kMessageUpdate);

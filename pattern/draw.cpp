@@ -65,11 +65,11 @@ Point2 onPage(const cairo_matrix_t& m, Point2 p) {
   return p;
 }
 
-// Piece frame to the page seen top-down. The placement turns and shifts the piece within the
+// Piece frame to the page seen top-down. The position turns and shifts the piece within the
 // sheet frame, which has y up like the piece frame; the page has y down, so a point at height y
 // is drawn at pageHeight - y. Both frames describe the same paper seen from the printed side,
 // so the picture is not mirrored: a counter-clockwise triangle prints counter-clockwise.
-cairo_matrix_t pieceToPage(const Placement& p, double scale, double pageHeight) {
+cairo_matrix_t pieceToPage(const Position& p, double scale, double pageHeight) {
   const double c = scale * std::cos(p.rotation), s = scale * std::sin(p.rotation);
   cairo_matrix_t m;
   cairo_matrix_init(&m, c, -s, -s, -c, p.offset.x, pageHeight - p.offset.y);
@@ -392,8 +392,8 @@ void showLeft(cairo_t* cr, const std::string& text, double left, double middle) 
   cairo_restore(cr);
 }
 
-void drawLegend(cairo_t* cr, const PatternOptions& options, const Layout& layout) {
-  const Point2 topLeft{layout.legendMin.x, options.pageHeight - layout.legendMax.y};
+void drawLegend(cairo_t* cr, const PatternOptions& options, const Packing& packing) {
+  const Point2 topLeft{packing.legendMin.x, options.pageHeight - packing.legendMax.y};
   const LegendText text = legendText(options);
   const double x0 = topLeft.x, x1 = x0 + kLegendSample;
   auto middle = [&](int row) { return topLeft.y + kLegendRow * (row + 0.5); };
@@ -433,7 +433,7 @@ void drawSheet(cairo_t* cr, const SheetSource& src, int sheet) {
     cairo_matrix_t toPage;
   };
   std::vector<OnSheet> pieces;
-  for (const Placement& p : src.layout.placements) {
+  for (const Position& p : src.packing.positions) {
     if (p.sheet == sheet) {
       pieces.push_back({&src.input.pieces[p.piece], pieceToPage(p, src.options.scale, src.options.pageHeight)});
     }
@@ -446,7 +446,7 @@ void drawSheet(cairo_t* cr, const SheetSource& src, int sheet) {
   }
   for (const OnSheet& s : pieces) drawLines(cr, src, *s.piece, s.toPage);
   for (const OnSheet& s : pieces) drawNumbers(cr, src, *s.piece, s.toPage);
-  if (sheet == src.layout.legendSheet) drawLegend(cr, src.options, src.layout);
+  if (sheet == src.packing.legendSheet) drawLegend(cr, src.options, src.packing);
 }
 
 }  // namespace pattern::detail

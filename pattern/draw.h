@@ -11,7 +11,7 @@ namespace pattern::detail {
 struct SheetSource {
   const PatternInput& input;
   const PatternOptions& options;
-  const Layout& layout;
+  const Packing& packing;
   const Textures& textures;
 };
 

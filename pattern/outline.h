@@ -1,4 +1,4 @@
-// A piece's outline turned for a sheet and rasterised, so that the layout can pack pieces by
+// A piece's outline turned for a sheet and rasterised, so that pieces can be packed by
 // their real shapes rather than by their bounding boxes.
 #pragma once
 

@@ -92,7 +92,7 @@ struct PatternOptions {
 
 /// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)
 /// to sheet millimetres: x' = offset + scale * R(rotation) x, rotation in radians.
-struct Placement {
+struct Position {
   int piece = 0;
   int sheet = 0;
   double rotation = 0;
@@ -101,15 +101,15 @@ struct Placement {
   bool oversize = false;
 };
 
-/// Sheet millimetres of point `p` of a piece placed by `placement` at `scale` millimetres per
+/// Sheet millimetres of point `p` of a piece placed by `position` at `scale` millimetres per
 /// model unit. Sheets are measured from the bottom-left corner of the page, x right and y up: the
-/// same handedness as a piece's flat frame, so a placement only turns and shifts a piece and the
+/// same handedness as a piece's flat frame, so a position only turns and shifts a piece and the
 /// printed side is never mirrored. (The page seen top-down, as cairo draws it, has y' = height - y.)
-Point2 placePoint(const Placement& placement, double scale, Point2 p);
+Point2 sheetPoint(const Position& position, double scale, Point2 p);
 
-struct Layout {
+struct Packing {
   int sheets = 0;
-  std::vector<Placement> placements;  // one per piece, in input order
+  std::vector<Position> positions;  // one per piece, in input order
   std::vector<std::string> warnings;
   /// The sheet that carries the legend (the first, unless it has no room for it; -1 when no
   /// sheet has) and the legend's lower-left and upper-right corners in sheet millimetres.
@@ -119,10 +119,10 @@ struct Layout {
 
 /// Packs the pieces onto as few sheets as it can: inside the margins, turned where that saves
 /// space, no two pieces overlapping. Deterministic.
-Layout layoutPattern(const PatternInput& input, const PatternOptions& options);
+Packing packPattern(const PatternInput& input, const PatternOptions& options);
 
 struct PatternReport {
-  Layout layout;
+  Packing packing;
   /// Every file written.
   std::vector<std::string> files;
   std::vector<std::string> warnings;

@@ -1,4 +1,4 @@
-// What the layout, the drawing and the file writer of the pattern share.
+// What the packing, the drawing and the file writer of the pattern share.
 #pragma once
 
 #include <string>

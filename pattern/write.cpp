@@ -87,7 +87,7 @@ bool writePdf(const SheetSource& src, const std::string& path, formats::StagedFi
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, kCreationDate);
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Foldra");
   cairo_status_t drawn = CAIRO_STATUS_SUCCESS;
-  for (int sheet = 0; sheet < src.layout.sheets && drawn == CAIRO_STATUS_SUCCESS; ++sheet) {
+  for (int sheet = 0; sheet < src.packing.sheets && drawn == CAIRO_STATUS_SUCCESS; ++sheet) {
     drawn = drawPage(surface, kPointsPerMm, src, sheet, false);
     cairo_surface_show_page(surface);
   }
@@ -133,7 +133,7 @@ std::string stableIds(const std::string& svg) {
 
 bool writeSvg(const SheetSource& src, const std::vector<std::string>& paths, formats::StagedFiles* staged,
               std::string* error) {
-  for (int sheet = 0; sheet < src.layout.sheets; ++sheet) {
+  for (int sheet = 0; sheet < src.packing.sheets; ++sheet) {
     std::string svg;
     cairo_surface_t* surface = cairo_svg_surface_create_for_stream(
         append, &svg, src.options.pageWidth * kPointsPerMm, src.options.pageHeight * kPointsPerMm);
@@ -162,7 +162,7 @@ bool writePng(const SheetSource& src, const std::vector<std::string>& paths, for
              " pixels; a PNG sheet can have 1 to " + std::to_string(kMostPixels) + " pixels a side";
     return false;
   }
-  for (int sheet = 0; sheet < src.layout.sheets; ++sheet) {
+  for (int sheet = 0; sheet < src.packing.sheets; ++sheet) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     cairo_status_t status = drawPage(surface, perMm, src, sheet, true);
     if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, staged->stage(paths[sheet]).c_str());
@@ -194,14 +194,14 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     return false;
   }
 
-  Layout layout = layoutPattern(input, options);
-  std::vector<std::string> warnings = layout.warnings;
+  Packing packing = packPattern(input, options);
+  std::vector<std::string> warnings = packing.warnings;
   const detail::Textures textures(options.fill ? input.materials : std::vector<Material>{}, &warnings);
   std::vector<std::string> files;
   if (*format == Format::Pdf) {
     files.push_back(path);
   } else {
-    for (int sheet = 0; sheet < layout.sheets; ++sheet) files.push_back(sheetPath(path, sheet));
+    for (int sheet = 0; sheet < packing.sheets; ++sheet) files.push_back(sheetPath(path, sheet));
   }
   for (const std::string& file : files) {
     std::error_code ec;
@@ -211,14 +211,14 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     }
   }
 
-  const SheetSource source{input, options, layout, textures};
+  const SheetSource source{input, options, packing, textures};
   formats::StagedFiles staged;
   const bool written = *format == Format::Pdf ? writePdf(source, path, &staged, error)
                        : *format == Format::Svg ? writeSvg(source, files, &staged, error)
                                                 : writePng(source, files, &staged, error);
   if (!written || !staged.commit(error)) return false;
   if (report) {
-    report->layout = std::move(layout);
+    report->packing = std::move(packing);
     report->files = std::move(files);
     report->warnings = std::move(warnings);
   }

@@ -1,11 +1,16 @@
 // The settings dialog.
 #include <climits>
 
+#include "host/run_state.h"
+#include "host/trace.h"
+#include "shell/execute.h"
 #include "shell/plugin.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
 
 namespace foldra {
+
+// The choice's values, which programs that drive the dialog know, and the methods they stand for.
+static_assert(kUnfoldingLongestEdge == kUnfoldingChoiceBase + kUnfoldLongestEdge);
+static_assert(kUnfoldingCompact == kUnfoldingChoiceBase + kUnfoldCompact);
 
 namespace {
 
@@ -31,6 +36,7 @@ bool FoldraDialog::Initvalues() {
   SetString(kGadgetPageHeight, shown(settings.Seitenhoehe));
   SetString(kGadgetTabWidth, shown(settings.Laschenbreite));
   SetLong(kGadgetLayout, settings.AlsAnimation + kLayoutChoiceBase, INT32_MIN, INT32_MAX, 1);
+  SetLong(kGadgetUnfolding, settings.Abwicklungsart + kUnfoldingChoiceBase, INT32_MIN, INT32_MAX, 1);
   return true;
 }
 
@@ -78,6 +84,9 @@ void FoldraDialog::readSettings() {
   std::int32_t layout = 0;
   GetLong(kGadgetLayout, layout);
   settings.AlsAnimation = layout - kLayoutChoiceBase;
+  std::int32_t unfolding = kUnfoldingChoiceBase + kUnfoldLongestEdge;
+  GetLong(kGadgetUnfolding, unfolding);
+  settings.Abwicklungsart = unfolding - kUnfoldingChoiceBase;
   if constexpr (kRunTrace) {
     runTrace("Originalflag:", settings.Originalflag ? 1 : 0);
     runTrace("Materialflag:", settings.Materialflag ? 1 : 0);
@@ -87,6 +96,7 @@ void FoldraDialog::readSettings() {
     runTrace("Seitenhoehe:", shown(settings.Seitenhoehe));
     runTrace("Laschenflag:", settings.Laschenflag ? 1 : 0);
     runTrace("Maximale Laschenbreite:", shown(settings.Laschenbreite));
+    runTrace("Abwicklungsart:", settings.Abwicklungsart);
   }
 }
 

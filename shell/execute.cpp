@@ -1,9 +1,11 @@
 // The run driver: the stages of one run in their order, and the removal of the source objects.
 #include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "intake/intake.h"
 #include "output/output.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "shell/execute.h"
+#include "shell/report.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -29,13 +31,19 @@ void removeSelectedObjects() {
 }  // namespace
 
 bool unfoldSelection() {
+  forgetRun();
   clearTriangleLists();
   clearContainers();
   host::api().interactionStart();
   collectObjects();
-  if (run.gtvec.empty()) return false;
+  if (run.gtvec.empty()) {
+    // A run that found nothing to unfold is still the last run: it made no pieces.
+    noteRun();
+    return false;
+  }
   prepareTriangles();
-  Algokante();
+  unfoldTriangles();
+  noteRun();
   return true;
 }
 

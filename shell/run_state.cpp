@@ -1,14 +1,13 @@
-#include "shell/run_state.h"
+#include "host/run_state.h"
 
-#include "host/host.h"
-#include "shell/trace.h"
+#include "geometry/gt.h"
+#include "shell/execute.h"
+#include "unfold/gtc.h"
 
 namespace foldra {
 
 Settings settings;
 RunState run;
-
-void consoleLine(const host::String& line) { host::api().consolePrint(line.str()); }
 
 void clearTriangleLists() {
   for (auto& list : run.gtvec) {

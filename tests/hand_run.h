@@ -4,9 +4,9 @@
 #include <array>
 #include <vector>
 
-#include "geometry/gt.h"
+#include "host/run_state.h"
 #include "intake/intake.h"
-#include "shell/run_state.h"
+#include "shell/execute.h"
 
 namespace testing_support {
 

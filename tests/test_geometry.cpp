@@ -113,6 +113,7 @@ TEST(Preparation, FoldAnglesBackSidesAndBorders) {
     HandRun r({{a, b, {2, 3, 0}}, {b, a, apex}});
     foldra::settings.Laschenflag = false;
     foldra::prepareTriangles();
+    foldra::createTabs();
     EXPECT_NEAR(r[0].foldAngle[0], expected, 1e-12);
     EXPECT_NEAR(r[1].foldAngle[0], expected, 1e-12) << "both sides see the same fold";
     EXPECT_EQ(r[0].nbedge[0], 0);
@@ -129,6 +130,7 @@ TEST(Preparation, NeighbourThatDoesNotPointBackGetsMinusOne) {
   HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, -3, 0}}}, false);
   r[0].nb[0] = &r[1];  // only one side knows
   foldra::prepareTriangles();
+  foldra::createTabs();
   EXPECT_EQ(r[0].nbedge[0], -1);
   EXPECT_EQ(foldra::backSide(r[0], r[1]), -1);
   EXPECT_FALSE(r[0].Lugs[0][0]) << "no tab on a one-sided link";
@@ -157,6 +159,7 @@ TEST(Preparation, DegenerateNeighbourGetsNoTabAndNothingTurnsNonFinite) {
   HandRun r({{Vec3{0, 0, 0}, {4, 0, 0}, {2, 3, 0}}, {Vec3{4, 0, 0}, {0, 0, 0}, {2, 0, 0}}, {Vec3{0, 0, 0}, {2, 0, 0}, {1, -2, 1}}});
   foldra::settings = foldra::Settings{};
   foldra::prepareTriangles();
+  foldra::createTabs();
   for (std::size_t i = 0; i < 3; ++i) {
     for (int k = 0; k < 3; ++k) {
       if (r[i].nb[k] == &r[1] || &r[i] == &r[1]) {
@@ -202,6 +205,7 @@ TEST(Preparation, FlattenAndHingeAreRigidOnRandomTriangles) {
     }
     if (!fat) continue;
     foldra::prepareTriangles();
+    foldra::createTabs();
     for (std::size_t j = 0; j < 2; ++j) {
       foldra::flatten(r[j]);
       for (int k = 0; k < 3; ++k) {
@@ -262,6 +266,25 @@ TEST(PlanarPredicates, TriangleOverlap) {
   EXPECT_FALSE(t.triangleschnitt2d(a, b, c, {3, 3, 0}, {5, 3, 0}, {3, 5, 0})) << "apart";
 }
 
+TEST(PlanarPredicates, AThinOverlapAtACornerIsFoundBeyondTheShortenedEdges) {
+  gt g(0);
+  // Two triangles from one corner; the second's upper side climbs 0.01 over the first's lower
+  // side on its way to x = 10. Every crossing lies within 1 % of an edge's end.
+  const Vec3 a[3] = {{0, 0, 0}, {10, 0, 0}, {5, 5, 0}};
+  const Vec3 b[3] = {{0, 0, 0}, {10, 0.01, 0}, {5, -5, 0}};
+  EXPECT_FALSE(g.triangleschnitt2d(a[0], a[1], a[2], b[0], b[1], b[2])) << "the shortened edges miss it";
+  EXPECT_TRUE(foldra::overlapDeeperThan(a, b, foldra::kPointTolerance));
+  EXPECT_TRUE(foldra::trianglesOverlap(g, a[0], a[1], a[2], b[0], b[1], b[2]));
+  // Triangles that only touch, along a side or at a corner, do not overlap.
+  const Vec3 below[3] = {{0, 0, 0}, {5, -5, 0}, {10, 0, 0}};
+  const Vec3 corner[3] = {{10, 0, 0}, {20, 0, 0}, {15, 5, 0}};
+  const Vec3 sliver[3] = {{0, 0, 0}, {10, 0, 0}, {5, 1e-7, 0}};
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, below, foldra::kPointTolerance));
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, corner, foldra::kPointTolerance));
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, sliver, foldra::kPointTolerance)) << "thinner than the tolerance";
+  EXPECT_TRUE(foldra::overlapDeeperThan(a, a, foldra::kPointTolerance));
+}
+
 TEST(Placement, HingeRotation) {
   const Mat3 quarter = foldra::hingeRotation({1, 0, 0}, {0, 1, 0});
   const double expected[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};
@@ -277,6 +300,7 @@ TEST(Placement, HingeLaysTheNeighbourOnTheFarSide) {
   HandRun r({{Vec3{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {Vec3{1, 0, 0}, {0, 0, 0}, {0.5, -1, 0.5}}});
   foldra::settings.Laschenflag = false;
   foldra::prepareTriangles();
+  foldra::createTabs();
   foldra::flatten(r[0]);
   foldra::flatten(r[1]);
   const Placement hinge = foldra::hingePlacement(r[0], 0);

@@ -7,19 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "geometry/vec.h"
+
 namespace foldra {
-
-/// An axis-parallel box in the plane.
-struct Box {
-  double minX, minY, maxX, maxY;
-
-  /// True when the boxes share a point (touching counts).
-  bool reaches(const Box& o) const { return minX <= o.maxX && o.minX <= maxX && minY <= o.maxY && o.minY <= maxY; }
-  Box unite(const Box& o) const {
-    return {std::min(minX, o.minX), std::min(minY, o.minY), std::max(maxX, o.maxX), std::max(maxY, o.maxY)};
-  }
-  double perimeter() const { return 2 * ((maxX - minX) + (maxY - minY)); }
-};
 
 class BoxTree {
  public:

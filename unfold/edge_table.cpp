@@ -1,8 +1,8 @@
 // The edge table: the edges along which pieces may join, sorted longest first.
 #include <utility>
 
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "unfold/unfold.h"
 
 namespace foldra {

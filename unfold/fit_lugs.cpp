@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "geometry/kernel.h"
-#include "shell/run_state.h"
+#include "host/run_state.h"
 #include "unfold/box_tree.h"
 #include "unfold/unfold.h"
 
@@ -35,7 +35,7 @@ struct Part {
 struct Cover {
   int count = 0;
   Vec3 corner[2][3];
-  FlatBox box[2];
+  Box box[2];
   Box outline{0, 0, 0, 0};
   bool finite = true;
 };
@@ -47,8 +47,8 @@ Cover coverOf(Vec3 a, Vec3 b, Vec3 c) {
   out.corner[0][1] = b;
   out.corner[0][2] = c;
   out.box[0] = flatBox(a, b, c);
-  out.finite = out.box[0].finite;
-  out.outline = {out.box[0].minX, out.box[0].minY, out.box[0].maxX, out.box[0].maxY};
+  out.finite = out.box[0].finite();
+  out.outline = out.box[0];
   return out;
 }
 
@@ -61,9 +61,8 @@ Cover tabCover(Vec3 A, Vec3 B, Vec3 L0, Vec3 L1) {
   out.corner[1][1] = L1;
   out.corner[1][2] = L0;
   out.box[1] = flatBox(A, L1, L0);
-  out.finite = out.finite && out.box[1].finite;
-  const FlatBox& b = out.box[1];
-  out.outline = out.outline.unite({b.minX, b.minY, b.maxX, b.maxY});
+  out.finite = out.finite && out.box[1].finite();
+  out.outline = out.outline.unite(out.box[1]);
   return out;
 }
 
@@ -76,39 +75,21 @@ Cover coverOf(const Part& part) {
 }
 
 /// True when two flat triangles overlap deeper than the point tolerance across every side of
-/// either: separating axes. Unlike the joins' test, triangles that meet along a side or at a
-/// corner do not overlap, so two tabs whose slanted ends lie on each other at a right-angled
-/// corner both stay. A triangle without area covers nothing; a corner that is not finite counts
-/// as an overlap, so that such a tab never stays.
+/// either. Unlike the joins' test, triangles that meet along a side or at a corner do not
+/// overlap, so two tabs whose slanted ends lie on each other at a right-angled corner both stay.
+/// A corner that is not finite counts as an overlap, so that such a tab never stays.
 bool interiorsOverlap(const Vec3* a, const Vec3* b) {
   for (int i = 0; i < 3; ++i) {
     if (!isFinite(a[i]) || !isFinite(b[i])) return true;
   }
-  for (const Vec3* t : {a, b}) {
-    for (int k = 0; k < 3; ++k) {
-      const Vec3 p = t[k];
-      const Vec3 q = t[(k + 1) % 3];
-      const double nx = q.y - p.y, ny = p.x - q.x;
-      const double n = std::hypot(nx, ny);
-      if (!(n > 0)) continue;
-      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
-      for (int i = 0; i < 3; ++i) {
-        const double da = (nx * a[i].x + ny * a[i].y) / n;
-        const double db = (nx * b[i].x + ny * b[i].y) / n;
-        minA = std::min(minA, da);
-        maxA = std::max(maxA, da);
-        minB = std::min(minB, db);
-        maxB = std::max(maxB, db);
-      }
-      if (std::min(maxA, maxB) - std::max(minA, minB) <= kPointTolerance) return false;
-    }
-  }
-  return true;
+  const Vec3 A[3] = {a[0], a[1], a[2]};
+  const Vec3 B[3] = {b[0], b[1], b[2]};
+  return overlapDeeperThan(A, B, kPointTolerance);
 }
 
 /// True when two finite boxes overlap by more than the point tolerance both ways: anything
 /// less is no overlap of what they hold.
-bool boxesOverlap(const FlatBox& a, const FlatBox& b) {
+bool boxesOverlap(const Box& a, const Box& b) {
   return std::min(a.maxX, b.maxX) - std::max(a.minX, b.minX) > kPointTolerance &&
          std::min(a.maxY, b.maxY) - std::max(a.minY, b.minY) > kPointTolerance;
 }
@@ -206,7 +187,7 @@ void findCrowded(const gtc& piece, std::vector<Swept>& parts, std::vector<Part>&
   if (loose) {
     for (std::size_t i = 0; i < parts.size(); ++i) mark[i] = parts[i].part.side >= 0;
   } else {
-    const bool alongX = piece.maxX - piece.minX >= piece.maxY - piece.minY;
+    const bool alongX = piece.box.width() >= piece.box.height();
     auto low = [&](const Swept& p) { return alongX ? p.cover.outline.minX : p.cover.outline.minY; };
     auto high = [&](const Swept& p) { return alongX ? p.cover.outline.maxX : p.cover.outline.maxY; };
     std::vector<std::uint32_t> order(parts.size());
@@ -288,7 +269,7 @@ int fitLugs() {
   auto fitsPage = [&](const Cover& cover, const gt& t) {
     if (!settings.Seitenflag) return true;
     const gtc& c = *containers[static_cast<std::size_t>(t.containerIndex)];
-    const Box grown = Box{c.minX, c.minY, c.maxX, c.maxY}.unite(cover.outline);
+    const Box grown = c.box.unite(cover.outline);
     return cover.finite && grown.maxX - grown.minX <= settings.Seitenbreite &&
            grown.maxY - grown.minY <= settings.Seitenhoehe;
   };
@@ -322,10 +303,7 @@ int fitLugs() {
       c.t->placedLugs[c.side] = tab;
       c.t->lugWidth[c.side] = c.width;
       gtc& piece = *containers[static_cast<std::size_t>(c.t->containerIndex)];
-      piece.minX = std::min(piece.minX, cover.outline.minX);
-      piece.minY = std::min(piece.minY, cover.outline.minY);
-      piece.maxX = std::max(piece.maxX, cover.outline.maxX);
-      piece.maxY = std::max(piece.maxY, cover.outline.maxY);
+      piece.box = piece.box.unite(cover.outline);
       file(pieceOf(*c.t), c.t, c.side);
       placed = true;
       break;

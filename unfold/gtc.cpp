@@ -3,7 +3,7 @@
 #include <ostream>
 
 #include "geometry/kernel.h"
-#include "shell/trace.h"
+#include "host/trace.h"
 
 namespace foldra {
 
@@ -11,20 +11,13 @@ gtc::gtc() : trace(&pieceTraceStream()) {
   if constexpr (kPieceTrace) *trace << "gtc::constructor\n";
 }
 
-void gtc::extend(Vec3 q) {
-  if (q.x < minX) minX = q.x;
-  if (q.x > maxX) maxX = q.x;
-  if (q.y < minY) minY = q.y;
-  if (q.y > maxY) maxY = q.y;
-}
-
 bool gtc::addTriangle(gt* t) {
   triangles.push_back(t);
   for (int k = 0; k < 3; ++k) {
-    extend(t->p[k]);
+    box.extend(t->p[k]);
     if (t->placedLugs[k][0]) {
-      extend(*t->placedLugs[k][0]);
-      if (t->placedLugs[k][1]) extend(*t->placedLugs[k][1]);
+      box.extend(*t->placedLugs[k][0]);
+      if (t->placedLugs[k][1]) box.extend(*t->placedLugs[k][1]);
     }
   }
   return true;
@@ -59,13 +52,13 @@ bool gtc::testTriangle(const gt& u, const Placement& placement) const {
 
 bool gtc::testPageBounds(const gt& u, const Placement& placement, double width, double height) {
   for (int k = 0; k < 3; ++k) {
-    extend(placePoint(u, k, placement));
+    box.extend(placePoint(u, k, placement));
     if (u.placedLugs[k][0]) {
-      extend(placeLugPoint(u, k, 0, placement));
-      extend(placeLugPoint(u, k, 1, placement));
+      box.extend(placeLugPoint(u, k, 0, placement));
+      box.extend(placeLugPoint(u, k, 1, placement));
     }
   }
-  return !(maxX - minX <= width && maxY - minY <= height);
+  return !(box.width() <= width && box.height() <= height);
 }
 
 }  // namespace foldra

@@ -30,10 +30,7 @@ class gtc {
   /// Only ever grows. It starts with the largest finite double as minima and the smallest
   /// positive normalised double as maxima; a piece's first triangle has a corner at the origin
   /// and one on the positive x axis, so it overtakes both.
-  double minX = 1.7976931348623157e308;
-  double minY = 1.7976931348623157e308;
-  double maxX = 2.2250738585072014e-308;
-  double maxY = 2.2250738585072014e-308;
+  Box box{1.7976931348623157e308, 1.7976931348623157e308, 2.2250738585072014e-308, 2.2250738585072014e-308};
   /// Where the piece's operations write their trace.
   std::ostream* trace;
 
@@ -46,9 +43,6 @@ class gtc {
   /// Extends the box by u, placed, with its tabs; true when the box no longer fits a page of
   /// width x height (never turned). The extension stays in the box.
   bool testPageBounds(const gt& u, const Placement& placement, double width, double height);
-
- private:
-  void extend(Vec3 q);
 };
 
 }  // namespace foldra

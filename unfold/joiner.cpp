@@ -1,18 +1,18 @@
-// The joins of the unfolding on sheets with bounding-box trees; see joiner.h.
+// The joins of the unfolding on charts with bounding-box trees; see joiner.h.
 #include "unfold/joiner.h"
 
 #include <cmath>
 #include <limits>
 #include <ostream>
 
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 
 namespace foldra {
 
 namespace {
 
-/// Members up to this count are scanned; a larger sheet gets its tree.
+/// Members up to this count are scanned; a larger chart gets its tree.
 constexpr std::size_t kTreeThreshold = 24;
 constexpr double kHuge = 1.7976931348623157e308;
 constexpr double kTiny = 2.2250738585072014e-308;
@@ -76,12 +76,6 @@ Box grown(const Box& b, double margin) {
   return {b.minX - margin, b.minY - margin, b.maxX + margin, b.maxY + margin};
 }
 
-void extendBox(double box[4], Vec3 q) {
-  if (q.x < box[0]) box[0] = q.x;
-  if (q.x > box[1]) box[1] = q.x;
-  if (q.y < box[2]) box[2] = q.y;
-  if (q.y > box[3]) box[3] = q.y;
-}
 
 }  // namespace
 
@@ -95,17 +89,19 @@ Frame Frame::then(const Placement& outer) const {
   return r;
 }
 
-Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
+Joiner::Joiner() : Joiner(PageLimit{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe}) {}
+
+Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
   const std::size_t n = run.containers.size();
   tri_.resize(n);
   for (std::size_t c = 0; c < n; ++c) tri_[c] = run.containers[c]->triangles.front();
-  sheetOfTri_.resize(n);
+  chartOfTri_.resize(n);
   box_.resize(n);
   bounded_.resize(n);
-  sheets_.resize(n);
-  ownerOfSheet_.resize(n);
+  charts_.resize(n);
+  ownerOfChart_.resize(n);
   nextMember_.resize(n);
-  sheetOfPiece_.resize(n);
+  chartOfPiece_.resize(n);
   head_.resize(n);
   tail_.resize(n);
   next_.assign(n, UINT32_MAX);
@@ -118,77 +114,77 @@ Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
   double extent = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
     Box b;
-    if (boxOf(shapeOf(*tri_[i]), b)) extent += (b.maxX - b.minX) + (b.maxY - b.minY);
-    sheetOfPiece_[i] = i;
+    if (boxOf(shapeOf(*tri_[i]), b)) extent += b.width() + b.height();
+    chartOfPiece_[i] = i;
     head_[i] = tail_[i] = i;
-    ownerOfSheet_[i] = static_cast<std::int32_t>(i);
+    ownerOfChart_[i] = static_cast<std::int32_t>(i);
     addMember(i, i);
   }
   margin_ = 1e-9 * extent;
   if (!std::isfinite(margin_)) margin_ = std::numeric_limits<double>::infinity();
 }
 
-std::int32_t Joiner::pieceOf(const gt& t) const { return ownerOfSheet_[sheetOfTri_[id(t)]]; }
+std::int32_t Joiner::pieceOf(const gt& t) const { return ownerOfChart_[chartOfTri_[id(t)]]; }
 
-void Joiner::addMember(std::uint32_t sheetIndex, std::uint32_t member) {
-  Sheet& sheet = sheets_[sheetIndex];
-  sheetOfTri_[member] = sheetIndex;
+void Joiner::addMember(std::uint32_t chartIndex, std::uint32_t member) {
+  Chart& chart = charts_[chartIndex];
+  chartOfTri_[member] = chartIndex;
   const bool bounded = boxOf(shapeOf(*tri_[member]), box_[member]);
   bounded_[member] = bounded;
   nextMember_[member] = kNone;
-  if (sheet.last == kNone) {
-    sheet.first = member;
+  if (chart.last == kNone) {
+    chart.first = member;
   } else {
-    nextMember_[sheet.last] = member;
+    nextMember_[chart.last] = member;
   }
-  sheet.last = member;
-  ++sheet.count;
+  chart.last = member;
+  ++chart.count;
   if (!bounded) {
-    sheet.unbounded.push_back(member);
-  } else if (sheet.treeBuilt) {
-    sheet.tree.insert(member, box_[member]);
+    chart.unbounded.push_back(member);
+  } else if (chart.treeBuilt) {
+    chart.tree.insert(member, box_[member]);
   }
-  if (!sheet.treeBuilt && sheet.count > kTreeThreshold) buildTree(sheet);
+  if (!chart.treeBuilt && chart.count > kTreeThreshold) buildTree(chart);
 }
 
-void Joiner::buildTree(Sheet& sheet) {
-  sheet.treeBuilt = true;
-  for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
-    if (bounded_[m]) sheet.tree.insert(m, box_[m]);
+void Joiner::buildTree(Chart& chart) {
+  chart.treeBuilt = true;
+  for (std::uint32_t m = chart.first; m != kNone; m = nextMember_[m]) {
+    if (bounded_[m]) chart.tree.insert(m, box_[m]);
   }
 }
 
 template <class Visit>
-bool Joiner::visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&& visit) const {
+bool Joiner::visitNear(const Chart& chart, const Box& box, bool bounded, Visit&& visit) const {
   if (!bounded) {
-    for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
+    for (std::uint32_t m = chart.first; m != kNone; m = nextMember_[m]) {
       if (visit(m)) return true;
     }
     return false;
   }
-  for (std::uint32_t m : sheet.unbounded) {
+  for (std::uint32_t m : chart.unbounded) {
     if (visit(m)) return true;
   }
-  if (sheet.treeBuilt) return sheet.tree.query(box, visit);
-  for (std::uint32_t m = sheet.first; m != kNone; m = nextMember_[m]) {
+  if (chart.treeBuilt) return chart.tree.query(box, visit);
+  for (std::uint32_t m = chart.first; m != kNone; m = nextMember_[m]) {
     if (bounded_[m] && box_[m].reaches(box) && visit(m)) return true;
   }
   return false;
 }
 
-bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
-  // Walk the smaller sheet, ask the larger one. Every pair (u moved, g receiving) whose boxes
+bool Joiner::collides(Chart& CA, Chart& CB, const Placement& hinge) {
+  // Walk the smaller chart, ask the larger one. Every pair (u moved, g receiving) whose boxes
   // meet is tested exactly as the direct test does, with u placed and g where it lies.
-  const bool walkB = SB.count <= SA.count;
-  const Sheet& walked = walkB ? SB : SA;
-  const Sheet& asked = walkB ? SA : SB;
-  auto placeB = [&](Vec3 v) { return hinge.apply(SB.frame.apply(v)); };
-  auto placeA = [&](Vec3 v) { return SA.frame.apply(v); };
+  const bool walkB = CB.count <= CA.count;
+  const Chart& walked = walkB ? CB : CA;
+  const Chart& asked = walkB ? CA : CB;
+  auto placeB = [&](Vec3 v) { return hinge.apply(CB.frame.apply(v)); };
+  auto placeA = [&](Vec3 v) { return CA.frame.apply(v); };
   for (std::uint32_t x = walked.first; x != kNone; x = nextMember_[x]) {
     const gt& X = *tri_[x];
     const FlatShape shapeX = walkB ? mapShape(shapeOf(X), placeB) : mapShape(shapeOf(X), placeA);
-    const FlatShape askedLocal = walkB ? mapShape(shapeX, [&](Vec3 v) { return SA.frame.unapply(v); })
-                                       : mapShape(shapeX, [&](Vec3 v) { return SB.frame.unapply(unplace(hinge, v)); });
+    const FlatShape askedLocal = walkB ? mapShape(shapeX, [&](Vec3 v) { return CA.frame.unapply(v); })
+                                       : mapShape(shapeX, [&](Vec3 v) { return CB.frame.unapply(unplace(hinge, v)); });
     Box box;
     const bool bounded = boxOf(askedLocal, box);
     const FlatParts partsX = partsOf(shapeX);
@@ -208,19 +204,19 @@ bool Joiner::collides(Sheet& SA, Sheet& SB, const Placement& hinge) {
   return false;
 }
 
-bool Joiner::exceedsPage(const Sheet& SB, const Placement& hinge, double box[4]) const {
+bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) const {
   // Exactly the points the direct page test adds, in any order: the box only grows, so it
   // exceeds the page at the end exactly when it did at some step.
-  for (std::uint32_t m = SB.first; m != kNone; m = nextMember_[m]) {
+  for (std::uint32_t m = CB.first; m != kNone; m = nextMember_[m]) {
     const gt& u = *tri_[m];
     for (int k = 0; k < 3; ++k) {
-      extendBox(box, hinge.apply(SB.frame.apply(u.p[k])));
+      box.extend(hinge.apply(CB.frame.apply(u.p[k])));
       if (!u.placedLugs[k][0]) continue;
-      extendBox(box, hinge.apply(SB.frame.apply(*u.placedLugs[k][0])));
-      extendBox(box, u.placedLugs[k][1] ? hinge.apply(SB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
+      box.extend(hinge.apply(CB.frame.apply(*u.placedLugs[k][0])));
+      box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
     }
   }
-  return !(box[1] - box[0] <= settings.Seitenbreite && box[3] - box[2] <= settings.Seitenhoehe);
+  return !(box.width() <= page_.width && box.height() <= page_.height);
 }
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
@@ -234,31 +230,31 @@ void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
   RemoveLugs(t, k);
 }
 
-void Joiner::removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int64_t time) {
+void Joiner::removeFolds(Chart& CA, Chart& CB, const Placement& hinge, std::int64_t time) {
   // A side of a moved triangle u whose neighbour h is in the receiving piece is a fold when the
   // two copies of the edge now lie on each other; both tabs on it go. Found from the smaller
   // side: every such (u, k) has u.nb[k] == h and h.nb[u.nbedge[k]] == u.
   auto tryFold = [&](gt& u, int k) {
     gt* h = u.nb[k];
     const int r = u.nbedge[k];
-    if (!h || r < 0 || &sheetOf(*h) != &SA) return;
-    const Vec3 uk = hinge.apply(SB.frame.apply(u.p[k]));
-    const Vec3 uk1 = hinge.apply(SB.frame.apply(u.p[(k + 1) % 3]));
-    const Vec3 hr = SA.frame.apply(h->p[r]);
-    const Vec3 hr1 = SA.frame.apply(h->p[(r + 1) % 3]);
+    if (!h || r < 0 || &chartOf(*h) != &CA) return;
+    const Vec3 uk = hinge.apply(CB.frame.apply(u.p[k]));
+    const Vec3 uk1 = hinge.apply(CB.frame.apply(u.p[(k + 1) % 3]));
+    const Vec3 hr = CA.frame.apply(h->p[r]);
+    const Vec3 hr1 = CA.frame.apply(h->p[(r + 1) % 3]);
     if (length(uk - hr1) < kPointTolerance && length(hr - uk1) < kPointTolerance) {
       noteRemoval(u, k, time);
       noteRemoval(*h, r, time);
     }
   };
-  const bool walkB = SB.count <= SA.count;
-  const Sheet& walked = walkB ? SB : SA;
-  const Sheet* other = walkB ? &SA : &SB;
+  const bool walkB = CB.count <= CA.count;
+  const Chart& walked = walkB ? CB : CA;
+  const Chart* other = walkB ? &CA : &CB;
   for (std::uint32_t x = walked.first; x != kNone; x = nextMember_[x]) {
     gt& X = *tri_[x];
     for (int k = 0; k < 3; ++k) {
       gt* h = X.nb[k];
-      if (!h || h->containerIndex < 0 || &sheetOf(*h) != other) continue;
+      if (!h || h->containerIndex < 0 || &chartOf(*h) != other) continue;
       if (walkB) {
         tryFold(X, k);
       } else {
@@ -270,8 +266,8 @@ void Joiner::removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int6
   }
 }
 
-void Joiner::moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge) {
-  const Frame& toFrame = sheets_[to].frame;
+void Joiner::moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge) {
+  const Frame& toFrame = charts_[to].frame;
   auto move = [&](Vec3 v) {
     const Vec3 q = fromFrame.apply(v);
     return toFrame.unapply(hinge ? hinge->apply(q) : q);
@@ -299,7 +295,7 @@ void Joiner::moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, 
   std::vector<std::uint32_t>().swap(from.unbounded);
   from.tree.clear();
   from.treeBuilt = false;
-  ownerOfSheet_[static_cast<std::size_t>(&from - sheets_.data())] = -1;
+  ownerOfChart_[static_cast<std::size_t>(&from - charts_.data())] = -1;
 }
 
 bool Joiner::join(gt& t, int e, bool collisionTest) {
@@ -315,34 +311,30 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   }
   const std::int32_t b = pieceOf(g);
   gtc& B = *run.containers[static_cast<std::size_t>(b)];
-  const std::uint32_t sa = sheetOfPiece_[static_cast<std::size_t>(a)];
-  const std::uint32_t sb = sheetOfPiece_[static_cast<std::size_t>(b)];
-  Sheet& SA = sheets_[sa];
-  Sheet& SB = sheets_[sb];
-  const Placement hinge = hingePlacement(SA.frame.apply(t.p[e]), SA.frame.apply(t.p[(e + 1) % 3]),
-                                         SB.frame.apply(g.p[s]), SB.frame.apply(g.p[(s + 1) % 3]));
+  const std::uint32_t sa = chartOfPiece_[static_cast<std::size_t>(a)];
+  const std::uint32_t sb = chartOfPiece_[static_cast<std::size_t>(b)];
+  Chart& CA = charts_[sa];
+  Chart& CB = charts_[sb];
+  const Placement hinge = hingePlacement(CA.frame.apply(t.p[e]), CA.frame.apply(t.p[(e + 1) % 3]),
+                                         CB.frame.apply(g.p[s]), CB.frame.apply(g.p[(s + 1) % 3]));
   B.pivot = hinge.pivot;
   B.trans = hinge.trans;
   B.rot = hinge.rot;
   const LugPair hingeTabs[2] = {t.placedLugs[e], g.placedLugs[s]};
-  saveLugs(t);
+  // Without a level to take the removals back, the join cannot be tried.
+  if (!saveLugs(t)) return false;
   RemoveLugs(t, e);
   RemoveLugs(g, s);
 
-  const bool pageTest = settings.Seitenflag;
-  double box[4] = {A.minX, A.maxX, A.minY, A.maxY};
-  const bool refuse = (pageTest && exceedsPage(SB, hinge, box)) || (collisionTest && collides(SA, SB, hinge));
+  const bool pageTest = page_.on;
+  Box box = A.box;
+  const bool refuse = (pageTest && exceedsPage(CB, hinge, box)) || (collisionTest && collides(CA, CB, hinge));
   if (refuse) {
     restoreLugs(t);
     return false;
   }
   freeSavedLugs(t);
-  if (pageTest) {
-    A.minX = box[0];
-    A.maxX = box[1];
-    A.minY = box[2];
-    A.maxY = box[3];
-  }
+  if (pageTest) A.box = box;
   const std::int64_t hingeTime = ++clock_;
   const std::int64_t joinTime = ++clock_;
   const std::int64_t foldTime = ++clock_;
@@ -360,15 +352,15 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
       ghost.lug[1] = ghost.second ? *hingeTabs[i][1] : Vec3{};
     }
   }
-  removeFolds(SA, SB, hinge, foldTime);
+  removeFolds(CA, CB, hinge, foldTime);
 
-  if (SB.count <= SA.count) {
-    moveMembers(SB, sa, SB.frame, &hinge);
+  if (CB.count <= CA.count) {
+    moveMembers(CB, sa, CB.frame, &hinge);
   } else {
-    SB.frame = SB.frame.then(hinge);
-    ownerOfSheet_[sb] = a;
-    sheetOfPiece_[static_cast<std::size_t>(a)] = sb;
-    moveMembers(SA, sb, SA.frame, nullptr);
+    CB.frame = CB.frame.then(hinge);
+    ownerOfChart_[sb] = a;
+    chartOfPiece_[static_cast<std::size_t>(a)] = sb;
+    moveMembers(CA, sb, CA.frame, nullptr);
   }
   next_[tail_[static_cast<std::size_t>(a)]] = head_[static_cast<std::size_t>(b)];
   tail_[static_cast<std::size_t>(a)] = tail_[static_cast<std::size_t>(b)];
@@ -387,7 +379,7 @@ void Joiner::finish() {
       piece.triangles.shrink_to_fit();
       continue;
     }
-    const Frame& frame = sheets_[sheetOfPiece_[c]].frame;
+    const Frame& frame = charts_[chartOfPiece_[c]].frame;
     for (std::uint32_t m = head_[c];; m = next_[m]) {
       gt& u = *tri_[m];
       piece.triangles.push_back(&u);
@@ -439,28 +431,41 @@ void Joiner::writeBoxes() {
   for (std::size_t c = 0; c < n; ++c) {
     gtc& piece = *run.containers[c];
     if (!piece.valid) continue;
-    const Frame& frame = sheets_[sheetOfPiece_[c]].frame;
-    double box[4] = {kHuge, kTiny, kHuge, kTiny};
+    const Frame& frame = charts_[chartOfPiece_[c]].frame;
+    Box box{kHuge, kHuge, kTiny, kTiny};
     for (const gt* u : piece.triangles) {
       const std::uint32_t m = id(*u);
       for (int k = 0; k < 3; ++k) {
-        extendBox(box, u->p[k]);
+        box.extend(u->p[k]);
         if (u->placedLugs[k][0]) {
-          extendBox(box, *u->placedLugs[k][0]);
-          if (u->placedLugs[k][1]) extendBox(box, *u->placedLugs[k][1]);
+          box.extend(*u->placedLugs[k][0]);
+          if (u->placedLugs[k][1]) box.extend(*u->placedLugs[k][1]);
         }
         const Ghost& ghost = ghosts_[m][static_cast<std::size_t>(k)];
         if (ghost.time > joined[m]) {
-          extendBox(box, frame.apply(ghost.lug[0]));
-          if (ghost.second) extendBox(box, frame.apply(ghost.lug[1]));
+          box.extend(frame.apply(ghost.lug[0]));
+          if (ghost.second) box.extend(frame.apply(ghost.lug[1]));
         }
       }
     }
-    piece.minX = box[0];
-    piece.maxX = box[1];
-    piece.minY = box[2];
-    piece.maxY = box[3];
+    piece.box = box;
   }
+}
+
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space run opposite ways. A duplicate face, or a triangle with coinciding corners, can be
+/// linked to its neighbour across sides that differ; and two faces that run their side the same
+/// way wind against each other (intake turns such faces where it can; what is left lies in a
+/// non-orientable strip or on an edge of several faces). A hinge on either would lay the
+/// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
+/// that the piece could not fold back into the model.
+bool hingeable(const gt& t, int e) {
+  const int s = t.nbedge[e];
+  if (s < 0) return true;
+  const gt& g = *t.nb[e];
+  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
+  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
+  return a == d && b == c;
 }
 
 }  // namespace foldra

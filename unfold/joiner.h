@@ -2,11 +2,11 @@
 // moving the larger piece, and testing a moved triangle against every member of the receiving
 // piece.
 //
-// Every piece keeps its flat coordinates on a sheet: member coordinates in a local frame of the
-// sheet, plus the frame that takes them into the piece's own frame. A join moves only the
-// members of the smaller sheet; when the moved piece is the larger one, its sheet's frame is
-// turned instead and the receiving piece takes the sheet over. The collision test asks a
-// bounding-box tree of the larger sheet for the members a triangle of the smaller one could
+// Every piece keeps its flat coordinates on a chart: member coordinates in a local frame of the
+// chart, plus the frame that takes them into the piece's own frame. A join moves only the
+// members of the smaller chart; when the moved piece is the larger one, its chart's frame is
+// turned instead and the receiving piece takes the chart over. The collision test asks a
+// bounding-box tree of the larger chart for the members a triangle of the smaller one could
 // reach, and runs the same overlap predicate on exactly those pairs: pairs whose boxes are
 // apart cannot overlap. The result is that of `merge` joining the same pieces in the same order;
 // coordinates agree up to rounding. `finish` writes the coordinates, container indices,
@@ -36,10 +36,29 @@ struct Frame {
   Frame then(const Placement& outer) const;
 };
 
+/// The page a joined piece must fit, never turned: its extent in x at most `width`, in y at
+/// most `height`.
+struct PageLimit {
+  bool on = false;
+  double width = 0, height = 0;
+};
+
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space run opposite ways. A duplicate face, or a triangle with coinciding corners, can be
+/// linked to its neighbour across sides that differ; and two faces that run their side the same
+/// way wind against each other (intake turns such faces where it can; what is left lies in a
+/// non-orientable strip or on an edge of several faces). A hinge on either would lay the
+/// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
+/// that the piece could not fold back into the model.
+bool hingeable(const gt& t, int e);
+
 class Joiner {
  public:
-  /// Takes over the pieces createPieces made: one sheet per piece, in the identity frame.
+  /// Takes over the pieces createPieces made: one chart per piece, in the identity frame. Joins
+  /// keep pieces within the settings' page when the page limit is on.
   Joiner();
+  /// The same with a page of its own.
+  explicit Joiner(PageLimit page);
   /// The piece that holds t now.
   std::int32_t pieceOf(const gt& t) const;
   /// Joins the piece of t.nb[e] onto the piece of t along side e, as `merge` does.
@@ -52,7 +71,7 @@ class Joiner {
  private:
   static constexpr std::uint32_t kNone = UINT32_MAX;
   /// The members are a list through nextMember_, in the order they arrived.
-  struct Sheet {
+  struct Chart {
     Frame frame;
     std::uint32_t first = kNone, last = kNone, count = 0;
     /// Members whose box is not finite: tested against everything.
@@ -68,34 +87,35 @@ class Joiner {
   };
 
   std::uint32_t id(const gt& t) const { return static_cast<std::uint32_t>(t.containerIndex); }
-  Sheet& sheetOf(const gt& t) { return sheets_[sheetOfTri_[id(t)]]; }
-  void addMember(std::uint32_t sheet, std::uint32_t member);
-  void buildTree(Sheet& sheet);
+  Chart& chartOf(const gt& t) { return charts_[chartOfTri_[id(t)]]; }
+  void addMember(std::uint32_t chart, std::uint32_t member);
+  void buildTree(Chart& chart);
   template <class Visit>
-  bool visitNear(const Sheet& sheet, const Box& box, bool bounded, Visit&& visit) const;
-  bool collides(Sheet& SA, Sheet& SB, const Placement& hinge);
-  bool exceedsPage(const Sheet& SB, const Placement& hinge, double box[4]) const;
-  void removeFolds(Sheet& SA, Sheet& SB, const Placement& hinge, std::int64_t time);
+  bool visitNear(const Chart& chart, const Box& box, bool bounded, Visit&& visit) const;
+  bool collides(Chart& CA, Chart& CB, const Placement& hinge);
+  bool exceedsPage(const Chart& CB, const Placement& hinge, Box& box) const;
+  void removeFolds(Chart& CA, Chart& CB, const Placement& hinge, std::int64_t time);
   void noteRemoval(gt& t, int k, std::int64_t time);
-  void moveMembers(Sheet& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge);
+  void moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge);
   void writeBoxes();
 
   std::vector<gt*> tri_;
-  std::vector<std::uint32_t> sheetOfTri_;
+  std::vector<std::uint32_t> chartOfTri_;
   std::vector<Box> box_;
   std::vector<std::uint8_t> bounded_;
-  std::vector<Sheet> sheets_;
-  /// Per sheet: the piece that owns it (-1 for a sheet given up); apart from the sheets, as
+  std::vector<Chart> charts_;
+  /// Per chart: the piece that owns it (-1 for a chart given up); apart from the charts, as
   /// every edge of the table asks it.
-  std::vector<std::int32_t> ownerOfSheet_;
+  std::vector<std::int32_t> ownerOfChart_;
   std::vector<std::uint32_t> nextMember_;
-  /// Per piece: its sheet, its first and last triangle in join order, the piece that absorbed
+  /// Per piece: its chart, its first and last triangle in join order, the piece that absorbed
   /// it and when.
-  std::vector<std::uint32_t> sheetOfPiece_;
+  std::vector<std::uint32_t> chartOfPiece_;
   std::vector<std::uint32_t> head_, tail_, next_;
   std::vector<std::int32_t> parent_;
   std::vector<std::int64_t> linkTime_;
   std::vector<std::array<Ghost, 3>> ghosts_;
+  PageLimit page_;
   bool keepGhosts_;
   double margin_ = 0;
   std::int64_t clock_ = 0;

@@ -1,13 +1,13 @@
 // Glue tabs: one trapezoid flap on one side of every shared edge, and the save stack that lets a
 // refused merge take its tab removals back.
 #include <array>
-#include <cassert>
 #include <cmath>
 #include <numbers>
 #include <ostream>
 
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -82,13 +82,33 @@ void shortenLug(gt& t, int k) {
   }
 }
 
-void RemoveLugs(gt& t, int k) {
-  t.Lugs[k] = LugPair{};
-  t.placedLugs[k] = LugPair{};
+void RemoveLugs(gt& t, int k) { releaseTab(t, k); }
+
+void createTabs() {
+  if (!settings.Laschenflag) return;
+  // The tab width comes from the dialog's text unchecked: a width that is not a positive number
+  // (0, negative, minus infinity, NaN, or a text that is no number) makes no tabs, where it
+  // would make tabs of infinite or inverted size; so does a width below the distance at which
+  // points count as equal, where a tab is no more than its side and every test of it fails.
+  if (!(settings.Laschenbreite >= kPointTolerance)) return;
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) createLugs(*t);
+  }
+  // A tab is shortened against its own side only after every tab exists.
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      for (int k = 0; k < 3; ++k) shortenLug(*t, k);
+    }
+  }
 }
 
-void saveLugs(const gt& t) {
-  assert(saveLevel < kSaveLevels && "a merge holds one level at most");
+bool saveLugs(const gt& t) {
+  // A merge holds one level and gives it back on every path, so a full stack means a join that
+  // did not; the join is refused rather than written past the stack's end.
+  if (saveLevel >= kSaveLevels) {
+    consoleLine(host::String("foldra: the glue tab save stack is full; a join was refused"));
+    return false;
+  }
   if constexpr (kGeometryTrace) *t.trace << "saveLugs in(" << saveLevel << ")\n";
   SaveLevel& level = saveStack[static_cast<std::size_t>(saveLevel)];
   level.slots.fill(std::nullopt);
@@ -110,6 +130,7 @@ void saveLugs(const gt& t) {
   }
   ++saveLevel;
   if constexpr (kGeometryTrace) *t.trace << "saveLugs out(" << saveLevel << ")\n";
+  return true;
 }
 
 void restoreLugs(gt& t) {

@@ -2,8 +2,8 @@
 #include <ostream>
 
 #include "geometry/kernel.h"
-#include "shell/run_state.h"
-#include "shell/trace.h"
+#include "host/run_state.h"
+#include "host/trace.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -26,7 +26,7 @@ bool isFold(const gt& t, int k) {
 
 bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
   if constexpr (kPieceTrace) *A.trace << "versuche zu mergen..\n";
-  const double box[4] = {A.minX, A.maxX, A.minY, A.maxY};
+  const Box box = A.box;
   gt& g = *t.nb[e];
   const int s = t.nbedge[e];
   if (s < 0) {
@@ -39,7 +39,8 @@ bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
   B.pivot = hinge.pivot;
   B.trans = hinge.trans;
   B.rot = hinge.rot;
-  saveLugs(t);
+  // Without a level to take the removals back, the join cannot be tried.
+  if (!saveLugs(t)) return false;
   if constexpr (kPieceTrace) *A.trace << "Beidseitiger RemoveLugs!\n";
   RemoveLugs(t, e);
   RemoveLugs(g, s);
@@ -52,10 +53,7 @@ bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
                         (pageTest && A.testPageBounds(*u, hinge, width, height));
     if (refuse) {
       restoreLugs(t);
-      A.minX = box[0];
-      A.maxX = box[1];
-      A.minY = box[2];
-      A.maxY = box[3];
+      A.box = box;
       return false;
     }
   }

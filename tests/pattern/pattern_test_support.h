@@ -1,5 +1,5 @@
 // Helpers shared by the pattern tests: pieces built by hand, a scratch folder, file contents and
-// the geometry to check a layout with.
+// the geometry to check a packing with.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ namespace patterntest {
 namespace fs = std::filesystem;
 using namespace pattern;
 
-/// The free space the layout promises between pieces, in millimetres.
+/// The free space the packing promises between pieces, in millimetres.
 inline constexpr double kGap = 2.0;
 
 using testing_support::TempDir;
@@ -193,14 +193,14 @@ inline void mapTexture(Piece* piece, double size) {
 // --- Geometry of a laid-out pattern ---------------------------------------------------------
 
 /// The convex parts of a placed piece in sheet millimetres: triangles and tabs.
-inline std::vector<std::vector<Point2>> placedParts(const Piece& piece, const Placement& at, double scale) {
+inline std::vector<std::vector<Point2>> placedParts(const Piece& piece, const Position& at, double scale) {
   std::vector<std::vector<Point2>> parts;
   for (const Triangle& t : piece.triangles) {
-    parts.push_back({placePoint(at, scale, t.p[0]), placePoint(at, scale, t.p[1]), placePoint(at, scale, t.p[2])});
+    parts.push_back({sheetPoint(at, scale, t.p[0]), sheetPoint(at, scale, t.p[1]), sheetPoint(at, scale, t.p[2])});
   }
   for (const Tab& tab : piece.tabs) {
     std::vector<Point2> part;
-    for (const Point2& p : tab.corners) part.push_back(placePoint(at, scale, p));
+    for (const Point2& p : tab.corners) part.push_back(sheetPoint(at, scale, p));
     parts.push_back(part);
   }
   return parts;
@@ -275,32 +275,32 @@ inline void expectInsideMargins(const Bounds& b, const PatternOptions& options, 
   EXPECT_LE(b.maxY, options.pageHeight - options.margin + slack) << what;
 }
 
-/// Checks what every layout must keep: one placement per piece on an existing sheet, no sheet
+/// Checks what every packing must keep: one position per piece on an existing sheet, no sheet
 /// left empty, every piece that is not oversize inside the margins, and pieces (and the legend)
 /// on one sheet at least the gap apart.
-inline void expectSoundLayout(const PatternInput& input, const PatternOptions& options, const Layout& layout) {
-  ASSERT_EQ(layout.placements.size(), input.pieces.size());
-  std::vector<int> used(layout.sheets, 0);
+inline void expectSoundPacking(const PatternInput& input, const PatternOptions& options, const Packing& packing) {
+  ASSERT_EQ(packing.positions.size(), input.pieces.size());
+  std::vector<int> used(packing.sheets, 0);
   std::vector<std::vector<std::vector<Point2>>> parts;
   std::vector<Bounds> bounds;
   std::vector<int> sheets;
   for (size_t i = 0; i < input.pieces.size(); ++i) {
-    const Placement& at = layout.placements[i];
+    const Position& at = packing.positions[i];
     EXPECT_EQ(at.piece, static_cast<int>(i));
     ASSERT_GE(at.sheet, 0);
-    ASSERT_LT(at.sheet, layout.sheets);
+    ASSERT_LT(at.sheet, packing.sheets);
     ++used[at.sheet];
     parts.push_back(placedParts(input.pieces[i], at, options.scale));
     bounds.push_back(boundsOf(parts.back()));
     sheets.push_back(at.sheet);
     if (!at.oversize) expectInsideMargins(bounds.back(), options, "piece " + std::to_string(i));
   }
-  for (int sheet = 0; sheet < layout.sheets; ++sheet) EXPECT_GT(used[sheet], 0) << "sheet " << sheet;
-  if (layout.legendSheet >= 0) {
-    const Point2 a = layout.legendMin, b = layout.legendMax;
+  for (int sheet = 0; sheet < packing.sheets; ++sheet) EXPECT_GT(used[sheet], 0) << "sheet " << sheet;
+  if (packing.legendSheet >= 0) {
+    const Point2 a = packing.legendMin, b = packing.legendMax;
     parts.push_back({{a, {b.x, a.y}, b, {a.x, b.y}}});
     bounds.push_back(boundsOf(parts.back()));
-    sheets.push_back(layout.legendSheet);
+    sheets.push_back(packing.legendSheet);
     expectInsideMargins(bounds.back(), options, "the legend");
   }
   const double slack = 1e-6;

@@ -88,8 +88,8 @@ Image readPng(const std::string& path) {
 }
 
 /// The colour printed at point p of a piece, on a PNG sheet.
-std::array<int, 3> colourAt(const Image& image, const PatternOptions& options, const Placement& at, Point2 p) {
-  const Point2 s = placePoint(at, options.scale, p);
+std::array<int, 3> colourAt(const Image& image, const PatternOptions& options, const Position& at, Point2 p) {
+  const Point2 s = sheetPoint(at, options.scale, p);
   const double perMm = options.dpi / 25.4;
   return image.at(static_cast<int>(s.x * perMm), static_cast<int>((options.pageHeight - s.y) * perMm));
 }
@@ -116,7 +116,7 @@ TEST(WritePattern, PdfHasOnePagePerSheetAtThePageSize) {
   const PatternOptions options = smallPage();
   PatternReport report;
   ASSERT_TRUE(write(threeBigSquares(), options, dir.file("model.pdf"), &report));
-  EXPECT_EQ(report.layout.sheets, 3);
+  EXPECT_EQ(report.packing.sheets, 3);
   EXPECT_EQ(report.files, std::vector<std::string>{dir.file("model.pdf")});
   EXPECT_EQ(dir.names(), std::vector<std::string>{"model.pdf"});
 
@@ -212,7 +212,7 @@ TEST(WritePattern, EveryEdgeNumberAppearsOnceOnEachOfItsTwoEdges) {
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(write(gluedStrips(), PatternOptions{}, dir.file("strips.pdf"), &report));
-  ASSERT_EQ(report.layout.sheets, 1);
+  ASSERT_EQ(report.packing.sheets, 1);
 
   std::map<std::string, int> words;
   std::istringstream text(pdftotext("'" + dir.file("strips.pdf") + "'"));
@@ -241,11 +241,11 @@ TEST(WritePattern, EdgeNumbersSitInsideTheirPieceBesideTheMiddleOfTheirEdge) {
   ASSERT_TRUE(write(input, options, dir.file("strips.pdf"), &report));
   const std::vector<Word> words = pdfWords(dir.file("strips.pdf"), options.pageHeight);
   for (size_t i = 0; i < input.pieces.size(); ++i) {
-    const Placement& at = report.layout.placements[i];
+    const Position& at = report.packing.positions[i];
     const auto triangles = placedParts(input.pieces[i], at, options.scale);
     for (const Edge& e : input.pieces[i].edges) {
       if (e.label == 0) continue;
-      const Point2 a = placePoint(at, options.scale, e.a), b = placePoint(at, options.scale, e.b);
+      const Point2 a = sheetPoint(at, options.scale, e.a), b = sheetPoint(at, options.scale, e.b);
       const Point2 middle{(a.x + b.x) / 2, (a.y + b.y) / 2};
       int beside = 0;
       for (const Word& w : words) {
@@ -272,7 +272,7 @@ TEST(WritePattern, DrawsEveryCutAndEveryVisibleFoldOnce) {
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(write(input, options, dir.file("grid.svg"), &report));
-  ASSERT_EQ(report.layout.sheets, 2);
+  ASSERT_EQ(report.packing.sheets, 2);
 
   const std::map<std::string, int> plain = strokesByDashes(read(dir.file("grid-2.svg")));
   ASSERT_EQ(plain.size(), 3u) << "solid lines and two dash patterns";
@@ -302,7 +302,7 @@ TEST(WritePattern, PrintedSideIsNotMirrored) {
   PatternReport report;
   ASSERT_TRUE(write(input, options, dir.file("t.png"), &report));
   const Image image = readPng(report.files[0]);
-  const Placement& at = report.layout.placements[0];
+  const Position& at = report.packing.positions[0];
   const std::array<int, 3> grey{128, 128, 128};
   expectColour(colourAt(image, options, at, {5, 20}), grey, "inside, near the y leg");
   expectColour(colourAt(image, options, at, {20, 5}), grey, "inside, near the x leg");
@@ -319,7 +319,7 @@ TEST(WritePattern, LineArtLeavesTrianglesUnfilled) {
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(write(input, options, dir.file("t.png"), &report));
-  expectColour(colourAt(readPng(report.files[0]), options, report.layout.placements[0], {20, 5}), kWhite, "inside");
+  expectColour(colourAt(readPng(report.files[0]), options, report.packing.positions[0], {20, 5}), kWhite, "inside");
 }
 
 /// A 2 x 2 pixel PNG: red on top, blue below.
@@ -344,7 +344,7 @@ TEST(WritePattern, TextureIsMappedThroughTheTextureCoordinates) {
   ASSERT_TRUE(write(input, options, dir.file("t.png"), &report));
   EXPECT_TRUE(report.warnings.empty());
   const Image image = readPng(report.files[0]);
-  const Placement& at = report.layout.placements[0];
+  const Position& at = report.packing.positions[0];
   const std::array<int, 3> red{255, 0, 0}, blue{0, 0, 255};
   expectColour(colourAt(image, options, at, {10, 35}), red, "v = 1.75");
   expectColour(colourAt(image, options, at, {10, 25}), blue, "v = 1.25");
@@ -365,7 +365,7 @@ TEST(WritePattern, UnreadableTextureFallsBackToTheColourWithAWarning) {
   ASSERT_EQ(report.warnings.size(), 1u);
   EXPECT_NE(report.warnings[0].find("missing.png"), std::string::npos) << report.warnings[0];
   // The colour, lightened halfway to white for printing.
-  expectColour(colourAt(readPng(report.files[0]), options, report.layout.placements[0], {30, 5}),
+  expectColour(colourAt(readPng(report.files[0]), options, report.packing.positions[0], {30, 5}),
                {153, 178, 204}, "inside");
 }
 
@@ -381,7 +381,7 @@ TEST(WritePattern, SameInputGivesIdenticalFiles) {
     ASSERT_TRUE(write(input, PatternOptions{}, first.file(name), &a));
     ASSERT_TRUE(write(input, PatternOptions{}, second.file(name), &b));
     ASSERT_EQ(a.files.size(), b.files.size());
-    ASSERT_GE(a.layout.sheets, 2);
+    ASSERT_GE(a.packing.sheets, 2);
     for (size_t i = 0; i < a.files.size(); ++i) {
       EXPECT_EQ(read(a.files[i]), read(b.files[i])) << a.files[i];
     }

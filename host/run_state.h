@@ -1,16 +1,30 @@
 // The module-wide state of a run: the settings, the active document, the source objects, their
 // triangles and the pieces. One run fills it; the next run empties it first.
+//
+// It stands at the module's ground floor so that every stage can reach it without reaching up
+// to the shell that drives them. The triangle record and the piece container are only named
+// here: a stage that looks into them includes their own headers, and the shell, which owns the
+// lists, destroys them.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "geometry/gt.h"
 #include "host/host.h"
-#include "unfold/gtc.h"
 
 namespace foldra {
+
+struct gt;
+class gtc;
+
+/// How the unfolding forms its pieces: the values of Settings::Abwicklungsart.
+/// Longest edge: glue tabs first, then joins along flat edges and along every edge longest
+/// first, each tested with the tabs.
+inline constexpr std::int32_t kUnfoldLongestEdge = 0;
+/// Compact: joins that test faces only, ordered for few and large pieces; tabs placed on the
+/// cut edges afterwards, where they fit.
+inline constexpr std::int32_t kUnfoldCompact = 1;
 
 /// The options of a run, as the dialog last confirmed them. No value is range-checked.
 struct Settings {
@@ -25,10 +39,13 @@ struct Settings {
   /// Page width and height, in model units.
   double Seitenbreite = 210.0;
   double Seitenhoehe = 297.0;
-  /// Maximum glue tab width, in model units.
+  /// Maximum glue tab width, in model units: how far a tab reaches out from its edge.
   double Laschenbreite = 17.0;
   /// Layout of the pieces: 0 row, 1 animation, 2 stack.
   std::int32_t AlsAnimation = 0;
+  /// How the pieces are formed: kUnfoldLongestEdge or kUnfoldCompact; any other value runs
+  /// longest edge.
+  std::int32_t Abwicklungsart = kUnfoldLongestEdge;
 };
 
 struct RunState {
@@ -47,17 +64,5 @@ struct RunState {
 
 extern Settings settings;
 extern RunState run;
-
-/// Releases and destroys every triangle of the run.
-void clearTriangleLists();
-/// Destroys every piece of the run.
-void clearContainers();
-/// Turns the selection of the active document into flat pieces in the run state: the stages
-/// up to and including the unfolding. False when no polygon object was found.
-bool unfoldSelection();
-/// The whole run: pieces into the active document, then the removal of the source objects.
-void Execute();
-/// Layout mode for scene output from the AlsAnimation setting: 0 and 2 as they are, else 1.
-std::int32_t layoutMode(std::int32_t alsAnimation);
 
 }  // namespace foldra

@@ -162,9 +162,9 @@ class Packer {
     if (legend.cols <= cols_ && legend.rows <= rows_) legend_ = std::move(legend);
   }
 
-  Layout run() {
-    Layout layout;
-    layout.placements.resize(input_.pieces.size());
+  Packing run() {
+    Packing packing;
+    packing.positions.resize(input_.pieces.size());
     std::vector<std::vector<std::vector<Point2>>> parts(input_.pieces.size());
     std::vector<std::vector<Shape>> shapes(input_.pieces.size());
     std::vector<double> turns(input_.pieces.size());
@@ -188,16 +188,16 @@ class Packer {
       const Candidate c = place(shapes[i]);
       sheets_[c.sheet].occupy(*c.shape, c.col, c.row);
       ++pieces_[c.sheet];
-      layout.placements[i] = placement(i, c);
+      packing.positions[i] = position(i, c);
     }
-    layout.sheets = static_cast<int>(sheets_.size());
-    placeLegend(&layout);
+    packing.sheets = static_cast<int>(sheets_.size());
+    placeLegend(&packing);
 
     std::sort(alone.begin(), alone.end());
     for (const size_t i : alone) {
-      layout.placements[i] = placeAlone(i, parts[i], turns[i], layout.sheets++, &layout.warnings);
+      packing.positions[i] = placeAlone(i, parts[i], turns[i], packing.sheets++, &packing.warnings);
     }
-    return layout;
+    return packing;
   }
 
  private:
@@ -268,10 +268,10 @@ class Packer {
     }
   }
 
-  void placeLegend(Layout* layout) {
+  void placeLegend(Packing* packing) {
     if (input_.pieces.empty()) return;
     if (!legend_) {
-      layout->warnings.push_back(format("the printable area of %.1f x %.1f mm is too small for the legend; it is left out",
+      packing->warnings.push_back(format("the printable area of %.1f x %.1f mm is too small for the legend; it is left out",
                                         printableWidth_, printableHeight_));
       return;
     }
@@ -282,19 +282,19 @@ class Packer {
       }
     }
     if (legendSheet_ < 0) {
-      layout->warnings.push_back("no sheet has room for the legend; it is left out");
+      packing->warnings.push_back("no sheet has room for the legend; it is left out");
       return;
     }
-    layout->legendSheet = legendSheet_;
+    packing->legendSheet = legendSheet_;
     const double left = options_.margin + legendCol_ * cell_;
     const double top = options_.pageHeight - options_.margin - legendRow_ * cell_;
-    layout->legendMin = {left, top - legendSize_.height};
-    layout->legendMax = {left + legendSize_.width, top};
+    packing->legendMin = {left, top - legendSize_.height};
+    packing->legendMax = {left + legendSize_.width, top};
   }
 
   // The shape's top-left cell lands at (col, row) of the printable area.
-  Placement placement(size_t piece, const Candidate& c) const {
-    Placement p;
+  Position position(size_t piece, const Candidate& c) const {
+    Position p;
     p.piece = static_cast<int>(piece);
     p.sheet = c.sheet;
     p.rotation = c.shape->rotation;
@@ -305,11 +305,11 @@ class Packer {
 
   // A piece that fits no empty sheet stands alone at the top-left corner of the printable area,
   // at the turn that fits best; if it is larger than the printable area, say how to make it fit.
-  Placement placeAlone(size_t piece, const std::vector<std::vector<Point2>>& parts, double tightest,
+  Position placeAlone(size_t piece, const std::vector<std::vector<Point2>>& parts, double tightest,
                        int sheet, std::vector<std::string>* warnings) const {
     double bestFit = -1;
     detail::TurnedBox best;
-    Placement p;
+    Position p;
     p.piece = static_cast<int>(piece);
     p.sheet = sheet;
     for (const double rotation : turnsOf(tightest)) {
@@ -350,16 +350,16 @@ class Packer {
 
 }  // namespace
 
-Point2 placePoint(const Placement& placement, double scale, Point2 p) {
-  const double c = std::cos(placement.rotation), s = std::sin(placement.rotation);
-  return {placement.offset.x + scale * (c * p.x - s * p.y), placement.offset.y + scale * (s * p.x + c * p.y)};
+Point2 sheetPoint(const Position& position, double scale, Point2 p) {
+  const double c = std::cos(position.rotation), s = std::sin(position.rotation);
+  return {position.offset.x + scale * (c * p.x - s * p.y), position.offset.y + scale * (s * p.x + c * p.y)};
 }
 
-Layout layoutPattern(const PatternInput& input, const PatternOptions& options) {
+Packing packPattern(const PatternInput& input, const PatternOptions& options) {
   if (const std::string problem = detail::invalidValue(input, options); !problem.empty()) {
-    Layout layout;
-    layout.warnings.push_back(problem);
-    return layout;
+    Packing packing;
+    packing.warnings.push_back(problem);
+    return packing;
   }
   return Packer(input, options).run();
 }

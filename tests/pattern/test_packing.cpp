@@ -20,147 +20,147 @@ double area(const Piece& piece) {
   return sum;
 }
 
-TEST(Layout, EmptyInputNeedsNoSheet) {
-  const Layout layout = layoutPattern({}, PatternOptions{});
-  EXPECT_EQ(layout.sheets, 0);
-  EXPECT_TRUE(layout.placements.empty());
-  EXPECT_TRUE(layout.warnings.empty());
+TEST(Packing, EmptyInputNeedsNoSheet) {
+  const Packing packing = packPattern({}, PatternOptions{});
+  EXPECT_EQ(packing.sheets, 0);
+  EXPECT_TRUE(packing.positions.empty());
+  EXPECT_TRUE(packing.warnings.empty());
 }
 
-TEST(Layout, ScalesThePieceToMillimetresInsideTheMargins) {
+TEST(Packing, ScalesThePieceToMillimetresInsideTheMargins) {
   PatternInput input;
   input.pieces = {square(1, 10)};
   PatternOptions options;
   options.scale = 2.5;
-  const Layout layout = layoutPattern(input, options);
-  ASSERT_EQ(layout.sheets, 1);
-  expectSoundLayout(input, options, layout);
-  const Bounds b = boundsOf(placedParts(input.pieces[0], layout.placements[0], options.scale));
+  const Packing packing = packPattern(input, options);
+  ASSERT_EQ(packing.sheets, 1);
+  expectSoundPacking(input, options, packing);
+  const Bounds b = boundsOf(placedParts(input.pieces[0], packing.positions[0], options.scale));
   EXPECT_NEAR(b.maxX - b.minX, 25, 1e-9);
   EXPECT_NEAR(b.maxY - b.minY, 25, 1e-9);
-  EXPECT_TRUE(layout.warnings.empty());
+  EXPECT_TRUE(packing.warnings.empty());
 }
 
-TEST(Layout, FillsEachSheetBeforeOpeningTheNext) {
+TEST(Packing, FillsEachSheetBeforeOpeningTheNext) {
   // 40 mm squares 2 mm apart: 4 across and 6 down the 190 x 277 mm printable area of A4.
   PatternInput input;
   for (int i = 0; i < 50; ++i) input.pieces.push_back(square(i + 1, 40));
   const PatternOptions options;
-  const Layout layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.sheets, 3);
-  expectSoundLayout(input, options, layout);
+  const Packing packing = packPattern(input, options);
+  EXPECT_EQ(packing.sheets, 3);
+  expectSoundPacking(input, options, packing);
 }
 
-TEST(Layout, TurnsAPieceThatFitsOnlyAlongTheLongSide) {
+TEST(Packing, TurnsAPieceThatFitsOnlyAlongTheLongSide) {
   // 270 x 10 mm at 45 degrees: its box is 198 mm wide at every quarter turn, wider than 190.
   PatternInput input;
   input.pieces = {turned(rectangle(1, 270, 10), 45), strip(2, 9, 20, 15, 1)};
   const PatternOptions options;
-  const Layout layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.sheets, 1);
-  EXPECT_FALSE(layout.placements[0].oversize);
-  EXPECT_TRUE(layout.warnings.empty());
-  expectSoundLayout(input, options, layout);
+  const Packing packing = packPattern(input, options);
+  EXPECT_EQ(packing.sheets, 1);
+  EXPECT_FALSE(packing.positions[0].oversize);
+  EXPECT_TRUE(packing.warnings.empty());
+  expectSoundPacking(input, options, packing);
 }
 
-TEST(Layout, NestsPiecesInsideTheHollowsOfOthers) {
+TEST(Packing, NestsPiecesInsideTheHollowsOfOthers) {
   // Packed by their boxes, each pair needs two sheets: the second piece fits neither beside
   // nor below the first. Packed by their outlines, it fits inside the first.
   const PatternOptions options = pageOf(170, 200);
   PatternInput frame;
   frame.pieces = {ring(1, 140, 100), square(2, 60)};
-  const Layout framed = layoutPattern(frame, options);
+  const Packing framed = packPattern(frame, options);
   EXPECT_EQ(framed.sheets, 1);
-  expectSoundLayout(frame, options, framed);
+  expectSoundPacking(frame, options, framed);
 
   const PatternOptions wider = pageOf(185, 210);
   PatternInput ells;
   ells.pieces = {ell(1, 120, 40), ell(2, 120, 40)};
-  const Layout nested = layoutPattern(ells, wider);
+  const Packing nested = packPattern(ells, wider);
   EXPECT_EQ(nested.sheets, 1);
-  expectSoundLayout(ells, wider, nested);
+  expectSoundPacking(ells, wider, nested);
 }
 
-TEST(Layout, OversizePieceStandsAloneAndSaysHowToMakeItFit) {
+TEST(Packing, OversizePieceStandsAloneAndSaysHowToMakeItFit) {
   // 150 x 100 units at 2 mm a unit is 200 x 300 mm turned: too wide for A4's 190 mm.
   PatternInput input;
   input.pieces = {square(1, 10), rectangle(2, 150, 100), square(3, 10)};
   PatternOptions options;
   options.scale = 2;
-  const Layout layout = layoutPattern(input, options);
-  ASSERT_EQ(layout.sheets, 2);
-  expectSoundLayout(input, options, layout);
-  const Placement& big = layout.placements[1];
+  const Packing packing = packPattern(input, options);
+  ASSERT_EQ(packing.sheets, 2);
+  expectSoundPacking(input, options, packing);
+  const Position& big = packing.positions[1];
   EXPECT_TRUE(big.oversize);
-  EXPECT_FALSE(layout.placements[0].oversize);
-  EXPECT_NE(big.sheet, layout.placements[0].sheet);
-  EXPECT_EQ(layout.placements[0].sheet, layout.placements[2].sheet);
+  EXPECT_FALSE(packing.positions[0].oversize);
+  EXPECT_NE(big.sheet, packing.positions[0].sheet);
+  EXPECT_EQ(packing.positions[0].sheet, packing.positions[2].sheet);
 
   const Bounds b = boundsOf(placedParts(input.pieces[1], big, options.scale));
   EXPECT_NEAR(b.minX, options.margin, 1e-9);
   EXPECT_NEAR(b.maxY, options.pageHeight - options.margin, 1e-9);
   EXPECT_NEAR(b.maxX - b.minX, 200, 1e-9);
 
-  ASSERT_EQ(layout.warnings.size(), 1u);
-  const std::string& warning = layout.warnings[0];
+  ASSERT_EQ(packing.warnings.size(), 1u);
+  const std::string& warning = packing.warnings[0];
   EXPECT_NE(warning.find("piece 2 is 200.0 x 300.0 mm"), std::string::npos) << warning;
   EXPECT_NE(warning.find("190.0 x 277.0 mm"), std::string::npos) << warning;
   EXPECT_NE(warning.find("--scale 1.84"), std::string::npos) << warning;
   EXPECT_NE(warning.find("--page 220x320"), std::string::npos) << warning;
 }
 
-TEST(Layout, LegendTakesTheBottomLeftCornerOfTheFirstSheet) {
+TEST(Packing, LegendTakesTheBottomLeftCornerOfTheFirstSheet) {
   PatternInput input;
   for (int i = 0; i < 30; ++i) input.pieces.push_back(square(i + 1, 30));
   const PatternOptions options;
-  const Layout layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.legendSheet, 0);
-  EXPECT_NEAR(layout.legendMin.x, options.margin, 1e-9);
-  EXPECT_NEAR(layout.legendMin.y, options.margin, 0.5);
-  EXPECT_GT(layout.legendMax.x - layout.legendMin.x, 10);
-  EXPECT_GT(layout.legendMax.y - layout.legendMin.y, 10);
-  expectSoundLayout(input, options, layout);
+  const Packing packing = packPattern(input, options);
+  EXPECT_EQ(packing.legendSheet, 0);
+  EXPECT_NEAR(packing.legendMin.x, options.margin, 1e-9);
+  EXPECT_NEAR(packing.legendMin.y, options.margin, 0.5);
+  EXPECT_GT(packing.legendMax.x - packing.legendMin.x, 10);
+  EXPECT_GT(packing.legendMax.y - packing.legendMin.y, 10);
+  expectSoundPacking(input, options, packing);
 }
 
-TEST(Layout, LegendGivesWayToAPieceThatNeedsAWholeSheet) {
+TEST(Packing, LegendGivesWayToAPieceThatNeedsAWholeSheet) {
   // 140 mm squares leave no room for the legend on a 150 mm printable area.
   const PatternOptions options = pageOf(160, 160, 5);
   PatternInput input;
   input.pieces = {square(1, 140), square(2, 20)};
-  Layout layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.sheets, 2);
-  EXPECT_EQ(layout.legendSheet, layout.placements[1].sheet);
-  EXPECT_TRUE(layout.warnings.empty());
-  expectSoundLayout(input, options, layout);
+  Packing packing = packPattern(input, options);
+  EXPECT_EQ(packing.sheets, 2);
+  EXPECT_EQ(packing.legendSheet, packing.positions[1].sheet);
+  EXPECT_TRUE(packing.warnings.empty());
+  expectSoundPacking(input, options, packing);
 
   input.pieces = {square(1, 140), square(2, 140)};
-  layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.sheets, 2);
-  EXPECT_EQ(layout.legendSheet, -1);
-  ASSERT_EQ(layout.warnings.size(), 1u);
-  EXPECT_NE(layout.warnings[0].find("legend"), std::string::npos);
-  expectSoundLayout(input, options, layout);
+  packing = packPattern(input, options);
+  EXPECT_EQ(packing.sheets, 2);
+  EXPECT_EQ(packing.legendSheet, -1);
+  ASSERT_EQ(packing.warnings.size(), 1u);
+  EXPECT_NE(packing.warnings[0].find("legend"), std::string::npos);
+  expectSoundPacking(input, options, packing);
 }
 
-TEST(Layout, PageTooSmallForTheLegendLeavesItOutWithAWarning) {
+TEST(Packing, PageTooSmallForTheLegendLeavesItOutWithAWarning) {
   PatternInput input;
   input.pieces = {square(1, 15)};
   const PatternOptions options = pageOf(40, 40, 5);
-  const Layout layout = layoutPattern(input, options);
-  EXPECT_EQ(layout.sheets, 1);
-  expectSoundLayout(input, options, layout);
-  ASSERT_EQ(layout.warnings.size(), 1u);
-  EXPECT_NE(layout.warnings[0].find("legend"), std::string::npos);
+  const Packing packing = packPattern(input, options);
+  EXPECT_EQ(packing.sheets, 1);
+  expectSoundPacking(input, options, packing);
+  ASSERT_EQ(packing.warnings.size(), 1u);
+  EXPECT_NE(packing.warnings[0].find("legend"), std::string::npos);
 }
 
-TEST(Layout, ValuesThatCannotBeDrawnGiveAWarningInsteadOfALayout) {
+TEST(Packing, ValuesThatCannotBeDrawnGiveAWarningInsteadOfAPacking) {
   PatternInput input;
   input.pieces = {square(1, 10)};
   input.pieces[0].triangles[0].p[1].x = std::nan("");
-  EXPECT_EQ(layoutPattern(input, PatternOptions{}).warnings.size(), 1u);
+  EXPECT_EQ(packPattern(input, PatternOptions{}).warnings.size(), 1u);
   input.pieces = {square(1, 10)};
-  EXPECT_EQ(layoutPattern(input, pageOf(100, 100, 50)).warnings.size(), 1u);
-  EXPECT_EQ(layoutPattern(input, pageOf(100, std::numeric_limits<double>::infinity())).warnings.size(), 1u);
+  EXPECT_EQ(packPattern(input, pageOf(100, 100, 50)).warnings.size(), 1u);
+  EXPECT_EQ(packPattern(input, pageOf(100, std::numeric_limits<double>::infinity())).warnings.size(), 1u);
 }
 
 PatternInput mixedPieces(int count, unsigned seed) {
@@ -186,29 +186,29 @@ PatternInput mixedPieces(int count, unsigned seed) {
   return input;
 }
 
-TEST(Layout, HundredsOfMixedPiecesPackDenselyAndSoundly) {
+TEST(Packing, HundredsOfMixedPiecesPackDenselyAndSoundly) {
   const PatternInput input = mixedPieces(300, 7);
   const PatternOptions options;
-  const Layout layout = layoutPattern(input, options);
-  expectSoundLayout(input, options, layout);
-  EXPECT_TRUE(layout.warnings.empty());
+  const Packing packing = packPattern(input, options);
+  expectSoundPacking(input, options, packing);
+  EXPECT_TRUE(packing.warnings.empty());
   double covered = 0;
   for (const Piece& piece : input.pieces) covered += area(piece);
   const double printable = (options.pageWidth - 2 * options.margin) * (options.pageHeight - 2 * options.margin);
-  EXPECT_GT(covered / (layout.sheets * printable), 0.5) << layout.sheets << " sheets";
+  EXPECT_GT(covered / (packing.sheets * printable), 0.5) << packing.sheets << " sheets";
 }
 
-TEST(Layout, SameInputGivesTheSameLayout) {
+TEST(Packing, SameInputGivesTheSamePacking) {
   const PatternInput input = mixedPieces(60, 3);
   const PatternOptions options;
-  const Layout first = layoutPattern(input, options), second = layoutPattern(input, options);
+  const Packing first = packPattern(input, options), second = packPattern(input, options);
   ASSERT_EQ(first.sheets, second.sheets);
-  ASSERT_EQ(first.placements.size(), second.placements.size());
-  for (size_t i = 0; i < first.placements.size(); ++i) {
-    EXPECT_EQ(first.placements[i].sheet, second.placements[i].sheet);
-    EXPECT_EQ(first.placements[i].rotation, second.placements[i].rotation);
-    EXPECT_EQ(first.placements[i].offset.x, second.placements[i].offset.x);
-    EXPECT_EQ(first.placements[i].offset.y, second.placements[i].offset.y);
+  ASSERT_EQ(first.positions.size(), second.positions.size());
+  for (size_t i = 0; i < first.positions.size(); ++i) {
+    EXPECT_EQ(first.positions[i].sheet, second.positions[i].sheet);
+    EXPECT_EQ(first.positions[i].rotation, second.positions[i].rotation);
+    EXPECT_EQ(first.positions[i].offset.x, second.positions[i].offset.x);
+    EXPECT_EQ(first.positions[i].offset.y, second.positions[i].offset.y);
   }
 }
 
