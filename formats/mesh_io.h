@@ -1,4 +1,4 @@
-// Mesh files of other programs, read and written through Assimp.
+// Mesh files of other programs: read through Assimp, written by our own writers.
 #pragma once
 
 #include <string>
@@ -40,10 +40,19 @@ std::vector<const scene::Material*> polygonMaterials(const scene::Document& docu
 /// True when the file extension is one exportMesh writes: .obj, .glb, .gltf, .stl, .ply.
 bool canExportMesh(const std::string& path);
 
+/// How exportMesh writes.
+struct MeshExportOptions {
+  /// glTF and GLB: the texture images (PNG or JPEG) go into the binary buffer instead of being
+  /// referred to by their paths; an image that cannot be read or is of another kind fails the
+  /// export.
+  bool embedTextures = false;
+};
+
 /// Writes the objects (polygon objects; others are skipped) with their materials (texture tags,
 /// restricted to selections, choose a polygon's material) and texture coordinates. An .obj gets
-/// its .mtl beside it. Every file is written under a temporary name and renamed when complete.
+/// its .mtl beside it, a .gltf its .bin. Every file is written under a temporary name and renamed
+/// when complete. Texture images are referred to by their paths as the document holds them.
 bool exportMesh(const scene::Document& document, const std::vector<const scene::Object*>& objects,
-                const std::string& path, std::string* error);
+                const std::string& path, std::string* error, const MeshExportOptions& options = {});
 
 }  // namespace formats

@@ -1,13 +1,17 @@
 #include "formats/scene_json.h"
 
+#include <algorithm>
+#include <array>
 #include <cfloat>
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "formats/files.h"
+#include "formats/json_writer.h"
 
 namespace formats {
 
@@ -17,107 +21,222 @@ namespace {
 
 // ---- Writing -------------------------------------------------------------------------------
 
-/// A stored 32-bit value as the shortest decimal that reads back as the same float, so that
-/// 0.1f is written as 0.1 and not as the double nearest to it.
-json number(float value) {
-  char buffer[64];
-  auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  double shortest = 0;
-  std::from_chars(buffer, r.ptr, shortest);
-  return shortest;
-}
+/// Writes a document as it goes: the structure (objects, tags, materials) one member per line
+/// so that a scene stays readable and its changes show line by line, and the data (points,
+/// polygons, texture coordinates, selections) each list on one line, so that the file grows
+/// with the mesh by the bytes of its numbers alone, whatever its size.
+class SceneWriter {
+ public:
+  SceneWriter(JsonWriter& out, const scene::Document& document) : out_(out), document_(document) {}
 
-json point(const scene::Point& p) { return json::array({number(p.x), number(p.y), number(p.z)}); }
-
-json time(scene::Time t) {
-  t = scene::normalised(t);
-  return json::array({t.numerator, t.denominator});
-}
-
-json tagToJson(const scene::Tag& tag, const scene::Document& document) {
-  json j;
-  j["type"] = scene::Tag::typeWord(tag.type);
-  j["name"] = tag.name;
-  switch (tag.type) {
-    case sdk::kTagTexture: {
-      const int index = tag.material ? document.materialIndex(tag.material) : -1;
-      j["material"] = index >= 0 ? json(index) : json(nullptr);
-      j["restriction"] = tag.restriction;
-      break;
-    }
-    case sdk::kTagUVW: {
-      json entries = json::array();
-      for (const scene::UVWEntry& e : tag.uvw) entries.push_back({point(e.a), point(e.b), point(e.c), point(e.d)});
-      j["uvw"] = std::move(entries);
-      break;
-    }
-    case sdk::kTagPolygonSelection:
-      j["polygons"] = json(std::vector<std::int32_t>(tag.selection.indices().begin(), tag.selection.indices().end()));
-      break;
-    case sdk::kTagSmoothing:
-      j["angle"] = tag.angle;
-      break;
-    case sdk::kTagAnnotation:
-      j["text"] = tag.text;
-      break;
+  void write() {
+    out_.beginObject();
+    out_.textMember("format", "foldra-scene");
+    out_.integerMember("version", 1);
+    const scene::TimeSettings& t = document_.time;
+    out_.key("time");
+    out_.beginObject();
+    time("current", t.current);
+    out_.integerMember("fps", t.fps);
+    time("minimum", t.minimum);
+    time("maximum", t.maximum);
+    time("loopStart", t.loopMinimum);
+    time("loopEnd", t.loopMaximum);
+    out_.endObject();
+    out_.key("materials");
+    out_.beginArray();
+    for (const auto& m : document_.materials()) material(*m);
+    out_.endArray();
+    out_.key("objects");
+    out_.beginArray();
+    for (const auto& o : document_.objects()) object(*o);
+    out_.endArray();
+    out_.endObject();
+    out_.finish();
   }
-  return j;
-}
 
-json objectToJson(const scene::Object& o, const scene::Document& document) {
-  json j;
-  j["name"] = o.name;
-  j["type"] = scene::Object::typeWord(o.type);
-  j["selected"] = o.selected;
-  j["editorVisibility"] = o.editorVisibility;
-  j["renderVisibility"] = o.renderVisibility;
-  const scene::PrimitiveParams& p = o.primitive;
-  switch (o.type) {
-    case sdk::kObjectPolygon: {
-      json points = json::array();
-      for (const scene::Point& q : o.points) points.push_back(point(q));
-      json polygons = json::array();
-      for (const scene::Polygon& q : o.polygons) polygons.push_back({q.a, q.b, q.c, q.d});
-      j["points"] = std::move(points);
-      j["polygons"] = std::move(polygons);
-      break;
-    }
-    case sdk::kObjectCube:
-      j["size"] = p.size;
-      j["segments"] = p.cubeSegments;
-      break;
-    case sdk::kObjectPlane:
-      j["width"] = p.width;
-      j["depth"] = p.depth;
-      j["segments"] = p.planeSegments;
-      break;
-    case sdk::kObjectSphere:
-      j["radius"] = p.radius;
-      j["segments"] = p.sphereSegments;
-      break;
-    case sdk::kObjectLight:
-      j["brightness"] = p.brightness;
-      break;
+  /// The first number that could not be written (NaN or infinite), with its owner; empty when
+  /// every number was finite.
+  const std::string& problem() const { return problem_; }
+
+ private:
+  void note(const char* kind, const std::string& name, const char* what) {
+    if (problem_.empty()) problem_ = std::string(kind) + " \"" + name + "\": " + what + " is not a finite number";
   }
-  json tags = json::array();
-  for (const auto& t : o.tags) tags.push_back(tagToJson(*t, document));
-  j["tags"] = std::move(tags);
-  json tracks = json::array();
-  for (const auto& t : o.tracks) {
-    json keys = json::array();
-    if (t->curve) {
-      for (const auto& k : t->curve->keys) {
-        keys.push_back({{"time", time(k->time)}, {"value", k->value}, {"interpolation", k->interpolation}});
+  void real(double value, const scene::Object& owner, const char* what) {
+    if (!out_.number(value)) note("object", owner.name, what);
+  }
+  void point(const scene::Point& p, const scene::Object& owner, const char* what) {
+    out_.beginArray(JsonLayout::Inline);
+    bool finite = out_.number(p.x);
+    finite = out_.number(p.y) && finite;
+    finite = out_.number(p.z) && finite;
+    out_.endArray();
+    if (!finite) note("object", owner.name, what);
+  }
+  void time(const char* key, scene::Time t) {
+    t = scene::normalised(t);
+    out_.key(key);
+    out_.beginArray(JsonLayout::Inline);
+    out_.integer(t.numerator);
+    out_.integer(t.denominator);
+    out_.endArray();
+  }
+
+  void material(const scene::Material& m) {
+    out_.beginObject();
+    out_.textMember("name", m.name);
+    out_.key("type");
+    if (m.type == sdk::kMaterialStandard) {
+      out_.string("standard");
+    } else {
+      out_.integer(m.type);
+    }
+    out_.key("color");
+    out_.beginArray(JsonLayout::Inline);
+    bool finite = true;
+    for (double c : m.color) finite = out_.number(c) && finite;
+    out_.endArray();
+    if (!finite) note("material", m.name, "the colour");
+    out_.textMember("texture", m.texture);
+    out_.key("values");
+    out_.beginObject();
+    for (const auto& [key, value] : m.values) {
+      out_.key(key);
+      if (!out_.number(value)) note("material", m.name, "a value");
+    }
+    out_.endObject();
+    out_.endObject();
+  }
+
+  void tag(const scene::Tag& tag, const scene::Object& owner) {
+    out_.beginObject();
+    out_.textMember("type", scene::Tag::typeWord(tag.type));
+    out_.textMember("name", tag.name);
+    switch (tag.type) {
+      case sdk::kTagTexture: {
+        const int index = tag.material ? document_.materialIndex(tag.material) : -1;
+        out_.key("material");
+        if (index >= 0) {
+          out_.integer(index);
+        } else {
+          out_.null();
+        }
+        out_.textMember("restriction", tag.restriction);
+        break;
       }
+      case sdk::kTagUVW:
+        out_.key("uvw");
+        out_.beginArray(JsonLayout::Inline);
+        for (const scene::UVWEntry& e : tag.uvw) {
+          out_.beginArray();
+          for (const scene::Point* p : {&e.a, &e.b, &e.c, &e.d}) point(*p, owner, "a texture coordinate");
+          out_.endArray();
+        }
+        out_.endArray();
+        break;
+      case sdk::kTagPolygonSelection:
+        out_.key("polygons");
+        out_.beginArray(JsonLayout::Inline);
+        for (std::int32_t index : tag.selection.indices()) out_.integer(index);
+        out_.endArray();
+        break;
+      case sdk::kTagSmoothing:
+        out_.key("angle");
+        real(tag.angle, owner, "the smoothing angle");
+        break;
+      case sdk::kTagAnnotation:
+        out_.textMember("text", tag.text);
+        break;
     }
-    tracks.push_back({{"parameter", t->parameter}, {"keys", std::move(keys)}});
+    out_.endObject();
   }
-  j["tracks"] = std::move(tracks);
-  json children = json::array();
-  for (const auto& c : o.children) children.push_back(objectToJson(*c, document));
-  j["children"] = std::move(children);
-  return j;
-}
+
+  void object(const scene::Object& o) {
+    out_.beginObject();
+    out_.textMember("name", o.name);
+    out_.textMember("type", scene::Object::typeWord(o.type));
+    out_.booleanMember("selected", o.selected);
+    out_.integerMember("editorVisibility", o.editorVisibility);
+    out_.integerMember("renderVisibility", o.renderVisibility);
+    const scene::PrimitiveParams& p = o.primitive;
+    const auto integers = [&](const auto& values) {
+      out_.beginArray(JsonLayout::Inline);
+      for (std::int32_t v : values) out_.integer(v);
+      out_.endArray();
+    };
+    switch (o.type) {
+      case sdk::kObjectPolygon:
+        out_.key("points");
+        out_.beginArray(JsonLayout::Inline);
+        for (const scene::Point& q : o.points) point(q, o, "a point");
+        out_.endArray();
+        out_.key("polygons");
+        out_.beginArray(JsonLayout::Inline);
+        for (const scene::Polygon& q : o.polygons) integers(std::array<std::int32_t, 4>{q.a, q.b, q.c, q.d});
+        out_.endArray();
+        break;
+      case sdk::kObjectCube:
+        out_.key("size");
+        out_.beginArray(JsonLayout::Inline);
+        for (double v : p.size) real(v, o, "the size");
+        out_.endArray();
+        out_.key("segments");
+        integers(p.cubeSegments);
+        break;
+      case sdk::kObjectPlane:
+        out_.key("width");
+        real(p.width, o, "the width");
+        out_.key("depth");
+        real(p.depth, o, "the depth");
+        out_.key("segments");
+        integers(p.planeSegments);
+        break;
+      case sdk::kObjectSphere:
+        out_.key("radius");
+        real(p.radius, o, "the radius");
+        out_.integerMember("segments", p.sphereSegments);
+        break;
+      case sdk::kObjectLight:
+        out_.key("brightness");
+        real(p.brightness, o, "the brightness");
+        break;
+    }
+    out_.key("tags");
+    out_.beginArray();
+    for (const auto& t : o.tags) tag(*t, o);
+    out_.endArray();
+    out_.key("tracks");
+    out_.beginArray();
+    for (const auto& t : o.tracks) {
+      out_.beginObject();
+      out_.integerMember("parameter", t->parameter);
+      out_.key("keys");
+      out_.beginArray();
+      if (t->curve) {
+        for (const auto& k : t->curve->keys) {
+          out_.beginObject(JsonLayout::Inline);
+          time("time", k->time);
+          out_.integerMember("value", k->value);
+          out_.integerMember("interpolation", k->interpolation);
+          out_.endObject();
+        }
+      }
+      out_.endArray();
+      out_.endObject();
+    }
+    out_.endArray();
+    out_.key("children");
+    out_.beginArray();
+    for (const auto& c : o.children) object(*c);
+    out_.endArray();
+    out_.endObject();
+  }
+
+  JsonWriter& out_;
+  const scene::Document& document_;
+  std::string problem_;
+};
 
 // ---- Reading -------------------------------------------------------------------------------
 
@@ -154,8 +273,11 @@ class Reader {
   }
   float single(const json& j, const std::string& where) const {
     const double v = real(j, where);
-    if (std::fabs(v) > FLT_MAX) throw Failure{where, "number out of range"};
-    return static_cast<float>(v);
+    // The shortest text of the largest float reads back as a double a little above it, which
+    // still rounds to it: only from half a step above does a number become infinite as a float.
+    constexpr double kBeyondFloat = static_cast<double>(FLT_MAX) + 0x1p103;
+    if (std::fabs(v) >= kBeyondFloat) throw Failure{where, "number out of range"};
+    return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
   }
   std::int32_t integer(const json& j, const std::string& where) const {
     if (!j.is_number_integer()) throw Failure{where, "expected an integer"};
@@ -321,27 +443,9 @@ class Reader {
 }  // namespace
 
 std::string sceneToJson(const scene::Document& document) {
-  json j;
-  j["format"] = "foldra-scene";
-  j["version"] = 1;
-  const scene::TimeSettings& t = document.time;
-  j["time"] = {{"current", time(t.current)}, {"fps", t.fps}, {"minimum", time(t.minimum)},
-               {"maximum", time(t.maximum)}, {"loopStart", time(t.loopMinimum)}, {"loopEnd", time(t.loopMaximum)}};
-  json materials = json::array();
-  for (const auto& m : document.materials()) {
-    materials.push_back({{"name", m->name},
-                         {"type", m->type == sdk::kMaterialStandard ? json("standard") : json(m->type)},
-                         {"color", m->color},
-                         {"texture", m->texture},
-                         {"values", m->values}});
-  }
-  j["materials"] = std::move(materials);
-  json objects = json::array();
-  for (const auto& o : document.objects()) objects.push_back(objectToJson(*o, document));
-  j["objects"] = std::move(objects);
-  // Names come from other programs' files in any encoding; bytes that are not UTF-8 become
-  // U+FFFD instead of failing the whole scene.
-  return j.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+  JsonWriter out;
+  SceneWriter(out, document).write();
+  return out.takeText();
 }
 
 std::unique_ptr<scene::Document> sceneFromJson(const std::string& text, std::string* error) {
@@ -431,7 +535,26 @@ std::unique_ptr<scene::Document> loadScene(const std::string& path, std::string*
 }
 
 bool saveScene(const scene::Document& document, const std::string& path, std::string* error) {
-  return writeFileAtomically(path, sceneToJson(document), error);
+  StagedFiles files;
+  const std::string temporary = files.stage(path);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(temporary.c_str(), "wb"), std::fclose);
+  if (!file) {
+    *error = path + ": cannot be written";
+    return false;
+  }
+  JsonWriter out(file.get());
+  SceneWriter writer(out, document);
+  writer.write();
+  if (!writer.problem().empty()) {
+    *error = path + ": " + writer.problem();
+    return false;
+  }
+  const bool written = !out.failed() && std::fclose(file.release()) == 0;
+  if (!written) {
+    *error = path + ": cannot be written";
+    return false;
+  }
+  return files.commit(error);
 }
 
 }  // namespace formats

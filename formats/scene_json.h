@@ -24,15 +24,20 @@
 
 namespace formats {
 
-/// The document as JSON text; the same document always gives the same text. Text that is not
-/// UTF-8 is written with U+FFFD for each byte that is not.
+/// The document as JSON text; the same document always gives the same text. The structure
+/// (objects, materials, tags, tracks) has one member per line, indented; every list of data
+/// (points, polygons, texture coordinates, selections) stands on one line. Numbers take the
+/// shortest form that reads back as the same value. Text that is not UTF-8 is written with
+/// U+FFFD for each run of bytes that does not form a character. A NaN or infinite number is
+/// written as null, which sceneFromJson refuses (saveScene refuses such a document).
 std::string sceneToJson(const scene::Document& document);
 /// Reads JSON text; null with *error saying what and where when it is not a scene.
 std::unique_ptr<scene::Document> sceneFromJson(const std::string& text, std::string* error);
 
 /// Loads a scene file; null with *error naming the file and the problem.
 std::unique_ptr<scene::Document> loadScene(const std::string& path, std::string* error);
-/// Saves a scene file (written completely or not at all).
+/// Saves a scene file, written as it is produced (completely or not at all); false with *error
+/// naming the file and the object or material when a number is NaN or infinite.
 bool saveScene(const scene::Document& document, const std::string& path, std::string* error);
 
 }  // namespace formats

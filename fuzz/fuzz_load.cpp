@@ -2,7 +2,8 @@
 // format (native scene JSON, or a mesh file of one of the extensions Assimp reads); the rest is
 // the file. A loader must answer with a document or an error, never crash, and a document it
 // answers must be sound: finite coordinates, point indices in range, one texture coordinate
-// entry per polygon, and a scene file that reads back to the same text.
+// entry per polygon, a scene file that reads back to the same text, and mesh files that can be
+// written (each input in one of the formats, picked by its size).
 #include <unistd.h>
 
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
@@ -28,6 +30,28 @@ constexpr std::size_t kFormats = sizeof kExtensions / sizeof kExtensions[0];
 }
 
 bool finite(const scene::Point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+std::string scratchFile(const char* extension) {
+  static const std::string base =
+      (std::filesystem::temp_directory_path() / ("foldra-fuzz-load-" + std::to_string(getpid()))).string();
+  return base + extension;
+}
+
+/// Writes the document's polygon objects as a mesh file of the format, which must succeed
+/// for every sound document that has a polygon to write.
+void checkWritable(const scene::Document& document, const char* extension) {
+  std::vector<const scene::Object*> objects;
+  for (const scene::Object* o : document.allObjects()) objects.push_back(o);
+  const std::string path = scratchFile(extension) + ".out";
+  const std::string file = path + extension;
+  std::string error;
+  if (!formats::exportMesh(document, objects, file, &error) && error.find("nothing to export") == std::string::npos) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    failure("a sound document cannot be written as a mesh file");
+  }
+  for (const char* side : {".mtl", ".bin"}) std::remove((path + side).c_str());
+  std::remove(file.c_str());
+}
 
 void checkDocument(const scene::Document& document) {
   for (const scene::Object* o : document.allObjects()) {
@@ -60,12 +84,7 @@ void checkDocument(const scene::Document& document) {
     failure("a document's own scene text does not read back");
   }
   if (formats::sceneToJson(*again) != text) failure("a document's scene text reads back differently");
-}
-
-std::string scratchFile(const char* extension) {
-  static const std::string base =
-      (std::filesystem::temp_directory_path() / ("foldra-fuzz-load-" + std::to_string(getpid()))).string();
-  return base + extension;
+  checkWritable(document, kExtensions[1 + text.size() % (kFormats - 1)]);
 }
 
 }  // namespace

@@ -11,10 +11,13 @@
 #   scripts/bench.sh            # the whole table (the direct form adds a few minutes)
 #   scripts/bench.sh --quick    # without the direct form
 #   scripts/bench.sh --pieces   # the pieces table alone
+#   scripts/bench.sh --outputs  # instead: every output format's time, memory and size
+#                               # (scripts/bench_outputs.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh >/dev/null
+if [ "${1:-}" = "--outputs" ]; then exec bash scripts/bench_outputs.sh; fi
 bench=build/bin/bench_unfold
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1

@@ -1,5 +1,6 @@
 // Writing mesh files: every format read back, the material a polygon gets, side-file names,
-// identical bytes for identical input, and nothing left behind by a failed export.
+// identical bytes for identical input, nothing left behind by a failed export, glTF containers
+// checked piece by piece, shared vertices, embedded textures and names that are not text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -376,6 +379,311 @@ TEST(MeshExport, DegenerateTrianglesWriteNoInfiniteOrNaNNumbers) {
   std::transform(obj.begin(), obj.end(), obj.begin(), [](unsigned char c) { return std::tolower(c); });
   EXPECT_EQ(obj.find("nan"), std::string::npos);
   EXPECT_EQ(obj.find("inf"), std::string::npos);
+}
+
+/// The polygons an imported document should hold for the source, as describeAll gives them:
+/// each polygon with its material ("Default" where none), quadrangles cut the host's way when
+/// the format needs triangles.
+std::vector<std::string> expectedFrom(const scene::Document& source, bool keepsQuads, bool withMaterials, bool withUVs) {
+  scene::Document copy;
+  std::map<const scene::Object*, std::vector<std::string>> materials;
+  for (const auto& object : source.objects()) {
+    auto cut = scene::cloneObject(*object, [](scene::Material* m) { return m; });
+    std::vector<std::string>& names = materials[cut.get()];
+    const auto given = formats::polygonMaterials(source, *object);
+    for (std::size_t p = 0; p < given.size(); ++p) {
+      const std::string name = given[p] ? given[p]->name : "Default";
+      names.push_back(name);
+      if (!keepsQuads && !scene::isTriangle(object->polygons[p])) names.push_back(name);
+    }
+    if (!keepsQuads) scene::triangulate(*cut);
+    copy.append(std::move(cut));
+  }
+  return describeAll(copy, withMaterials, withUVs, materials);
+}
+
+/// Twelve small objects: triangles and quadrangles, three materials in turn, texture
+/// coordinates on every other object only, so that primitives of several sizes follow each
+/// other in the binary buffers and objects without coordinates sit between those with them.
+std::unique_ptr<scene::Document> manyObjects() {
+  auto document = std::make_unique<scene::Document>();
+  scene::Material* materials[] = {addMaterial(*document, "Red", {1, 0, 0}, ""),
+                                  addMaterial(*document, "Green", {0, 1, 0}, ""),
+                                  addMaterial(*document, "Blue", {0, 0, 1}, "")};
+  for (int o = 0; o < 12; ++o) {
+    auto object = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+    object->name = "Piece " + std::to_string(o);
+    const auto columns = static_cast<std::int32_t>(1 + o % 4);
+    for (std::int32_t row = 0; row < 2; ++row) {
+      for (std::int32_t c = 0; c <= columns; ++c) {
+        object->points.push_back({static_cast<float>(c + 10 * o), static_cast<float>(row), 0.25f * static_cast<float>(c * c)});
+      }
+    }
+    std::vector<std::int32_t> second;
+    for (std::int32_t c = 0; c < columns; ++c) {
+      const std::int32_t a = c, b = c + 1, d = columns + 1 + c, e = columns + 2 + c;
+      if (c % 2) {
+        object->polygons.push_back({a, b, e, d});
+      } else {
+        object->polygons.push_back({a, b, e, e});
+        object->polygons.push_back({a, e, d, d});
+      }
+    }
+    for (std::int32_t p = 1; p < static_cast<std::int32_t>(object->polygons.size()); p += 2) second.push_back(p);
+    addTexture(*object, materials[o % 3], "");
+    addTexture(*object, materials[(o + 1) % 3], "second");
+    addSelection(*object, "second", second);
+    if (o % 2 == 0) {
+      std::vector<scene::UVWEntry> entries;
+      for (std::size_t p = 0; p < object->polygons.size(); ++p) {
+        const auto f = static_cast<float>(p) / 8;
+        entries.push_back(uvw({f, 0, 0}, {f + 0.125f, 0, 0}, {f + 0.125f, 1, 0}, {f, 0.5f, 0}));
+      }
+      object->addTag(sdk::kTagUVW, "UVW")->uvw = std::move(entries);
+    }
+    document->append(std::move(object));
+  }
+  return document;
+}
+
+TEST(MeshExport, ManyObjectsWithAndWithoutTextureCoordinatesReadBackInEveryFormat) {
+  for (const FormatCase& format : kFormats) {
+    SCOPED_TRACE(format.file);
+    TempDir dir;
+    const auto source = manyObjects();
+    std::string error;
+    ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file(format.file), &error)) << error;
+    scene::Document back;
+    ASSERT_TRUE(formats::importMesh(dir.file(format.file), back, &error)) << error;
+    if (format.keepsObjects) {
+      ASSERT_EQ(back.objects().size(), 12u);
+      for (std::size_t o = 0; o < 12; ++o) EXPECT_EQ(back.objects()[o]->name, "Piece " + std::to_string(o));
+    }
+    EXPECT_EQ(describeAll(back, format.keepsMaterials, format.keepsUVs),
+              expectedFrom(*source, format.keepsQuads, format.keepsMaterials, format.keepsUVs));
+  }
+}
+
+/// A glTF file's JSON and binary buffer, read without any glTF library.
+struct Gltf {
+  nlohmann::json json;
+  std::string buffer;
+};
+
+std::uint32_t word(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, bytes.data() + at, 4);
+  return value;
+}
+
+/// Splits a GLB into its chunks, checking the container on the way.
+Gltf readGlb(const std::string& path) {
+  const std::string bytes = meshtest::read(path);
+  Gltf out;
+  EXPECT_GE(bytes.size(), 28u);
+  if (bytes.size() < 28) return out;
+  EXPECT_EQ(word(bytes, 0), 0x46546C67u) << "magic";
+  EXPECT_EQ(word(bytes, 4), 2u) << "version";
+  EXPECT_EQ(word(bytes, 8), bytes.size()) << "the header's length";
+  const std::uint32_t jsonLength = word(bytes, 12);
+  EXPECT_EQ(word(bytes, 16), 0x4E4F534Au) << "the first chunk holds JSON";
+  EXPECT_EQ(jsonLength % 4, 0u);
+  out.json = nlohmann::json::parse(bytes.substr(20, jsonLength));
+  const std::size_t bin = 20 + jsonLength;
+  EXPECT_EQ(word(bytes, bin + 4), 0x004E4942u) << "the second chunk is binary";
+  const std::uint32_t binLength = word(bytes, bin);
+  EXPECT_EQ(binLength % 4, 0u);
+  EXPECT_EQ(bin + 8 + binLength, bytes.size()) << "nothing after the binary chunk";
+  out.buffer = bytes.substr(bin + 8, binLength);
+  return out;
+}
+
+/// Checks what readers rely on: every accessor within its view and every view within the
+/// buffer, indices naming vertices of their primitive, and the bounds of the positions exact.
+void checkGltf(const Gltf& gltf) {
+  const nlohmann::json& j = gltf.json;
+  ASSERT_EQ(j["buffers"].size(), 1u);
+  const std::size_t byteLength = j["buffers"][0]["byteLength"];
+  EXPECT_LE(byteLength, gltf.buffer.size());
+  EXPECT_LT(gltf.buffer.size() - byteLength, 4u) << "padding only after the buffer";
+  for (const auto& view : j["bufferViews"]) {
+    EXPECT_LE(view["byteOffset"].get<std::size_t>() + view["byteLength"].get<std::size_t>(), byteLength);
+  }
+  const auto elementSize = [](const nlohmann::json& a) -> std::size_t {
+    const std::string type = a["type"];
+    return 4u * (type == "VEC3" ? 3 : type == "VEC2" ? 2 : 1);
+  };
+  for (const auto& mesh : j["meshes"]) {
+    for (const auto& primitive : mesh["primitives"]) {
+      const nlohmann::json& position = j["accessors"][primitive["attributes"]["POSITION"].get<std::size_t>()];
+      const nlohmann::json& indices = j["accessors"][primitive["indices"].get<std::size_t>()];
+      const std::size_t vertices = position["count"];
+      std::vector<std::string> used{"POSITION"};
+      if (primitive["attributes"].contains("TEXCOORD_0")) used.push_back("TEXCOORD_0");
+      for (const nlohmann::json* a : {&position, &indices}) {
+        const nlohmann::json& view = j["bufferViews"][(*a)["bufferView"].get<std::size_t>()];
+        const std::size_t stride = view.value("byteStride", elementSize(*a));
+        const std::size_t count = (*a)["count"];
+        ASSERT_GT(count, 0u);
+        EXPECT_LE((*a)["byteOffset"].get<std::size_t>() + stride * (count - 1) + elementSize(*a),
+                  view["byteLength"].get<std::size_t>());
+      }
+      if (primitive["attributes"].contains("TEXCOORD_0")) {
+        EXPECT_EQ(j["accessors"][primitive["attributes"]["TEXCOORD_0"].get<std::size_t>()]["count"], vertices);
+      }
+      const std::size_t indexStart = j["bufferViews"][indices["bufferView"].get<std::size_t>()]["byteOffset"].get<std::size_t>() +
+                                     indices["byteOffset"].get<std::size_t>();
+      EXPECT_EQ(indices["count"].get<std::size_t>() % 3, 0u);
+      for (std::size_t i = 0; i < indices["count"].get<std::size_t>(); ++i) {
+        EXPECT_LT(word(gltf.buffer, indexStart + 4 * i), vertices) << "index " << i;
+      }
+      const std::size_t positionStart = j["bufferViews"][position["bufferView"].get<std::size_t>()]["byteOffset"].get<std::size_t>() +
+                                        position["byteOffset"].get<std::size_t>();
+      for (std::size_t c = 0; c < 3; ++c) {
+        float low = INFINITY, high = -INFINITY;
+        for (std::size_t v = 0; v < vertices; ++v) {
+          float value = 0;
+          std::memcpy(&value, gltf.buffer.data() + positionStart + 12 * v + 4 * c, 4);
+          low = std::min(low, value);
+          high = std::max(high, value);
+        }
+        EXPECT_EQ(position["min"][c].get<float>(), low);
+        EXPECT_EQ(position["max"][c].get<float>(), high);
+      }
+    }
+  }
+}
+
+TEST(MeshExport, GlbAndGltfHoldTogetherPieceByPiece) {
+  TempDir dir;
+  const auto source = manyObjects();
+  std::string error;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("many.glb"), &error)) << error;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("many.gltf"), &error)) << error;
+  const Gltf glb = readGlb(dir.file("many.glb"));
+  ASSERT_NO_FATAL_FAILURE(checkGltf(glb));
+  EXPECT_EQ(glb.json["meshes"].size(), 12u);
+  EXPECT_FALSE(glb.json["buffers"][0].contains("uri"));
+
+  Gltf gltf;
+  gltf.json = nlohmann::json::parse(meshtest::read(dir.file("many.gltf")));
+  gltf.buffer = meshtest::read(dir.file("many.bin"));
+  ASSERT_NO_FATAL_FAILURE(checkGltf(gltf));
+  EXPECT_EQ(gltf.json["buffers"][0]["uri"], "many.bin");
+  EXPECT_EQ(gltf.buffer, glb.buffer.substr(0, gltf.buffer.size())) << "the same buffer in both forms";
+}
+
+TEST(MeshExport, CornersAtOnePositionShareAVertex) {
+  // Two triangles with corners of their own, as the unfolding makes them; two pairs of corners
+  // coincide (one pair differs only in the sign of a zero). With texture coordinates that differ
+  // at one shared position, glTF needs a vertex more; OBJ still writes the position once.
+  scene::Document document;
+  auto object = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+  object->name = "Pair";
+  object->points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.0f, -0.0f, 0}, {1, 1, 0}, {0, 1, 0}};
+  object->polygons = {{0, 1, 2, 2}, {3, 4, 5, 5}};
+  object->addTag(sdk::kTagUVW, "UVW")->uvw = {uvw({0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 0}),
+                                              uvw({0, 0, 0}, {0.5f, 1, 0}, {0, 1, 0}, {0, 1, 0})};
+  document.append(std::move(object));
+  TempDir dir;
+  std::string error;
+  ASSERT_TRUE(formats::exportMesh(document, objectsOf(document), dir.file("pair.obj"), &error)) << error;
+  ASSERT_TRUE(formats::exportMesh(document, objectsOf(document), dir.file("pair.glb"), &error)) << error;
+  const std::string obj = meshtest::read(dir.file("pair.obj"));
+  const auto lines = [&](const std::string& start) {
+    std::size_t n = 0;
+    for (std::size_t at = obj.find("\n" + start); at != std::string::npos; at = obj.find("\n" + start, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines("v "), 4u) << obj;
+  EXPECT_EQ(lines("vt "), 5u) << obj;
+  const Gltf glb = readGlb(dir.file("pair.glb"));
+  EXPECT_EQ(glb.json["accessors"][0]["count"], 5);
+}
+
+/// A PNG of one transparent pixel.
+const std::string kPixel(
+    "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00\x01"
+    "\x08\x06\x00\x00\x00\x1f\x15\xc4\x89\x00\x00\x00\x0b\x49\x44\x41\x54\x78\xda\x63\x60\x00\x02\x00"
+    "\x00\x05\x00\x01\xe9\xfa\xdc\xd8\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+    68);
+
+TEST(MeshExport, EmbeddedTexturesGoIntoTheBinaryBuffer) {
+  TempDir dir;
+  const std::string png = meshtest::write(dir.file("red.png"), kPixel);
+  const auto source = twoObjects(png);
+  std::string error;
+  formats::MeshExportOptions embed;
+  embed.embedTextures = true;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("out.glb"), &error, embed)) << error;
+  const Gltf glb = readGlb(dir.file("out.glb"));
+  ASSERT_NO_FATAL_FAILURE(checkGltf(glb));
+  ASSERT_EQ(glb.json["images"].size(), 1u);
+  const nlohmann::json& image = glb.json["images"][0];
+  EXPECT_FALSE(image.contains("uri"));
+  EXPECT_EQ(image["mimeType"], "image/png");
+  const nlohmann::json& view = glb.json["bufferViews"][image["bufferView"].get<std::size_t>()];
+  EXPECT_EQ(glb.buffer.substr(view["byteOffset"], view["byteLength"]), kPixel);
+  EXPECT_EQ(glb.json["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"]["index"], 0);
+
+  // Without the option the image is named by its path, as the document holds it.
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("named.glb"), &error)) << error;
+  EXPECT_EQ(readGlb(dir.file("named.glb")).json["images"][0]["uri"], png);
+
+  // A texture that cannot be embedded fails the export, naming the image.
+  const std::string text = meshtest::write(dir.file("notes.png"), "not an image");
+  for (const std::string& path : {dir.file("missing.png"), text}) {
+    const auto broken = twoObjects(path);
+    EXPECT_FALSE(formats::exportMesh(*broken, objectsOf(*broken), dir.file("broken.glb"), &error, embed));
+    EXPECT_NE(error.find(path + ": the texture"), std::string::npos) << error;
+  }
+  EXPECT_FALSE(meshtest::fs::exists(dir.file("broken.glb")));
+}
+
+TEST(MeshExport, NamesThatAreNotPlainTextKeepEveryFileReadable) {
+  for (const FormatCase& format : kFormats) {
+    SCOPED_TRACE(format.file);
+    auto source = twoObjects("");
+    source->objects()[0]->name = "left \xff\xfe half\nnext line";
+    source->materials()[0]->name = "R\xc3\ned";
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file(format.file), &error)) << error;
+    scene::Document back;
+    ASSERT_TRUE(formats::importMesh(dir.file(format.file), back, &error)) << error;
+    EXPECT_EQ(meshtest::polygonCount(back), expectedFrom(*source, format.keepsQuads, false, false).size());
+    if (format.keepsObjects) {
+      EXPECT_EQ(back.objects().size(), 2u);
+    }
+    if (format.keepsMaterials) {
+      EXPECT_EQ(back.materials().size(), 2u);
+    }
+  }
+  // glTF's JSON stays strict UTF-8: the bytes that are not become U+FFFD.
+  auto source = twoObjects("");
+  source->objects()[0]->name = "left \xff half";
+  TempDir dir;
+  std::string error;
+  ASSERT_TRUE(formats::exportMesh(*source, objectsOf(*source), dir.file("n.glb"), &error)) << error;
+  EXPECT_EQ(readGlb(dir.file("n.glb")).json["nodes"][0]["name"], "left \xef\xbf\xbd half");
+}
+
+TEST(MeshExport, CoordinatesAtTheEndsOfTheFloatRangeReadBack) {
+  for (const FormatCase& format : kFormats) {
+    SCOPED_TRACE(format.file);
+    scene::Document document;
+    auto object = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+    object->name = "Far";
+    object->points = {{0, 0, 0}, {3e38f, 0, 0}, {0, 1e-38f, 1e-44f}};
+    object->polygons = {{0, 1, 2, 2}};
+    document.append(std::move(object));
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(formats::exportMesh(document, objectsOf(document), dir.file(format.file), &error)) << error;
+    scene::Document back;
+    ASSERT_TRUE(formats::importMesh(dir.file(format.file), back, &error)) << error;
+    EXPECT_EQ(describeAll(back, false, false), describeAll(document, false, false));
+  }
 }
 
 }  // namespace
