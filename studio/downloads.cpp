@@ -78,11 +78,25 @@ void download(Context& context, const httplib::Request& req, httplib::Response& 
   bool ok = false;
   if (extension == ".glb") {
     // The images go inside: a GLB that names files of this machine is of no use elsewhere.
-    ok = formats::exportMesh(*s->document, objects, written.string(), &error);
+    formats::MeshExportOptions options;
+    options.embedTextures = true;
+    ok = formats::exportMesh(*s->document, objects, written.string(), &error, options);
   } else {
     ok = job::writeSceneAlone(*s->document, written.string(), &error);
   }
-  if (!ok) return refuse(res, 500, "the result could not be written");
+  if (!ok) {
+    // The message names the model's own files by their names, never by the studio's folders.
+    std::string said = error;
+    for (const auto& m : s->document->materials()) {
+      if (m->texture.empty()) continue;
+      for (auto at = said.find(m->texture); at != std::string::npos; at = said.find(m->texture, at)) {
+        said.replace(at, m->texture.size(), fs::path(m->texture).filename().string());
+      }
+    }
+    const auto folderAt = said.find(s->folder.string());
+    if (folderAt != std::string::npos) said = "a file of the model could not be read";
+    return refuse(res, 500, "the pieces could not be written: " + said);
+  }
   sendFile(req, res, written.string(), stem + (extension == ".glb" ? "-pieces" : "-scene") + extension, true);
 }
 
