@@ -19,7 +19,8 @@ bool isSceneFile(const std::string& path) {
   return extension == ".json";
 }
 
-bool loadModel(const std::string& path, scene::Document& document, std::string* error, const std::string& shownName) {
+bool loadModel(const std::string& path, scene::Document& document, std::string* error, const std::string& shownName,
+               const std::string& embeddedImages) {
   std::error_code ec;
   bool loaded = false;
   if (!fs::exists(path, ec)) {
@@ -35,7 +36,7 @@ bool loadModel(const std::string& path, scene::Document& document, std::string* 
       loaded = true;
     }
   } else {
-    loaded = formats::importMesh(path, document, error);
+    loaded = formats::importMesh(path, document, error, embeddedImages);
   }
   if (!loaded && !shownName.empty()) {
     for (std::size_t at; (at = error->find(path)) != std::string::npos;) error->replace(at, path.size(), shownName);

@@ -17,8 +17,10 @@ bool isSceneFile(const std::string& path);
 /// mesh format. False with *error set (one line naming the file and the problem). Where the
 /// file is known to the person by another name than its path (the studio keeps uploads under
 /// names of its own), `shownName` takes the path's place in the message.
+/// Images embedded in a mesh file are written into `embeddedImages` when one is given (see
+/// formats::importMesh).
 bool loadModel(const std::string& path, scene::Document& document, std::string* error,
-               const std::string& shownName = "");
+               const std::string& shownName = "", const std::string& embeddedImages = "");
 
 /// Selects the objects of these names anywhere in the document, or every top-level object when
 /// there are none. False with *error set when a name matches no object.

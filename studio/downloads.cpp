@@ -35,16 +35,20 @@ struct ExportFolder {
   }
 };
 
-/// A file of the pattern: the PDF, or sheet n (from 1) as a preview image or as SVG.
-void sendPattern(const httplib::Request& req, httplib::Response& res, Session& s, const std::string& extension,
+/// A file of the current run's pattern: the PDF, or sheet n (from 1) as a preview image or as
+/// SVG. The session is let go before the drawing is waited for: a page that opens another model
+/// meanwhile is not told that the session is busy.
+void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s, const std::string& extension,
                  std::size_t n, bool attachment) {
-  const RunRecord* run = s.current();
+  const RunRecord* run = s->current();
   if (!run) return refuse(res, 404, "no result yet: unfold the model first");
   if (!run->pattern) return refuse(res, 404, "this result has no pattern");
+  const std::shared_ptr<job::PatternFiles> pattern = run->pattern;
+  const std::string stem = stemOf(*s);
+  s.lock.unlock();
   std::vector<std::string> files;
   std::string error;
-  if (!run->pattern->files(extension, &files, &error)) return refuse(res, 500, "the pattern could not be drawn");
-  const std::string stem = stemOf(s);
+  if (!pattern->files(extension, &files, &error)) return refuse(res, 500, "the pattern could not be drawn");
   if (extension == ".pdf") return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern.pdf", attachment);
   if (n < 1 || n > files.size()) return refuse(res, 404, "no such sheet");
   sendFile(req, res, files[n - 1], stem + "-sheet-" + std::to_string(n) + extension, attachment);
@@ -56,7 +60,7 @@ void download(Context& context, const httplib::Request& req, httplib::Response& 
   Reading s = context.sessions.read(req, res);
   if (!s) return;
   const std::string what = req.matches[1];
-  if (what == "pattern.pdf") return sendPattern(req, res, *s, ".pdf", 0, true);
+  if (what == "pattern.pdf") return sendPattern(req, res, s, ".pdf", 0, true);
   if (!s->current()) return refuse(res, 404, "no result yet: unfold the model first");
   const std::string stem = stemOf(*s);
   ExportFolder folder(*s);
@@ -103,7 +107,7 @@ void download(Context& context, const httplib::Request& req, httplib::Response& 
 void sheet(Context& context, const httplib::Request& req, httplib::Response& res) {
   Reading s = context.sessions.read(req, res);
   if (!s) return;
-  sendPattern(req, res, *s, "." + std::string(req.matches[2]), std::stoul(req.matches[1]), req.has_param("download"));
+  sendPattern(req, res, s, "." + std::string(req.matches[2]), std::stoul(req.matches[1]), req.has_param("download"));
 }
 
 void texture(Context& context, const httplib::Request& req, httplib::Response& res) {

@@ -81,7 +81,8 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   auto document = std::make_unique<scene::Document>();
   std::string error;
   // The file is named by the studio's own path; the person knows it by theirs.
-  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename))) {
+  // Images inside the file (a GLB's) are written beside it, where its textures are read from.
+  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename), folder.string())) {
     discard();
     return refuse(res, 422, error);
   }

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "formats/mesh_io.h"
 #include "job/bundle.h"
 #include "job/document.h"
 #include "job/pattern_files.h"
@@ -153,4 +154,34 @@ TEST(MeshZip, HoldsTheObjItsMaterialsAndTheirImagesByTheirNamesInTheArchive) {
   const auto without = unzipAll(out.file("c.zip"));
   EXPECT_EQ(without.size(), 2u);
   EXPECT_EQ(without.at("house-pieces.mtl").find("map_Kd"), std::string::npos);
+}
+
+TEST(EmbeddedImages, AreWrittenIntoTheFolderGivenAndNamedByTheMaterials) {
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  scene::Document house;
+  std::string error;
+  ASSERT_TRUE(job::loadModel((examples / "house.obj").string(), house, &error)) << error;
+  TempDir out;
+  std::vector<const scene::Object*> objects;
+  for (const scene::Object* o : house.allObjects()) objects.push_back(o);
+  formats::MeshExportOptions embed;
+  embed.embedTextures = true;
+  ASSERT_TRUE(formats::exportMesh(house, objects, out.file("house.glb"), &error, embed)) << error;
+
+  fs::create_directory(out.path() / "images");
+  scene::Document read;
+  ASSERT_TRUE(job::loadModel(out.file("house.glb"), read, &error, "", out.file("images"))) << error;
+  int textured = 0;
+  for (const auto& m : read.materials()) {
+    if (m->texture.empty()) continue;
+    ++textured;
+    EXPECT_EQ(fs::path(m->texture).parent_path(), out.path() / "images");
+    EXPECT_EQ(slurp(m->texture), slurp(examples / "house-walls.png"));
+  }
+  EXPECT_EQ(textured, 1);
+
+  // Without a folder the materials keep their colours, and nothing is written.
+  scene::Document plain;
+  ASSERT_TRUE(job::loadModel(out.file("house.glb"), plain, &error)) << error;
+  for (const auto& m : plain.materials()) EXPECT_TRUE(m->texture.empty()) << m->name;
 }

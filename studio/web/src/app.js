@@ -358,6 +358,7 @@ function showOversize(run) {
 
 function applyState(s) {
   state = s;
+  window.foldraState = s;
   const run = s && s.run;
   const pattern = run && run.pattern;
   $('model-info').textContent = s && s.model
