@@ -120,6 +120,16 @@ int main(int argc, char** argv) {
   cli.add_option("--dpi", options.dpi, "Resolution of PNG sheets")->check(positive);
   cli.add_option("--flat-fold", options.flatFold, "Folds flatter than this many degrees are not drawn")->check(notNegative);
   cli.add_flag("--no-fill", [&](std::int64_t) { options.fill = false; }, "Pattern as line art, without colours and textures");
+  cli.add_option("--label-size", options.labelSize, "Height of the edge labels' digits on the pattern, millimetres")
+      ->check(positive);
+  cli.add_flag("--no-overview", [&](std::int64_t) { options.overview = false; },
+               "No overview page (the model from four sides, pieces coloured and numbered) with the pattern");
+  auto* fit = cli.add_option("--fit-sheets", options.fitSheets,
+                             "Make the model as large as fits this many sheets (instead of --scale or --height)")
+                  ->check(CLI::Range(1, 100000))
+                  ->default_str("");
+  fit->excludes(scale);
+  fit->excludes(height);
   cli.add_option("--module", options.module, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
   cli.add_flag("--quiet", options.quiet, "No progress and no summary");
 

@@ -41,6 +41,12 @@ struct Options {
   double flatFold = 1.0;
   /// Fill the pattern's triangles with colours and textures.
   bool fill = true;
+  /// Height of the edge labels' digits on the pattern, millimetres.
+  double labelSize = 2.0;
+  /// An overview page (the model from four sides, pieces coloured and numbered) with the pattern.
+  bool overview = true;
+  /// When set: the largest scale at which the pattern fits this many sheets.
+  std::optional<int> fitSheets;
   /// The module file; empty: Foldra_C4d.cdl beside the program.
   std::string module;
   /// No progress and no summary.

@@ -44,6 +44,7 @@ class Builder {
     for (int k = 0; k < 3; ++k) {
       triangle.p[static_cast<std::size_t>(k)] = flat(t.p[k]);
       triangle.uv[static_cast<std::size_t>(k)] = {t.uvw[k].x, t.uvw[k].y};
+      triangle.space[static_cast<std::size_t>(k)] = {t.P[k].x, t.P[k].y, t.P[k].z};
     }
     host::Object* source = sourceOf(t);
     triangle.hasUV = source && foldra::host::api().objectTag(source, sdk::kTagUVW, 0);

@@ -292,6 +292,9 @@ class Outputs {
   std::map<std::string, std::string> folders_;  // destination folder -> staging folder
 };
 
+/// More sheets than this are worth a warning: the model is probably larger than meant.
+constexpr int kManySheets = 20;
+
 struct Summary {
   int objects = 0, triangles = 0, pieces = 0, tabs = 0;
 };
@@ -388,6 +391,25 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   }
   std::vector<const scene::Object*> objects;
   for (const scene::Object* o : result.allObjects()) objects.push_back(o);
+  // The pattern is packed and drawn once, then written into every pattern file asked for.
+  pattern::PatternOptions patternOptions;
+  patternOptions.pageWidth = options.pageWidth;
+  patternOptions.pageHeight = options.pageHeight;
+  patternOptions.margin = options.margin;
+  patternOptions.scale = scale;
+  patternOptions.dpi = options.dpi;
+  patternOptions.flatFoldDegrees = options.flatFold;
+  patternOptions.fill = options.fill;
+  patternOptions.labelSize = options.labelSize;
+  patternOptions.overview = options.overview;
+  patternOptions.title = inputs.name;
+  std::vector<std::string> patternPaths;
+  std::size_t firstPattern = outputs.size();
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (outputKind(outputs[i]) != "pattern") continue;
+    patternPaths.push_back(results[i].path);
+    firstPattern = std::min(firstPattern, i);
+  }
   progress.stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   auto write = [&](std::size_t i) {
     Written& w = results[i];
@@ -396,23 +418,31 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
       w.ok = formats::saveScene(result, w.path, &w.error);
     } else if (kind == "mesh") {
       w.ok = formats::exportMesh(result, objects, w.path, &w.error);
-    } else {
-      pattern::PatternOptions p;
-      p.pageWidth = options.pageWidth;
-      p.pageHeight = options.pageHeight;
-      p.margin = options.margin;
-      p.scale = scale;
-      p.dpi = options.dpi;
-      p.flatFoldDegrees = options.flatFold;
-      p.fill = options.fill;
-      w.ok = pattern::writePattern(patternInput, p, w.path, &w.report, &w.error);
+    } else if (i == firstPattern) {
+      const pattern::Packing packing = pattern::packPattern(patternInput, patternOptions);
+      w.ok = pattern::writePattern(patternInput, patternOptions, packing, patternPaths, &w.report, &w.error);
     }
   };
   {
     std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < outputs.size(); ++i) threads.emplace_back(write, i);
+    for (std::size_t i = 1; i < outputs.size(); ++i) {
+      if (outputKind(outputs[i]) != "pattern" || i == firstPattern) threads.emplace_back(write, i);
+    }
     if (!outputs.empty()) write(0);
     for (std::thread& t : threads) t.join();
+  }
+  if (firstPattern < outputs.size() && !results[firstPattern].ok) {
+    // Errors name a staging path; the user knows the file by the name they gave.
+    std::string message = results[firstPattern].error;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      const auto at = message.find(results[i].path);
+      if (at != std::string::npos) message.replace(at, results[i].path.size(), outputs[i]);
+    }
+    return fail(failure, message);
+  }
+  if (firstPattern < outputs.size() && results[firstPattern].report.packing.sheets > kManySheets) {
+    warnings.push_back("the pattern needs " + std::to_string(results[firstPattern].report.packing.sheets) +
+                       " sheets; --fit-sheets N makes the model as large as fits N sheets");
   }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const Written& w = results[i];

@@ -12,6 +12,7 @@
 #include <numbers>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,8 @@ namespace {
 // otherwise grow beyond this many cells.
 constexpr double kFinestCell = 0.5;
 constexpr double kMostCells = 1.0e6;
+// Pieces whose tops lie within one band of this many millimetres read as one line.
+constexpr double kReadingBand = 20.0;
 
 /// The printable area of one sheet as a raster, with a border of `pad` always-free cells around
 /// it so that probes may reach past the margins (only bodies must stay inside).
@@ -151,7 +154,8 @@ class Packer {
  public:
   Packer(const PatternInput& input, const PatternOptions& options) : input_(input), options_(options) {
     printableWidth_ = options.pageWidth - 2 * options.margin;
-    printableHeight_ = options.pageHeight - 2 * options.margin;
+    reserve_ = detail::titleReserve(options);
+    printableHeight_ = std::max(options.pageHeight - 2 * options.margin - reserve_, 1.0);
     cell_ = std::max(kFinestCell, std::sqrt(printableWidth_ * printableHeight_ / kMostCells));
     grow_ = static_cast<int>(std::ceil(detail::kPieceGap / cell_ - 1e-9));
     cols_ = static_cast<int>(std::floor(printableWidth_ / cell_ + 1e-9));
@@ -165,6 +169,7 @@ class Packer {
   Packing run() {
     Packing packing;
     packing.positions.resize(input_.pieces.size());
+    corners_.resize(input_.pieces.size());
     std::vector<std::vector<std::vector<Point2>>> parts(input_.pieces.size());
     std::vector<std::vector<Shape>> shapes(input_.pieces.size());
     std::vector<double> turns(input_.pieces.size());
@@ -189,6 +194,7 @@ class Packer {
       sheets_[c.sheet].occupy(*c.shape, c.col, c.row);
       ++pieces_[c.sheet];
       packing.positions[i] = position(i, c);
+      corners_[i] = {c.col * cell_, c.row * cell_};
     }
     packing.sheets = static_cast<int>(sheets_.size());
     placeLegend(&packing);
@@ -196,7 +202,10 @@ class Packer {
     std::sort(alone.begin(), alone.end());
     for (const size_t i : alone) {
       packing.positions[i] = placeAlone(i, parts[i], turns[i], packing.sheets++, &packing.warnings);
+      corners_[i] = {0, 0};
     }
+    numberInReadingOrder(&packing);
+    measureFill(&packing);
     return packing;
   }
 
@@ -287,9 +296,9 @@ class Packer {
     }
     packing->legendSheet = legendSheet_;
     const double left = options_.margin + legendCol_ * cell_;
-    const double top = options_.pageHeight - options_.margin - legendRow_ * cell_;
-    packing->legendMin = {left, top - legendSize_.height};
-    packing->legendMax = {left + legendSize_.width, top};
+    const double upper = top() - legendRow_ * cell_;
+    packing->legendMin = {left, upper - legendSize_.height};
+    packing->legendMax = {left + legendSize_.width, upper};
   }
 
   // The shape's top-left cell lands at (col, row) of the printable area.
@@ -299,7 +308,7 @@ class Packer {
     p.sheet = c.sheet;
     p.rotation = c.shape->rotation;
     p.offset = {options_.margin + c.col * cell_ - c.shape->box.corner.x,
-                options_.pageHeight - options_.margin - c.row * cell_ - c.shape->box.corner.y};
+                top() - c.row * cell_ - c.shape->box.corner.y};
     return p;
   }
 
@@ -322,7 +331,7 @@ class Packer {
         p.rotation = rotation;
       }
     }
-    p.offset = {options_.margin - best.corner.x, options_.pageHeight - options_.margin - best.corner.y};
+    p.offset = {options_.margin - best.corner.x, top() - best.corner.y};
     p.oversize = bestFit < 1;
     if (p.oversize) {
       const double pageW = std::ceil(best.width + 2 * options_.margin - 1e-6);
@@ -337,15 +346,51 @@ class Packer {
     return p;
   }
 
+  // Sheet by sheet, in bands of kReadingBand millimetres from the top, left to right by the
+  // top-left corners of the pieces' boxes.
+  void numberInReadingOrder(Packing* packing) const {
+    const size_t n = input_.pieces.size();
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    auto key = [&](size_t i) {
+      return std::tuple(packing->positions[i].sheet, static_cast<int>(std::floor(corners_[i].y / kReadingBand)),
+                        corners_[i].x, corners_[i].y);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+    packing->numbers.assign(n, 0);
+    for (size_t k = 0; k < n; ++k) packing->numbers[order[k]] = static_cast<int>(k) + 1;
+  }
+
+  void measureFill(Packing* packing) const {
+    packing->fill.assign(packing->sheets, 0);
+    const double scale2 = options_.scale * options_.scale;
+    for (size_t i = 0; i < input_.pieces.size(); ++i) {
+      double area = 0;
+      for (const Triangle& t : input_.pieces[i].triangles) area += std::abs(polygonArea({t.p[0], t.p[1], t.p[2]}));
+      for (const Tab& tab : input_.pieces[i].tabs) area += std::abs(polygonArea({tab.corners.begin(), tab.corners.end()}));
+      packing->fill[packing->positions[i].sheet] += area * scale2 / (printableWidth_ * printableHeight_);
+    }
+  }
+
+  static double polygonArea(const std::vector<Point2>& p) {
+    double sum = 0;
+    for (size_t k = 0; k < p.size(); ++k) sum += p[k].x * p[(k + 1) % p.size()].y - p[(k + 1) % p.size()].x * p[k].y;
+    return sum / 2;
+  }
+
+  // The top of the printable area below the title, sheet millimetres from the bottom.
+  double top() const { return options_.pageHeight - options_.margin - reserve_; }
+
   const PatternInput& input_;
   const PatternOptions& options_;
-  double printableWidth_ = 0, printableHeight_ = 0, cell_ = 1;
+  double printableWidth_ = 0, printableHeight_ = 0, cell_ = 1, reserve_ = 0;
   int grow_ = 0, cols_ = 0, rows_ = 0;
   detail::Size legendSize_;
   std::optional<Shape> legend_;
   int legendSheet_ = -1, legendCol_ = 0, legendRow_ = 0;
   std::vector<SheetGrid> sheets_;
   std::vector<int> pieces_;  // per sheet
+  std::vector<Point2> corners_;  // per piece: its box's top-left corner, mm from the printable area's
 };
 
 }  // namespace
