@@ -294,6 +294,62 @@ class Outputs {
 
 /// More sheets than this are worth a warning: the model is probably larger than meant.
 constexpr int kManySheets = 20;
+/// Scales tried at most by each phase of the search for --fit-sheets.
+constexpr int kFitSteps = 12;
+
+pattern::PatternOptions patternOptionsFor(const Options& options, double scale, const std::string& name) {
+  pattern::PatternOptions p;
+  p.pageWidth = options.pageWidth;
+  p.pageHeight = options.pageHeight;
+  p.margin = options.margin;
+  p.scale = scale;
+  p.dpi = options.dpi;
+  p.flatFoldDegrees = options.flatFold;
+  p.fill = options.fill;
+  p.labelSize = options.labelSize;
+  p.overview = options.overview;
+  p.title = name;
+  return p;
+}
+
+/// The largest scale at which the pattern takes at most options.fitSheets sheets. The pieces
+/// depend on the scale (the page limit is a length in model units), so every scale tried is
+/// unfolded and packed anew: first stepping from `start` until one scale fits and one does not,
+/// then halving the step between them.
+double fitScale(const Options& options, const scene::Document& document, double start, const std::string& moduleFolder,
+                const std::string& textureFolder) {
+  const int wanted = *options.fitSheets;
+  auto sheetsAt = [&](double scale) {
+    const pattern::PatternInput input =
+        unfoldForPattern(document, dialogSettings(options, scale), moduleFolder, textureFolder, nullptr);
+    if (input.pieces.empty()) return 0;
+    return pattern::packPattern(input, patternOptionsFor(options, scale, "")).sheets;
+  };
+  double fits = 0, tooLarge = 0;
+  double scale = start;
+  for (int step = 0; step < kFitSteps && (fits == 0 || tooLarge == 0); ++step) {
+    const int sheets = sheetsAt(scale);
+    // Sheets grow with the area, the square of the scale; the factor aims a little past the
+    // boundary so that it is crossed.
+    const double aim = std::sqrt(static_cast<double>(wanted) / std::max(sheets, 1));
+    if (sheets <= wanted) {
+      fits = std::max(fits, scale);
+      scale *= std::max(1.15, 1.1 * aim);
+    } else {
+      tooLarge = tooLarge == 0 ? scale : std::min(tooLarge, scale);
+      scale *= std::min(0.87, 0.9 * aim);
+    }
+  }
+  if (fits == 0) return scale;
+  for (int step = 0; tooLarge > 0 && step < kFitSteps && tooLarge / fits > 1.01; ++step) {
+    const double middle = std::sqrt(fits * tooLarge);
+    (sheetsAt(middle) <= wanted ? fits : tooLarge) = middle;
+  }
+  // Three significant digits, rounded down: a scale a person can type again.
+  const double unit = std::pow(10.0, std::floor(std::log10(fits)) - 2);
+  return std::floor(fits / unit) * unit;
+}
+
 
 struct Summary {
   int objects = 0, triangles = 0, pieces = 0, tabs = 0;
@@ -315,7 +371,6 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   if (summary.objects == 0) return fail(failure, "nothing to unfold: no polygon object among the selected objects");
   double scale = 1;
   if (!chooseScale(options, document, &scale, failure)) return false;
-  const DialogSettings values = dialogSettings(options, scale);
 
   std::vector<std::string> outputs = options.outputs;
   bool defaultOutputs = false;
@@ -329,6 +384,13 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   const std::string modulePath =
       options.module.empty() ? (fs::path(programFolder) / "Foldra_C4d.cdl").string() : options.module;
   const std::string moduleFolder = fs::absolute(modulePath).parent_path().string();
+  std::array<double, 3> fitted{0, 0, 0};
+  if (options.fitSheets) {
+    progress.stage("Fitting the model to " + std::to_string(*options.fitSheets) + " sheets");
+    scale = fitScale(options, document, scale, moduleFolder, inputs.folder);
+    fitted = selectionExtent(document);
+  }
+  const DialogSettings values = dialogSettings(options, scale);
   pattern::PatternInput patternInput;
   if (wantPattern) {
     progress.stage("Unfolding for the pattern");
@@ -392,17 +454,7 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   std::vector<const scene::Object*> objects;
   for (const scene::Object* o : result.allObjects()) objects.push_back(o);
   // The pattern is packed and drawn once, then written into every pattern file asked for.
-  pattern::PatternOptions patternOptions;
-  patternOptions.pageWidth = options.pageWidth;
-  patternOptions.pageHeight = options.pageHeight;
-  patternOptions.margin = options.margin;
-  patternOptions.scale = scale;
-  patternOptions.dpi = options.dpi;
-  patternOptions.flatFoldDegrees = options.flatFold;
-  patternOptions.fill = options.fill;
-  patternOptions.labelSize = options.labelSize;
-  patternOptions.overview = options.overview;
-  patternOptions.title = inputs.name;
+  const pattern::PatternOptions patternOptions = patternOptionsFor(options, scale, inputs.name);
   std::vector<std::string> patternPaths;
   std::size_t firstPattern = outputs.size();
   for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -461,6 +513,10 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
   std::vector<std::string> written;
   if (!staged.commit(&written, failure)) return false;
   progress.clear();
+  if (options.fitSheets && !options.quiet) {
+    std::printf("foldra: to fit %d sheet%s the model is %.0f x %.0f x %.0f mm (--scale %s)\n", *options.fitSheets,
+                *options.fitSheets == 1 ? "" : "s", fitted[0] * scale, fitted[1] * scale, fitted[2] * scale, typed(scale).c_str());
+  }
   for (const std::string& w : warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
   if (!options.quiet) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -18,8 +18,8 @@ namespace pattern::detail {
 
 namespace {
 
-// Pixels per millimetre of the shaded pictures (about 150 dpi) and of the piece-index pictures.
-constexpr double kPicture = 6.0;
+// Pixels per millimetre of the shaded pictures (about 125 dpi) and of the piece-index pictures.
+constexpr double kPicture = 5.0;
 constexpr double kIndexPicture = 2.0;
 constexpr double kCaptionHeight = 2.2;
 constexpr double kNumberHeight = 2.4;
@@ -148,14 +148,19 @@ class OverviewPainter {
 
     const int width = std::max(1, static_cast<int>(std::ceil(cell.width * kPicture)));
     const int height = std::max(1, static_cast<int>(std::ceil(cell.height * kPicture)));
-    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     const int iw = std::max(1, static_cast<int>(std::ceil(cell.width * kIndexPicture)));
     const int ih = std::max(1, static_cast<int>(std::ceil(cell.height * kIndexPicture)));
     cairo_surface_t* index = cairo_image_surface_create(CAIRO_FORMAT_RGB24, iw, ih);
     cairo_t* cr = cairo_create(picture);
     cairo_t* ci = cairo_create(index);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
     cairo_scale(cr, kPicture, kPicture);
     cairo_scale(ci, kIndexPicture, kIndexPicture);
+    // Without smoothing, neighbouring triangles leave no light seams, and every index pixel
+    // holds exactly one piece.
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     cairo_set_antialias(ci, CAIRO_ANTIALIAS_NONE);
     cairo_set_source_rgb(ci, 0, 0, 0);
     cairo_paint(ci);
@@ -177,10 +182,7 @@ class OverviewPainter {
         cairo_close_path(target);
       }
       cairo_set_source_rgb(cr, base[0] * shade, base[1] * shade, base[2] * shade);
-      // Filled and outlined in its own colour, so that neighbours leave no light seam.
-      cairo_fill_preserve(cr);
-      cairo_set_line_width(cr, 0.6 / kPicture);
-      cairo_stroke(cr);
+      cairo_fill(cr);
       const int id = f.piece + 1;
       cairo_set_source_rgb(ci, ((id >> 16) & 255) / 255.0, ((id >> 8) & 255) / 255.0, (id & 255) / 255.0);
       cairo_fill(ci);

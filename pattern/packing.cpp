@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -30,6 +33,9 @@ namespace {
 // otherwise grow beyond this many cells.
 constexpr double kFinestCell = 0.5;
 constexpr double kMostCells = 1.0e6;
+// A sheet that had no room for a piece is searched again for pieces of fewer than this share of
+// its cells.
+constexpr double kRetryShare = 0.7;
 // Pieces whose tops lie within one band of this many millimetres read as one line.
 constexpr double kReadingBand = 20.0;
 
@@ -45,10 +51,11 @@ class SheetGrid {
   }
 
   /// The topmost (or lowest), then leftmost position (column and row of the shape's top-left
-  /// cell) where the shape fits; false when there is none.
-  bool find(const Shape& shape, bool lowest, int* col, int* row) const {
+  /// cell) where the shape fits; false when there is none. Searching from the top, only
+  /// positions whose bottom row lies above `bottomLimit` count.
+  bool find(const Shape& shape, bool lowest, int* col, int* row, int bottomLimit = 1 << 30) const {
     if (shape.cols > cols_ || shape.rows > rows_) return false;
-    const int last = rows_ - shape.rows;
+    const int last = lowest ? rows_ - shape.rows : std::min(rows_ - shape.rows, bottomLimit - shape.rows);
     for (int k = 0; k <= last; ++k) {
       const int j = lowest ? last - k : k;
       if (tooNarrow(shape, j)) continue;
@@ -179,10 +186,7 @@ class Packer {
       shapes[i] = fittingShapes(parts[i], turns[i]);
     }
 
-    std::vector<size_t> order(input_.pieces.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    auto size = [&](size_t i) { return shapes[i].empty() ? 0 : shapes[i][0].cells; };
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
+    const std::vector<size_t> order = packingOrder(shapes);
 
     std::vector<size_t> alone;
     for (const size_t i : order) {
@@ -239,9 +243,14 @@ class Packer {
   }
 
   // The first sheet with room for one of the shapes.
+  // A sheet where a piece found no room is searched again only for pieces clearly smaller than
+  // it: each sheet is searched in vain a few times at most, so the time stays in proportion to
+  // the pieces, however many sheets there are.
   Candidate place(const std::vector<Shape>& shapes) {
+    const long cells = shapes[0].cells;
     for (int sheet = 0;; ++sheet) {
       if (sheet == static_cast<int>(sheets_.size())) openSheet();
+      if (cells >= kRetryShare * failed_[sheet]) continue;
       Candidate best = bestOn(sheet, shapes);
       if (!best.shape && sheet == legendSheet_ && pieces_[sheet] == 0) {
         sheets_[sheet] = SheetGrid(cols_, rows_, grow_);
@@ -249,15 +258,66 @@ class Packer {
         best = bestOn(sheet, shapes);
       }
       if (best.shape) return best;
+      failed_[sheet] = std::min<double>(failed_[sheet], cells);
     }
   }
 
+  // Largest first, so that small pieces fill the gaps the large ones leave; but after a piece,
+  // the largest of the pieces that join the pieces placed so far, so that neighbours in the
+  // model land near each other and get numbers close together.
+  std::vector<size_t> packingOrder(const std::vector<std::vector<Shape>>& shapes) const {
+    const size_t n = input_.pieces.size();
+    auto size = [&](size_t i) { return shapes[i].empty() ? 0L : shapes[i][0].cells; };
+    std::vector<size_t> bySize(n);
+    for (size_t i = 0; i < n; ++i) bySize[i] = i;
+    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
+
+    std::unordered_map<int, std::vector<size_t>> byLabel;
+    for (size_t i = 0; i < n; ++i) {
+      for (const Edge& e : input_.pieces[i].edges) {
+        if (e.kind == EdgeKind::Cut && e.label > 0) byLabel[e.label].push_back(i);
+      }
+    }
+    std::vector<std::vector<size_t>> neighbours(n);
+    for (const auto& [label, owners] : byLabel) {
+      if (owners.size() == 2 && owners[0] != owners[1]) {
+        neighbours[owners[0]].push_back(owners[1]);
+        neighbours[owners[1]].push_back(owners[0]);
+      }
+    }
+    std::vector<size_t> rank(n);
+    for (size_t k = 0; k < n; ++k) rank[bySize[k]] = k;
+    std::vector<bool> taken(n, false);
+    std::set<size_t> frontier;  // ranks of waiting neighbours: the largest first
+    std::vector<size_t> order;
+    size_t next = 0;
+    while (order.size() < n) {
+      size_t piece;
+      if (!frontier.empty()) {
+        piece = bySize[*frontier.begin()];
+        frontier.erase(frontier.begin());
+      } else {
+        while (taken[bySize[next]]) ++next;
+        piece = bySize[next];
+      }
+      if (taken[piece]) continue;
+      taken[piece] = true;
+      order.push_back(piece);
+      for (const size_t other : neighbours[piece]) {
+        if (!taken[other]) frontier.insert(rank[other]);
+      }
+    }
+    return order;
+  }
+
   // Of the shapes that fit on the sheet, the one whose free position ends highest, then leftmost.
+  // Once one shape has a position, the others need only be searched above where it ends.
   Candidate bestOn(int sheet, const std::vector<Shape>& shapes) const {
     Candidate best;
     for (const Shape& shape : shapes) {
       Candidate c{&shape, sheet};
-      if (!sheets_[sheet].find(shape, false, &c.col, &c.row)) continue;
+      const int limit = best.shape ? best.row + best.shape->rows + 1 : 1 << 30;
+      if (!sheets_[sheet].find(shape, false, &c.col, &c.row, limit)) continue;
       if (!best.shape || std::pair(c.row + shape.rows, c.col + shape.cols) <
                              std::pair(best.row + best.shape->rows, best.col + best.shape->cols)) {
         best = c;
@@ -268,6 +328,7 @@ class Packer {
 
   void openSheet() {
     sheets_.emplace_back(cols_, rows_, grow_);
+    failed_.push_back(std::numeric_limits<double>::infinity());
     pieces_.push_back(0);
     if (sheets_.size() == 1 && legend_) {
       legendSheet_ = 0;
@@ -390,6 +451,7 @@ class Packer {
   int legendSheet_ = -1, legendCol_ = 0, legendRow_ = 0;
   std::vector<SheetGrid> sheets_;
   std::vector<int> pieces_;  // per sheet
+  std::vector<double> failed_;  // per sheet: the fewest cells of a piece that found no room on it
   std::vector<Point2> corners_;  // per piece: its box's top-left corner, mm from the printable area's
 };
 

@@ -11,7 +11,7 @@ namespace pattern::detail {
 
 /// Free space kept around every piece on a sheet, in millimetres, so that cutting one piece out
 /// does not cut into its neighbour.
-inline constexpr double kPieceGap = 2.0;
+inline constexpr double kPieceGap = 1.0;
 
 struct Size {
   double width = 0, height = 0;

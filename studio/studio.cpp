@@ -753,17 +753,20 @@ struct Studio::Impl {
       record.folder = folder.string();
       record.paperWidth = patternOptions.pageWidth;
       record.paperHeight = patternOptions.pageHeight;
-      for (const std::string name : {"pattern.pdf", "pattern.svg"}) {
-        pattern::PatternReport written;
-        if (!pattern::writePattern(input, patternOptions, (folder / name).string(), &written, &error)) {
-          record.warnings.push_back("pattern: " + error.substr(error.find(": ") == std::string::npos ? 0 : error.find(": ") + 2));
-          break;
-        }
+      // One packing, drawn into the PDF and the SVG sheets.
+      const std::vector<std::string> paths{(folder / "pattern.pdf").string(), (folder / "pattern.svg").string()};
+      pattern::PatternReport written;
+      if (!pattern::writePattern(input, patternOptions, pattern::packPattern(input, patternOptions), paths, &written, &error)) {
+        record.warnings.push_back("pattern: " + error.substr(error.find(": ") == std::string::npos ? 0 : error.find(": ") + 2));
+      } else {
         for (const std::string& w : written.warnings) {
           if (std::find(record.warnings.begin(), record.warnings.end(), w) == record.warnings.end()) record.warnings.push_back(w);
         }
-        if (name == std::string("pattern.pdf")) record.pdf = (folder / name).string();
-        else record.sheets = written.files;
+        record.pdf = paths[0];
+        const std::string overview = (folder / "pattern-overview.svg").string();
+        for (const std::string& file : written.files) {
+          if (file != paths[0] && file != overview) record.sheets.push_back(file);
+        }
       }
     }
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
