@@ -1,4 +1,4 @@
-// The overview page: the model seen from four sides, flat-shaded, each piece in a colour of its
+// The overview page: the model seen from four directions, flat-shaded, each piece in a colour of its
 // own with its printed number where it shows, so that a builder sees where every piece goes.
 //
 // The views are pictures: the triangles painted far to near into an image (its size depends on
@@ -36,16 +36,27 @@ Vec cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, 
 
 struct View {
   const char* name;
-  Vec right, up;  // screen directions in model space; the viewer looks along -(right x up)
+  Vec toward;  // from the model towards the viewer
+  Vec right, up;  // screen directions in model space
 };
 
-// Front looks along -z with y up, the usual frame of modelling programs and mesh files.
-const View kViews[] = {
-    {"front", {1, 0, 0}, {0, 1, 0}},
-    {"right side", {0, 0, -1}, {0, 1, 0}},
-    {"back", {-1, 0, 0}, {0, 1, 0}},
-    {"top", {1, 0, 0}, {0, 0, -1}},
-};
+Vec unit(Vec v) {
+  const double length = std::sqrt(dot(v, v));
+  return {v.x / length, v.y / length, v.z / length};
+}
+
+View looking(const char* name, Vec toward) {
+  View v{name, unit(toward), {}, {}};
+  v.right = unit(cross({0, 1, 0}, v.toward));
+  v.up = cross(v.toward, v.right);
+  return v;
+}
+
+// Front looks along -z with y up, the usual frame of modelling programs and mesh files. The two
+// slanting views come from opposite corners, so that every face of the model shows in one of
+// them, the underside too.
+const View kViews[] = {looking("front", {0, 0, 1}), looking("right side", {1, 0, 0}),
+                       looking("from above, front right", {1, 1, 1}), looking("from below, back left", {-1, -1, -1})};
 
 struct Face {
   std::array<Vec, 3> p;
@@ -102,6 +113,7 @@ class OverviewPainter {
     if (!(cellW > 10 && cellH > 10)) return false;
     double scale = INFINITY;
     for (const View& v : kViews) {
+      // The projected box of the model's bounding box, twice the reach from its centre.
       const double w = std::abs(v.right.x) * extent.x + std::abs(v.right.y) * extent.y + std::abs(v.right.z) * extent.z;
       const double h = std::abs(v.up.x) * extent.x + std::abs(v.up.y) * extent.y + std::abs(v.up.z) * extent.z;
       scale = std::min({scale, w > 0 ? cellW / w : INFINITY, h > 0 ? cellH / h : INFINITY});
@@ -134,7 +146,7 @@ class OverviewPainter {
   }
 
   void view(const View& v, const Frame& cell, double scale, Page* page) {
-    const Vec toward = cross(v.right, v.up);
+    const Vec toward = v.toward;
     // Screen millimetres within the cell, centred, y down.
     auto screen = [&](Vec p) {
       const Vec d = sub(p, centre_);
@@ -172,6 +184,7 @@ class OverviewPainter {
       const double length = std::sqrt(dot(n, n));
       if (!(length > 0)) continue;
       const Vec viewN{dot(n, v.right) / length, dot(n, v.up) / length, dot(n, toward) / length};
+
       const double shade = 0.45 + 0.55 * std::abs(dot(viewN, light));
       const Rgb base = pieceColour(packing_.numbers[f.piece]);
       const Point2 a = screen(f.p[0]), b = screen(f.p[1]), c = screen(f.p[2]);

@@ -355,40 +355,69 @@ class SheetPainter {
     return options_.fill && t.hasUV && t.material >= 0 && textures_[t.material];
   }
 
-  // The piece's number, upright in the middle of its roomiest triangle, as large as that room
-  // allows between the label size and kNumberHeight.
+  // The piece's number, upright in the middle of a triangle, as large as the triangle's
+  // incircle allows between the label size and kNumberHeight: in the roomiest triangle where it
+  // meets no label, or, where every triangle is taken, over the roomiest one.
   void pieceNumber(const Placed& p, const Shape& s) {
-    Circle best{{0, 0}, -1};
-    int where = -1;
-    for (size_t i = 0; i < s.triangles.size(); ++i) {
-      const Circle c = incircle(s.triangles[i]);
-      if (c.radius > best.radius) {
-        best = c;
-        where = static_cast<int>(i);
-      }
-    }
-    if (where < 0) return;
+    std::vector<std::pair<double, int>> roomiest;
+    for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-incircle(s.triangles[i]).radius, static_cast<int>(i)});
+    std::stable_sort(roomiest.begin(), roomiest.end());
+    if (roomiest.empty()) return;
     const std::string text = std::to_string(packing_.numbers[p.index]);
     const SetText set = font_.set(text);
-    const bool underline = readsOtherWayUp(text);
-    // Box of height h (digits, and the underline's depth) and width set.width * size.
-    auto boxHeight = [&](double size) { return size * (font_.digitHeight() + (underline ? kUnderlineDepth : 0)); };
-    const double perSize = std::hypot(set.width, font_.digitHeight() + (underline ? kUnderlineDepth : 0)) / 2;
-    const double fit = (best.radius - kLabelPad) / std::max(perSize, 1e-9);
+    const double inkHeight = font_.digitHeight() + (readsOtherWayUp(text) ? kUnderlineDepth : 0);
+    const double halfDiagonal = std::hypot(set.width, inkHeight) / 2;
     const double largest = kNumberHeight / font_.digitHeight(), smallest = options_.labelSize / font_.digitHeight();
-    const double size = std::clamp(fit, smallest, largest);
-    const double w = set.width * size, h = boxHeight(size);
-    const Point2 lo{best.centre.x - w / 2, best.centre.y - h / 2};
-    TextMark mark;
-    mark.text = text;
-    mark.set = set;
-    mark.size = size;
-    mark.origin = {lo.x, lo.y + size * font_.digitHeight()};
-    TextMark& placed = addText(std::move(mark), textured(p, where));
-    placed.colour = kNumberColour;
-    const double pad = kLabelPad;
-    occupied_.add({{Point2{lo.x - pad, lo.y - pad}, Point2{lo.x + w + pad, lo.y - pad}, Point2{lo.x + w + pad, lo.y + h + pad},
-                    Point2{lo.x - pad, lo.y + h + pad}}});
+    auto boxAt = [&](Point2 centre, double size, double pad) {
+      const double w = set.width * size / 2 + pad, h = inkHeight * size / 2 + pad;
+      return Box{{Point2{centre.x - w, centre.y - h}, Point2{centre.x + w, centre.y - h}, Point2{centre.x + w, centre.y + h},
+                  Point2{centre.x - w, centre.y + h}}};
+    };
+    auto place = [&](Point2 centre, double size, int triangle) {
+      TextMark mark;
+      mark.text = text;
+      mark.set = set;
+      mark.size = size;
+      mark.origin = {centre.x - set.width * size / 2, centre.y - inkHeight * size / 2 + font_.digitHeight() * size};
+      TextMark& placed = addText(std::move(mark), textured(p, triangle));
+      placed.colour = kNumberColour;
+      occupied_.add(boxAt(centre, size, kLabelPad));
+    };
+    // The incircle's centre first, then points towards the corners, away from labelled sides.
+    auto inside = [&](const Box& box, const std::array<Point2, 3>& tri) {
+      const double turn = cross(minus(tri[1], tri[0]), minus(tri[2], tri[0]));
+      for (const Point2& q : box.c) {
+        for (int k = 0; k < 3; ++k) {
+          if (cross(minus(tri[(k + 1) % 3], tri[k]), minus(q, tri[k])) * turn < 0) return false;
+        }
+      }
+      return true;
+    };
+    const double least = kSmallestLabel / font_.digitHeight();
+    for (const double floor : {smallest, least}) {
+      for (const auto& [negativeRadius, t] : roomiest) {
+        const auto& tri = s.triangles[t];
+        const Circle c = incircle(tri);
+        if (c.radius < halfDiagonal * floor) break;
+        std::vector<Point2> centres{c.centre};
+        for (const double share : {0.25, 0.45}) {
+          for (const Point2& corner : tri) centres.push_back(along(c.centre, minus(corner, c.centre), share));
+        }
+        for (double size = std::min((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), largest); size >= floor - 1e-9;
+             size *= 0.85) {
+          for (const Point2& centre : centres) {
+            const Box box = boxAt(centre, size, kLabelPad);
+            if (inside(boxAt(centre, size, 0), tri) && occupied_.free(box)) {
+              place(centre, size, t);
+              return;
+            }
+          }
+        }
+      }
+    }
+    const Circle c = incircle(s.triangles[roomiest.front().second]);
+    place(c.centre, std::clamp((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), smallest, largest),
+          roomiest.front().second);
   }
 
   struct Pending {
@@ -430,60 +459,59 @@ class SheetPainter {
     return false;
   }
 
+  // Each edge's label beside the edge in its own triangle; else on its tab; else on a roomier
+  // triangle nearby with a leader line. Labels that fit none of these try them all again a
+  // size smaller (counted for a warning), and the last ones are squeezed in at the smallest.
   void numbers(const Placed& p) {
     const Shape s = shapeOf(p);
-    pieceNumber(p, s);
-    const double size = options_.labelSize / font_.digitHeight();
     const auto& texts = texts_[p.index];
     std::vector<int> waiting;
-    // Beside the edge in its own triangle.
     for (size_t e = 0; e < p.piece->edges.size(); ++e) {
-      if (texts[e].empty()) continue;
-      const Edge& edge = p.piece->edges[e];
-      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b));
-      if (t != s.sideTriangle.end()) {
-        const auto& tri = s.triangles[t->second];
-        if (tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), size,
-                     textured(p, t->second), nullptr)) {
-          continue;
+      if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
+    }
+    bool numbered = false;
+    const double full = options_.labelSize / font_.digitHeight();
+    for (double size = full; !waiting.empty() && size * font_.digitHeight() >= kSmallestLabel - 1e-9; size *= 0.85) {
+      // The piece's number comes after the labels that fit at full size, before the others.
+      if (size < full) {
+        pieceNumber(p, s);
+        numbered = true;
+      }
+      for (int stage = 0; stage < 3; ++stage) {
+        std::vector<int> still;
+        for (const int e : waiting) {
+          if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, stage)) still.push_back(e);
+          else if (size < full) ++*shrunk_;
         }
+        waiting.swap(still);
       }
-      waiting.push_back(static_cast<int>(e));
     }
-    // On its tab.
-    std::vector<int> still;
+    if (!numbered) pieceNumber(p, s);
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
-      const auto tab = s.sideTab.find(sideKey(edge.a, edge.b));
-      if (tab != s.sideTab.end() &&
-          tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), size, false, nullptr)) {
-        continue;
-      }
-      still.push_back(e);
-    }
-    // On a roomier triangle that shares a corner with its own, with a leader line.
-    waiting.clear();
-    for (const int e : still) {
-      const Edge& edge = p.piece->edges[e];
-      const Point2 from = middle(p.map(edge.a), p.map(edge.b));
-      if (!nearby(p, s, edge, from, texts[e], size)) waiting.push_back(e);
-    }
-    // Nowhere at full size: as large as its own triangle allows, and counted for a warning.
-    for (const int e : waiting) {
-      const Edge& edge = p.piece->edges[e];
-      const SetText set = font_.set(texts[e]);
       const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b));
       const std::vector<Point2> own = t != s.sideTriangle.end()
                                           ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
                                           : std::vector<Point2>{p.map(edge.a), p.map(edge.b)};
-      const bool backdrop = t != s.sideTriangle.end() && textured(p, t->second);
-      bool placed = false;
-      for (double smaller = size * 0.85; !placed && smaller * font_.digitHeight() >= kSmallestLabel; smaller *= 0.85) {
-        placed = tryPlace(own, p.map(edge.a), p.map(edge.b), texts[e], set, smaller, backdrop, nullptr);
-      }
-      if (!placed) squeeze(own, p.map(edge.a), p.map(edge.b), texts[e], set, backdrop);
+      squeeze(own, p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), t != s.sideTriangle.end() && textured(p, t->second));
       ++*shrunk_;
     }
+  }
+
+  bool placeLabel(const Placed& p, const Shape& s, const Edge& edge, const std::string& text, double size, int stage) {
+    if (stage == 0) {
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b));
+      if (t == s.sideTriangle.end()) return false;
+      const auto& tri = s.triangles[t->second];
+      return tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), text, font_.set(text), size,
+                      textured(p, t->second), nullptr);
+    }
+    if (stage == 1) {
+      const auto tab = s.sideTab.find(sideKey(edge.a, edge.b));
+      return tab != s.sideTab.end() &&
+             tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), text, font_.set(text), size, false, nullptr);
+    }
+    return nearby(p, s, edge, middle(p.map(edge.a), p.map(edge.b)), text, size);
   }
 
   bool nearby(const Placed& p, const Shape& s, const Edge& edge, Point2 from, const std::string& text, double size) {

@@ -379,7 +379,9 @@ TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
   EXPECT_TRUE(fs::exists(path("cube-" + std::to_string(sheets) + ".png")));
   EXPECT_FALSE(fs::exists(path("cube-" + std::to_string(sheets + 1) + ".png")));
   const std::string svg = slurp(path("cube-1.svg"));
-  EXPECT_NE(svg.find("width=\"425.19685pt\""), std::string::npos) << "150 mm";
+  EXPECT_NE(svg.find("width=\"150mm\""), std::string::npos) << "150 mm";
+  EXPECT_TRUE(fs::exists(path("cube-overview.svg")));
+  EXPECT_TRUE(fs::exists(path("cube-overview.png")));
 #ifdef FOLDRA_PDFINFO
   FILE* pipe = popen((std::string(FOLDRA_PDFINFO) + " '" + path("cube.pdf") + "'").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
@@ -389,7 +391,7 @@ TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
   pclose(pipe);
   const auto pages = info.find("Pages:");
   ASSERT_NE(pages, std::string::npos) << info;
-  EXPECT_EQ(std::stoi(info.substr(pages + 6)), sheets) << info;
+  EXPECT_EQ(std::stoi(info.substr(pages + 6)), sheets + 1) << "the overview and the sheets: " << info;
   EXPECT_NE(info.find("425.197 x 425.197 pts"), std::string::npos) << info;
 #endif
 }
