@@ -473,7 +473,7 @@ class SheetPainter {
     const double full = options_.labelSize / font_.digitHeight();
     for (double size = full; !waiting.empty() && size * font_.digitHeight() >= kSmallestLabel - 1e-9; size *= 0.85) {
       // The piece's number comes after the labels that fit at full size, before the others.
-      if (size < full) {
+      if (size < full && !numbered) {
         pieceNumber(p, s);
         numbered = true;
       }

@@ -207,6 +207,12 @@ TEST(Builder, LabelsHaveTheirSizeWhereTheyFitAndShrinkWithAWarningWhereNot) {
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(writeAll(gluedGrids(), tiny, {dir.file("g.svg")}, &report));
+  std::map<std::string, int> seen;
+  for (const SvgText& t : svgTexts(read(report.files[0]), tiny.pageHeight)) ++seen[t.text];
+  for (size_t i = 0; i < 4; ++i) {
+    // The squares' numbers also label each other's shared edge.
+    EXPECT_EQ(seen[std::to_string(report.packing.numbers[i])], i >= 2 ? 2 : 1) << "piece " << i + 1 << " numbered once";
+  }
   ASSERT_EQ(report.warnings.size(), 1u);
   EXPECT_NE(report.warnings[0].find("did not fit at 2 mm"), std::string::npos) << report.warnings[0];
 }
