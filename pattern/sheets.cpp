@@ -153,6 +153,52 @@ struct KeyHash {
 
 // --- Edge labels: which piece an edge joins ---------------------------------------------------
 
+// The piece's labelled cut edges in the order they follow each other around its outline (the
+// triangles run counter-clockwise, so each cut edge leads on to the next), every loop starting
+// where the partner piece changes: the edges shared with one piece are then counted along
+// their seam.
+template <class Partner>
+std::vector<int> alongOutline(const Piece& piece, Partner partner) {
+  std::unordered_map<PointKey, std::vector<int>, KeyHash> from;
+  std::vector<int> cuts;
+  for (size_t e = 0; e < piece.edges.size(); ++e) {
+    if (piece.edges[e].kind != EdgeKind::Cut || piece.edges[e].label <= 0) continue;
+    from[keyOf(piece.edges[e].a)].push_back(static_cast<int>(e));
+    cuts.push_back(static_cast<int>(e));
+  }
+  std::unordered_map<int, bool> used;
+  std::vector<int> order;
+  for (const int start : cuts) {
+    if (used[start]) continue;
+    std::vector<int> loop;
+    for (int e = start; e >= 0 && !used[e];) {
+      used[e] = true;
+      loop.push_back(e);
+      int next = -1;
+      const auto it = from.find(keyOf(piece.edges[e].b));
+      if (it != from.end()) {
+        for (const int candidate : it->second) {
+          if (!used[candidate]) {
+            next = candidate;
+            break;
+          }
+        }
+      }
+      e = next;
+    }
+    size_t first = 0;
+    for (size_t k = 0; k < loop.size(); ++k) {
+      if (partner(loop[k]) != partner(loop[(k + loop.size() - 1) % loop.size()])) {
+        first = k;
+        break;
+      }
+    }
+    std::rotate(loop.begin(), loop.begin() + static_cast<long>(first), loop.end());
+    order.insert(order.end(), loop.begin(), loop.end());
+  }
+  return order;
+}
+
 // The text on each cut edge: the printed number of the piece its twin is on, and where two
 // pieces share more than one edge, "·" and the edge's number among them, which the twin carries
 // too: "12·3" on piece 5 and "5·3" on piece 12.
@@ -177,9 +223,15 @@ std::vector<std::vector<std::string>> partnerTexts(const PatternInput& input, co
   std::map<std::pair<int, int>, int> shared;  // printed numbers of the two pieces -> edges between them
   std::vector<std::vector<int>> index(input.pieces.size());
   for (size_t i = 0; i < input.pieces.size(); ++i) index[i].assign(input.pieces[i].edges.size(), 0);
+  auto partnerOf = [&](int i, int e) {
+    const auto it = owners.find(input.pieces[i].edges[e].label);
+    if (it == owners.end() || it->second.size() != 2) return -1;
+    const auto& pair = it->second;
+    return pair[0].piece == i && pair[0].edge == e ? pair[1].piece : pair[0].piece;
+  };
   for (const int i : byNumber) {
     const auto& edges = input.pieces[i].edges;
-    for (size_t e = 0; e < edges.size(); ++e) {
+    for (const int e : alongOutline(input.pieces[i], [&](int edge) { return partnerOf(i, edge); })) {
       if (edges[e].kind != EdgeKind::Cut || edges[e].label <= 0 || index[i][e] != 0) continue;
       const auto& pair = owners[edges[e].label];
       if (pair.size() != 2) continue;

@@ -101,10 +101,20 @@ TEST(Builder, EveryCutEdgeNamesThePieceItsTwinIsOn) {
   PatternReport report;
   ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("g.svg")}, &report));
   std::map<std::string, int> seen;
+  std::map<std::string, Point2> where;
   for (const std::string& file : report.files) {
-    for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) ++seen[t.text];
+    for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) {
+      ++seen[t.text];
+      where[t.text] = {(t.box[0].x + t.box[2].x) / 2, (t.box[0].y + t.box[2].y) / 2};
+    }
   }
   const std::vector<int>& n = report.packing.numbers;
+  // Counted along the outline: edge k + 1 is the next 30 mm side round the grid from edge k.
+  for (int k = 1; k < 12; ++k) {
+    const Point2 a = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k)];
+    const Point2 b = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k + 1)];
+    EXPECT_LT(std::hypot(a.x - b.x, a.y - b.y), 35) << "edges " << k << " and " << k + 1 << " of grid A";
+  }
   // The grids share 12 edges, numbered 1..12 alike on both: "B·k" on A and "A·k" on B.
   for (int k = 1; k <= 12; ++k) {
     EXPECT_EQ(seen[std::to_string(n[1]) + "\u00B7" + std::to_string(k)], 1) << "on grid A, edge " << k;
