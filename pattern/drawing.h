@@ -109,6 +109,9 @@ void drawOverview(const PatternInput& input, const PatternOptions& options, cons
 /// Draws a page through cairo, whose user space must be page millimetres.
 void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page);
 
+/// The pages as one PDF document.
+std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& pages);
+
 /// The page as an SVG document.
 std::string svgPage(const Drawing& drawing, const Page& page);
 

@@ -81,6 +81,8 @@ Font::Font() {
   }
   library_ = library;
   face_ = face;
+  file_ = file;
+  index_ = index;
   unitsPerEm_ = face->units_per_EM > 0 ? face->units_per_EM : 1000;
   cairo_ = cairo_ft_font_face_create_for_ft_face(face, 0);
   asciiAdvance_.resize(128);
@@ -102,6 +104,21 @@ double Font::advance(unsigned long glyph) const {
   auto* face = static_cast<FT_Face>(face_);
   if (FT_Load_Glyph(face, glyph, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING) != 0) return 0.5;
   return face->glyph->metrics.horiAdvance / unitsPerEm_;
+}
+
+double Font::glyphAdvance(unsigned long glyph) const {
+  std::lock_guard<std::mutex> lock(faceLock());
+  return advance(glyph);
+}
+
+std::string Font::postscriptName() const {
+  const char* name = FT_Get_Postscript_Name(static_cast<FT_Face>(face_));
+  return name ? name : "Foldra";
+}
+
+std::array<double, 4> Font::bounds() const {
+  const FT_BBox& b = static_cast<FT_Face>(face_)->bbox;
+  return {b.xMin / unitsPerEm_, b.yMin / unitsPerEm_, b.xMax / unitsPerEm_, b.yMax / unitsPerEm_};
 }
 
 SetText Font::set(const std::string& utf8) const {

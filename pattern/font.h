@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,22 @@ class Font {
   double descent() const { return descent_; }
   /// The face for cairo; owned by the font.
   cairo_font_face_t* cairoFace() const { return cairo_; }
+  /// The font file and the face's index in it, for embedding.
+  const std::string& file() const { return file_; }
+  int faceIndex() const { return index_; }
+  /// The advance of a glyph, in ems.
+  double glyphAdvance(unsigned long glyph) const;
+  /// The face's PostScript name (for a PDF's font resource).
+  std::string postscriptName() const;
+  /// The bounding box of all glyphs, in ems: left, bottom, right, top.
+  std::array<double, 4> bounds() const;
 
  private:
   Font();
   double advance(unsigned long glyph) const;
 
+  std::string file_;
+  int index_ = 0;
   void* library_ = nullptr;
   void* face_ = nullptr;
   cairo_font_face_t* cairo_ = nullptr;

@@ -1,5 +1,4 @@
 // Writing the pattern: one drawing of the pages, written into PDF, SVG or PNG files.
-#include <cairo-pdf.h>
 #include <cairo.h>
 
 #include <algorithm>
@@ -24,9 +23,6 @@ namespace fs = std::filesystem;
 using detail::Drawing;
 using detail::Page;
 
-constexpr double kPointsPerMm = 72.0 / 25.4;
-// A PDF records when it was made; a fixed date makes the same pattern give the same bytes.
-constexpr const char* kCreationDate = "2000-01-01T00:00:00";
 // The largest image cairo makes, in pixels a side.
 constexpr long kMostPixels = 32767;
 
@@ -95,19 +91,14 @@ std::vector<const Page*> inOrder(const Drawing& drawing) {
 }
 
 bool writePdf(const Drawing& drawing, const std::string& path, formats::StagedFiles* staged, std::string* error) {
-  const std::string temporary = staged->stage(path);
-  cairo_surface_t* surface =
-      cairo_pdf_surface_create(temporary.c_str(), drawing.width * kPointsPerMm, drawing.height * kPointsPerMm);
-  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, kCreationDate);
-  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Foldra");
-  cairo_status_t drawn = CAIRO_STATUS_SUCCESS;
-  for (const Page* page : inOrder(drawing)) {
-    if (drawn != CAIRO_STATUS_SUCCESS) break;
-    drawn = drawPage(surface, kPointsPerMm, drawing, *page, false);
-    cairo_surface_show_page(surface);
+  std::ofstream out(staged->stage(path), std::ios::binary);
+  out << detail::pdfDocument(drawing, inOrder(drawing));
+  out.close();
+  if (!out) {
+    *error = path + ": cannot be written";
+    return false;
   }
-  const cairo_status_t status = finish(surface, drawn);
-  return status == CAIRO_STATUS_SUCCESS || cannotWrite(path, status, error);
+  return true;
 }
 
 bool writeSvg(const Drawing& drawing, const std::vector<std::string>& paths, formats::StagedFiles* staged,
