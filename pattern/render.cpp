@@ -112,6 +112,13 @@ void draw(cairo_t* cr, const Drawing&, const TextMark& m) {
 
 void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page) {
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+  // Labels come in many sizes and turns: unhinted outlines draw each without running the
+  // font's hinting program for every one.
+  cairo_font_options_t* fonts = cairo_font_options_create();
+  cairo_font_options_set_hint_style(fonts, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(fonts, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cr, fonts);
+  cairo_font_options_destroy(fonts);
   for (const Mark& mark : page.marks) {
     std::visit([&](const auto& m) { draw(cr, drawing, m); }, mark);
   }

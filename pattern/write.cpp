@@ -1,9 +1,12 @@
 // Writing the pattern: one drawing of the pages, written into PDF, SVG or PNG files.
 #include <cairo.h>
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -129,6 +132,55 @@ bool pngSize(const PatternOptions& options, long* width, long* height, std::stri
   return true;
 }
 
+// PNG from an RGB image surface: each row's bytes as differences to the row above (which line
+// art and flat fills turn into long runs of zeros), compressed at a fast level.
+std::string encodePng(cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  std::string raw;
+  raw.reserve((rowBytes + 1) * height);
+  std::string previous(rowBytes, '\0'), row(rowBytes, '\0');
+  for (int y = 0; y < height; ++y) {
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x] = static_cast<char>((pixels[x] >> 16) & 255);
+      row[3 * x + 1] = static_cast<char>((pixels[x] >> 8) & 255);
+      row[3 * x + 2] = static_cast<char>(pixels[x] & 255);
+    }
+    raw.push_back(2);  // "up"
+    for (size_t i = 0; i < rowBytes; ++i) raw.push_back(static_cast<char>(row[i] - previous[i]));
+    previous.swap(row);
+  }
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(1);
+  std::string packed(libdeflate_zlib_compress_bound(compressor, raw.size()), '\0');
+  packed.resize(libdeflate_zlib_compress(compressor, raw.data(), raw.size(), packed.data(), packed.size()));
+  libdeflate_free_compressor(compressor);
+
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& body) {
+    auto be32 = [&](std::uint32_t v) {
+      for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<char>((v >> shift) & 255));
+    };
+    be32(static_cast<std::uint32_t>(body.size()));
+    const size_t start = png.size();
+    png.append(type, 4);
+    png += body;
+    be32(libdeflate_crc32(0, png.data() + start, png.size() - start));
+  };
+  std::string header;
+  for (const int v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(static_cast<char>((v >> shift) & 255));
+  }
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, standard filters, no interlace
+  chunk("IHDR", header);
+  chunk("IDAT", packed);
+  chunk("IEND", "");
+  return png;
+}
+
 bool writePng(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& paths,
               formats::StagedFiles* staged, std::string* error) {
   long width = 0, height = 0;
@@ -138,9 +190,17 @@ bool writePng(const Drawing& drawing, const PatternOptions& options, const std::
   for (size_t i = 0; i < pages.size(); ++i) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     cairo_status_t status = drawPage(surface, perMm, drawing, *pages[i], true);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, staged->stage(paths[i]).c_str());
+    std::string png;
+    if (status == CAIRO_STATUS_SUCCESS) png = encodePng(surface);
     status = finish(surface, status);
     if (status != CAIRO_STATUS_SUCCESS) return cannotWrite(paths[i], status, error);
+    std::ofstream out(staged->stage(paths[i]), std::ios::binary);
+    out << png;
+    out.close();
+    if (!out) {
+      *error = paths[i] + ": cannot be written";
+      return false;
+    }
   }
   return true;
 }
