@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -124,30 +123,35 @@ bool textureMatrix(const std::array<Point2, 3>& p, const std::array<Point2, 3>& 
          std::isfinite(out->y0) && std::isfinite(out->yy) && std::isfinite(out->xy) && std::isfinite(out->yx);
 }
 
-// Exact keys for the corners of a piece: the unfolding gives a side's ends the very same numbers
-// in every triangle and edge that shares them.
+// Keys for the corners of a piece: the unfolding computes a corner shared by several triangles
+// once per triangle, so the copies can differ in their last bits; a grid far finer than
+// anything drawn makes them one key.
 struct PointKey {
-  std::uint64_t x, y;
+  long long x, y;
   bool operator==(const PointKey&) const = default;
 };
-PointKey keyOf(Point2 p) {
-  PointKey k;
-  const double x = p.x == 0 ? 0.0 : p.x, y = p.y == 0 ? 0.0 : p.y;  // -0 and +0 alike
-  std::memcpy(&k.x, &x, sizeof x);
-  std::memcpy(&k.y, &y, sizeof y);
-  return k;
+// The grid for a piece: a billionth of its reach.
+double keyStep(const Piece& piece) {
+  double reach = 0;
+  for (const Triangle& t : piece.triangles) {
+    for (const Point2& q : t.p) reach = std::max({reach, std::abs(q.x), std::abs(q.y)});
+  }
+  return std::max(reach, 1e-300) * 1e-9;
 }
+PointKey keyOf(Point2 p, double step) { return {std::llround(p.x / step), std::llround(p.y / step)}; }
 struct SideKey {
   PointKey a, b;
   bool operator==(const SideKey&) const = default;
 };
-SideKey sideKey(Point2 a, Point2 b) {
-  PointKey ka = keyOf(a), kb = keyOf(b);
+SideKey sideKey(Point2 a, Point2 b, double step) {
+  PointKey ka = keyOf(a, step), kb = keyOf(b, step);
   if (std::tie(kb.x, kb.y) < std::tie(ka.x, ka.y)) std::swap(ka, kb);
   return {ka, kb};
 }
 struct KeyHash {
-  size_t operator()(const PointKey& k) const { return std::hash<std::uint64_t>()(k.x * 0x9E3779B97F4A7C15ull ^ k.y); }
+  size_t operator()(const PointKey& k) const {
+    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(k.y));
+  }
   size_t operator()(const SideKey& k) const { return (*this)(k.a) * 31 + (*this)(k.b); }
 };
 
@@ -161,9 +165,10 @@ template <class Partner>
 std::vector<int> alongOutline(const Piece& piece, Partner partner) {
   std::unordered_map<PointKey, std::vector<int>, KeyHash> from;
   std::vector<int> cuts;
+  const double step = keyStep(piece);
   for (size_t e = 0; e < piece.edges.size(); ++e) {
     if (piece.edges[e].kind != EdgeKind::Cut || piece.edges[e].label <= 0) continue;
-    from[keyOf(piece.edges[e].a)].push_back(static_cast<int>(e));
+    from[keyOf(piece.edges[e].a, step)].push_back(static_cast<int>(e));
     cuts.push_back(static_cast<int>(e));
   }
   std::unordered_map<int, bool> used;
@@ -175,7 +180,7 @@ std::vector<int> alongOutline(const Piece& piece, Partner partner) {
       used[e] = true;
       loop.push_back(e);
       int next = -1;
-      const auto it = from.find(keyOf(piece.edges[e].b));
+      const auto it = from.find(keyOf(piece.edges[e].b, step));
       if (it != from.end()) {
         for (const int candidate : it->second) {
           if (!used[candidate]) {
@@ -336,15 +341,16 @@ class SheetPainter {
     StrokeMark mountain{{}, kMountainPen}, valley{{}, kValleyPen}, cut{{}, kCutPen}, base{{}, kTabBasePen};
     for (const Placed& p : pieces) {
       std::unordered_map<SideKey, int, KeyHash> tabbed;
+      const double step = keyStep(*p.piece);
       for (const Tab& tab : p.piece->tabs) {
         const auto& c = tab.corners;
         addLine(&cut.path, {p.map(c[1]), p.map(c[2]), p.map(c[3]), p.map(c[0])});
         addLine(&base.path, {p.map(c[0]), p.map(c[1])});
-        tabbed.emplace(sideKey(c[0], c[1]), 0);
+        tabbed.emplace(sideKey(c[0], c[1], step), 0);
       }
       for (const Edge& e : p.piece->edges) {
         if (e.kind == EdgeKind::Cut) {
-          if (!tabbed.count(sideKey(e.a, e.b))) addLine(&cut.path, {p.map(e.a), p.map(e.b)});
+          if (!tabbed.count(sideKey(e.a, e.b, step))) addLine(&cut.path, {p.map(e.a), p.map(e.b)});
           continue;
         }
         if (e.foldDegrees < options_.flatFoldDegrees) continue;
@@ -370,25 +376,27 @@ class SheetPainter {
     std::vector<std::vector<Point2>> tabs;         // page
     std::unordered_map<SideKey, int, KeyHash> sideTriangle, sideTab;
     std::unordered_map<PointKey, std::vector<int>, KeyHash> cornerTriangles;
+    double step = 1;
   };
 
   Shape shapeOf(const Placed& p) const {
     Shape s;
+    s.step = keyStep(*p.piece);
     const auto& triangles = p.piece->triangles;
     s.triangles.reserve(triangles.size());
     for (size_t i = 0; i < triangles.size(); ++i) {
       const Triangle& t = triangles[i];
       s.triangles.push_back(corners(p, t));
       for (int k = 0; k < 3; ++k) {
-        s.sideTriangle.emplace(sideKey(t.p[k], t.p[(k + 1) % 3]), static_cast<int>(i));
-        auto& list = s.cornerTriangles[keyOf(t.p[k])];
+        s.sideTriangle.emplace(sideKey(t.p[k], t.p[(k + 1) % 3], s.step), static_cast<int>(i));
+        auto& list = s.cornerTriangles[keyOf(t.p[k], s.step)];
         if (list.empty() || list.back() != static_cast<int>(i)) list.push_back(static_cast<int>(i));
       }
     }
     for (size_t i = 0; i < p.piece->tabs.size(); ++i) {
       const auto& c = p.piece->tabs[i].corners;
       s.tabs.push_back({p.map(c[0]), p.map(c[1]), p.map(c[2]), p.map(c[3])});
-      s.sideTab.emplace(sideKey(c[0], c[1]), static_cast<int>(i));
+      s.sideTab.emplace(sideKey(c[0], c[1], s.step), static_cast<int>(i));
     }
     return s;
   }
@@ -543,7 +551,7 @@ class SheetPainter {
     if (!numbered) pieceNumber(p, s);
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
-      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b));
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
       const std::vector<Point2> own = t != s.sideTriangle.end()
                                           ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
                                           : std::vector<Point2>{p.map(edge.a), p.map(edge.b)};
@@ -554,14 +562,14 @@ class SheetPainter {
 
   bool placeLabel(const Placed& p, const Shape& s, const Edge& edge, const std::string& text, double size, int stage) {
     if (stage == 0) {
-      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b));
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
       if (t == s.sideTriangle.end()) return false;
       const auto& tri = s.triangles[t->second];
       return tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), text, font_.set(text), size,
                       textured(p, t->second), nullptr);
     }
     if (stage == 1) {
-      const auto tab = s.sideTab.find(sideKey(edge.a, edge.b));
+      const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
       return tab != s.sideTab.end() &&
              tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), text, font_.set(text), size, false, nullptr);
     }
@@ -571,7 +579,7 @@ class SheetPainter {
   bool nearby(const Placed& p, const Shape& s, const Edge& edge, Point2 from, const std::string& text, double size) {
     std::vector<int> candidates;
     for (const Point2& corner : {edge.a, edge.b}) {
-      const auto it = s.cornerTriangles.find(keyOf(corner));
+      const auto it = s.cornerTriangles.find(keyOf(corner, s.step));
       if (it == s.cornerTriangles.end()) continue;
       candidates.insert(candidates.end(), it->second.begin(), it->second.end());
     }
@@ -580,7 +588,7 @@ class SheetPainter {
     for (size_t i = 0; i < direct; ++i) {
       for (int k = 0; k < 3; ++k) {
         const Point2 q = p.piece->triangles[candidates[i]].p[k];
-        const auto it = s.cornerTriangles.find(keyOf(q));
+        const auto it = s.cornerTriangles.find(keyOf(q, s.step));
         if (it != s.cornerTriangles.end()) candidates.insert(candidates.end(), it->second.begin(), it->second.end());
       }
     }
