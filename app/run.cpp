@@ -517,6 +517,14 @@ bool run(const Options& options, const std::string& programFolder, Failure* fail
     std::printf("foldra: to fit %d sheet%s the model is %.0f x %.0f x %.0f mm (--scale %s)\n", *options.fitSheets,
                 *options.fitSheets == 1 ? "" : "s", fitted[0] * scale, fitted[1] * scale, fitted[2] * scale, typed(scale).c_str());
   }
+  if (firstPattern < outputs.size() && !options.quiet) {
+    // How full the sheets are, so that a scale or page size that wastes paper shows.
+    const pattern::Packing& packing = results[firstPattern].report.packing;
+    std::string used;
+    for (const double f : packing.fill) used += (used.empty() ? "" : ", ") + std::to_string(std::lround(100 * f)) + " %";
+    std::printf("foldra: pattern on %d sheet%s, covering %s of the printable area\n", packing.sheets,
+                packing.sheets == 1 ? "" : "s", used.c_str());
+  }
   for (const std::string& w : warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
   if (!options.quiet) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -110,7 +110,10 @@ class OverviewPainter {
     const double top = options_.margin + 8, gapX = 6, gapY = 4 + kCaptionHeight * 2;
     const double cellW = (options_.pageWidth - 2 * options_.margin - gapX) / 2;
     const double cellH = (options_.pageHeight - options_.margin - top - 2 * gapY) / 2;
-    if (!(cellW > 10 && cellH > 10)) return false;
+    if (!(cellW > 10 && cellH > 10)) {
+      drawing_.warnings.push_back("the page is too small for the overview; it is left out");
+      return false;
+    }
     double scale = INFINITY;
     for (const View& v : kViews) {
       // The projected box of the model's bounding box, twice the reach from its centre.

@@ -396,6 +396,31 @@ TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
 #endif
 }
 
+TEST_F(Cli, PatternOptionsSizeLabelsOverviewAndSheets) {
+  writeScene("ball.json", icosphere(3, 50));
+  // Small pages: the page limit cuts the ball into many small pieces, a few a sheet.
+  Result r = foldra("ball.json --scale 1 --page 30x30 --margin 5 -o many.svg --no-overview --label-size 1.5");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_FALSE(fs::exists(path("many-overview.svg")));
+  int sheets = 0;
+  while (fs::exists(path("many-" + std::to_string(sheets + 1) + ".svg"))) ++sheets;
+  ASSERT_GT(sheets, 20);
+  EXPECT_NE(r.err.find("the pattern needs " + std::to_string(sheets) + " sheets"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--fit-sheets"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("pattern on " + std::to_string(sheets) + " sheets"), std::string::npos) << r.out;
+
+  r = foldra("ball.json --page 70x70 --margin 5 -o four.svg --fit-sheets 4");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("four-overview.svg")));
+  EXPECT_TRUE(fs::exists(path("four-1.svg")));
+  EXPECT_FALSE(fs::exists(path("four-5.svg")));
+  EXPECT_NE(r.out.find("to fit 4 sheets the model is"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("the pattern needs"), std::string::npos) << r.err;
+
+  EXPECT_EQ(foldra("ball.json --fit-sheets 2 --scale 1 -o x.pdf").exit, 2) << "--fit-sheets chooses the scale";
+  EXPECT_EQ(foldra("ball.json --label-size 0 -o x.pdf").exit, 2);
+}
+
 TEST_F(Cli, SharedMeshes) {
   const std::string shared = sharedMeshes();
   if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
