@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <numbers>
 #include <optional>
@@ -468,7 +469,14 @@ Packing packPattern(const PatternInput& input, const PatternOptions& options) {
     packing.warnings.push_back(problem);
     return packing;
   }
-  return Packer(input, options).run();
+  try {
+    return Packer(input, options).run();
+  } catch (const std::exception& e) {
+    // The font the legend is measured with could not be loaded.
+    Packing packing;
+    packing.warnings.push_back(e.what());
+    return packing;
+  }
 }
 
 }  // namespace pattern

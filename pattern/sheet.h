@@ -25,7 +25,7 @@ struct LegendText {
   /// Lines under the samples: how to read a label, the scale.
   std::vector<std::string> notes;
 };
-LegendText legendText(const PatternOptions& options, const std::array<double, 3>& modelSize);
+LegendText legendText(const PatternOptions& options);
 
 /// Millimetres at the top of the printable area kept free for the title line: none when the
 /// top margin has room for it.

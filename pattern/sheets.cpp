@@ -480,11 +480,6 @@ class SheetPainter {
           roomiest.front().second);
   }
 
-  struct Pending {
-    const Edge* edge;
-    std::string text;
-  };
-
   // Tries the slots of a text against side a-b of the polygon; the first free one is taken.
   bool tryPlace(const std::vector<Point2>& polygon, Point2 a, Point2 b, const std::string& text, const SetText& set,
                 double size, bool backdrop, const Point2* leaderFrom) {
@@ -655,7 +650,7 @@ class SheetPainter {
     addLine(&fold.path, {base0, base1});
     page_.marks.push_back(std::move(outline));
     page_.marks.push_back(std::move(fold));
-    const LegendText text = legendText(options_, modelSize_);
+    const LegendText text = legendText(options_);
     const double size = kLegendHeight / font_.digitHeight();
     auto show = [&](const std::string& s, double left, double mid) {
       TextMark mark;
@@ -670,10 +665,6 @@ class SheetPainter {
     for (size_t r = 0; r < text.notes.size(); ++r) show(text.notes[r], x0, row(4 + static_cast<int>(r)));
   }
 
- public:
-  std::array<double, 3> modelSize_{0, 0, 0};
-
- private:
   const PatternInput& input_;
   const PatternOptions& options_;
   const Packing& packing_;
@@ -700,7 +691,7 @@ double titleBaseline(const PatternOptions& options) {
 
 double titleReserve(const PatternOptions& options) { return options.margin >= kTitleHeight + 5.5 ? 0 : kTitleHeight + 2.0; }
 
-LegendText legendText(const PatternOptions& options, const std::array<double, 3>& modelSize) {
+LegendText legendText(const PatternOptions& options) {
   LegendText text;
   text.notes.push_back("12\u00B73: glue to piece 12, to the edge");
   text.notes.push_back("marked with this piece's number \u00B73");
@@ -710,13 +701,12 @@ LegendText legendText(const PatternOptions& options, const std::array<double, 3>
   const double ratio = 1000.0 / options.scale;
   text.notes.push_back(ratio >= 1 ? "1:" + formatNumber(ratio) + " for a model in metres"
                                   : formatNumber(1 / ratio) + ":1 for a model in metres");
-  (void)modelSize;
   return text;
 }
 
 Size legendSize(const PatternOptions& options) {
   const Font& font = Font::get();
-  const LegendText text = legendText(options, {0, 0, 0});
+  const LegendText text = legendText(options);
   const double size = kLegendHeight / font.digitHeight();
   double itemWidth = 0, noteWidth = 0;
   for (const std::string& item : text.items) itemWidth = std::max(itemWidth, font.set(item).width * size);
@@ -764,7 +754,6 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
                " \u00D7 " + formatNumber(std::round(size[2])) + " mm";
     }
     SheetPainter painter(input, options, packing, textures, texts, &shrunk);
-    painter.modelSize_ = size;
     drawing->pages.push_back(painter.paint(sheet, title));
   }
   if (shrunk > 0) {

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -242,7 +243,7 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     return false;
   }
   if (packing.positions.size() != input.pieces.size() || packing.numbers.size() != input.pieces.size()) {
-    *error = "the packing does not belong to these pieces";
+    *error = packing.warnings.empty() ? "the packing does not belong to these pieces" : packing.warnings.front();
     return false;
   }
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -259,8 +260,14 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     cairo_surface_t* image = textures[static_cast<int>(m)];
     drawing.images.push_back(image ? cairo_surface_reference(image) : nullptr);
   }
-  detail::drawSheets(input, options, packing, textures, &drawing);
-  if (options.overview) detail::drawOverview(input, options, packing, &drawing);
+  try {
+    detail::drawSheets(input, options, packing, textures, &drawing);
+    if (options.overview) detail::drawOverview(input, options, packing, &drawing);
+  } catch (const std::exception& e) {
+    // The font could not be loaded: nothing can be measured or drawn.
+    *error = e.what();
+    return false;
+  }
 
   std::vector<std::vector<std::string>> files;
   for (size_t i = 0; i < paths.size(); ++i) {

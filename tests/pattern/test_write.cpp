@@ -361,6 +361,20 @@ TEST(WritePattern, RefusesWhatItCannotWrite) {
   EXPECT_FALSE(writePattern(input, PatternOptions{}, dir.file("model.svg"), nullptr, &error));
   EXPECT_NE(error.find("piece 1"), std::string::npos) << error;
 
+  // A corner in space that is not a number would reach the overview.
+  error.clear();
+  input.pieces[0].tabs.clear();
+  input.pieces[0].triangles[0].space[1].z = std::nan("");
+  EXPECT_FALSE(writePattern(input, PatternOptions{}, dir.file("model.pdf"), nullptr, &error));
+  EXPECT_NE(error.find("piece 1"), std::string::npos) << error;
+  input.pieces[0].triangles[0].space[1].z = 0;
+
+  error.clear();
+  PatternOptions unreadable;
+  unreadable.labelSize = std::nan("");
+  EXPECT_FALSE(writePattern(input, unreadable, dir.file("model.pdf"), nullptr, &error));
+  EXPECT_NE(error.find("label size"), std::string::npos) << error;
+
   error.clear();
   PatternOptions huge;
   huge.dpi = 10000;
