@@ -9,18 +9,14 @@
 #include <filesystem>
 #include <map>
 
+#include "app/locate.h"
+#include "app/manual.h"
 #include "app/options.h"
 #include "app/run.h"
+#include "app/version.h"
 #include "studio/studio.h"
 
 namespace {
-
-std::string programFolder(const char* argv0) {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) return self.parent_path().string();
-  return std::filesystem::absolute(argv0).parent_path().string();
-}
 
 /// Reads "WIDTHxHEIGHT" in millimetres.
 bool parsePage(const std::string& text, double* width, double* height) {
@@ -83,7 +79,10 @@ int main(int argc, char** argv) {
                "Lengths are millimetres on paper; the scale turns them into model units.",
                "foldra"};
   cli.option_defaults()->always_capture_default();
-  cli.set_version_flag("--version", "foldra 1.0.0");
+  cli.set_version_flag("--version", app::versionText());
+  // Hidden: the build writes the manual page from this same definition of the options.
+  bool manualPage = false;
+  cli.add_flag("--manual-page", manualPage, "Print the manual page foldra(1) in roff")->group("");
   cli.add_option("INPUT", options.inputs,
                  "Model files: native scenes (.json) or any mesh format Assimp reads (OBJ with MTL, STL, PLY, "
                  "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. None: the bundled example house")
@@ -123,14 +122,14 @@ int main(int argc, char** argv) {
   cli.add_option("--label-size", options.labelSize, "Height of the edge labels' digits on the pattern, millimetres")
       ->check(positive);
   cli.add_flag("--no-overview", [&](std::int64_t) { options.overview = false; },
-               "No overview page (the model from four sides, pieces coloured and numbered) with the pattern");
+               "No overview page (the model from four directions, pieces coloured and numbered) with the pattern");
   auto* fit = cli.add_option("--fit-sheets", options.fitSheets,
                              "Make the model as large as fits this many sheets (instead of --scale or --height)")
                   ->check(CLI::Range(1, 100000))
                   ->default_str("");
   fit->excludes(scale);
   fit->excludes(height);
-  cli.add_option("--module", options.module, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
+  cli.add_option("--module", options.module, "The module file to run (default: the one installed with foldra, or beside the program in a build tree)")->default_str("");
   cli.add_flag("--quiet", options.quiet, "No progress and no summary");
 
   // foldra serve: the web studio.
@@ -147,7 +146,7 @@ int main(int argc, char** argv) {
       ->check(positive);
   serve->add_option("--session-timeout", sessionMinutes, "Minutes after which an unused session ends and its files are deleted")
       ->check(positive);
-  serve->add_option("--module", serveModule, "The module file to run (default: Foldra_C4d.cdl beside the program)")->default_str("");
+  serve->add_option("--module", serveModule, "The module file to run (default: the one installed with foldra, or beside the program in a build tree)")->default_str("");
 
   try {
     cli.parse(argc, argv);
@@ -158,6 +157,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return usage(e.what());
   }
+  if (manualPage) {
+    std::fputs(app::manualPage(cli).c_str(), stdout);
+    return 0;
+  }
+  const app::Locations parts = app::locate(app::programFolder(argv[0]));
   if (*serve) {
     if (!options.inputs.empty() || !options.outputs.empty()) {
       std::string named;
@@ -165,9 +169,8 @@ int main(int argc, char** argv) {
       for (const auto& f : options.outputs) named += (named.empty() ? "" : ", ") + f;
       return usage("serve takes no input or output files (" + named + "); open models in the studio's page");
     }
-    const std::string folder = programFolder(argv[0]);
-    serveOptions.modulePath = serveModule.empty() ? (std::filesystem::path(folder) / "Foldra_C4d.cdl").string() : serveModule;
-    serveOptions.webFolder = (std::filesystem::path(folder) / "studio").string();
+    serveOptions.modulePath = serveModule.empty() ? parts.module : serveModule;
+    serveOptions.webFolder = (std::filesystem::path(parts.data) / "studio").string();
     if (maxUploadMb > 1e6) return usage("--max-upload: at most 1000000 megabytes");
     serveOptions.maxUpload = static_cast<std::size_t>(maxUploadMb * 1024 * 1024);
     if (sessionMinutes > 1e6) return usage("--session-timeout: at most 1000000 minutes");
@@ -190,8 +193,9 @@ int main(int argc, char** argv) {
       return usage(output + ": unknown output format (use .json, .obj, .glb, .gltf, .stl, .ply, .pdf, .svg or .png)");
     }
   }
+  if (options.module.empty()) options.module = parts.module;
   app::Failure failure;
-  if (!app::run(options, programFolder(argv[0]), &failure)) {
+  if (!app::run(options, parts.data, &failure)) {
     std::fprintf(stderr, "foldra: %s\n", failure.message.c_str());
     return failure.exitCode;
   }

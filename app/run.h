@@ -21,7 +21,8 @@ struct Failure {
   std::string message;
 };
 
-/// Runs foldra; `programFolder` holds the program, the module file and the bundled example.
+/// Runs foldra; `programFolder` is the folder of the program's data, holding the bundled example
+/// in examples/ (and the module file, used when options.module is empty, in a build tree).
 /// True on success; otherwise *failure says why, and no output file was written.
 bool run(const Options& options, const std::string& programFolder, Failure* failure);
 

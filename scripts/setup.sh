@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and running Foldra needs (clang and its
-# runtimes for the fuzz targets), and the studio's front-end packages from npm (into
+# runtimes for the fuzz targets; dpkg-dev and file for the Debian package's dependencies, man-db
+# and curl for the install tests), and the studio's front-end packages from npm (into
 # studio/web/node_modules, from its lock file).
 # Idempotent: packages already present are left alone, and the package index is
 # refreshed only when something is missing.
@@ -16,6 +17,7 @@ packages=(
   poppler-utils
   libcpp-httplib-dev chromium
   clang-14 libclang-rt-14-dev
+  dpkg-dev file man-db curl
 )
 
 missing=()
