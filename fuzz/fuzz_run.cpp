@@ -3,11 +3,13 @@
 // huge points; polygons with out-of-range and repeated indices, edges shared by three or more
 // polygons, duplicate faces; selections, texture tags and texture coordinates that do not match
 // the polygons; hierarchies with primitives; and any settings the dialog's texts can give (page
-// sizes of 0, negative or NaN, any tab width and layout).
+// sizes of 0, negative or NaN, any tab width, layout and unfolding method).
 //
 // Each run is one undo group through our host, with the module's code linked in. Afterwards:
-// every piece has finite points and valid indices, the unfolding checker passes, one undo gives
-// back the document as it was (its scene text), and redo gives the result again.
+// every piece has finite points and valid indices, the unfolding checker passes, the module's
+// description of its run holds together and names as many pieces as the run added (and the
+// pattern can be read from it), one undo gives back the document as it was (its scene text), and
+// redo gives the result again.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -23,6 +25,9 @@
 
 #include "formats/scene_json.h"
 #include "geometry/kernel.h"
+#include "job/pattern_input.h"
+#include "runtime/run_report.h"
+#include "shell/report.h"
 #include "support.h"
 
 namespace {
@@ -256,14 +261,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.Laschenbreite = setting(in);
   const std::int32_t layouts[] = {0, 1, 2, -1, 3, std::numeric_limits<std::int32_t>::min()};
   s.AlsAnimation = layouts[in.ConsumeIntegralInRange<std::size_t>(0, 5)];
+  const std::int32_t methods[] = {foldra::kUnfoldLongestEdge, foldra::kUnfoldCompact, 7};
+  s.Abwicklungsart = methods[in.ConsumeIntegralInRange<std::size_t>(0, 2)];
 
   const std::string before = formats::sceneToJson(document);
   // For reading a finding: the scene and the settings of the run.
   static const bool verbose = std::getenv("FOLDRA_FUZZ_VERBOSE") != nullptr;
   if (verbose) {
-    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d\n",
+    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d unfolding %d\n",
                  before.c_str(), s.Originalflag, s.Materialflag, s.Seitenflag, s.Seitenbreite, s.Seitenhoehe,
-                 s.Laschenflag, s.Laschenbreite, s.AlsAnimation);
+                 s.Laschenflag, s.Laschenbreite, s.AlsAnimation, s.Abwicklungsart);
   }
   std::set<const scene::Object*> old;
   for (const scene::Object* o : document.allObjects()) old.insert(o);
@@ -271,11 +278,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   h.execute(s);
 
+  std::size_t added = 0;
   for (const auto& o : document.objects()) {
-    if (!old.count(o.get())) checkPiece(*o);
+    if (old.count(o.get())) continue;
+    checkPiece(*o);
+    ++added;
   }
+  runtime::RunReport report;
+  std::string reportError;
+  if (!runtime::collectRunReport([](const sdk::RunReportSink& sink) { return foldra::describeRun(sink); }, &report,
+                                 &reportError)) {
+    failure("the run's description: " + reportError);
+  }
+  if (report.pieces.size() != added) {
+    failure("the run's description has " + std::to_string(report.pieces.size()) + " pieces where the run added " +
+            std::to_string(added));
+  }
+  if (job::patternInput(report, "").pieces.size() != added) failure("the pattern's pieces are not the run's");
   testing_support::CheckOptions check;
   check.tabs = s.Laschenflag && s.Laschenbreite >= foldra::kPointTolerance;  // no tabs of no width
+  check.compact = s.Abwicklungsart == foldra::kUnfoldCompact;
   check.pageLimit = s.Seitenflag;
   check.pageWidth = s.Seitenbreite;
   check.pageHeight = s.Seitenhoehe;

@@ -20,7 +20,7 @@ using LugPair = std::array<LugPoint, 2>;
 /// runs counter-clockwise.
 struct gt {
   /// Creates a triangle of the source object `objectIndex`; `objectOrdinal` is the object's
-  /// position among the top-level objects of its document.
+  /// position among the objects of its document in hierarchy order.
   explicit gt(std::int32_t object, std::int32_t ordinal = 0);
   gt(const gt&) = delete;
   gt& operator=(const gt&) = delete;
@@ -56,8 +56,15 @@ struct gt {
   std::ostream* trace;
   /// Index of the source object in the run's source object list.
   std::int32_t objectIndex;
-  /// Position of the source object among the top-level objects of intake's polygon copy.
+  /// Position of the source object among the objects of intake's polygon copy, each counted
+  /// before the objects below it.
   std::int32_t objectOrdinal;
+  /// The host polygon of the source object the triangle was made from (its place in the
+  /// triangle list); -1 for a triangle made by hand.
+  std::int32_t polygon = -1;
+  /// True when intake turned the triangle to wind like its neighbours: corners 1 and 2, their
+  /// texture coordinates and sides 0 and 2 are swapped against its polygon.
+  bool turned = false;
   /// Ordinal among the source object's texture tags of the tag that covers the triangle, or -1.
   std::int32_t textureNumber = -1;
   /// Creation order over the whole run; breaks ties between equal heights (glue tabs).

@@ -35,6 +35,15 @@ LugPair flatLug(Vec3 A, Vec3 B, double w);
 /// The matrix M with M u1 = w1, M u2 = w2, M u3 = w3.
 Mat3 frameMatrix(Vec3 u1, Vec3 u2, Vec3 u3, Vec3 w1, Vec3 w2, Vec3 w3);
 
+/// True when two flat triangles overlap by more than `depth` across every side of either
+/// (separating axes): triangles that meet along a side or at a corner, or overlap by less, do
+/// not, and neither does a triangle without area. False when a corner is not a finite number.
+bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth);
+/// The overlap test of the joins: triangleschnitt2d (g only lends it), and beyond it an overlap
+/// deeper than the point tolerance that its shortened edges let through, such as the thin wedge
+/// where the angles around a corner add up to just over a full turn.
+bool trianglesOverlap(const gt& g, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2);
+
 // Placement and collision.
 
 /// Flat corner k of t, placed.

@@ -81,15 +81,15 @@ FlatShape placedShape(const gt& t, const Placement& placement) {
 bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const gt& g) { return collidesWithTabs(T0, T1, T2, shapeOf(g), g); }
 
 bool collidesWithTabs(Vec3 T0, Vec3 T1, Vec3 T2, const FlatShape& G, const gt& g) {
-  if (g.triangleschnitt2d(T0, T1, T2, G.p[0], G.p[1], G.p[2])) return true;
+  if (trianglesOverlap(g, T0, T1, T2, G.p[0], G.p[1], G.p[2])) return true;
   for (int k = 0; k < 3; ++k) {
     if (!G.hasLug[k]) continue;
     const Vec3 L0 = G.lug[k][0];
     const Vec3 L1 = G.lug[k][1];
     const int k1 = (k + 1) % 3;
     // The tab quadrilateral p[k], p[k1], L0, L1 as two triangles.
-    if (g.triangleschnitt2d(T0, T1, T2, G.p[k1], G.p[k], L0)) return true;
-    if (g.triangleschnitt2d(T0, T1, T2, G.p[k], L1, L0)) return true;
+    if (trianglesOverlap(g, T0, T1, T2, G.p[k1], G.p[k], L0)) return true;
+    if (trianglesOverlap(g, T0, T1, T2, G.p[k], L1, L0)) return true;
   }
   return false;
 }
@@ -135,7 +135,7 @@ bool partsCollide(const FlatParts& U, const FlatParts& G, const gt& g) {
     for (int j = 0; j < G.count; ++j) {
       if (flatBoxesApart(U.box[i], G.box[j])) continue;
       const Vec3* Q = G.corner[j];
-      if (g.triangleschnitt2d(T[0], T[1], T[2], Q[0], Q[1], Q[2])) return true;
+      if (trianglesOverlap(g, T[0], T[1], T[2], Q[0], Q[1], Q[2])) return true;
     }
   }
   return false;

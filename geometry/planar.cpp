@@ -132,4 +132,39 @@ bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2)
          isInsideTriangleAndNoVertex(t1, q0, q1, q2) || isInsideTriangleAndNoVertex(t2, q0, q1, q2);
 }
 
+bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth) {
+  for (int i = 0; i < 3; ++i) {
+    if (!isFinite(a[i]) || !isFinite(b[i])) return false;
+  }
+  for (const Vec3* t : {a, b}) {
+    for (int k = 0; k < 3; ++k) {
+      const Vec3 p = t[k];
+      const Vec3 q = t[(k + 1) % 3];
+      // The side's normal, left unnormalised: the overlap along it is compared with the depth
+      // times its length.
+      const double nx = q.y - p.y, ny = p.x - q.x;
+      const double n = std::sqrt(nx * nx + ny * ny);
+      if (!(n > 0)) continue;
+      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
+      for (int i = 0; i < 3; ++i) {
+        const double da = nx * a[i].x + ny * a[i].y;
+        const double db = nx * b[i].x + ny * b[i].y;
+        minA = std::min(minA, da);
+        maxA = std::max(maxA, da);
+        minB = std::min(minB, db);
+        maxB = std::max(maxB, db);
+      }
+      if (std::min(maxA, maxB) - std::max(minA, minB) <= depth * n) return false;
+    }
+  }
+  return true;
+}
+
+bool trianglesOverlap(const gt& g, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) {
+  if (g.triangleschnitt2d(t0, t1, t2, q0, q1, q2)) return true;
+  const Vec3 T[3] = {t0, t1, t2};
+  const Vec3 Q[3] = {q0, q1, q2};
+  return overlapDeeperThan(T, Q, kPointTolerance);
+}
+
 }  // namespace foldra

@@ -18,6 +18,14 @@ namespace foldra {
 struct gt;
 class gtc;
 
+/// How the unfolding forms its pieces: the values of Settings::Abwicklungsart.
+/// Longest edge: glue tabs first, then joins along flat edges and along every edge longest
+/// first, each tested with the tabs.
+inline constexpr std::int32_t kUnfoldLongestEdge = 0;
+/// Compact: joins that test faces only, ordered for few and large pieces; tabs placed on the
+/// cut edges afterwards, where they fit.
+inline constexpr std::int32_t kUnfoldCompact = 1;
+
 /// The options of a run, as the dialog last confirmed them. No value is range-checked.
 struct Settings {
   /// Remove the selected source objects after the run.
@@ -31,10 +39,13 @@ struct Settings {
   /// Page width and height, in model units.
   double Seitenbreite = 210.0;
   double Seitenhoehe = 297.0;
-  /// Maximum glue tab width, in model units.
+  /// Maximum glue tab width, in model units: how far a tab reaches out from its edge.
   double Laschenbreite = 17.0;
   /// Layout of the pieces: 0 row, 1 animation, 2 stack.
   std::int32_t AlsAnimation = 0;
+  /// How the pieces are formed: kUnfoldLongestEdge or kUnfoldCompact; any other value runs
+  /// longest edge.
+  std::int32_t Abwicklungsart = kUnfoldLongestEdge;
 };
 
 struct RunState {

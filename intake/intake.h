@@ -9,12 +9,24 @@
 
 namespace foldra {
 
+struct gt;
+
 /// Fills the source object list and the triangle lists from the active document's selection.
 void collectObjects();
 /// Stores triangle n of list j as the neighbour of triangle k across the side they share.
 void linkNeighbour(std::int32_t j, std::int32_t k, std::int32_t n);
 /// Frees intake's two copy documents (and forgets the source objects that live in them).
 void releaseCopyDocuments();
+/// Turns the triangles of list j that are wound against their neighbours, so that every part
+/// of the object connected across edges of two polygons is wound one way where it can be (the
+/// larger share of each part keeps its winding). A link that no turning makes agree (in a
+/// non-orientable strip) or that crosses an edge of three or more polygons is left as it is:
+/// the unfolding keeps it cut where the two run their side the same way. `polygons` are the
+/// object's polygons, whose point indices tell how many polygons share an edge. Answers the
+/// number of triangles turned.
+std::int32_t orientTriangles(std::int32_t j, const sdk::Polygon* polygons, std::int32_t polygonCount);
+/// Turns one triangle: corners 1 and 2 (with their texture coordinates) and sides 0 and 2 swap.
+void turnTriangle(gt& t);
 
 /// The texture pass on source object j.
 void assignTextureNumbers(host::Object* object, std::int32_t j);

@@ -148,6 +148,11 @@ struct PatternReport {
   Packing packing;
   /// Every file written, in the order of the paths, each path's sheets in order.
   std::vector<std::string> files;
+  /// The same files by path: the PDF itself, or an SVG or PNG path's pages (the overview first
+  /// where there is one, then the sheets).
+  std::vector<std::vector<std::string>> byPath;
+  /// An overview page was drawn.
+  bool overview = false;
   std::vector<std::string> warnings;
 };
 

@@ -292,6 +292,8 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     report->packing = packing;
     report->files.clear();
     for (const auto& list : files) report->files.insert(report->files.end(), list.begin(), list.end());
+    report->byPath = files;
+    report->overview = drawing.overview >= 0;
     report->warnings = std::move(drawing.warnings);
   }
   return true;

@@ -23,6 +23,16 @@ bool parseInt(const std::string& text, std::int32_t* value) {
 
 }  // namespace
 
+std::string formatDialogScript(const DialogScript& script) {
+  std::string text;
+  for (const DialogStep& step : script) {
+    if (!text.empty()) text += ", ";
+    text += step.kind == DialogStep::Kind::Press ? "press:" + std::to_string(step.gadget)
+                                                 : std::to_string(step.gadget) + "=" + step.value;
+  }
+  return text;
+}
+
 bool parseDialogScript(const std::string& text, DialogScript* script, std::string* error) {
   DialogScript steps;
   std::size_t start = 0;

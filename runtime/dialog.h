@@ -26,6 +26,8 @@ using DialogScript = std::vector<DialogStep>;
 /// Parses steps written as "10007=100.5" (set) and "press:1" (press), separated by
 /// commas or new lines. False with *error set on a step it cannot read.
 bool parseDialogScript(const std::string& text, DialogScript* script, std::string* error);
+/// The steps written as parseDialogScript reads them, separated by ", ".
+std::string formatDialogScript(const DialogScript& script);
 
 /// The value a gadget holds.
 struct Gadget {

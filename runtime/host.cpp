@@ -146,6 +146,13 @@ void Host::unloadModules() {
   }
 }
 
+std::int32_t Host::messageModule(std::int32_t command, std::int32_t message, void* data) {
+  const Command* c = findCommand(command);
+  if (!c || c->module >= modules_.size()) return -1;
+  auto* id = reinterpret_cast<void*>(static_cast<std::intptr_t>(message));
+  return modules_[c->module]->entry(sdk::kActionMessage, id, data, nullptr);
+}
+
 const Command* Host::findCommand(std::int32_t id) const {
   auto it = commands_.find(id);
   return it == commands_.end() ? nullptr : &it->second;

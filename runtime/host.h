@@ -81,6 +81,9 @@ class Host {
   /// A host interface bound to a module folder, for module code linked into the same program
   /// (tests); it lives as long as the host.
   sdk::HostInterface& interfaceFor(const std::string& moduleFolder);
+  /// Sends a message to the module that registered the command (its message action); the
+  /// module's answer, or -1 when no loaded module registered it.
+  std::int32_t messageModule(std::int32_t command, std::int32_t message, void* data);
 
   // Commands.
   const Command* findCommand(std::int32_t id) const;

@@ -393,6 +393,11 @@ sdk::Object* ModuleInterface::nextObject(sdk::Object* object) {
   return handle(siblingAfter(o));
 }
 
+sdk::Object* ModuleInterface::firstChild(sdk::Object* object) {
+  if (!object || obj(object)->children.empty()) return nullptr;
+  return handle(obj(object)->children.front().get());
+}
+
 std::int32_t ModuleInterface::objectType(sdk::Object* object) { return object ? obj(object)->type : 0; }
 
 std::int32_t ModuleInterface::objectRealType(sdk::Object* object) { return objectType(object); }
@@ -551,6 +556,12 @@ bool ModuleInterface::uvwSet(sdk::Tag* t, std::int32_t polygon, const sdk::UVWEn
   return true;
 }
 
+bool ModuleInterface::uvwResize(sdk::Tag* t, std::int32_t count) {
+  if (!t || tag(t)->type != sdk::kTagUVW || count < 0) return false;
+  tag(t)->uvw.resize(static_cast<std::size_t>(count));
+  return true;
+}
+
 sdk::Selection* ModuleInterface::tagSelection(sdk::Tag* t) {
   return t && tag(t)->type == sdk::kTagPolygonSelection ? handle(&tag(t)->selection) : nullptr;
 }
@@ -588,6 +599,8 @@ scene::Material* materialAt(scene::Material* m, int step) {
   return list[static_cast<std::size_t>(i)].get();
 }
 }  // namespace
+
+const scene::Material* ModuleInterface::material(sdk::Material* m) { return mat(m); }
 
 sdk::Material* ModuleInterface::nextMaterial(sdk::Material* m) { return handle(materialAt(mat(m), 1)); }
 sdk::Material* ModuleInterface::previousMaterial(sdk::Material* m) { return handle(materialAt(mat(m), -1)); }

@@ -16,6 +16,9 @@ class ModuleInterface final : public sdk::HostInterface {
   ModuleInterface(Host& host, std::string folder, std::size_t module)
       : host_(host), folder_(std::move(folder)), module_(module) {}
 
+  /// Our material behind a material handle that a module hands back (null for null).
+  static const scene::Material* material(sdk::Material* handle);
+
   const Resources& resources() const { return resources_; }
   bool resourcesLoaded() const { return loaded_; }
   const std::string& lastResourceError() const { return resourceError_; }
@@ -79,6 +82,7 @@ class ModuleInterface final : public sdk::HostInterface {
   void listAppend(sdk::ObjectList* list, sdk::Object* object) override;
 
   sdk::Object* nextObject(sdk::Object* object) override;
+  sdk::Object* firstChild(sdk::Object* object) override;
   std::int32_t objectType(sdk::Object* object) override;
   std::int32_t objectRealType(sdk::Object* object) override;
   std::string objectName(sdk::Object* object) override;
@@ -111,6 +115,7 @@ class ModuleInterface final : public sdk::HostInterface {
   std::int32_t uvwEntryCount(sdk::Tag* tag) override;
   bool uvwGet(sdk::Tag* tag, std::int32_t polygon, sdk::UVWEntry* entry) override;
   bool uvwSet(sdk::Tag* tag, std::int32_t polygon, const sdk::UVWEntry& entry) override;
+  bool uvwResize(sdk::Tag* tag, std::int32_t count) override;
   sdk::Selection* tagSelection(sdk::Tag* tag) override;
   void messageTag(sdk::Tag* tag, std::int32_t id) override;
 

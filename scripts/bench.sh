@@ -5,9 +5,12 @@
 # beside it up to the size where it passes a minute. Then a flat grid of 200k triangles, and the
 # foldra program's whole run (import, run, writing the .json and .obj) on the 80k mesh.
 # Each figure comes from a process of its own, so that the peak memory is that run's.
+# Then the pieces table: what each unfolding method makes of the shared spot.obj (when
+# ../shared/meshes is there) and of generated meshes of 1k to 80k triangles.
 #
 #   scripts/bench.sh            # the whole table (the direct form adds a few minutes)
 #   scripts/bench.sh --quick    # without the direct form
+#   scripts/bench.sh --pieces   # the pieces table alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,6 +18,27 @@ bash scripts/build.sh >/dev/null
 bench=build/bin/bench_unfold
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
+
+# The pieces both methods make, 150 mm large on A4 (10 mm margins, the page limit on), tabs of
+# 6 mm (compact) and 17 mm (longest edge): pieces, pieces of one triangle, pieces under 1 cm²,
+# cut edges, their length in mm, tabs, cut edges without a tab, A4 sheets, and the unfolding's
+# seconds (wall clock and processor).
+pieces_table() {
+  printf '%-14s %9s %-13s %7s %7s %7s %7s %8s %7s %8s %7s %8s %8s\n' \
+    mesh triangles method pieces single "<1cm2" cuts "cut mm" tabs untabbed sheets seconds cpu
+  meshes=(sphere:3 sphere:4 sphere:5 sphere:6 torus:32x16 torus:64x40 torus:128x80 torus:256x160
+          terrain:23 terrain:50 terrain:100 terrain:200)
+  [ -f ../shared/meshes/spot.obj ] && meshes=(../shared/meshes/spot.obj "${meshes[@]}")
+  for mesh in "${meshes[@]}"; do
+    for method in longest-edge compact; do
+      printf '%-14s %9s %-13s %7s %7s %7s %7s %8s %7s %8s %7s %8s %8s\n' $(build/bin/bench_pieces "$mesh" "$method")
+    done
+  done
+}
+if [ "${1:-}" = "--pieces" ]; then
+  pieces_table
+  exit 0
+fi
 
 printf '%10s %8s %8s %8s %8s %8s %8s %9s %7s %13s\n' \
   triangles intake prepare unfold output total pieces "peak MiB" "B/tri" "direct unfold"
@@ -48,3 +72,7 @@ trap 'rm -rf "$work"' EXIT
 program=$(realpath build/bin/foldra)
 (cd "$work" && /usr/bin/time -f "foldra sphere.obj (81920 triangles, writes .json and .obj): %e s wall, %U s user, %S s system, %M KiB peak" \
   "$program" sphere.obj --quiet)
+
+echo
+echo "pieces of both methods:"
+pieces_table

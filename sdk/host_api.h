@@ -32,6 +32,10 @@ inline constexpr std::int32_t kActionMessage = 6;
 // Messages sent through kActionMessage (first value: id, second value: data).
 inline constexpr std::int32_t kMessageNone = 0;
 inline constexpr std::int32_t kMessageLoadResources = 1;
+/// Our own message, numbered clear of the host's: the module describes its last run to the
+/// RunReportSink* in the second value (see RunReportSink). A module that does not know it
+/// answers -1, and a host that never sends it sees no change.
+inline constexpr std::int32_t kMessageDescribeRun = 1059411;
 
 // Object types.
 inline constexpr std::int32_t kObjectPolygon = 5100;
@@ -132,6 +136,58 @@ struct Track;
 struct Curve;
 struct Key;
 struct Dialog;
+
+/// How one side of a triangle of a piece lies in its piece.
+inline constexpr std::int32_t kSideOpen = 0;  ///< an edge of the model with no other face
+inline constexpr std::int32_t kSideFold = 1;  ///< folded onto the other face of the edge, in the same piece
+inline constexpr std::int32_t kSideCut = 2;   ///< cut: the other face of the edge lies elsewhere
+
+/// One side k of a triangle of a run report; it runs from corner k to corner (k + 1) mod 3.
+struct RunSide {
+  /// kSideOpen, kSideFold or kSideCut.
+  std::int32_t kind;
+  /// Folds: the angle between the two faces' normals in degrees, 0 (flat) to 180.
+  double foldDegrees;
+  /// Folds: 1 when the crease points away from the printed side (a valley), 0 for a mountain.
+  std::int32_t valley;
+  /// Folds and cuts: the other copy of the edge, as piece, triangle within that piece and side
+  /// of that triangle (all -1 for an open side). The two copies name each other.
+  std::int32_t piece, triangle, side;
+  /// 1 when the side carries a glue tab, whose outer corners are `tab`: first the one next to
+  /// corner (k + 1) mod 3, then the one next to corner k (they may coincide).
+  std::int32_t hasTab;
+  double tab[2][2];
+};
+
+/// One triangle of a piece of a run report.
+struct RunTriangle {
+  /// Corners in the piece's flat frame (model units, counter-clockwise).
+  double flat[3][2];
+  /// Corners in space, in the source object's coordinates.
+  double space[3][3];
+  /// The source object: its position among the objects the run read, in the order it read them.
+  std::int32_t object;
+  /// The triangle's index among the polygons of the source object's triangulated polygon form.
+  std::int32_t polygon;
+  /// Ordinal among the source object's texture tags of the tag that covers the triangle, or -1.
+  std::int32_t textureNumber;
+  /// The material that covers the triangle, one of the active document's; null for none.
+  Material* material;
+  /// 1 when the source object has texture coordinates; `uv` then holds the corners' (u, v).
+  std::int32_t hasUV;
+  double uv[3][2];
+  RunSide sides[3];
+};
+
+/// Where a module describes its last run, asked with kMessageDescribeRun: every valid piece in
+/// the order its scene output numbers them, each followed by its triangles in the order they
+/// joined it. Pointers are valid during the call only; handles as long as the active document
+/// the run worked on is unchanged. The module answers 1 when it described a run.
+struct RunReportSink {
+  void* context;
+  void (*piece)(void* context, std::int32_t index, std::int32_t triangles);
+  void (*triangle)(void* context, const RunTriangle* triangle);
+};
 
 /// A command that a module registers; the host owns it from registration and deletes it
 /// before it ends the module.
@@ -251,6 +307,8 @@ class HostInterface {
 
   // Objects.
   virtual Object* nextObject(Object* object) = 0;
+  /// The first of the objects directly below the object, or null; nextObject walks the rest.
+  virtual Object* firstChild(Object* object) = 0;
   virtual std::int32_t objectType(Object* object) = 0;
   /// The type the object reports for itself, which for our objects is its type.
   virtual std::int32_t objectRealType(Object* object) = 0;
@@ -291,6 +349,8 @@ class HostInterface {
   virtual std::int32_t uvwEntryCount(Tag* tag) = 0;
   virtual bool uvwGet(Tag* tag, std::int32_t polygon, UVWEntry* entry) = 0;
   virtual bool uvwSet(Tag* tag, std::int32_t polygon, const UVWEntry& entry) = 0;
+  /// Gives a texture-coordinate tag exactly `count` entries: the first ones kept, new ones zero.
+  virtual bool uvwResize(Tag* tag, std::int32_t count) = 0;
   virtual Selection* tagSelection(Tag* tag) = 0;
   virtual void messageTag(Tag* tag, std::int32_t id) = 0;
 

@@ -8,6 +8,10 @@
 
 namespace foldra {
 
+// The choice's values, which programs that drive the dialog know, and the methods they stand for.
+static_assert(kUnfoldingLongestEdge == kUnfoldingChoiceBase + kUnfoldLongestEdge);
+static_assert(kUnfoldingCompact == kUnfoldingChoiceBase + kUnfoldCompact);
+
 namespace {
 
 /// A number as the dialog shows it: narrowed to a 32-bit float, then written by the host.
@@ -32,6 +36,7 @@ bool FoldraDialog::Initvalues() {
   SetString(kGadgetPageHeight, shown(settings.Seitenhoehe));
   SetString(kGadgetTabWidth, shown(settings.Laschenbreite));
   SetLong(kGadgetLayout, settings.AlsAnimation + kLayoutChoiceBase, INT32_MIN, INT32_MAX, 1);
+  SetLong(kGadgetUnfolding, settings.Abwicklungsart + kUnfoldingChoiceBase, INT32_MIN, INT32_MAX, 1);
   return true;
 }
 
@@ -79,6 +84,9 @@ void FoldraDialog::readSettings() {
   std::int32_t layout = 0;
   GetLong(kGadgetLayout, layout);
   settings.AlsAnimation = layout - kLayoutChoiceBase;
+  std::int32_t unfolding = kUnfoldingChoiceBase + kUnfoldLongestEdge;
+  GetLong(kGadgetUnfolding, unfolding);
+  settings.Abwicklungsart = unfolding - kUnfoldingChoiceBase;
   if constexpr (kRunTrace) {
     runTrace("Originalflag:", settings.Originalflag ? 1 : 0);
     runTrace("Materialflag:", settings.Materialflag ? 1 : 0);
@@ -88,6 +96,7 @@ void FoldraDialog::readSettings() {
     runTrace("Seitenhoehe:", shown(settings.Seitenhoehe));
     runTrace("Laschenflag:", settings.Laschenflag ? 1 : 0);
     runTrace("Maximale Laschenbreite:", shown(settings.Laschenbreite));
+    runTrace("Abwicklungsart:", settings.Abwicklungsart);
   }
 }
 

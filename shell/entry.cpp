@@ -6,6 +6,7 @@
 #include "intake/intake.h"
 #include "shell/execute.h"
 #include "shell/plugin.h"
+#include "shell/report.h"
 
 namespace foldra {
 
@@ -65,9 +66,10 @@ bool PluginStart() {
   return registered;
 }
 
-bool PluginMessage(std::int32_t id, void*) {
+bool PluginMessage(std::int32_t id, void* data) {
   startupTrace("PluginMessage");
   if (id == sdk::kMessageNone) return true;
+  if (id == sdk::kMessageDescribeRun) return data && describeRun(*static_cast<const sdk::RunReportSink*>(data));
   if (id == sdk::kMessageLoadResources) {
     auto& host = host::api();
     if (host.loadResources(host.modulePath())) return true;
@@ -82,9 +84,14 @@ void PluginEnd() {}
 namespace {
 
 std::int32_t initialise(void* first, void* third) {
-  if (++startCount != 1) return 1;
+  if (startCount > 0) {
+    ++startCount;
+    return 1;
+  }
   const auto version = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(first));
+  // A refused initialise counts for nothing: the next one sets the module up as the first would.
   if (version < sdk::kInterfaceVersion || !third) return -3;
+  startCount = 1;
   auto* operations = static_cast<sdk::HostInterface*>(third);
   host::install(operations);
   library = new (std::nothrow) HostLibrary{operations};
@@ -105,6 +112,7 @@ std::int32_t end() {
     releaseCopyDocuments();
     clearContainers();
     clearTriangleLists();
+    forgetRun();
     host::api().freeResources();
   }
   delete library;

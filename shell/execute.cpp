@@ -5,6 +5,7 @@
 #include "intake/intake.h"
 #include "output/output.h"
 #include "shell/execute.h"
+#include "shell/report.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -30,14 +31,19 @@ void removeSelectedObjects() {
 }  // namespace
 
 bool unfoldSelection() {
+  forgetRun();
   clearTriangleLists();
   clearContainers();
   host::api().interactionStart();
   collectObjects();
-  if (run.gtvec.empty()) return false;
+  if (run.gtvec.empty()) {
+    // A run that found nothing to unfold is still the last run: it made no pieces.
+    noteRun();
+    return false;
+  }
   prepareTriangles();
-  createTabs();
-  Algokante();
+  unfoldTriangles();
+  noteRun();
   return true;
 }
 

@@ -4,31 +4,9 @@
 #include <cstdint>
 
 #include "host/gui.h"
+#include "shell/ids.h"
 
 namespace foldra {
-
-/// The module's plug-in id: identifies its command and its dialog.
-inline constexpr std::int32_t kPluginId = 1059410;
-
-// Resources.
-inline constexpr std::int32_t kStringCommandName = 10000;
-inline constexpr std::int32_t kStringCommandHelp = 10012;
-inline constexpr std::int32_t kDialogSettings = 10001;
-inline constexpr const char* kIconFile = "quarnel_logo_32x32_g60.tif";
-
-// Gadgets of the settings dialog.
-inline constexpr std::int32_t kGadgetLayout = 10002;
-inline constexpr std::int32_t kGadgetOriginals = 10003;
-inline constexpr std::int32_t kGadgetMaterials = 10004;
-inline constexpr std::int32_t kGadgetPageLimit = 10005;
-inline constexpr std::int32_t kGadgetTabs = 10006;
-inline constexpr std::int32_t kGadgetPageWidth = 10007;
-inline constexpr std::int32_t kGadgetPageHeight = 10008;
-inline constexpr std::int32_t kGadgetTabWidth = 10009;
-inline constexpr std::int32_t kButtonConfirm = 1;
-inline constexpr std::int32_t kButtonCancel = 2;
-/// Values of the layout choice: kLayoutChoiceBase + layout mode.
-inline constexpr std::int32_t kLayoutChoiceBase = 6050;
 
 /// The settings dialog: the options of a run and the two buttons.
 class FoldraDialog : public host::GeDialog {

@@ -260,6 +260,119 @@ std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces) {
   return polygonObject("Soup", p, f);
 }
 
+std::unique_ptr<scene::Object> saddle(double degrees, int triangles, double radius) {
+  const double pi = 3.14159265358979323846;
+  // Ring points at heights +h and -h in turn: the angle at the corner between two of them is
+  // alpha with cos alpha = (r^2 cos(2 pi / n) - h^2) / (r^2 + h^2); h gives the wanted sum.
+  const double step = 2 * pi / triangles;
+  const double alpha = degrees * pi / 180 / triangles;
+  const double h = radius * std::sqrt((std::cos(step) - std::cos(alpha)) / (1 + std::cos(alpha)));
+  std::vector<V> p = {{0, 0, 0}};
+  std::vector<std::vector<int>> f;
+  for (int k = 0; k < triangles; ++k) {
+    p.push_back({radius * std::cos(k * step), radius * std::sin(k * step), k % 2 ? -h : h});
+    f.push_back({0, 1 + k, 1 + (k + 1) % triangles});
+  }
+  return polygonObject("Saddle", p, f);
+}
+
+std::unique_ptr<scene::Object> moebius(int around, double radius, double width) {
+  const double pi = 3.14159265358979323846;
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  for (int i = 0; i < around; ++i) {
+    const double u = 2 * pi * i / around;
+    for (const double s : {-0.5, 0.5}) {
+      const double r = radius + s * width * std::cos(u / 2);
+      p.push_back({r * std::cos(u), r * std::sin(u), s * width * std::sin(u / 2)});
+    }
+  }
+  for (int i = 0; i < around; ++i) {
+    const int a = 2 * i, b = 2 * i + 1;
+    // After a full turn the strip comes back upside down: its inner edge meets the outer one.
+    const int c = i + 1 < around ? 2 * (i + 1) : 1, d = i + 1 < around ? 2 * (i + 1) + 1 : 0;
+    f.push_back({a, c, d, b});
+  }
+  return polygonObject("Moebius", p, f);
+}
+
+std::unique_ptr<scene::Object> withTurnedFaces(std::unique_ptr<scene::Object> object, unsigned seed, double share) {
+  std::mt19937 random(seed);
+  for (auto& q : object->polygons) {
+    if (static_cast<double>(random()) / 4294967295.0 >= share) continue;
+    q = scene::isTriangle(q) ? scene::Polygon{q.c, q.b, q.a, q.a} : scene::Polygon{q.d, q.c, q.b, q.a};
+  }
+  object->name += " turned";
+  return object;
+}
+
+// ---- The mesh suite -----------------------------------------------------------------------------
+
+const char* kindName(MeshKind kind) {
+  switch (kind) {
+    case MeshKind::Closed: return "closed";
+    case MeshKind::Open: return "open";
+    case MeshKind::NonManifold: return "non-manifold";
+    case MeshKind::Flat: return "flat";
+    case MeshKind::Broken: return "broken";
+  }
+  return "?";
+}
+
+std::vector<MeshCase> meshSuite() {
+  using K = MeshKind;
+  std::vector<MeshCase> suite = {
+      {"tetrahedron", K::Closed, [] { return tetrahedron(); }},
+      {"cube", K::Closed, [] { return cube(); }},
+      {"icosphere1", K::Closed, [] { return icosphere(1); }},
+      {"icosphere2", K::Closed, [] { return icosphere(2); }},
+      {"torus", K::Closed, [] { return torus(16, 8); }},
+      {"star prism", K::Closed, [] { return starPrism(); }},
+      {"sharp star prism", K::Closed, [] { return starPrism(5, 1, 10); }},
+      {"bumpy sphere 1", K::Closed, [] { return bumpySphere(1); }},
+      {"bumpy sphere 2", K::Closed, [] { return bumpySphere(2); }},
+      {"bumpy sphere 3", K::Closed, [] { return bumpySphere(3, 3); }},
+      {"grid", K::Flat, [] { return grid(6, 4); }},
+      {"open cylinder", K::Open, [] { return openCylinder(12, 3); }},
+      {"terrain", K::Open, [] { return terrain(5, 6); }},
+      {"moebius strip", K::Open, [] { return moebius(); }},
+      {"non-manifold edge", K::NonManifold, [] { return nonManifold(); }},
+      {"soup 1", K::Broken, [] { return randomSoup(1, 60); }},
+      {"soup 2", K::Broken, [] { return randomSoup(2, 90); }},
+      {"soup 3", K::Broken, [] { return randomSoup(3, 120); }},
+  };
+  // Corners that close almost exactly: the wedge left over is 0.17 to 17 thousandths of a unit
+  // wide at the rim.
+  for (const double degrees : {360.01, 360.05, 360.2, 360.44, 361.0}) {
+    for (const int triangles : {6, 8, 12}) {
+      suite.push_back({"saddle " + std::to_string(triangles) + " of " + std::to_string(degrees), K::Open,
+                       [=] { return saddle(degrees, triangles); }});
+    }
+  }
+  // Faces wound the other way.
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    suite.push_back({"turned icosphere " + std::to_string(seed), K::Closed, [=] { return withTurnedFaces(icosphere(1), seed); }});
+    suite.push_back({"turned bumpy sphere " + std::to_string(seed), K::Closed,
+                     [=] { return withTurnedFaces(bumpySphere(seed + 3), seed); }});
+    suite.push_back({"turned torus " + std::to_string(seed), K::Closed, [=] { return withTurnedFaces(torus(12, 6), seed); }});
+    suite.push_back({"turned open cylinder " + std::to_string(seed), K::Open,
+                     [=] { return withTurnedFaces(openCylinder(12, 3), seed); }});
+    suite.push_back({"turned terrain " + std::to_string(seed), K::Open, [=] { return withTurnedFaces(terrain(seed, 6), seed); }});
+    suite.push_back({"turned grid " + std::to_string(seed), K::Flat, [=] { return withTurnedFaces(grid(6, 4), seed); }});
+    suite.push_back({"turned moebius strip " + std::to_string(seed), K::Open, [=] { return withTurnedFaces(moebius(), seed); }});
+    suite.push_back({"turned saddle " + std::to_string(seed), K::Open, [=] { return withTurnedFaces(saddle(360.3, 10), seed, 0.5); }});
+  }
+  return suite;
+}
+
+std::vector<MeshCase> meshSuite(MeshKind kind) {
+  std::vector<MeshCase> out;
+  for (MeshCase& mesh : meshSuite()) {
+    if (mesh.kind == kind) out.push_back(std::move(mesh));
+  }
+  return out;
+}
+
 // ---- Host ------------------------------------------------------------------------------------
 
 std::string moduleFolder() { return FOLDRA_MODULE_DIR; }
@@ -299,242 +412,6 @@ void LinkedHost::execute(const foldra::Settings& s) {
   api.startUndo(foldra::run.activeDocument);
   foldra::Execute();
   api.endUndo(foldra::run.activeDocument);
-}
-
-// ---- Checker ---------------------------------------------------------------------------------
-
-namespace {
-
-bool degenerate(const gt& t) { return t.normal == Vec3{}; }
-
-std::string name(const gt& t) {
-  return "triangle " + std::to_string(t.objectIndex) + "/" + std::to_string(t.serial);
-}
-
-/// The flat triangles that make up g's tabs.
-std::vector<std::array<Vec3, 3>> tabTriangles(const gt& g) {
-  std::vector<std::array<Vec3, 3>> out;
-  for (int k = 0; k < 3; ++k) {
-    if (!g.placedLugs[k][0]) continue;
-    const Vec3 L0 = *g.placedLugs[k][0];
-    const Vec3 L1 = *g.placedLugs[k][1];
-    out.push_back({g.p[(k + 1) % 3], g.p[k], L0});
-    out.push_back({g.p[k], L1, L0});
-  }
-  return out;
-}
-
-/// True when the interiors of two flat triangles overlap by more than rounding: separating axes
-/// on the triangles shrunk towards their centres by a millionth of their size, and at least by
-/// twice the point tolerance (below which the unfolding does not tell points apart). The
-/// unfolding's own predicate also answers true for triangles that only touch along nearly
-/// collinear sides; an overlap is reported when both say so.
-bool interiorsOverlap(std::array<Vec3, 3> a, std::array<Vec3, 3> b) {
-  auto shrink = [](std::array<Vec3, 3>& t) {
-    const Vec3 c = (t[0] + t[1] + t[2]) / 3.0;
-    const double size = std::max({foldra::length(t[1] - t[0]), foldra::length(t[2] - t[1]), foldra::length(t[0] - t[2])});
-    if (!(size > 0)) return false;
-    const double f = std::max(0.0, 1.0 - std::max(1e-6, 2 * foldra::kPointTolerance / size));
-    for (Vec3& p : t) p = c + f * (p - c);
-    return f > 0;
-  };
-  if (!shrink(a) || !shrink(b)) return false;
-  for (const auto* t : {&a, &b}) {
-    for (int k = 0; k < 3; ++k) {
-      const Vec3 p = (*t)[static_cast<std::size_t>(k)];
-      const Vec3 q = (*t)[static_cast<std::size_t>((k + 1) % 3)];
-      const double nx = q.y - p.y, ny = p.x - q.x;
-      double minA = 1e300, maxA = -1e300, minB = 1e300, maxB = -1e300;
-      for (const Vec3& v : a) {
-        minA = std::min(minA, nx * v.x + ny * v.y);
-        maxA = std::max(maxA, nx * v.x + ny * v.y);
-      }
-      for (const Vec3& v : b) {
-        minB = std::min(minB, nx * v.x + ny * v.y);
-        maxB = std::max(maxB, nx * v.x + ny * v.y);
-      }
-      if (maxA <= minB || maxB <= minA) return false;
-    }
-  }
-  return true;
-}
-
-/// The unfolding's predicate and the separating axes agree that two flat triangles overlap.
-bool overlap(const gt& g, const std::array<Vec3, 3>& a, const std::array<Vec3, 3>& b) {
-  return g.triangleschnitt2d(a[0], a[1], a[2], b[0], b[1], b[2]) && interiorsOverlap(a, b);
-}
-
-struct Bounds {
-  double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-  void add(Vec3 q) {
-    minX = std::min(minX, q.x), minY = std::min(minY, q.y), maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
-  }
-  bool meets(const Bounds& o) const { return minX < o.maxX && o.minX < maxX && minY < o.maxY && o.minY < maxY; }
-};
-
-/// Whether a tab of width w on side k of t could stand in its piece: its outline (built here
-/// from the side and the third corner, independently of the unfolding) reaches no box of another
-/// part of the piece, and with a page the piece still fits. A tab that can stand is never
-/// dropped, so an edge without a tab needs both of its sides to answer false.
-bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
-  const Vec3 A = t.p[k], B = t.p[(k + 1) % 3], C = t.p[(k + 2) % 3];
-  const double l = foldra::length(B - A);
-  if (!(l > 0) || !(w > 0)) return false;
-  const Vec3 e = (B - A) / l;
-  Vec3 out{-e.y, e.x, 0};
-  if (foldra::dot(out, C - A) > 0) out = -1.0 * out;
-  Bounds tab;
-  for (Vec3 q : {A, B, A + w * out, B + w * out}) tab.add(q);
-  // Parts that only touch the outline do not overlap the tab: the outline is taken in by less
-  // than the depth the unfolding tolerates.
-  Bounds inner = tab;
-  inner.minX += 1e-6, inner.minY += 1e-6, inner.maxX -= 1e-6, inner.maxY -= 1e-6;
-  const foldra::gtc& piece = *foldra::run.containers[static_cast<std::size_t>(t.containerIndex)];
-  for (const gt* g : piece.triangles) {
-    Bounds b;
-    if (g != &t) {
-      for (const Vec3& q : g->p) b.add(q);
-      if (!degenerate(*g) && b.meets(inner)) return false;
-    }
-    for (const auto& part : tabTriangles(*g)) {
-      Bounds c;
-      for (const Vec3& q : part) c.add(q);
-      if (c.meets(inner)) return false;
-    }
-  }
-  if (options.pageLimit) {
-    const double width = std::max(piece.box.maxX, tab.maxX) - std::min(piece.box.minX, tab.minX);
-    const double height = std::max(piece.box.maxY, tab.maxY) - std::min(piece.box.minY, tab.minY);
-    if (width > options.pageWidth || height > options.pageHeight) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-int validPieces() {
-  int n = 0;
-  for (const auto& c : foldra::run.containers) n += c->valid ? 1 : 0;
-  return n;
-}
-
-std::vector<std::string> checkUnfolding(const CheckOptions& options) {
-  std::vector<std::string> failures;
-  auto fail = [&](const std::string& what) {
-    if (failures.size() < 20) failures.push_back(what);
-  };
-  const auto& containers = foldra::run.containers;
-  std::set<const gt*> listed;
-  for (std::size_t i = 0; i < containers.size(); ++i) {
-    if (!containers[i]->valid) continue;
-    for (const gt* t : containers[i]->triangles) {
-      if (t->containerIndex != static_cast<int>(i)) fail(name(*t) + " is listed by piece " + std::to_string(i) + " but names " + std::to_string(t->containerIndex));
-      if (!listed.insert(t).second) fail(name(*t) + " is listed twice");
-    }
-  }
-  // How far each piece reaches from its origin. A piece's members are carried through the frames
-  // of the pieces it was joined from, so with huge coordinates a member is placed no closer than
-  // the rounding at the piece's reach, even where it ends near the origin.
-  std::vector<double> reach(containers.size(), 0.0);
-  for (std::size_t i = 0; i < containers.size() && !options.precise; ++i) {
-    if (!containers[i]->valid) continue;
-    for (const gt* t : containers[i]->triangles) {
-      for (const Vec3& p : t->p) reach[i] = std::max({reach[i], std::fabs(p.x), std::fabs(p.y)});
-    }
-  }
-  for (const auto& list : foldra::run.gtvec) {
-    for (const auto& t : list) {
-      if (!t->usable) continue;
-      if (!listed.count(t.get())) fail(name(*t) + " is in no valid piece");
-      // Side lengths are compared relative to the triangle's longest side: placing a sliver next
-      // to a side of 1e30 cannot keep its short side to more digits than the long one has.
-      double longest = 1.0;
-      for (int k = 0; k < 3; ++k) longest = std::max(longest, foldra::length(t->P[(k + 1) % 3] - t->P[k]));
-      const int piece = t->containerIndex;
-      if (!options.precise && piece >= 0 && static_cast<std::size_t>(piece) < reach.size()) {
-        longest = std::max(longest, reach[static_cast<std::size_t>(piece)]);
-      }
-      for (int k = 0; k < 3; ++k) {
-        if (!foldra::isFinite(t->p[k])) fail(name(*t) + " has a flat corner that is not finite");
-        const double flat = foldra::length(t->p[(k + 1) % 3] - t->p[k]);
-        const double space = foldra::length(t->P[(k + 1) % 3] - t->P[k]);
-        if (std::fabs(flat - space) > 1e-9 * std::max({flat, longest})) {
-          fail(name(*t) + " side " + std::to_string(k) + " is " + std::to_string(flat) + " flat but " + std::to_string(space) + " in space");
-        }
-        const bool tab = t->placedLugs[k][0].has_value();
-        if (tab != t->Lugs[k][0].has_value()) fail(name(*t) + " has a tab in one frame only");
-        if (tab && (!foldra::isFinite(*t->placedLugs[k][0]) || !foldra::isFinite(*t->placedLugs[k][1]))) {
-          fail(name(*t) + " has a tab corner that is not finite");
-        }
-        const gt* g = t->nb[k];
-        const int s = t->nbedge[k];
-        if (!g || s < 0) {
-          if (tab) fail(name(*t) + " has a tab on an open edge");
-          continue;
-        }
-        // A fold is told by its corners lying within the point tolerance of each other; in a
-        // piece that reaches far beyond what doubles resolve to that tolerance, the corners of
-        // small triangles round onto each other and every side looks like a fold.
-        if (foldra::isFold(*t, k)) {
-          if (tab && options.precise) fail(name(*t) + " has a tab on a fold");
-          continue;
-        }
-        if (options.tabs && options.precise && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
-          const bool other = g->placedLugs[s][0].has_value();
-          if (tab && other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with two tabs");
-          // The narrowest tab the unfolding tries is half of what the other triangle's height
-          // allows.
-          const double wt = std::min(foldra::settings.Laschenbreite, g->height[s]) / 2;
-          const double wg = std::min(foldra::settings.Laschenbreite, t->height[k]) / 2;
-          if (!tab && !other && (tabCouldStand(*t, k, wt, options) || tabCouldStand(*g, s, wg, options))) {
-            fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with no tab, though one could stand");
-          }
-        }
-        if (!options.tabs && tab) fail(name(*t) + " has a tab though tabs are off");
-      }
-    }
-  }
-  for (std::size_t i = 0; i < containers.size(); ++i) {
-    const foldra::gtc& c = *containers[i];
-    if (!c.valid) continue;
-    const auto& members = c.triangles;
-    for (std::size_t a = 0; a < members.size() && options.precise; ++a) {
-      const gt& u = *members[a];
-      const auto uTabs = tabTriangles(u);
-      for (const auto& tab : uTabs) {
-        if (overlap(u, tab, {u.p[0], u.p[1], u.p[2]})) fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " lies on its own triangle");
-      }
-      for (std::size_t b = 0; b < members.size(); ++b) {
-        if (a == b) continue;
-        const gt& g = *members[b];
-        const bool joined = u.isneighbor(g) && foldra::countSharedCorners(u, g, foldra::Placement{}) == 2;
-        // A triangle without area covers no paper: it overlaps nothing.
-        const std::array<Vec3, 3> gFlat{g.p[0], g.p[1], g.p[2]};
-        if (a < b && !joined && !degenerate(u) && !degenerate(g) && overlap(g, {u.p[0], u.p[1], u.p[2]}, gFlat)) {
-          fail("piece " + std::to_string(i) + ": " + name(u) + " overlaps " + name(g));
-        }
-        for (const auto& tab : uTabs) {
-          if (overlap(g, tab, gFlat)) {
-            fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps " + name(g));
-          }
-          if (a < b) {
-            for (const auto& other : tabTriangles(g)) {
-              if (overlap(g, tab, other)) {
-                fail("piece " + std::to_string(i) + ": a tab of " + name(u) + " overlaps a tab of " + name(g));
-              }
-            }
-          }
-        }
-      }
-    }
-    // A single triangle larger than the page cannot be helped: only joins are refused.
-    if (options.pageLimit && members.size() > 1) {
-      if (c.box.maxX - c.box.minX > options.pageWidth + 1e-9 || c.box.maxY - c.box.minY > options.pageHeight + 1e-9) {
-        fail("piece " + std::to_string(i) + " is " + std::to_string(c.box.maxX - c.box.minX) + " x " + std::to_string(c.box.maxY - c.box.minY) + ", larger than the page");
-      }
-    }
-  }
-  return failures;
 }
 
 }  // namespace testing_support

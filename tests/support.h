@@ -2,6 +2,7 @@
 // checker that every unfolding must pass.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,6 +47,45 @@ std::unique_ptr<scene::Object> terrain(unsigned seed, int n);
 /// modeller's mesh keeps: repeated points, faces that share points in any orientation, edges
 /// of three or more faces, duplicate faces, slivers and faces without area.
 std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces);
+/// A fan of `triangles` (even) triangles around a corner at the origin whose angles add up to
+/// `degrees`, a little over 360: its ring points go up and down in turn, a saddle. Laid flat
+/// around the corner, the last triangle overlaps the first in a thin wedge.
+std::unique_ptr<scene::Object> saddle(double degrees, int triangles = 8, double radius = 10);
+/// A Moebius strip of quadrangles: one side only, so that no winding suits all its faces.
+std::unique_ptr<scene::Object> moebius(int around = 24, double radius = 10, double width = 4);
+/// The object with a random share of its faces (fixed seed) wound the other way, as real
+/// exports have a few.
+std::unique_ptr<scene::Object> withTurnedFaces(std::unique_ptr<scene::Object> object, unsigned seed, double share = 0.3);
+
+// ---- The mesh suite ----------------------------------------------------------------------------
+
+/// What kind of mesh a suite case is, so that a test can loop over one kind.
+enum class MeshKind {
+  /// Closed surfaces: every edge has two faces.
+  Closed,
+  /// Surfaces with open edges (among them a strip with one side only).
+  Open,
+  /// Edges of three or more faces.
+  NonManifold,
+  /// Every fold flat.
+  Flat,
+  /// Repeated points, duplicate faces, slivers, faces without area, faces in any orientation.
+  Broken,
+};
+
+struct MeshCase {
+  std::string name;
+  MeshKind kind;
+  std::function<std::unique_ptr<scene::Object>()> make;
+};
+
+/// The meshes every unfolding must pass the checker on: small hand-made and generated meshes of
+/// every kind, corners whose angles add up to 360.01 to 361 degrees, and meshes with faces
+/// wound the other way.
+std::vector<MeshCase> meshSuite();
+/// The suite's meshes of one kind.
+std::vector<MeshCase> meshSuite(MeshKind kind);
+const char* kindName(MeshKind kind);
 
 // ---- A host with the module linked into the test ---------------------------------------------
 
@@ -73,6 +113,9 @@ std::string modulePath();
 std::string sharedMeshes();
 
 // ---- The unfolding checker -------------------------------------------------------------------
+// It judges a result with measures of its own: overlaps by clipping and the width of what two
+// parts share, folds by the corners of the model they join; never with the unfolding's own
+// predicates, so that a lenient predicate cannot hide its own mistakes.
 
 struct CheckOptions {
   bool tabs = true;
@@ -83,21 +126,56 @@ struct CheckOptions {
   /// than the rounding of its corners is lost). Doubles resolve that tolerance only for coordinates up to about
   /// 1e9; beyond, these tests would report rounding.
   bool precise = true;
+  /// The tabs of the compact method: placed after the cuts, as deep as the partner across the
+  /// edge lets them fold under, at least a third of the tab width deep.
+  bool compact = false;
+
+  /// The options that go with a run's settings (tabs of no width are no tabs).
+  static CheckOptions of(const foldra::Settings& settings);
 };
+
+/// Overlaps narrower than this are rounding: the unfolding tells points apart to the point
+/// tolerance and no closer.
+inline constexpr double kOverlapRounding = 2e-5;
+
+/// A flat triangle (z is ignored).
+using FlatTriangle = std::array<foldra::Vec3, 3>;
+/// The width of what two flat triangles have in common: each clipped by the other, the narrowest
+/// extent of the rest across any of its sides. 0 when they only touch or lie apart, and for a
+/// triangle without area.
+double overlapWidth(const FlatTriangle& a, const FlatTriangle& b);
 
 /// Checks the run state after an unfolding; answers a list of failures (empty: all good):
 /// - every usable triangle's containerIndex names a valid container that lists it, and no valid
 ///   container lists a triangle of another;
 /// - flat side lengths equal the side lengths in space (1e-9 of the triangle's longest side, or
 ///   without `precise` of the piece's reach from its origin);
-/// - within a piece no two triangles with area overlap (except neighbours joined along their
-///   side), and no tab overlaps a triangle or another tab of its piece;
+/// - a fold (two neighbours of one piece whose flat sides lie on each other) joins the same two
+///   corners of the model on both sides;
+/// - within a piece no two parts (triangles, the two halves of every tab) overlap wider than
+///   rounding;
 /// - a tab stands only on a cut edge, outside its own triangle; with tabs every cut edge
 ///   between two neighbours carries one tab, or none where no tab could stand on either side
-///   (judged by boxes, independently of the unfolding); open edges none;
+///   (judged by boxes, independently of the unfolding); open edges none; with `compact`, where
+///   no tab of the shallowest useful depth could stand on either side, its ends no steeper than
+///   75 degrees nor than the partner's corners;
 /// - with the page limit every piece of more than one triangle fits the page;
 /// - every flat coordinate is finite.
 std::vector<std::string> checkUnfolding(const CheckOptions& options);
+/// The same with the options that go with the settings.
+std::vector<std::string> checkUnfoldingFor(const foldra::Settings& settings);
+
+/// The pieces of a scene after a run, as a file holds them; answers a list of failures:
+/// - each piece lies in one plane and its coordinates are finite;
+/// - its triangles are congruent to the source triangles (`sides`, each triangle's three side
+///   lengths sorted), one each, and every source triangle is found;
+/// - no two of its polygons (triangles, and tabs in two halves) overlap wider than the rounding
+///   of their coordinates;
+/// - with a page (pageWidth > 0, in model units) every piece fits it.
+std::vector<std::string> checkPieceObjects(const scene::Document& result, const std::vector<std::array<double, 3>>& sides,
+                                           double pageWidth = 0, double pageHeight = 0);
+/// The sorted side lengths of each triangle of a polygon object (its polygons' corners a, b, c).
+std::vector<std::array<double, 3>> triangleSides(const scene::Object& object);
 
 /// Number of valid pieces in the run state.
 int validPieces();

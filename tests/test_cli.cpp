@@ -10,6 +10,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "formats/mesh_io.h"
 #include "formats/scene_json.h"
 #include "support.h"
 
@@ -77,135 +78,54 @@ class Cli : public ::testing::Test {
   fs::path folder_;
 };
 
-using Tri = std::array<std::array<double, 2>, 3>;
-
-/// True when the interiors of two flat triangles overlap, found by separating axes on the
-/// triangles shrunk a little towards their centres (so that shared sides and corners, which
-/// meet only within float rounding, do not count).
-bool overlap(Tri a, Tri b) {
-  auto shrink = [](Tri& t) {
-    const double cx = (t[0][0] + t[1][0] + t[2][0]) / 3, cy = (t[0][1] + t[1][1] + t[2][1]) / 3;
-    for (auto& p : t) {
-      p[0] = cx + (p[0] - cx) * 0.999;
-      p[1] = cy + (p[1] - cy) * 0.999;
-    }
-  };
-  shrink(a);
-  shrink(b);
-  for (const Tri* t : {&a, &b}) {
-    for (int k = 0; k < 3; ++k) {
-      const auto& p = (*t)[static_cast<std::size_t>(k)];
-      const auto& q = (*t)[static_cast<std::size_t>((k + 1) % 3)];
-      const double nx = q[1] - p[1], ny = p[0] - q[0];
-      double minA = 1e300, maxA = -1e300, minB = 1e300, maxB = -1e300;
-      for (const auto& v : a) {
-        minA = std::min(minA, nx * v[0] + ny * v[1]);
-        maxA = std::max(maxA, nx * v[0] + ny * v[1]);
-      }
-      for (const auto& v : b) {
-        minB = std::min(minB, nx * v[0] + ny * v[1]);
-        maxB = std::max(maxB, nx * v[0] + ny * v[1]);
-      }
-      if (maxA <= minB || maxB <= minA) return false;
-    }
-  }
-  return true;
-}
-
-std::array<double, 3> sortedSides(const scene::Point& a, const scene::Point& b, const scene::Point& c) {
-  auto d = [](const scene::Point& p, const scene::Point& q) {
-    return std::sqrt(double(p.x - q.x) * (p.x - q.x) + double(p.y - q.y) * (p.y - q.y) + double(p.z - q.z) * (p.z - q.z));
-  };
-  std::array<double, 3> s{d(a, b), d(b, c), d(c, a)};
-  std::sort(s.begin(), s.end());
-  return s;
-}
-
-/// The checks every output scene of pieces passes: each piece flat in one plane, its triangles
-/// congruent to source triangles (one each), no two triangles of a piece overlapping, pieces
-/// within `page` (model units) when given.
-void checkPieces(const scene::Document& d, const std::vector<std::array<double, 3>>& source, double pageW = 0,
-                 double pageH = 0) {
-  std::multimap<double, std::array<double, 3>> unmatched;
-  for (const auto& s : source) unmatched.emplace(s[0] + s[1] + s[2], s);
-  std::size_t triangles = 0;
-  for (const auto& o : d.objects()) {
-    ASSERT_EQ(o->type, sdk::kObjectPolygon);
-    ASSERT_FALSE(o->points.empty());
-    const float z = o->points.front().z;
-    float minX = 1e30f, maxX = -1e30f, minY = 1e30f, maxY = -1e30f;
-    for (const auto& p : o->points) {
-      EXPECT_EQ(p.z, z) << "a piece lies in one plane";
-      ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
-      minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
-    }
-    if (pageW > 0) {
-      EXPECT_LE(maxX - minX, pageW * (1 + 1e-5)) << o->name;
-      EXPECT_LE(maxY - minY, pageH * (1 + 1e-5)) << o->name;
-    }
-    std::vector<Tri> flat;
-    for (const auto& q : o->polygons) {
-      if (!scene::isTriangle(q)) continue;
-      const auto& a = o->points[static_cast<std::size_t>(q.a)];
-      const auto& b = o->points[static_cast<std::size_t>(q.b)];
-      const auto& c = o->points[static_cast<std::size_t>(q.c)];
-      flat.push_back({{{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}});
-      ++triangles;
-      // Congruent to a source triangle not yet taken.
-      const auto sides = sortedSides(a, b, c);
-      const double sum = sides[0] + sides[1] + sides[2];
-      const double tolerance = 1e-4 * std::max(1.0, sum);
-      bool found = false;
-      for (auto it = unmatched.lower_bound(sum - 3 * tolerance); it != unmatched.end() && it->first <= sum + 3 * tolerance; ++it) {
-        const auto& s = it->second;
-        if (std::fabs(s[0] - sides[0]) < tolerance && std::fabs(s[1] - sides[1]) < tolerance && std::fabs(s[2] - sides[2]) < tolerance) {
-          unmatched.erase(it);
-          found = true;
-          break;
-        }
-      }
-      EXPECT_TRUE(found) << "a flat triangle " << sides[0] << " " << sides[1] << " " << sides[2] << " matches no source triangle";
-    }
-    for (std::size_t i = 0; i < flat.size(); ++i) {
-      for (std::size_t j = i + 1; j < flat.size(); ++j) ASSERT_FALSE(overlap(flat[i], flat[j])) << o->name << " " << i << " " << j;
-    }
-  }
-  EXPECT_EQ(triangles, source.size());
-}
-
-std::vector<std::array<double, 3>> sourceTriangles(const scene::Object& o) {
-  std::vector<std::array<double, 3>> out;
-  for (const auto& q : o.polygons) {
-    out.push_back(sortedSides(o.points[static_cast<std::size_t>(q.a)], o.points[static_cast<std::size_t>(q.b)], o.points[static_cast<std::size_t>(q.c)]));
-  }
-  return out;
+/// The output checker's failures, one per line; empty when all is well.
+std::string checked(const scene::Document& d, const std::vector<std::array<double, 3>>& source, double pageW = 0,
+                    double pageH = 0) {
+  std::string all;
+  for (const auto& f : checkPieceObjects(d, source, pageW, pageH)) all += "\n  " + f;
+  return all;
 }
 
 }  // namespace
 
 TEST_F(Cli, UnfoldsAGeneratedMeshIntoFlatCongruentPieces) {
   auto sphere = icosphere(2);
-  const auto source = sourceTriangles(*sphere);
+  const auto source = triangleSides(*sphere);
   writeScene("sphere.json", std::move(sphere));
   const Result r = foldra("sphere.json -o pieces.json --quiet");
   ASSERT_EQ(r.exit, 0) << r.err;
   EXPECT_EQ(r.out, "");
   auto d = read("pieces.json");
   EXPECT_EQ(d->findObject("Icosphere"), nullptr) << "originals are removed by default";
-  checkPieces(*d, source);
+  EXPECT_EQ(checked(*d, source), "");
 }
 
 TEST_F(Cli, PiecesFitThePrintableAreaOfThePage) {
   auto sphere = bumpySphere(4, 2);
-  const auto source = sourceTriangles(*sphere);
+  const auto source = triangleSides(*sphere);
   writeScene("bumpy.json", std::move(sphere));
   // 10 mm per unit: a 60 x 50 mm page with 5 mm margins leaves 5 x 4 units.
   const Result r = foldra("bumpy.json --scale 10 --page 60x50 --margin 5 --tab-width 5 -o pieces.json");
   ASSERT_EQ(r.exit, 0) << r.err;
   auto d = read("pieces.json");
   EXPECT_GT(d->objects().size(), 4u);
-  checkPieces(*d, source, 5.0, 4.0);
+  EXPECT_EQ(checked(*d, source, 5.0, 4.0), "");
   EXPECT_NE(r.out.find("piece"), std::string::npos);
+}
+
+TEST_F(Cli, CompactByDefaultLongestEdgeOnRequest) {
+  writeScene("bumpy.json", bumpySphere(5, 2));
+  auto pieces = [&](const std::string& extra) {
+    const Result r = foldra("bumpy.json --scale 4 " + extra + " -o pieces.json -o pattern.svg");
+    EXPECT_EQ(r.exit, 0) << r.err;
+    // The summary counts the cut edges that carry no tab.
+    EXPECT_NE(r.out.find("without a tab"), std::string::npos) << r.out;
+    return read("pieces.json")->objects().size();
+  };
+  const std::size_t compact = pieces("");
+  const std::size_t longestEdge = pieces("--unfold longest-edge");
+  EXPECT_LT(compact, longestEdge);
+  EXPECT_EQ(pieces("--unfold compact --tab-depth 6"), compact) << "compact's tabs are 6 mm unless given";
 }
 
 TEST_F(Cli, LayoutsPlaceThePieces) {
@@ -297,6 +217,8 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
       {"cube.json --tab-width nan", "expected a number greater than 0"},
       {"cube.json --scale 0", "expected a number greater than 0"},
       {"cube.json --layout spiral", "--layout"},
+      {"cube.json --unfold spiral", "--unfold"},
+      {"cube.json --tab-depth 0", "expected a number greater than 0"},
       {"cube.json -o out.xyz", "out.xyz: unknown output format"},
       {"cube.json --margin 200", "--margin: the margins leave no printable area"},
       {"cube.json --scale 2 --height 100", "excludes"},
@@ -310,7 +232,7 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
   EXPECT_EQ(files(), (std::vector<std::string>{"cube.json"})) << "nothing written";
   const Result help = foldra("--help");
   EXPECT_EQ(help.exit, 0);
-  for (const char* option : {"--layout", "--page", "--no-tabs", "--tab-width", "--keep-originals", "--no-materials",
+  for (const char* option : {"--layout", "--unfold", "--page", "--no-tabs", "--tab-depth", "--tab-width", "--keep-originals", "--no-materials",
                              "--select", "--module", "--quiet", "--version", "--scale", "--height", "--dpi"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
@@ -437,6 +359,8 @@ TEST_F(Cli, SharedMeshes) {
     }
     if (std::string(mesh) == "spot.obj") {
       EXPECT_EQ(triangles, 5856u);
+      // Each piece's tags hold its own polygons, not the whole source's.
+      EXPECT_LT(fs::file_size(path("out.json")), 10u << 20);
     }
     if (std::string(mesh) == "hourglass_ico.obj") {
       EXPECT_EQ(triangles, 40u);
@@ -445,5 +369,79 @@ TEST_F(Cli, SharedMeshes) {
       EXPECT_EQ(triangles, 400u);
       EXPECT_EQ(d->materials().size(), 2u);
     }
+  }
+}
+
+TEST_F(Cli, ObjectsBelowASelectedObjectAreUnfoldedToo) {
+  // A group with two polygon objects below it, one of them with a third below it.
+  scene::Document d;
+  auto group = std::make_unique<scene::Object>(sdk::kObjectNull);
+  group->name = "Group";
+  scene::Object* g = d.append(std::move(group));
+  d.append(cube(), g);
+  scene::Object* t = d.append(tetrahedron(), g);
+  d.append(icosphere(0), t);
+  std::string error;
+  ASSERT_TRUE(formats::saveScene(d, path("nested.json"), &error)) << error;
+  const Result r = foldra("nested.json --scale 10 -o out.json");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.out.find("3 objects, 36 triangles"), std::string::npos) << r.out;
+  auto result = read("out.json");
+  EXPECT_EQ(result->findObject("Group"), nullptr);
+  std::size_t triangles = 0;
+  for (const auto& o : result->objects()) {
+    for (const auto& q : o->polygons) triangles += scene::isTriangle(q) ? 1 : 0;
+  }
+  EXPECT_EQ(triangles, 36u) << "12 of the cube, 4 of the tetrahedron, 20 of the icosahedron below it";
+}
+
+TEST_F(Cli, ACornerThatClosesAlmostExactlyGivesPiecesThatDoNotOverlap) {
+  // Eight triangles around (0,0,0), ring points at heights +-0.02: the angles add up to 360.44
+  // degrees, and laid around the corner the last triangle would overlap the first.
+  std::ostringstream obj;
+  obj.precision(9);
+  obj << "v 0 0 0\n";
+  for (int k = 0; k < 8; ++k) {
+    const double a = k * 3.14159265358979323846 / 4;
+    obj << "v " << std::cos(a) << ' ' << std::sin(a) << ' ' << (k % 2 ? -0.02 : 0.02) << '\n';
+  }
+  for (int k = 0; k < 8; ++k) obj << "f 1 " << 2 + k << ' ' << 2 + (k + 1) % 8 << '\n';
+  write("saddle.obj", obj.str());
+  for (const char* tabs : {"--no-tabs", ""}) {
+    const Result r = foldra(std::string("saddle.obj --scale 100 ") + tabs + " -o s.json -o s.obj --quiet");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::string error;
+    scene::Document source;
+    ASSERT_TRUE(formats::importMesh(path("saddle.obj"), source, &error)) << error;
+    EXPECT_EQ(checked(*read("s.json"), triangleSides(*source.objects().front())), "") << tabs;
+  }
+}
+
+TEST_F(Cli, TwoFacesWoundAgainstEachOtherFoldBackIntoTheModel) {
+  // Both triangles run their shared side from A = (0,0,0) to B = (4,0,0); their third corners
+  // are C = (1,3,0) and D = (3,-2,0.5).
+  write("t.obj", "v 0 0 0\nv 4 0 0\nv 1 3 0\nv 3 -2 0.5\nf 1 2 3\nf 1 2 4\n");
+  const Result r = foldra("t.obj --scale 1 -o t.json --quiet");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  auto d = read("t.json");
+  ASSERT_EQ(d->objects().size(), 1u);
+  const scene::Object& piece = *d->objects().front();
+  ASSERT_EQ(piece.polygons.size(), 2u) << "one piece of two triangles, no tabs";
+  auto distance = [](const scene::Point& p, const scene::Point& q) { return std::hypot(double(p.x - q.x), double(p.y - q.y)); };
+  const scene::Point* first = &piece.points[0];
+  const scene::Point* second = &piece.points[3];
+  // The two flat corners the triangles share, and each triangle's corner off the fold.
+  std::vector<std::pair<int, int>> shared;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      if (distance(first[i], second[j]) < 1e-4) shared.emplace_back(i, j);
+    }
+  }
+  ASSERT_EQ(shared.size(), 2u);
+  const int c = 3 - shared[0].first - shared[1].first, e = 3 - shared[0].second - shared[1].second;
+  // Folded back up, the corner that lies |AC| from C must lie |AD| from D: both are A.
+  for (const auto& [i, j] : shared) {
+    const bool a = std::fabs(distance(first[i], first[c]) - std::sqrt(10.0)) < 1e-4;
+    EXPECT_NEAR(distance(second[j], second[e]), a ? std::sqrt(13.25) : std::sqrt(5.25), 1e-4) << (a ? "A" : "B");
   }
 }

@@ -266,6 +266,25 @@ TEST(PlanarPredicates, TriangleOverlap) {
   EXPECT_FALSE(t.triangleschnitt2d(a, b, c, {3, 3, 0}, {5, 3, 0}, {3, 5, 0})) << "apart";
 }
 
+TEST(PlanarPredicates, AThinOverlapAtACornerIsFoundBeyondTheShortenedEdges) {
+  gt g(0);
+  // Two triangles from one corner; the second's upper side climbs 0.01 over the first's lower
+  // side on its way to x = 10. Every crossing lies within 1 % of an edge's end.
+  const Vec3 a[3] = {{0, 0, 0}, {10, 0, 0}, {5, 5, 0}};
+  const Vec3 b[3] = {{0, 0, 0}, {10, 0.01, 0}, {5, -5, 0}};
+  EXPECT_FALSE(g.triangleschnitt2d(a[0], a[1], a[2], b[0], b[1], b[2])) << "the shortened edges miss it";
+  EXPECT_TRUE(foldra::overlapDeeperThan(a, b, foldra::kPointTolerance));
+  EXPECT_TRUE(foldra::trianglesOverlap(g, a[0], a[1], a[2], b[0], b[1], b[2]));
+  // Triangles that only touch, along a side or at a corner, do not overlap.
+  const Vec3 below[3] = {{0, 0, 0}, {5, -5, 0}, {10, 0, 0}};
+  const Vec3 corner[3] = {{10, 0, 0}, {20, 0, 0}, {15, 5, 0}};
+  const Vec3 sliver[3] = {{0, 0, 0}, {10, 0, 0}, {5, 1e-7, 0}};
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, below, foldra::kPointTolerance));
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, corner, foldra::kPointTolerance));
+  EXPECT_FALSE(foldra::overlapDeeperThan(a, sliver, foldra::kPointTolerance)) << "thinner than the tolerance";
+  EXPECT_TRUE(foldra::overlapDeeperThan(a, a, foldra::kPointTolerance));
+}
+
 TEST(Placement, HingeRotation) {
   const Mat3 quarter = foldra::hingeRotation({1, 0, 0}, {0, 1, 0});
   const double expected[9] = {0, -1, 0, 1, 0, 0, 0, 0, 1};

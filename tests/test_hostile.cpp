@@ -322,7 +322,7 @@ TEST(Hostile, EdgesOfThreePolygonsAndTrianglesWithoutAreaUnfoldSoundly) {
   }
 }
 
-TEST(Hostile, AFlatGridOfTwoHundredThousandTrianglesWithThePageLimit) {
+TEST(SlowHostile, AFlatGridOfTwoHundredThousandTrianglesWithThePageLimit) {
   TempDir folder;
   {
     std::ofstream out(folder.file("in.obj"));

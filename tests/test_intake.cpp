@@ -76,7 +76,7 @@ TEST(Intake, QuadrangleGivesTwoTrianglesThatAreEachOthersNeighbour) {
   EXPECT_TRUE(a.isneighbor(b));
 }
 
-TEST(Intake, OnlySelectedTopLevelPolygonObjectsAreCollected) {
+TEST(Intake, SelectedPolygonObjectsAndTheObjectsBelowThemAreCollected) {
   LinkedHost h;
   auto light = std::make_unique<scene::Object>(sdk::kObjectLight);
   light->selected = true;
@@ -87,10 +87,13 @@ TEST(Intake, OnlySelectedTopLevelPolygonObjectsAreCollected) {
   h.document().append(std::move(child), parent);
   h.add(grid(1, 1))->selected = false;
   collect(h);
-  ASSERT_EQ(run.sourceObjects.size(), 1u) << "the light is no polygon object, the child stands below the cube";
+  ASSERT_EQ(run.sourceObjects.size(), 2u) << "the light is no polygon object; the child is copied with the cube";
   EXPECT_EQ(run.gtvec[0].size(), 12u);
   EXPECT_EQ(run.gtvec[0][0]->objectIndex, 0);
   EXPECT_EQ(run.gtvec[0][0]->objectOrdinal, 1) << "the light counts as ordinal 0";
+  EXPECT_EQ(run.gtvec[1].size(), 4u) << "the tetrahedron below the cube";
+  EXPECT_EQ(run.gtvec[1][0]->objectIndex, 1);
+  EXPECT_EQ(run.gtvec[1][0]->objectOrdinal, 2);
 }
 
 TEST(Intake, ASelectedChildOfAnUnselectedParentIsCollected) {
@@ -138,6 +141,95 @@ TEST(Intake, ShortTextureTagAndBadIndicesAreReadSafely) {
   foldra::createTabs();
   foldra::Algokante();
   EXPECT_EQ(broken.containerIndex, -1) << "it takes no part in the unfolding";
+  EXPECT_TRUE(checkUnfolding({}).empty());
+}
+
+// ---- Winding ---------------------------------------------------------------------------------
+
+namespace {
+
+/// Links of list 0 whose two triangles run their shared side the same way.
+int linksAgainst() {
+  int n = 0;
+  for (const auto& t : run.gtvec.at(0)) {
+    for (int e = 0; e < 3; ++e) {
+      const gt* g = t->nb[e];
+      const int s = g ? foldra::backSide(*t, *g) : -1;
+      if (s >= 0 && t->P[e] == g->P[s] && t->P[(e + 1) % 3] == g->P[(s + 1) % 3]) ++n;
+    }
+  }
+  return n;
+}
+
+std::unique_ptr<scene::Object> triangles(const std::vector<scene::Point>& points, const std::vector<scene::Polygon>& faces) {
+  auto o = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+  o->selected = true;
+  o->points = points;
+  o->polygons = faces;
+  return o;
+}
+
+}  // namespace
+
+TEST(Intake, AFaceWoundAgainstItsNeighbourIsTurned) {
+  LinkedHost h;
+  // Both triangles run their shared side from (0,0,0) to (4,0,0).
+  h.add(triangles({{0, 0, 0}, {4, 0, 0}, {1, 3, 0}, {3, -2, 0.5f}}, {{0, 1, 2, 2}, {0, 1, 3, 3}}));
+  collect(h);
+  const gt& a = *run.gtvec[0][0];
+  const gt& b = *run.gtvec[0][1];
+  EXPECT_FALSE(a.turned) << "on a tie the first triangle's winding stays";
+  ASSERT_TRUE(b.turned);
+  EXPECT_EQ(b.P[0], (foldra::Vec3{0, 0, 0}));
+  EXPECT_EQ(b.P[1], (foldra::Vec3{3, -2, 0.5}));
+  EXPECT_EQ(b.P[2], (foldra::Vec3{4, 0, 0}));
+  EXPECT_EQ(a.nb[0], &b);
+  EXPECT_EQ(b.nb[2], &a) << "side 2 now runs from (4,0,0) back to (0,0,0)";
+  EXPECT_EQ(b.nb[0], nullptr);
+  EXPECT_EQ(linksAgainst(), 0);
+}
+
+TEST(Intake, EachConnectedPartIsWoundOneWayByItsLargerShare) {
+  for (const int turned : {0, 1, 5}) {
+    LinkedHost h;
+    auto ball = icosphere(1);
+    // The first faces of the list wound the other way; with none, the sphere turned inside out.
+    auto turn = [](scene::Polygon& q) { q = {q.a, q.c, q.b, q.b}; };
+    for (int q = 0; q < turned; ++q) turn(ball->polygons[static_cast<std::size_t>(q)]);
+    if (turned == 0) {
+      for (auto& q : ball->polygons) turn(q);
+    }
+    h.add(std::move(ball));
+    collect(h);
+    int turnedBack = 0;
+    for (std::size_t q = 0; q < run.gtvec[0].size(); ++q) {
+      turnedBack += run.gtvec[0][q]->turned ? 1 : 0;
+      EXPECT_EQ(run.gtvec[0][q]->turned, static_cast<int>(q) < turned) << q;
+    }
+    EXPECT_EQ(turnedBack, turned) << "an inside-out sphere winds one way: nothing to turn";
+    EXPECT_EQ(linksAgainst(), 0);
+  }
+}
+
+TEST(Intake, TwoShellsOnOneEdgeKeepTheirOwnWinding) {
+  LinkedHost h;
+  // Two tetrahedra, each wound outwards, share the edge (0,0,0)-(1,0,0): four faces on one edge,
+  // which the neighbour search pairs across the two shells, each pair running the edge one way.
+  h.add(triangles({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, -1, 0}, {0, 0, -1}},
+                  {{0, 2, 1, 1}, {0, 4, 1, 1}, {0, 1, 3, 3}, {0, 1, 5, 5}, {0, 3, 2, 2}, {1, 2, 3, 3}, {0, 5, 4, 4}, {1, 4, 5, 5}}));
+  collect(h);
+  for (const auto& t : run.gtvec[0]) EXPECT_FALSE(t->turned) << "neither shell is turned inside out";
+  EXPECT_EQ(linksAgainst(), 4) << "the two pairs on the shared edge, seen from both sides";
+}
+
+TEST(Intake, WhatCannotBeWoundOneWayIsLeftForTheUnfoldingToCut) {
+  LinkedHost h;
+  h.add(moebius(24));
+  collect(h);
+  EXPECT_EQ(linksAgainst(), 2) << "one edge of the strip, seen from both sides";
+  foldra::prepareTriangles();
+  foldra::createTabs();
+  foldra::Algokante();
   EXPECT_TRUE(checkUnfolding({}).empty());
 }
 

@@ -1,18 +1,29 @@
-// The pattern's view of an unfolding, read from the unfolding's own run state.
+// The pattern's view of an unfolding, read from the module's description of its run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 
-#include "app/pattern_input.h"
 #include "formats/mesh_io.h"
+#include "job/pattern_input.h"
 #include "pattern_test_support.h"
+#include "runtime/run_report.h"
+#include "shell/report.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
 using namespace testing_support;
 
 namespace {
+
+/// The pattern of the module's last run, as the program reads it.
+pattern::PatternInput patternOfRun(const std::string& textureFolder) {
+  runtime::RunReport report;
+  std::string error;
+  EXPECT_TRUE(runtime::collectRunReport([](const sdk::RunReportSink& sink) { return foldra::describeRun(sink); }, &report, &error))
+      << error;
+  return job::patternInput(report, textureFolder);
+}
 
 struct Counts {
   int folds = 0, cuts = 0, tabs = 0;
@@ -76,7 +87,7 @@ TEST(PatternInput, FoldsCutsTabsAndLabelsMatchTheUnfolding) {
     s.Seitenhoehe = 20;
     s.Laschenbreite = 1;
     ASSERT_TRUE(h.unfold(s));
-    const pattern::PatternInput input = app::patternFromRun("");
+    const pattern::PatternInput input = patternOfRun("");
     EXPECT_EQ(static_cast<int>(input.pieces.size()), validPieces());
     const Counts expected = unfoldingCounts();
     const Counts got = patternCounts(input);
@@ -97,7 +108,7 @@ TEST(PatternInput, ConvexEdgesAreMountainsAndConcaveOnesValleys) {
     fold->points[4].z = static_cast<float>(lift);
     h.add(std::move(fold));
     ASSERT_TRUE(h.unfold(foldra::Settings{}));
-    const pattern::PatternInput input = app::patternFromRun("");
+    const pattern::PatternInput input = patternOfRun("");
     ASSERT_EQ(input.pieces.size(), 1u);
     int mountains = 0, valleys = 0, flat = 0;
     for (const auto& e : input.pieces[0].edges) {
@@ -122,7 +133,7 @@ TEST(PatternInput, MaterialsColoursTexturesAndCoordinates) {
   ASSERT_TRUE(formats::importMesh(example, h.document(), &error)) << error;
   for (const auto& o : h.document().objects()) o->selected = true;
   ASSERT_TRUE(h.unfold(foldra::Settings{}));
-  const pattern::PatternInput input = app::patternFromRun("/somewhere");
+  const pattern::PatternInput input = patternOfRun("/somewhere");
   ASSERT_EQ(input.materials.size(), 2u);
   const auto walls = std::find_if(input.materials.begin(), input.materials.end(), [](const auto& m) { return m.name == "Walls"; });
   ASSERT_NE(walls, input.materials.end());
@@ -156,7 +167,7 @@ TEST(PatternInput, ACubeAnIcosphereAndATexturedModelLayOutSoundly) {
     s.Seitenhoehe = (options.pageHeight - 2 * options.margin) / options.scale;
     s.Laschenbreite = 8 / options.scale;
     ASSERT_TRUE(h.unfold(s));
-    const pattern::PatternInput input = app::patternFromRun("");
+    const pattern::PatternInput input = patternOfRun("");
     const pattern::Packing packing = pattern::packPattern(input, options);
     patterntest::expectSoundPacking(input, options, packing);
     for (const auto& position : packing.positions) EXPECT_FALSE(position.oversize) << "every piece fits the page";

@@ -132,6 +132,24 @@ TEST(Plugin, DialogRunsTheWholeRunAsOneUndoStep) {
   EXPECT_EQ(h.gadgetText(foldra::kGadgetPageHeight), "297");
 }
 
+TEST(Plugin, TheUnfoldingChoiceStartsAtLongestEdgeAndKeepsCompactOnceChosen) {
+  LoadedHost h;
+  scene::Document& d = h.host.activeDocument();
+  d.append(bumpySphere(4));
+  auto pieces = [&] { return d.objects().size(); };
+  ASSERT_TRUE(h.run("press:1"));
+  EXPECT_EQ(h.host.lastDialog().initial.at(foldra::kGadgetUnfolding).number, 6060) << "longest edge unless chosen";
+  const std::size_t longestEdge = pieces();
+  ASSERT_TRUE(d.undo());
+  ASSERT_TRUE(h.run("10010=6061, press:1"));
+  const std::size_t compact = pieces();
+  EXPECT_LT(compact, longestEdge);
+  ASSERT_TRUE(d.undo());
+  ASSERT_TRUE(h.run("press:1"));
+  EXPECT_EQ(h.host.lastDialog().initial.at(foldra::kGadgetUnfolding).number, 6061);
+  EXPECT_EQ(pieces(), compact) << "the confirmed choice stays";
+}
+
 TEST(Plugin, CancelAfterEditsKeepsTheConfirmedValues) {
   LoadedHost h;
   h.host.activeDocument().append(cube());
@@ -201,6 +219,40 @@ TEST(Plugin, EntryPointActions) {
   EXPECT_TRUE(operations.resourcesLoaded()) << "released only by the last end";
   EXPECT_EQ(entry(3), 1);
   EXPECT_FALSE(operations.resourcesLoaded());
+}
+
+TEST(Plugin, ARefusedInitialiseLeavesTheModuleAsItWasBefore) {
+  Entry entry(modulePath());
+  ASSERT_NE(entry.main, nullptr);
+  runtime::Host host;
+  auto& operations = dynamic_cast<runtime::ModuleInterface&>(host.interfaceFor(moduleFolder()));
+  EXPECT_EQ(entry(1, 10999, nullptr, &operations), -3) << "an older host";
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, nullptr), -3) << "no host interface";
+  // The next initialise sets the module up as the first would have.
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, &operations), 1);
+  EXPECT_EQ(entry(6, 1), 1) << "the resources load";
+  EXPECT_TRUE(operations.resourcesLoaded());
+  EXPECT_EQ(entry(2), 1) << "the command registers";
+  EXPECT_NE(host.findCommand(foldra::kPluginId), nullptr);
+  EXPECT_EQ(entry(3), 1);
+  EXPECT_FALSE(operations.resourcesLoaded()) << "one end matches the one initialise that counted";
+}
+
+TEST(Plugin, StartAndMessagesBeforeInitialiseAreRefused) {
+  Entry entry(modulePath());
+  ASSERT_NE(entry.main, nullptr);
+  runtime::Host host;
+  auto& operations = dynamic_cast<runtime::ModuleInterface&>(host.interfaceFor(moduleFolder()));
+  EXPECT_EQ(entry(2), 0) << "start registers nothing";
+  EXPECT_EQ(entry(6, 1), -1) << "message 1 loads nothing";
+  EXPECT_EQ(entry(6, 0), -1);
+  EXPECT_EQ(host.findCommand(foldra::kPluginId), nullptr);
+  EXPECT_FALSE(operations.resourcesLoaded());
+  EXPECT_EQ(entry(3), 1) << "an end without an initialise does nothing";
+  EXPECT_EQ(entry(1, sdk::kInterfaceVersion, nullptr, &operations), 1) << "and the module can still be set up";
+  EXPECT_EQ(entry(6, 1), 1);
+  EXPECT_EQ(entry(2), 1);
+  EXPECT_EQ(entry(3), 1);
 }
 
 TEST(Plugin, MissingResourcesAndBrokenModulesGiveClearErrors) {

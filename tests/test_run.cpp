@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 #include "formats/scene_json.h"
 #include "output/output.h"
@@ -377,7 +378,7 @@ TEST(Run, ATextureTagWithoutMatchIsPointedAtTheFirstMaterial) {
   EXPECT_EQ(d.objects().front()->tag(sdk::kTagTexture, 0)->material, d.materials()[0].get());
 }
 
-TEST(Run, ShortTextureTagIsNotWrittenPastItsEnd) {
+TEST(Run, ShortTextureTagIsReadSafelyAndFittedToThePiece) {
   LinkedHost h;
   HandPieces pieces({{Vec3{0, 0, 0}, {4, 0, 0}, {0, 2, 0}}, {Vec3{0, 0, 0}, {4, 0, 0}, {0, 2, 0}}});
   // Both triangles in one piece, whose object's texture-coordinate tag has one entry only.
@@ -389,6 +390,129 @@ TEST(Run, ShortTextureTagIsNotWrittenPastItsEnd) {
   scene::Tag* uvw = h.document().objects().front()->addTag(sdk::kTagUVW, "short");
   uvw->uvw.resize(1);
   ASSERT_TRUE(foldra::drawContainerMesh(object, Vec3{}, 2, 0));
-  ASSERT_EQ(uvw->uvw.size(), 1u);
+  ASSERT_EQ(uvw->uvw.size(), 2u) << "one entry per polygon of the piece";
   EXPECT_EQ(uvw->uvw[0].a, (scene::Point{0.25f, 0.5f, 0}));
+}
+
+TEST(Run, ObjectsBelowASelectedObjectAreUnfoldedEachWithItsOwnPieces) {
+  LinkedHost h;
+  scene::Document& d = h.document();
+  auto card = std::make_unique<scene::Material>();
+  card->name = "Card";
+  scene::Material* material = d.addMaterial(std::move(card));
+  // A selected group whose polygon objects stand below it, one of them two levels down.
+  auto group = std::make_unique<scene::Object>(sdk::kObjectNull);
+  group->name = "Group";
+  group->selected = true;
+  scene::Object* parent = h.add(std::move(group));
+  auto box = cube();
+  box->selected = false;
+  box->addTag(sdk::kTagTexture, "Card")->material = material;
+  scene::Object* boxInGroup = d.append(std::move(box), parent);
+  auto tet = tetrahedron();
+  tet->selected = false;
+  d.append(std::move(tet), parent);
+  auto ball = icosphere(0);
+  ball->selected = false;
+  d.append(std::move(ball), boxInGroup);
+  const std::string before = snapshot(d);
+  h.execute(foldra::Settings{});
+  EXPECT_EQ(d.findObject("Group"), nullptr) << "the group goes, and everything below it";
+  int all = 0, carded = 0;
+  for (const auto& o : d.objects()) {
+    all += triangles(*o);
+    const scene::Tag* texture = o->tag(sdk::kTagTexture, 0);
+    if (texture) {
+      EXPECT_EQ(texture->material, material);
+      carded += triangles(*o);
+    }
+  }
+  EXPECT_EQ(all, 12 + 4 + 20) << "the cube, the tetrahedron and the icosahedron below the cube";
+  EXPECT_EQ(carded, 12) << "each object's pieces carry that object's own tags";
+  ASSERT_TRUE(d.undo());
+  EXPECT_EQ(snapshot(d), before);
+}
+
+TEST(Run, EveryTagOnAPieceHoldsExactlyThePiecesPolygons) {
+  LinkedHost h;
+  scene::Document& d = h.document();
+  auto paint = std::make_unique<scene::Material>();
+  paint->name = "Paint";
+  scene::Material* material = d.addMaterial(std::move(paint));
+  scene::Object* o = h.add(icosphere(1));
+  const int count = static_cast<int>(o->polygons.size());
+  // Every polygon's texture coordinates name it: u is its number, v its corner (and its tag).
+  for (const float tag : {0.0f, 10.0f}) {
+    scene::Tag* uvw = o->addTag(sdk::kTagUVW, tag == 0 ? "UVW" : "Second");
+    for (int q = 0; q < count; ++q) {
+      const float u = static_cast<float>(q);
+      uvw->uvw.push_back({{u, tag, 0}, {u, tag + 1, 0}, {u, tag + 2, 0}, {u, tag + 2, 0}});
+    }
+  }
+  auto range = [](int from, int to) {
+    std::set<int> s;
+    for (int q = from; q <= to; ++q) s.insert(q);
+    return s;
+  };
+  std::set<int> marked = range(0, 9), painted = range(20, 39);
+  marked.insert(44);
+  scene::Tag* texture = o->addTag(sdk::kTagTexture, "Paint");
+  texture->material = material;
+  texture->restriction = "Painted";
+  for (const auto& [name, polygons] : {std::pair{"Marked", marked}, std::pair{"Painted", painted}}) {
+    scene::Tag* selection = o->addTag(sdk::kTagPolygonSelection, name);
+    for (int q : polygons) selection->selection.add(q);
+  }
+  foldra::Settings s;
+  s.Originalflag = false;
+  h.execute(s);
+
+  std::multiset<int> seen;
+  for (const auto& piece : d.objects()) {
+    if (piece.get() == o) continue;
+    const auto n = static_cast<int>(piece->polygons.size());
+    const int t = triangles(*piece);
+    const scene::Tag* uvw[2] = {piece->tag(sdk::kTagUVW, 0), piece->tag(sdk::kTagUVW, 1)};
+    const scene::Tag* selections[2] = {piece->tag(sdk::kTagPolygonSelection, 0), piece->tag(sdk::kTagPolygonSelection, 1)};
+    ASSERT_TRUE(uvw[0] && uvw[1] && selections[0] && selections[1]);
+    for (const scene::Tag* tag : uvw) ASSERT_EQ(static_cast<int>(tag->uvw.size()), n) << "one entry per polygon of the piece";
+    for (const scene::Tag* tag : selections) {
+      for (int index : tag->selection.indices()) EXPECT_LT(index, t) << tag->name << ": triangles of the piece only";
+    }
+    for (int j = 0; j < t; ++j) {
+      const auto& entry = uvw[0]->uvw[static_cast<std::size_t>(j)];
+      const int q = static_cast<int>(entry.a.x);
+      seen.insert(q);
+      for (int i = 0; i < 2; ++i) {
+        const auto& e = uvw[i]->uvw[static_cast<std::size_t>(j)];
+        const float v = 10.0f * static_cast<float>(i);
+        EXPECT_EQ(e.a, (scene::Point{float(q), v, 0}));
+        EXPECT_EQ(e.b, (scene::Point{float(q), v + 1, 0}));
+        EXPECT_EQ(e.c, (scene::Point{float(q), v + 2, 0}));
+      }
+      EXPECT_EQ(selections[0]->selection.contains(j), marked.count(q) == 1) << "Marked, polygon " << q;
+      EXPECT_EQ(selections[1]->selection.contains(j), painted.count(q) == 1) << "Painted, polygon " << q;
+    }
+    // A tab's coordinates run along its triangle's side: its first two points are that side's
+    // corners, and its outer corners repeat them.
+    for (int r = t; r < n; ++r) {
+      const scene::Polygon& tab = piece->polygons[static_cast<std::size_t>(r)];
+      const auto& e = uvw[0]->uvw[static_cast<std::size_t>(r)];
+      EXPECT_EQ(e.a, e.d);
+      EXPECT_EQ(e.b, e.c);
+      bool found = false;
+      for (int j = 0; j < t && !found; ++j) {
+        const auto& own = uvw[0]->uvw[static_cast<std::size_t>(j)];
+        const scene::Point corners[3] = {own.a, own.b, own.c};
+        for (int k = 0; k < 3 && !found; ++k) {
+          found = piece->points[static_cast<std::size_t>(tab.a)] == piece->points[static_cast<std::size_t>(3 * j + (k + 1) % 3)] &&
+                  piece->points[static_cast<std::size_t>(tab.b)] == piece->points[static_cast<std::size_t>(3 * j + k)] &&
+                  e.a == corners[(k + 1) % 3] && e.b == corners[k];
+        }
+      }
+      EXPECT_TRUE(found) << "tab polygon " << r;
+    }
+  }
+  const std::set<int> all = range(0, count - 1);
+  EXPECT_EQ(seen, std::multiset<int>(all.begin(), all.end())) << "every source triangle once";
 }

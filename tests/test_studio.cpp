@@ -415,6 +415,44 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   EXPECT_EQ(runFolders, 2);
 }
 
+TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
+  Served served;
+  Browser browser(served);
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  auto slurp = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_EQ(browser.upload({{"house.obj", slurp(examples / "house.obj")},
+                            {"house.mtl", slurp(examples / "house.mtl")},
+                            {"house-walls.png", slurp(examples / "house-walls.png")}})
+                ->status,
+            200);
+  // The command line's defaults, entered as a person does on the page: the paper, and the
+  // dialog's sizes in model units as the studio converts them.
+  auto paper = browser.get("/api/paper?width=210&height=297&margin=10&size=150&tab=6");
+  ASSERT_TRUE(paper && paper->status == 200);
+  const json lengths = json::parse(paper->body)["dialog"];
+  const json gadgets = {{"10002", 6050},  {"10010", 6061}, {"10003", true}, {"10004", true}, {"10005", true},
+                        {"10007", lengths["pageWidth"]}, {"10008", lengths["pageHeight"]}, {"10006", true},
+                        {"10009", lengths["tabWidth"]}};
+  auto res = browser.run({{"gadgets", gadgets},
+                          {"press", 1},
+                          {"paper", {{"width", 210}, {"height", 297}, {"margin", 10}, {"size", 150}}}});
+  ASSERT_TRUE(res);
+  ASSERT_EQ(res->status, 200) << res->body;
+
+  TempDir out;
+  const std::string command = std::string("'") + FOLDRA_PROGRAM + "' '" + (examples / "house.obj").string() + "' -o '" +
+                              out.file("result.obj") + "' -o '" + out.file("pattern.pdf") + "' --quiet";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  for (const std::string name : {"pattern.pdf", "result.obj"}) {
+    auto file = browser.get("/api/download/" + name);
+    ASSERT_TRUE(file && file->status == 200) << name;
+    EXPECT_TRUE(file->body == slurp(out.file(name))) << name << " differs from the command line's";
+  }
+}
+
 TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
   studio::StudioOptions options;
   options.sessionTimeout = std::chrono::seconds(1);

@@ -5,6 +5,7 @@
 #include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
+#include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
@@ -14,19 +15,6 @@ namespace {
 
 gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
   return *run.gtvec[edges.object[i]][edges.triangle[i]];
-}
-
-/// False when side e of t and the side of its neighbour that leads back are not one side in
-/// space. A duplicate face, or a triangle with coinciding corners, can be linked to its
-/// neighbour across sides that differ; a hinge on them would lay the neighbour where it does not
-/// belong, and in the first pass over another triangle.
-bool sharesSide(const gt& t, int e) {
-  const int s = t.nbedge[e];
-  if (s < 0) return true;
-  const gt& g = *t.nb[e];
-  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
-  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
-  return (a == d && b == c) || (a == c && b == d);
 }
 
 }  // namespace
@@ -86,7 +74,7 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
   host::Progress progress("Unfolding", n);
   for (std::int64_t j = 0; j < n; ++j) {
     const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
-    if (!apart(j) || !sharesSide(t, edges.edge[static_cast<std::size_t>(j)])) continue;
+    if (!apart(j) || !hingeable(t, edges.edge[static_cast<std::size_t>(j)])) continue;
     const auto piece = static_cast<std::size_t>(pieceOf(t));
     if (!run.containers[piece]->valid) continue;
     [[maybe_unused]] const bool joined = attempt(j, true);
@@ -108,6 +96,15 @@ EdgeTable startUnfolding() {
 }
 
 }  // namespace
+
+void unfoldTriangles() {
+  if (settings.Abwicklungsart == kUnfoldCompact) {
+    Compact();
+    return;
+  }
+  createTabs();
+  Algokante();
+}
 
 void Algokante() {
   const EdgeTable edges = startUnfolding();

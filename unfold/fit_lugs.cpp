@@ -75,34 +75,16 @@ Cover coverOf(const Part& part) {
 }
 
 /// True when two flat triangles overlap deeper than the point tolerance across every side of
-/// either: separating axes. Unlike the joins' test, triangles that meet along a side or at a
-/// corner do not overlap, so two tabs whose slanted ends lie on each other at a right-angled
-/// corner both stay. A triangle without area covers nothing; a corner that is not finite counts
-/// as an overlap, so that such a tab never stays.
+/// either. Unlike the joins' test, triangles that meet along a side or at a corner do not
+/// overlap, so two tabs whose slanted ends lie on each other at a right-angled corner both stay.
+/// A corner that is not finite counts as an overlap, so that such a tab never stays.
 bool interiorsOverlap(const Vec3* a, const Vec3* b) {
   for (int i = 0; i < 3; ++i) {
     if (!isFinite(a[i]) || !isFinite(b[i])) return true;
   }
-  for (const Vec3* t : {a, b}) {
-    for (int k = 0; k < 3; ++k) {
-      const Vec3 p = t[k];
-      const Vec3 q = t[(k + 1) % 3];
-      const double nx = q.y - p.y, ny = p.x - q.x;
-      const double n = std::hypot(nx, ny);
-      if (!(n > 0)) continue;
-      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
-      for (int i = 0; i < 3; ++i) {
-        const double da = (nx * a[i].x + ny * a[i].y) / n;
-        const double db = (nx * b[i].x + ny * b[i].y) / n;
-        minA = std::min(minA, da);
-        maxA = std::max(maxA, da);
-        minB = std::min(minB, db);
-        maxB = std::max(maxB, db);
-      }
-      if (std::min(maxA, maxB) - std::max(minA, minB) <= kPointTolerance) return false;
-    }
-  }
-  return true;
+  const Vec3 A[3] = {a[0], a[1], a[2]};
+  const Vec3 B[3] = {b[0], b[1], b[2]};
+  return overlapDeeperThan(A, B, kPointTolerance);
 }
 
 /// True when two finite boxes overlap by more than the point tolerance both ways: anything

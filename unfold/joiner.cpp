@@ -89,7 +89,9 @@ Frame Frame::then(const Placement& outer) const {
   return r;
 }
 
-Joiner::Joiner() : keepGhosts_(!settings.Seitenflag) {
+Joiner::Joiner() : Joiner(PageLimit{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe}) {}
+
+Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
   const std::size_t n = run.containers.size();
   tri_.resize(n);
   for (std::size_t c = 0; c < n; ++c) tri_[c] = run.containers[c]->triangles.front();
@@ -214,7 +216,7 @@ bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) cons
       box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
     }
   }
-  return !(box.width() <= settings.Seitenbreite && box.height() <= settings.Seitenhoehe);
+  return !(box.width() <= page_.width && box.height() <= page_.height);
 }
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
@@ -319,11 +321,12 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   B.trans = hinge.trans;
   B.rot = hinge.rot;
   const LugPair hingeTabs[2] = {t.placedLugs[e], g.placedLugs[s]};
-  saveLugs(t);
+  // Without a level to take the removals back, the join cannot be tried.
+  if (!saveLugs(t)) return false;
   RemoveLugs(t, e);
   RemoveLugs(g, s);
 
-  const bool pageTest = settings.Seitenflag;
+  const bool pageTest = page_.on;
   Box box = A.box;
   const bool refuse = (pageTest && exceedsPage(CB, hinge, box)) || (collisionTest && collides(CA, CB, hinge));
   if (refuse) {
@@ -447,6 +450,22 @@ void Joiner::writeBoxes() {
     }
     piece.box = box;
   }
+}
+
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space run opposite ways. A duplicate face, or a triangle with coinciding corners, can be
+/// linked to its neighbour across sides that differ; and two faces that run their side the same
+/// way wind against each other (intake turns such faces where it can; what is left lies in a
+/// non-orientable strip or on an edge of several faces). A hinge on either would lay the
+/// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
+/// that the piece could not fold back into the model.
+bool hingeable(const gt& t, int e) {
+  const int s = t.nbedge[e];
+  if (s < 0) return true;
+  const gt& g = *t.nb[e];
+  const Vec3 a = t.P[e], b = t.P[(e + 1) % 3];
+  const Vec3 c = g.P[s], d = g.P[(s + 1) % 3];
+  return a == d && b == c;
 }
 
 }  // namespace foldra

@@ -36,10 +36,29 @@ struct Frame {
   Frame then(const Placement& outer) const;
 };
 
+/// The page a joined piece must fit, never turned: its extent in x at most `width`, in y at
+/// most `height`.
+struct PageLimit {
+  bool on = false;
+  double width = 0, height = 0;
+};
+
+/// False when side e of t and the side of its neighbour that leads back are not one side in
+/// space run opposite ways. A duplicate face, or a triangle with coinciding corners, can be
+/// linked to its neighbour across sides that differ; and two faces that run their side the same
+/// way wind against each other (intake turns such faces where it can; what is left lies in a
+/// non-orientable strip or on an edge of several faces). A hinge on either would lay the
+/// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
+/// that the piece could not fold back into the model.
+bool hingeable(const gt& t, int e);
+
 class Joiner {
  public:
-  /// Takes over the pieces createPieces made: one chart per piece, in the identity frame.
+  /// Takes over the pieces createPieces made: one chart per piece, in the identity frame. Joins
+  /// keep pieces within the settings' page when the page limit is on.
   Joiner();
+  /// The same with a page of its own.
+  explicit Joiner(PageLimit page);
   /// The piece that holds t now.
   std::int32_t pieceOf(const gt& t) const;
   /// Joins the piece of t.nb[e] onto the piece of t along side e, as `merge` does.
@@ -96,6 +115,7 @@ class Joiner {
   std::vector<std::int32_t> parent_;
   std::vector<std::int64_t> linkTime_;
   std::vector<std::array<Ghost, 3>> ghosts_;
+  PageLimit page_;
   bool keepGhosts_;
   double margin_ = 0;
   std::int64_t clock_ = 0;

@@ -1,7 +1,6 @@
 // Glue tabs: one trapezoid flap on one side of every shared edge, and the save stack that lets a
 // refused merge take its tab removals back.
 #include <array>
-#include <cassert>
 #include <cmath>
 #include <numbers>
 #include <ostream>
@@ -103,8 +102,13 @@ void createTabs() {
   }
 }
 
-void saveLugs(const gt& t) {
-  assert(saveLevel < kSaveLevels && "a merge holds one level at most");
+bool saveLugs(const gt& t) {
+  // A merge holds one level and gives it back on every path, so a full stack means a join that
+  // did not; the join is refused rather than written past the stack's end.
+  if (saveLevel >= kSaveLevels) {
+    consoleLine(host::String("foldra: the glue tab save stack is full; a join was refused"));
+    return false;
+  }
   if constexpr (kGeometryTrace) *t.trace << "saveLugs in(" << saveLevel << ")\n";
   SaveLevel& level = saveStack[static_cast<std::size_t>(saveLevel)];
   level.slots.fill(std::nullopt);
@@ -126,6 +130,7 @@ void saveLugs(const gt& t) {
   }
   ++saveLevel;
   if constexpr (kGeometryTrace) *t.trace << "saveLugs out(" << saveLevel << ")\n";
+  return true;
 }
 
 void restoreLugs(gt& t) {

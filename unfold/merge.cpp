@@ -39,7 +39,8 @@ bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest) {
   B.pivot = hinge.pivot;
   B.trans = hinge.trans;
   B.rot = hinge.rot;
-  saveLugs(t);
+  // Without a level to take the removals back, the join cannot be tried.
+  if (!saveLugs(t)) return false;
   if constexpr (kPieceTrace) *A.trace << "Beidseitiger RemoveLugs!\n";
   RemoveLugs(t, e);
   RemoveLugs(g, s);

@@ -24,8 +24,9 @@ void createLug(gt& t, int k);
 void shortenLug(gt& t, int k);
 /// Removes the tab of side k of t, in both frames.
 void RemoveLugs(gt& t, int k);
-/// Pushes t's tabs and those of its neighbours on the shared sides onto the save stack.
-void saveLugs(const gt& t);
+/// Pushes t's tabs and those of its neighbours on the shared sides onto the save stack. False,
+/// with a console line and nothing pushed, when the stack's 16 levels are all taken.
+bool saveLugs(const gt& t);
 /// Pops the save stack back into t and its neighbours.
 void restoreLugs(gt& t);
 /// Pops the save stack and discards the copies.
@@ -67,6 +68,11 @@ void applyPlacement(gt& t, const Placement& placement);
 bool isFold(const gt& t, int k);
 
 // Driver.
+
+/// The unfolding stage of the method the settings name, after triangle preparation: longest
+/// edge makes the glue tabs, then joins with them (Algokante); compact joins by faces alone,
+/// then places the tabs on the cut edges (Compact).
+void unfoldTriangles();
 
 /// The unfolding stage: one piece per triangle, then joins along flat edges (shortest first)
 /// and along every edge (longest first) with the collision test.

@@ -114,36 +114,43 @@ function numberIn(id) {
   return ok ? v : null;
 }
 
-/// Millimetres on paper per model unit, from the model's largest side on paper.
-function paperScale() {
-  const size = numberIn('paper-size');
-  const extent = state && state.model ? Math.max(...state.model.extent) : 0;
-  if (size === null) return null;
-  return extent > 0 ? size / extent : 1;
+/// The paper's fields (millimetres), or null when one of them is not a usable number.
+function paperFields() {
+  const fields = {
+    width: numberIn('paper-width'), height: numberIn('paper-height'), margin: numberIn('paper-margin'),
+    size: numberIn('paper-size'), tab: numberIn('paper-tab'),
+  };
+  return Object.values(fields).includes(null) ? null : fields;
 }
 
-function paper() {
-  const width = numberIn('paper-width'), height = numberIn('paper-height'), margin = numberIn('paper-margin');
-  const scale = paperScale();
-  if (width === null || height === null || margin === null || scale === null) return null;
-  return { width, height, margin, scale };
+/// The server's reading of the paper for the open model: the scale (millimetres on paper per
+/// model unit) and the dialog's page and tab sizes in model units, as the command line sets them.
+async function paperConversion() {
+  const p = paperFields();
+  if (!p) throw new Error('Check the paper settings: every size must be a number greater than 0.');
+  return call('GET', `/api/paper?${new URLSearchParams(p)}`);
 }
 
-function showScale() {
-  const scale = paperScale();
-  $('paper-scale').textContent = scale === null ? '' : `Scale: ${scale.toPrecision(4)} mm on paper per model unit.`;
+let paperAsked = 0;  // answers to earlier questions are not shown over later ones
+async function showScale() {
+  const asked = ++paperAsked;
+  let text;
+  try {
+    text = `Scale: ${(await paperConversion()).scale.toPrecision(4)} mm on paper per model unit.`;
+  } catch (e) {
+    text = e.message;
+  }
+  if (asked === paperAsked) $('paper-scale').textContent = text;
 }
 
-/// The dialog's page and tab sizes (model units) for the paper, as the command line sets them.
-function fillFromPaper() {
-  const p = paper();
-  const tab = numberIn('paper-tab');
-  if (!p || tab === null || !dialog.lengths) return false;
+/// Fills the dialog's page and tab sizes from the paper.
+async function fillFromPaper() {
+  if (!dialog.lengths) return;
+  const lengths = (await paperConversion()).dialog;
   const set = (gadget, value) => { const input = $(`gadget-${gadget}`); if (input) input.value = String(value); };
-  set(dialog.lengths.pageWidth, (p.width - 2 * p.margin) / p.scale);
-  set(dialog.lengths.pageHeight, (p.height - 2 * p.margin) / p.scale);
-  set(dialog.lengths.tabWidth, tab / p.scale);
-  return true;
+  set(dialog.lengths.pageWidth, lengths.pageWidth);
+  set(dialog.lengths.pageHeight, lengths.pageHeight);
+  set(dialog.lengths.tabWidth, lengths.tabWidth);
 }
 
 // --- state -----------------------------------------------------------------------------------
@@ -237,7 +244,8 @@ async function openFiles(files) {
     const s = await call('POST', '/api/model', form);
     applyState(s);
     showScale();
-    fillFromPaper();
+    // Paper that does not fit is said beside the paper (showScale); the model is open all the same.
+    await fillFromPaper().catch(() => {});
     await refreshScene();
     say(`Opened ${s.model.name}.`);
   } catch (e) {
@@ -250,8 +258,9 @@ async function openFiles(files) {
 
 async function runDialog(press) {
   showError('');
-  const p = paper();
-  if (!p) { showError('Check the paper settings: every size must be a number greater than 0.'); return; }
+  const fields = paperFields();
+  if (!fields) { showError('Check the paper settings: every size must be a number greater than 0.'); return; }
+  const p = { width: fields.width, height: fields.height, margin: fields.margin, size: fields.size };
   setBusy(true);
   $('progress').hidden = false;
   $('progress').scrollIntoView({ block: 'nearest' });
@@ -262,8 +271,8 @@ async function runDialog(press) {
     try {
       const pr = await call('GET', '/api/progress');
       if (pr.running) {
-        $('progress-bar').value = pr.percent;
-        $('progress-stage').textContent = `${pr.stage} (${pr.percent} %)`;
+        if (pr.percent >= 0) $('progress-bar').value = pr.percent;
+        $('progress-stage').textContent = pr.percent >= 0 ? `${pr.stage} (${pr.percent} %)` : pr.stage;
       }
     } catch { /* the run's answer reports problems */ }
   }, 200);
@@ -319,7 +328,9 @@ window.addEventListener('dragover', (e) => e.preventDefault());
 window.addEventListener('drop', (e) => e.preventDefault());
 $('undo').addEventListener('click', () => undoRedo('undo'));
 $('redo').addEventListener('click', () => undoRedo('redo'));
-$('paper-fill').addEventListener('click', () => { if (!fillFromPaper()) showError('Check the paper settings.'); else showError(''); });
+$('paper-fill').addEventListener('click', () => {
+  fillFromPaper().then(() => showError(''), (e) => showError(e.message));
+});
 for (const id of ['paper-size', 'paper-width', 'paper-height', 'paper-margin', 'paper-tab']) $(id).addEventListener('input', showScale);
 document.addEventListener('keydown', (e) => {
   const typing = e.target instanceof HTMLInputElement && e.target.type !== 'checkbox' && e.target.type !== 'range';
@@ -348,8 +359,9 @@ $('play').addEventListener('click', () => {
 
 async function start() {
   try {
-    const [d, s] = await Promise.all([call('GET', '/api/dialog'), call('GET', '/api/state')]);
+    const [d, s, paperDefaults] = await Promise.all([call('GET', '/api/dialog'), call('GET', '/api/state'), call('GET', '/api/paper')]);
     dialog = d;
+    for (const [field, value] of Object.entries(paperDefaults.defaults)) $(`paper-${field}`).value = String(value);
     extensions = s.extensions;
     companions = s.companions;
     maxUpload = s.maxUpload;

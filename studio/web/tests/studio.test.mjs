@@ -114,6 +114,10 @@ test('the dialog form is the module\'s dialog, with labels', async () => {
     'Keep every piece within the page', 'Page width', 'Page height', 'Glue tabs', 'Maximum glue tab width']) {
     assert.equal(await page.getByLabel(label, { exact: true }).count(), 1, label);
   }
+  const cut = page.getByLabel('How to cut the pieces');
+  assert.deepEqual(await cut.locator('option').allTextContents(),
+    ['Longest edges first', 'Compact: fewer, larger pieces']);
+  assert.equal(await cut.inputValue(), '6061', 'compact unless chosen, as on the command line');
   assert.equal(await page.getByRole('button', { name: 'Unfold' }).isDisabled(), true, 'no run before a model is open');
 });
 

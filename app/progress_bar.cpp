@@ -1,22 +1,21 @@
-#include "app/progress.h"
+#include "app/progress_bar.h"
 
 #include <cstdio>
 
 namespace app {
 
-void Progress::stage(const std::string& text) { draw(text + "..."); }
-
-void Progress::bar(int percent, const std::string& text) {
+void ProgressBar::show(const job::Progress& progress) {
+  if (progress.percent < 0) return draw(progress.stage + "...");
   constexpr int width = 30;
-  const int filled = percent * width / 100;
+  const int filled = progress.percent * width / 100;
   std::string line = "[";
   line.append(static_cast<std::size_t>(filled), '#');
   line.append(static_cast<std::size_t>(width - filled), '.');
-  line += "] " + std::to_string(percent) + "% " + text;
+  line += "] " + std::to_string(progress.percent) + "% " + progress.stage;
   draw(line);
 }
 
-void Progress::clear() {
+void ProgressBar::clear() {
   if (!enabled_ || !shown_) return;
   std::fprintf(stderr, "\r\033[K");
   std::fflush(stderr);
@@ -24,7 +23,7 @@ void Progress::clear() {
   last_.clear();
 }
 
-void Progress::draw(const std::string& line) {
+void ProgressBar::draw(const std::string& line) {
   if (!enabled_ || line == last_) return;
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);

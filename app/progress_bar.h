@@ -3,17 +3,17 @@
 
 #include <string>
 
+#include "job/progress.h"
+
 namespace app {
 
-class Progress {
+class ProgressBar {
  public:
   /// Shows nothing unless `enabled` (stderr is a terminal and the user did not ask for quiet).
-  explicit Progress(bool enabled) : enabled_(enabled) {}
-  ~Progress() { clear(); }
-  /// A stage without a bar.
-  void stage(const std::string& text);
-  /// A stage with a bar; percent 0..100.
-  void bar(int percent, const std::string& text);
+  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  ~ProgressBar() { clear(); }
+  /// A stage without a bar, or with its bar.
+  void show(const job::Progress& progress);
   /// Removes the line.
   void clear();
 

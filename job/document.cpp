@@ -1,0 +1,94 @@
+#include "job/document.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <filesystem>
+#include <functional>
+
+#include "formats/mesh_io.h"
+#include "formats/scene_json.h"
+
+namespace job {
+
+namespace fs = std::filesystem;
+
+bool isSceneFile(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension == ".json";
+}
+
+bool loadModel(const std::string& path, scene::Document& document, std::string* error, const std::string& shownName) {
+  std::error_code ec;
+  bool loaded = false;
+  if (!fs::exists(path, ec)) {
+    *error = path + ": no such file";
+  } else if (!fs::is_regular_file(path, ec)) {
+    *error = path + ": not a file";
+  } else if (fs::file_size(path, ec) == 0) {
+    *error = path + ": the file is empty";
+  } else if (isSceneFile(path)) {
+    auto scene = formats::loadScene(path, error);
+    if (scene) {
+      scene::moveContent(*scene, document);
+      loaded = true;
+    }
+  } else {
+    loaded = formats::importMesh(path, document, error);
+  }
+  if (!loaded && !shownName.empty()) {
+    for (std::size_t at; (at = error->find(path)) != std::string::npos;) error->replace(at, path.size(), shownName);
+  }
+  return loaded;
+}
+
+bool selectObjects(scene::Document& document, const std::vector<std::string>& names, std::string* error) {
+  document.deselectAll();
+  if (names.empty()) {
+    for (const auto& o : document.objects()) o->selected = true;
+    return true;
+  }
+  for (const std::string& name : names) {
+    bool found = false;
+    for (scene::Object* o : document.allObjects()) {
+      if (o->name == name) o->selected = found = true;
+    }
+    if (!found) {
+      *error = "no object named \"" + name + "\" in the input";
+      return false;
+    }
+  }
+  return true;
+}
+
+int unfoldableObjects(const scene::Document& document) {
+  int count = 0;
+  std::function<void(const scene::Object&, bool)> visit = [&](const scene::Object& o, bool below) {
+    const bool taken = below || o.selected;
+    const bool polygons = o.type != sdk::kObjectPolygon || !o.polygons.empty();
+    if (taken && o.convertible() && polygons) ++count;
+    for (const auto& child : o.children) visit(*child, taken);
+  };
+  for (const auto& o : document.objects()) visit(*o, false);
+  return count;
+}
+
+std::array<double, 3> selectionExtent(const scene::Document& document) {
+  auto copy = scene::polygonForm(*scene::copySelection(document, document.activeObjects(true)));
+  double low[3] = {DBL_MAX, DBL_MAX, DBL_MAX}, high[3] = {-DBL_MAX, -DBL_MAX, -DBL_MAX};
+  for (const scene::Object* o : copy->allObjects()) {
+    for (const scene::Point& p : o->points) {
+      const double v[3] = {p.x, p.y, p.z};
+      for (int i = 0; i < 3; ++i) {
+        low[i] = std::min(low[i], v[i]);
+        high[i] = std::max(high[i], v[i]);
+      }
+    }
+  }
+  std::array<double, 3> extent{0, 0, 0};
+  for (std::size_t i = 0; i < 3; ++i) extent[i] = high[i] >= low[i] ? high[i] - low[i] : 0;
+  return extent;
+}
+
+}  // namespace job

@@ -1,0 +1,77 @@
+#include "job/settings.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "shell/ids.h"
+
+namespace job {
+
+std::string typed(double value) {
+  char buffer[64];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, r.ptr);
+}
+
+std::optional<double> chooseScale(const Settings& settings, const std::array<double, 3>& extent) {
+  if (settings.scale) return *settings.scale;
+  if (settings.height) {
+    if (!(extent[1] > 0)) return std::nullopt;
+    return *settings.height / extent[1];
+  }
+  const double largest = std::max({extent[0], extent[1], extent[2]});
+  return largest > 0 ? settings.largestSize / largest : 1.0;
+}
+
+double tabDepth(const Settings& settings) {
+  return settings.tabDepth.value_or(settings.unfold == Unfold::Compact ? kCompactTabMm : kLongestEdgeTabMm);
+}
+
+DialogLengths dialogLengths(const Settings& settings, double scale) {
+  DialogLengths lengths;
+  lengths.pageWidth = settings.dialogPageWidth.value_or((settings.pageWidth - 2 * settings.margin) / scale);
+  lengths.pageHeight = settings.dialogPageHeight.value_or((settings.pageHeight - 2 * settings.margin) / scale);
+  lengths.tabWidth = settings.dialogTabWidth.value_or(tabDepth(settings) / scale);
+  return lengths;
+}
+
+runtime::DialogScript dialogScript(const Settings& settings, double scale, bool pattern, unsigned entries,
+                                   std::int32_t button) {
+  using Step = runtime::DialogStep;
+  const DialogLengths lengths = dialogLengths(settings, scale);
+  runtime::DialogScript script;
+  // In the order the dialog shows its gadgets, as a person goes down it.
+  auto set = [&](unsigned entry, std::int32_t gadget, std::string value) {
+    if (entries & entry) script.push_back(Step{Step::Kind::Set, gadget, std::move(value)});
+  };
+  set(kEntryLayout, foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(settings.layout)));
+  set(kEntryUnfolding, foldra::kGadgetUnfolding,
+      std::to_string(settings.unfold == Unfold::Compact ? foldra::kUnfoldingCompact : foldra::kUnfoldingLongestEdge));
+  // The dialog asks whether to remove the originals.
+  set(kEntryOriginals, foldra::kGadgetOriginals, settings.keepOriginals ? "0" : "1");
+  set(kEntryMaterials, foldra::kGadgetMaterials, settings.materials ? "1" : "0");
+  set(kEntryPageLimit, foldra::kGadgetPageLimit, settings.pageLimit.value_or(pattern) ? "1" : "0");
+  set(kEntryPageWidth, foldra::kGadgetPageWidth, typed(lengths.pageWidth));
+  set(kEntryPageHeight, foldra::kGadgetPageHeight, typed(lengths.pageHeight));
+  set(kEntryTabs, foldra::kGadgetTabs, settings.tabs ? "1" : "0");
+  set(kEntryTabWidth, foldra::kGadgetTabWidth, typed(lengths.tabWidth));
+  script.push_back(Step{Step::Kind::Press, button, ""});
+  return script;
+}
+
+pattern::PatternOptions patternOptions(const Settings& settings, double scale, const std::string& title) {
+  pattern::PatternOptions options;
+  options.pageWidth = settings.pageWidth;
+  options.pageHeight = settings.pageHeight;
+  options.margin = settings.margin;
+  options.scale = scale;
+  options.dpi = settings.dpi;
+  options.flatFoldDegrees = settings.flatFold;
+  options.fill = settings.fill;
+  options.labelSize = settings.labelSize;
+  options.overview = settings.overview;
+  options.title = title;
+  return options;
+}
+
+}  // namespace job

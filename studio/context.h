@@ -1,0 +1,48 @@
+// What the studio's request handlers share: the options, the module (one run at a time), its
+// dialog as the form shows it, and the sessions. The handlers that change a session's model or
+// result, or send its files, live in files of their own.
+#pragma once
+
+#include <httplib.h>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "job/module.h"
+#include "studio/serve.h"
+#include "studio/sessions.h"
+
+namespace studio {
+
+/// Companion files of a model: materials, textures, glTF buffers. They keep their own name, which
+/// the model refers to, once checked to be a plain file name.
+extern const std::set<std::string> kCompanionExtensions;
+
+struct Context {
+  StudioOptions options;
+  job::Module module;
+  /// Held by a run: the module keeps one run state.
+  std::mutex moduleMutex;
+  /// The module's dialog as the form shows it (see dialogJson).
+  nlohmann::json dialog;
+  /// The extensions of the mesh files the studio opens.
+  std::vector<std::string> importable;
+  Sessions sessions;
+};
+
+/// POST /api/model: saves an upload into a fresh folder of the session and reads it into a new
+/// document, which replaces the session's model and its history.
+void upload(Context& context, const httplib::Request& req, httplib::Response& res);
+/// POST /api/run: the form's run of the module on the model as opened, and its pattern.
+void run(Context& context, const httplib::Request& req, httplib::Response& res);
+/// POST /api/undo and /api/redo.
+void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo);
+/// GET /api/download/NAME: the current result as a file.
+void download(Context& context, const httplib::Request& req, httplib::Response& res);
+/// GET /api/sheet/N.svg: a sheet of the current run's pattern.
+void sheet(Context& context, const httplib::Request& req, httplib::Response& res);
+
+}  // namespace studio

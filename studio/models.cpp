@@ -1,0 +1,106 @@
+// Opening a model: the upload saved into the session's folder and read into a document.
+#include <filesystem>
+#include <fstream>
+
+#include "job/document.h"
+#include "studio/context.h"
+#include "studio/http.h"
+
+namespace studio {
+
+namespace fs = std::filesystem;
+
+const std::set<std::string> kCompanionExtensions = {".mtl", ".png", ".jpg", ".jpeg", ".bmp", ".tga",
+                                                    ".tif", ".tiff", ".gif", ".bin"};
+
+namespace {
+
+bool save(const fs::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  return static_cast<bool>(out);
+}
+
+/// Textures are read from the model's folder only: a model that names an image elsewhere on
+/// this machine gets its colour instead.
+void keepTexturesInside(scene::Document& document, const fs::path& folder) {
+  std::error_code ec;
+  const std::string inside = fs::weakly_canonical(folder, ec).string() + "/";
+  for (const auto& m : document.materials()) {
+    if (m->texture.empty()) continue;
+    const fs::path texture = fs::path(m->texture).is_absolute() ? fs::path(m->texture) : folder / m->texture;
+    const std::string resolved = fs::weakly_canonical(texture, ec).string();
+    if (ec || resolved.rfind(inside, 0) != 0) m->texture.clear();
+  }
+}
+
+}  // namespace
+
+void upload(Context& context, const httplib::Request& req, httplib::Response& res) {
+  auto session = context.sessions.require(req, res);
+  if (!session) return;
+  if (!req.is_multipart_form_data()) return refuse(res, 400, "send the model as multipart form data (field \"files\")");
+  const httplib::MultipartFormData* model = nullptr;
+  std::vector<const httplib::MultipartFormData*> companions;
+  for (const auto& [field, file] : req.files) {
+    if (field != "files") return refuse(res, 400, "unexpected form field \"" + shown(field) + "\"");
+    const std::string extension = extensionOf(file.filename);
+    const bool scene = extension == ".json";
+    if (scene || std::binary_search(context.importable.begin(), context.importable.end(), extension)) {
+      if (model) return refuse(res, 400, "one model at a time: " + shown(model->filename) + " and " + shown(file.filename));
+      model = &file;
+    } else if (kCompanionExtensions.count(extension)) {
+      if (!plainName(file.filename)) {
+        return refuse(res, 400, shown(file.filename) + ": not a plain file name (letters, digits, '.', '-', '_')");
+      }
+      companions.push_back(&file);
+    } else {
+      return refuse(res, 415, shown(file.filename) + ": the studio cannot open files of this type" +
+                                  (extension.empty() ? " (no file extension)" : " (" + shown(extension) + ")"));
+    }
+  }
+  if (!model) return refuse(res, 400, "no model among the files: open a .json scene or a mesh file such as .obj, .glb, .stl, .ply");
+
+  Changing s = Sessions::change(std::move(session), res,
+                                "busy: this session is running the module; open the model when it has finished");
+  if (!s) return;
+  const fs::path folder = s->folder / ("model-" + std::to_string(++s->uploads));
+  std::error_code ec;
+  fs::create_directory(folder, ec);
+  if (ec) return refuse(res, 500, "cannot make a folder for the model");
+  auto discard = [&] { fs::remove_all(folder, ec); };
+  const fs::path modelPath = folder / ("model" + extensionOf(model->filename));
+  bool saved = save(modelPath, model->content);
+  for (const auto* c : companions) {
+    if (fs::path(folder / c->filename) == modelPath) return discard(), refuse(res, 400, shown(c->filename) + ": this name is taken");
+    saved = saved && save(folder / c->filename, c->content);
+  }
+  if (!saved) return discard(), refuse(res, 500, "cannot save the upload");
+
+  auto document = std::make_unique<scene::Document>();
+  std::string error;
+  // The file is named by the studio's own path; the person knows it by theirs.
+  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename))) {
+    discard();
+    return refuse(res, 422, error);
+  }
+  keepTexturesInside(*document, folder);
+  job::selectObjects(*document, {}, &error);
+  if (job::unfoldableObjects(*document) == 0) {
+    discard();
+    return refuse(res, 422, shown(model->filename) + ": nothing to unfold (no polygon object)");
+  }
+  // The new model replaces the old one and its history.
+  if (!s->modelFolder.empty()) fs::remove_all(s->modelFolder, ec);
+  s->extent = job::selectionExtent(*document);
+  s->modelObjects = static_cast<int>(document->objects().size());
+  s->modelPolygons = 0;
+  for (const scene::Object* o : document->allObjects()) s->modelPolygons += static_cast<int>(o->polygons.size());
+  s->document = std::move(document);
+  s->modelName = shown(model->filename);
+  s->modelFolder = folder.string();
+  s->keepRuns(0);
+  answer(res, s->state());
+}
+
+}  // namespace studio

@@ -1,0 +1,132 @@
+// The studio's sessions: one per browser (a cookie), each with its own document, undo history,
+// files and progress; the reaper that ends sessions left unused; and the one way a request
+// takes hold of its session: find it, try its lock, or answer that it is busy.
+#pragma once
+
+#include <httplib.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/module.h"
+#include "job/progress.h"
+#include "scene/document.h"
+
+namespace studio {
+
+/// What one run left: its counts and the pattern's files.
+struct RunRecord {
+  job::Summary summary;
+  double seconds = 0;
+  /// The dialog script the run took, as text.
+  std::string script;
+  std::set<const scene::Object*> pieceObjects;
+  /// The run's folder in the session's folder: the pattern's files.
+  std::string folder;
+  std::string pdf;
+  std::vector<std::string> sheets;
+  /// The paper the sheets are drawn on, millimetres.
+  double paperWidth = 0, paperHeight = 0;
+  std::vector<std::string> warnings;
+};
+
+/// One person's work: the model they opened, the document with its undo history, and what each
+/// run left.
+struct Session {
+  std::string id;
+  std::filesystem::path folder;
+  /// Guards everything below but the progress: runs, uploads, undo and redo change the session
+  /// (exclusive); views and downloads read it (shared, so that a page loads its sheets at once).
+  std::shared_mutex mutex;
+  std::unique_ptr<scene::Document> document;
+  std::string modelName;
+  std::string modelFolder;
+  std::array<double, 3> extent{0, 0, 0};
+  int modelObjects = 0, modelPolygons = 0;
+  int uploads = 0;
+  std::atomic<int> outputs{0};
+  /// runs[i] is the run that undo level i + 1 holds.
+  std::vector<RunRecord> runs;
+  std::atomic<std::int64_t> lastSeen{0};
+
+  ~Session();
+  void setProgress(const job::Progress& progress);
+  job::Progress progress() const;
+  /// Keeps the first `count` runs; the others' files are deleted.
+  void keepRuns(std::size_t count);
+  /// The run the document's undo level holds, or null.
+  const RunRecord* current() const;
+  /// The session as the page sees it: the model, undo and redo, the current run.
+  nlohmann::json state() const;
+
+ private:
+  mutable std::mutex progressMutex_;
+  job::Progress progress_;
+};
+
+/// A session held for one request: found, and locked without waiting.
+template <class Lock>
+struct Held {
+  std::shared_ptr<Session> session;
+  Lock lock;
+  explicit operator bool() const { return session && lock.owns_lock(); }
+  Session* operator->() const { return session.get(); }
+  Session& operator*() const { return *session; }
+};
+using Reading = Held<std::shared_lock<std::shared_mutex>>;
+using Changing = Held<std::unique_lock<std::shared_mutex>>;
+
+inline constexpr const char* kBusy = "busy: this session is running the module";
+
+class Sessions {
+ public:
+  ~Sessions();
+  /// Keeps sessions' folders in `work`; ends sessions unused for `timeout`.
+  void start(std::string work, std::size_t most, std::chrono::seconds timeout);
+  std::size_t count() const;
+
+  /// The request's session, or a new one (with its cookie set on the answer); null with the
+  /// answer set when no session can be opened.
+  std::shared_ptr<Session> open(const httplib::Request& req, httplib::Response& res);
+  /// The request's session; null with a 401 answer when it has none (or it has ended).
+  std::shared_ptr<Session> require(const httplib::Request& req, httplib::Response& res);
+  /// The request's session, or null.
+  std::shared_ptr<Session> find(const httplib::Request& req);
+
+  /// The request's session (opened when `open`) with its lock shared, or empty with the answer
+  /// set: 401 without a session, 409 while a run or upload changes it.
+  Reading read(const httplib::Request& req, httplib::Response& res, bool open = false);
+  /// The session with its lock shared, or empty with a 409 answer.
+  static Reading read(std::shared_ptr<Session> session, httplib::Response& res);
+  /// The request's session with its lock alone, or empty with the answer set.
+  Changing change(const httplib::Request& req, httplib::Response& res, const std::string& busy = kBusy);
+  /// The session with its lock alone, or empty with a 409 answer saying `busy`.
+  static Changing change(std::shared_ptr<Session> session, httplib::Response& res, const std::string& busy = kBusy);
+
+ private:
+  void reap();
+
+  std::string work_;
+  std::size_t most_ = 0;
+  std::chrono::seconds timeout_{0};
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Session>> sessions_;
+  std::thread reaper_;
+  std::mutex reaperMutex_;
+  std::condition_variable reaperWake_;
+  bool stopping_ = false;
+};
+
+}  // namespace studio

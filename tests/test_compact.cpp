@@ -1,0 +1,318 @@
+// The compact unfolding on small meshes whose right answer is known, the shape of its tabs, the
+// handing over of small pieces, and its soundness and determinism on meshes of every kind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <numbers>
+
+#include "geometry/kernel.h"
+#include "hand_run.h"
+#include "support.h"
+#include "unfold/compact.h"
+#include "unfold/joiner.h"
+#include "unfold/unfold.h"
+
+using namespace testing_support;
+using foldra::gt;
+using foldra::run;
+using foldra::Vec3;
+
+namespace {
+
+foldra::Settings compactSettings(double tabWidth = 1.5) {
+  foldra::Settings s;
+  s.Abwicklungsart = foldra::kUnfoldCompact;
+  s.Laschenbreite = tabWidth;
+  return s;
+}
+
+std::string checked(const foldra::Settings& s) {
+  CheckOptions options;
+  options.tabs = s.Laschenflag;
+  options.compact = true;
+  options.pageLimit = s.Seitenflag;
+  options.pageWidth = s.Seitenbreite;
+  options.pageHeight = s.Seitenhoehe;
+  std::string all;
+  for (const auto& f : checkUnfolding(options)) all += "\n  " + f;
+  return all;
+}
+
+/// Cut edges between two triangles, each counted once, and how many of them carry a tab.
+struct Cuts {
+  int edges = 0, tabbed = 0;
+};
+
+Cuts cutsOf() {
+  Cuts c;
+  for (const auto& list : run.gtvec) {
+    for (const auto& t : list) {
+      for (int k = 0; k < 3; ++k) {
+        const gt* g = t->nb[k];
+        const int s = t->nbedge[k];
+        if (!g || s < 0 || t->serial > g->serial || foldra::isFold(*t, k)) continue;
+        ++c.edges;
+        if (t->placedLugs[k][0] || g->placedLugs[s][0]) ++c.tabbed;
+      }
+    }
+  }
+  return c;
+}
+
+/// Everything the run state holds after an unfolding, to compare two runs.
+std::string snapshot() {
+  std::string out;
+  char buffer[64];
+  for (std::size_t c = 0; c < run.containers.size(); ++c) {
+    if (!run.containers[c]->valid) continue;
+    out += "piece " + std::to_string(c) + ":";
+    for (const gt* t : run.containers[c]->triangles) {
+      out += " " + std::to_string(t->serial - run.gtvec[0][0]->serial);
+      for (int k = 0; k < 3; ++k) {
+        std::snprintf(buffer, sizeof buffer, " %.17g,%.17g", t->p[k].x, t->p[k].y);
+        out += buffer;
+        if (t->placedLugs[k][0]) {
+          std::snprintf(buffer, sizeof buffer, " tab %.17g,%.17g", t->placedLugs[k][0]->x, t->placedLugs[k][1]->y);
+          out += buffer;
+        }
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- Whole unfoldings with a known answer -----------------------------------------------------
+
+TEST(Compact, ACubeUnfoldsIntoOnePieceWithATabOnEveryCut) {
+  LinkedHost h;
+  h.add(cube(10));
+  const foldra::Settings s = compactSettings(1.5);
+  ASSERT_TRUE(h.unfold(s));
+  EXPECT_EQ(validPieces(), 1);
+  const Cuts cuts = cutsOf();
+  // Twelve triangles in one piece: eleven folds of the eighteen edges; the other seven are cut.
+  EXPECT_EQ(cuts.edges, 7);
+  EXPECT_EQ(cuts.tabbed, 7);
+  EXPECT_EQ(checked(s), "");
+}
+
+TEST(Compact, ACylindersWallUnrollsIntoOneStripCutOnce) {
+  LinkedHost h;
+  h.add(openCylinder(12, 3));
+  const foldra::Settings s = compactSettings(0.8);
+  ASSERT_TRUE(h.unfold(s));
+  // The wall is developable: it lies flat in one piece, cut along one line from rim to rim.
+  EXPECT_EQ(validPieces(), 1);
+  const Cuts cuts = cutsOf();
+  EXPECT_EQ(cuts.edges, 3);
+  EXPECT_EQ(cuts.tabbed, 3);
+  EXPECT_EQ(checked(s), "");
+}
+
+TEST(Compact, FewerPiecesThanLongestEdgeAndNoSingleTriangles) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    int longestEdge = 0, compact = 0;
+    for (const bool isCompact : {false, true}) {
+      LinkedHost h;
+      h.add(bumpySphere(seed, 3));
+      foldra::Settings s = compactSettings(0.3);
+      if (!isCompact) s.Abwicklungsart = foldra::kUnfoldLongestEdge;
+      ASSERT_TRUE(h.unfold(s));
+      (isCompact ? compact : longestEdge) = validPieces();
+      if (!isCompact) continue;
+      for (const auto& c : run.containers) {
+        if (c->valid) {
+          EXPECT_GT(c->triangles.size(), 1u) << "seed " << seed;
+        }
+      }
+      EXPECT_EQ(checked(s), "") << "seed " << seed;
+    }
+    EXPECT_LT(compact, longestEdge / 2) << "seed " << seed;
+  }
+}
+
+TEST(Compact, JoinsTestFacesNotTabs) {
+  // Tabs wider than the triangles stop longest edge's joins; compact's joins never see them.
+  LinkedHost h;
+  h.add(icosphere(1));
+  foldra::Settings s = compactSettings(20);
+  ASSERT_TRUE(h.unfold(s));
+  const int withWideTabs = validPieces();
+  LinkedHost other;
+  other.add(icosphere(1));
+  s.Laschenflag = false;
+  ASSERT_TRUE(other.unfold(s));
+  EXPECT_EQ(validPieces(), withWideTabs);
+}
+
+TEST(Compact, SameInputSameResult) {
+  std::string first;
+  for (int i = 0; i < 2; ++i) {
+    LinkedHost h;
+    h.add(bumpySphere(7, 3));
+    foldra::Settings s = compactSettings(0.4);
+    s.Seitenflag = true;
+    s.Seitenbreite = 14;
+    s.Seitenhoehe = 10;
+    ASSERT_TRUE(h.unfold(s));
+    if (i == 0) {
+      first = snapshot();
+    } else {
+      EXPECT_EQ(snapshot(), first);
+    }
+  }
+}
+
+TEST(Compact, BrokenMeshesGiveASoundResult) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    for (const bool page : {false, true}) {
+      LinkedHost h;
+      h.add(randomSoup(seed, 60));
+      foldra::Settings s = compactSettings(0.5);
+      s.Seitenflag = page;
+      s.Seitenbreite = 6;
+      s.Seitenhoehe = 5;
+      ASSERT_TRUE(h.unfold(s));
+      EXPECT_EQ(checked(s), "") << "seed " << seed << " page " << page;
+    }
+  }
+}
+
+// ---- Tabs -------------------------------------------------------------------------------------
+
+TEST(CompactTabs, ShapeFollowsTheSideAndThePartnersRoom) {
+  const double pi = std::numbers::pi;
+  // A long side: a trapezoid with 45-degree ends, as deep as asked, outside the triangle (to
+  // the right of A -> B).
+  foldra::TabShape tab = foldra::tabShape({0, 0, 0}, {10, 0, 0}, 2, pi / 2, pi / 2);
+  EXPECT_DOUBLE_EQ(tab.depth, 2);
+  EXPECT_NEAR(tab.corner[1].x, 2, 1e-12);
+  EXPECT_NEAR(tab.corner[1].y, -2, 1e-12);
+  EXPECT_NEAR(tab.corner[0].x, 8, 1e-12);
+  // A side too short for the depth at 45 degrees: the ends steepen up to 75 degrees and meet.
+  tab = foldra::tabShape({0, 0, 0}, {1, 0, 0}, 1, pi / 2, pi / 2);
+  EXPECT_NEAR(tab.depth, 1, 1e-12);
+  EXPECT_NEAR(tab.corner[0].x, tab.corner[1].x, 1e-12) << "a triangle";
+  tab = foldra::tabShape({0, 0, 0}, {1, 0, 0}, 5, pi / 2, pi / 2);
+  EXPECT_NEAR(tab.depth, std::tan(75 * pi / 180) / 2, 1e-12) << "never deeper than its ends allow";
+  // A partner with a sharp corner at one end keeps that end as shallow as the corner.
+  tab = foldra::tabShape({0, 0, 0}, {10, 0, 0}, 2, pi / 12, pi / 2);
+  EXPECT_NEAR(tab.corner[1].x, 2 / std::tan(pi / 12), 1e-9);
+  EXPECT_NEAR(tab.corner[0].x, 8, 1e-12);
+  // A side of no length carries none.
+  EXPECT_EQ(foldra::tabShape({1, 1, 0}, {1, 1, 0}, 2, pi / 2, pi / 2).depth, 0);
+}
+
+TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {
+  // A flat U whose slot, 0.3 wide, is a piece of its own. A useful tab is 0.4 deep: on the U's
+  // side of the slot's walls it would reach across the slot, so every wall's tab stands on the
+  // slot piece, which has room all around.
+  const double xs[] = {0, 1, 1.3, 2.3};
+  const double ys[] = {0, 1, 1.3, 1.6, 1.9, 2.2};
+  std::vector<std::array<Vec3, 3>> triangles;
+  std::vector<bool> slot;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 5; ++j) {
+      const Vec3 a{xs[i], ys[j], 0}, b{xs[i + 1], ys[j], 0}, c{xs[i + 1], ys[j + 1], 0}, d{xs[i], ys[j + 1], 0};
+      triangles.push_back({a, b, c});
+      triangles.push_back({a, c, d});
+      slot.push_back(i == 1 && j > 0);
+      slot.push_back(i == 1 && j > 0);
+    }
+  }
+  foldra::settings = foldra::Settings{};
+  foldra::settings.Laschenbreite = 1.2;
+  HandRun hand(triangles);
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  {
+    foldra::Joiner joiner(foldra::PageLimit{});
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+      for (int k = 0; k < 3; ++k) {
+        gt& t = hand[i];
+        const gt* g = t.nb[k];
+        if (!g || joiner.pieceOf(t) == joiner.pieceOf(*g)) continue;
+        std::size_t j = 0;
+        while (&hand[j] != g) ++j;
+        if (slot[i] == slot[j]) joiner.join(t, k, true);
+      }
+    }
+    joiner.finish();
+  }
+  ASSERT_EQ(validPieces(), 2);
+  EXPECT_EQ(foldra::placeTabs(), 0);
+  int walls = 0;
+  for (std::size_t i = 0; i < triangles.size(); ++i) {
+    const gt& t = hand[i];
+    for (int k = 0; k < 3; ++k) {
+      const gt* g = t.nb[k];
+      if (!g || t.containerIndex == g->containerIndex) continue;
+      // A wall of the slot runs along y.
+      if (t.P[k].x != t.P[(k + 1) % 3].x) continue;
+      ++walls;
+      EXPECT_EQ(t.placedLugs[k][0].has_value(), slot[i]) << "triangle " << i << " side " << k;
+    }
+  }
+  EXPECT_EQ(walls, 16) << "eight wall sides, seen from both pieces";
+  CheckOptions options;
+  options.compact = true;
+  EXPECT_TRUE(checkUnfolding(options).empty());
+  foldra::settings = foldra::Settings{};
+}
+
+// ---- Handing small pieces over ------------------------------------------------------------------
+
+TEST(CompactHandOver, APieceTooLargeToJoinWholeGoesToBothNeighbours) {
+  // Four unit squares in a row on a page 2.5 wide: pieces | 1 | 2 3 | 4 |. The middle piece
+  // fits beside neither neighbour whole, but each of its squares fits beside one of them.
+  std::vector<std::array<Vec3, 3>> triangles;
+  for (int i = 0; i < 4; ++i) {
+    const Vec3 a{1.0 * i, 0, 0}, b{1.0 * i + 1, 0, 0}, c{1.0 * i + 1, 1, 0}, d{1.0 * i, 1, 0};
+    triangles.push_back({a, b, c});
+    triangles.push_back({a, c, d});
+  }
+  foldra::settings = foldra::Settings{};
+  foldra::settings.Laschenflag = false;
+  HandRun hand(triangles);
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  const foldra::PageLimit page{true, 2.5, 2.5};
+  {
+    foldra::Joiner joiner(page);
+    auto group = [](std::size_t i) { return i / 2 == 0 ? 0 : (i / 2 == 3 ? 2 : 1); };
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+      for (int k = 0; k < 3; ++k) {
+        gt& t = hand[i];
+        const gt* g = t.nb[k];
+        if (!g || joiner.pieceOf(t) == joiner.pieceOf(*g)) continue;
+        std::size_t j = 0;
+        while (&hand[j] != g) ++j;
+        if (group(i) == group(j)) {
+          ASSERT_TRUE(joiner.join(t, k, true));
+        }
+      }
+    }
+    joiner.finish();
+  }
+  ASSERT_EQ(validPieces(), 3);
+  EXPECT_EQ(foldra::handOverPieces(page), 1);
+  EXPECT_EQ(validPieces(), 2);
+  for (const auto& c : run.containers) {
+    if (!c->valid) continue;
+    EXPECT_EQ(c->triangles.size(), 4u);
+    foldra::Box box{1e300, 1e300, -1e300, -1e300};
+    for (const gt* t : c->triangles) {
+      for (const Vec3& q : t->p) box.extend(q);
+    }
+    EXPECT_LE(box.width(), 2.5 + 1e-12);
+    EXPECT_LE(box.height(), 2.5 + 1e-12);
+  }
+  CheckOptions options;
+  options.tabs = false;
+  EXPECT_TRUE(checkUnfolding(options).empty());
+  foldra::settings = foldra::Settings{};
+}

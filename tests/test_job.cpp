@@ -1,0 +1,300 @@
+// The job layer's reading of a run: the module's description of its pieces, checked as the
+// program receives it, and the pattern drawn from it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <set>
+
+#include "job/document.h"
+#include "job/module.h"
+#include "job/pattern_input.h"
+#include "runtime/run_report.h"
+#include "shell/report.h"
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+runtime::RunReport reportOfRun() {
+  runtime::RunReport report;
+  std::string error;
+  EXPECT_TRUE(runtime::collectRunReport([](const sdk::RunReportSink& sink) { return foldra::describeRun(sink); }, &report, &error))
+      << error;
+  return report;
+}
+
+using Flat = std::array<double, 2>;
+
+/// The label of the cut edge from a to b of a piece, found by its corners (-1: no such cut).
+int labelAt(const pattern::Piece& piece, const Flat& a, const Flat& b) {
+  for (const pattern::Edge& e : piece.edges) {
+    if (e.kind == pattern::EdgeKind::Cut && e.a.x == a[0] && e.a.y == a[1] && e.b.x == b[0] && e.b.y == b[1]) return e.label;
+  }
+  return -1;
+}
+
+/// A model of two triangles in one piece, the fold between them described from both sides, as
+/// a module that works well describes it.
+struct TwoTriangles {
+  sdk::RunTriangle t[2]{};
+  TwoTriangles() {
+    const double flat[2][3][2] = {{{0, 0}, {1, 0}, {0, 1}}, {{1, 0}, {1, 1}, {0, 1}}};
+    for (int i = 0; i < 2; ++i) {
+      for (int k = 0; k < 3; ++k) {
+        t[i].flat[k][0] = flat[i][k][0];
+        t[i].flat[k][1] = flat[i][k][1];
+        t[i].sides[k] = sdk::RunSide{sdk::kSideOpen, 0, 0, -1, -1, -1, 0, {}};
+      }
+      t[i].polygon = i;
+    }
+    t[0].sides[1] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 1, 2, 0, {}};
+    t[1].sides[2] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 0, 1, 0, {}};
+  }
+  /// Describes the piece to the sink, announcing `announced` triangles.
+  bool describe(const sdk::RunReportSink& sink, int announced = 2) const {
+    sink.piece(sink.context, 0, announced);
+    for (const auto& triangle : t) sink.triangle(sink.context, &triangle);
+    return true;
+  }
+};
+
+}  // namespace
+
+TEST(RunReport, EachCutIsLabelledLikeTheSameEdgeOfTheModelElsewhere) {
+  for (auto make : {+[] { return cube(); }, +[] { return icosphere(2); }, +[] { return torus(12, 6); },
+                    +[] { return openCylinder(10, 2); }, +[] { return starPrism(); }}) {
+    LinkedHost h;
+    h.add(make());
+    foldra::Settings s;
+    s.Seitenflag = true;
+    s.Seitenbreite = 12;
+    s.Seitenhoehe = 9;
+    s.Laschenbreite = 1;
+    ASSERT_TRUE(h.unfold(s));
+    const runtime::RunReport report = reportOfRun();
+    const pattern::PatternInput input = job::patternInput(report, "");
+    ASSERT_EQ(input.pieces.size(), report.pieces.size());
+    int cuts = 0;
+    for (std::size_t p = 0; p < report.pieces.size(); ++p) {
+      for (const runtime::RunTriangle& t : report.pieces[p].triangles) {
+        for (std::size_t k = 0; k < 3; ++k) {
+          const runtime::RunSide& side = t.sides[k];
+          if (side.kind != runtime::RunSide::Kind::Cut) continue;
+          ++cuts;
+          // The other copy is the same edge of the model, run the other way.
+          const auto& other = report.pieces[static_cast<std::size_t>(side.piece)].triangles[static_cast<std::size_t>(side.triangle)];
+          const auto r = static_cast<std::size_t>(side.side);
+          EXPECT_EQ(t.space[k], other.space[(r + 1) % 3]);
+          EXPECT_EQ(t.space[(k + 1) % 3], other.space[r]);
+          // Both copies carry one number, and no other edge carries it.
+          const int label = labelAt(input.pieces[p], t.flat[k], t.flat[(k + 1) % 3]);
+          EXPECT_GT(label, 0);
+          EXPECT_EQ(labelAt(input.pieces[static_cast<std::size_t>(side.piece)], other.flat[r], other.flat[(r + 1) % 3]), label);
+          int carriers = 0;
+          for (const auto& piece : input.pieces) {
+            for (const auto& e : piece.edges) carriers += e.label == label ? 1 : 0;
+          }
+          EXPECT_EQ(carriers, 2) << "label " << label;
+        }
+      }
+    }
+    EXPECT_GT(cuts, 0) << "the page limit cuts every one of these models";
+  }
+}
+
+TEST(RunReport, ADescriptionThatDoesNotHoldTogetherIsRefused) {
+  runtime::RunReport report;
+  std::string error;
+  auto collect = [&](const std::function<bool(const sdk::RunReportSink&)>& ask) {
+    error.clear();
+    return runtime::collectRunReport(ask, &report, &error);
+  };
+  // The sound description first: each mutation below breaks one thing of it.
+  const TwoTriangles sound;
+  ASSERT_TRUE(collect([&](const sdk::RunReportSink& sink) { return sound.describe(sink); })) << error;
+  ASSERT_EQ(report.pieces.size(), 1u);
+  EXPECT_EQ(report.pieces[0].triangles[1].sides[2].triangle, 0);
+
+  EXPECT_FALSE(collect([](const sdk::RunReportSink&) { return false; }));
+  EXPECT_NE(error.find("did not describe"), std::string::npos) << error;
+
+  struct Case {
+    const char* what;
+    std::function<void(TwoTriangles&)> mutate;
+    int announced = 2;
+  };
+  const std::vector<Case> cases = {
+      {"a corner that is no number", [](TwoTriangles& m) { m.t[1].flat[2][0] = std::numeric_limits<double>::quiet_NaN(); }},
+      {"an infinite tab", [](TwoTriangles& m) { m.t[0].sides[0] = {sdk::kSideOpen, 0, 0, -1, -1, -1, 1, {{0, 0}, {INFINITY, 0}}}; }},
+      {"a fold onto a triangle the piece does not have", [](TwoTriangles& m) { m.t[0].sides[1].triangle = 7; }},
+      {"a fold onto a piece the run does not have", [](TwoTriangles& m) { m.t[0].sides[1].piece = -3; }},
+      {"a fold whose other side names another", [](TwoTriangles& m) { m.t[1].sides[2].side = 0; }},
+      {"a cut whose other copy is a fold", [](TwoTriangles& m) { m.t[0].sides[1].kind = sdk::kSideCut; }},
+      {"a piece of fewer triangles than it announced", [](TwoTriangles&) {}, 3},
+  };
+  for (const Case& c : cases) {
+    TwoTriangles broken;
+    c.mutate(broken);
+    EXPECT_FALSE(collect([&](const sdk::RunReportSink& sink) { return broken.describe(sink, c.announced); })) << c.what;
+    EXPECT_NE(error.find("does not hold together"), std::string::npos) << c.what << ": " << error;
+    EXPECT_TRUE(report.pieces.empty()) << c.what;
+  }
+  // Pieces out of order, and a triangle before any piece.
+  EXPECT_FALSE(collect([&](const sdk::RunReportSink& sink) {
+    sink.piece(sink.context, 1, 0);
+    return true;
+  }));
+  EXPECT_FALSE(collect([&](const sdk::RunReportSink& sink) {
+    sink.triangle(sink.context, &sound.t[0]);
+    return true;
+  }));
+}
+
+/// The module loaded from its file, as the program runs it.
+class ModuleRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(module_.load(modulePath(), &error)) << error;
+  }
+  job::RunResult unfold(std::unique_ptr<scene::Object> object, const job::Settings& settings, double scale) {
+    auto document = std::make_unique<scene::Document>();
+    document->append(std::move(object));
+    return unfold(std::move(document), settings, scale, "");
+  }
+  job::RunResult unfold(std::unique_ptr<scene::Document> document, const job::Settings& settings, double scale,
+                        const std::string& folder) {
+    std::string error;
+    EXPECT_TRUE(job::selectObjects(*document, {}, &error)) << error;
+    job::Unfolding unfolding;
+    unfolding.settings = settings;
+    unfolding.scale = scale;
+    unfolding.pattern = true;
+    job::RunResult result;
+    module_.unfold(document, unfolding, folder, nullptr, &result);
+    EXPECT_EQ(result.outcome, job::RunResult::Outcome::Ran);
+    EXPECT_EQ(result.patternProblem, "");
+    return result;
+  }
+  job::Module module_;
+};
+
+TEST_F(ModuleRun, ThePatternHasThePiecesTrianglesAndTabsOfTheRun) {
+  for (bool tabs : {true, false}) {
+    job::Settings settings;
+    settings.tabs = tabs;
+    settings.pageLimit = !tabs;
+    settings.pageWidth = 25;
+    settings.pageHeight = 18;
+    settings.margin = 0;
+    settings.tabDepth = 1;
+    const job::RunResult result = unfold(icosphere(2, 10), settings, 1);
+    const pattern::PatternInput& input = result.pattern;
+    ASSERT_EQ(static_cast<int>(input.pieces.size()), result.summary.pieces);
+    int triangles = 0, tabCount = 0;
+    for (const auto& piece : input.pieces) {
+      triangles += static_cast<int>(piece.triangles.size());
+      tabCount += static_cast<int>(piece.tabs.size());
+      if (settings.pageLimit.value_or(false)) {
+        // Every piece within the page, as the module keeps it (never turned).
+        double low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
+        for (const auto& t : piece.triangles) {
+          for (const auto& q : t.p) {
+            low[0] = std::min(low[0], q.x), high[0] = std::max(high[0], q.x);
+            low[1] = std::min(low[1], q.y), high[1] = std::max(high[1], q.y);
+          }
+        }
+        EXPECT_LE(high[0] - low[0], settings.pageWidth + 1e-9);
+        EXPECT_LE(high[1] - low[1], settings.pageHeight + 1e-9);
+      }
+    }
+    EXPECT_EQ(triangles, result.summary.triangles);
+    EXPECT_EQ(tabCount, result.summary.tabs) << "tabs " << tabs;
+    if (!tabs) {
+      EXPECT_EQ(tabCount, 0);
+      EXPECT_GT(input.pieces.size(), 1u) << "the page cuts the sphere";
+    }
+  }
+}
+
+TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
+  job::Settings settings;
+  EXPECT_EQ(job::tabDepth(settings), job::kCompactTabMm);
+  settings.tabDepth = 0.6;
+  const job::RunResult compact = unfold(bumpySphere(3, 3), settings, 1);
+  settings.unfold = job::Unfold::LongestEdge;
+  settings.tabDepth.reset();
+  EXPECT_EQ(job::tabDepth(settings), job::kLongestEdgeTabMm);
+  settings.tabDepth = 0.6;
+  const job::RunResult longestEdge = unfold(bumpySphere(3, 3), settings, 1);
+  EXPECT_LT(compact.summary.pieces, longestEdge.summary.pieces);
+  for (const job::RunResult* result : {&compact, &longestEdge}) {
+    // The count agrees with the pattern: cut edges whose number no tab carries.
+    std::set<int> cut, tabbed;
+    for (const auto& piece : result->pattern.pieces) {
+      for (const auto& e : piece.edges) {
+        if (e.kind == pattern::EdgeKind::Cut && e.label > 0) cut.insert(e.label);
+      }
+      for (const auto& tab : piece.tabs) tabbed.insert(tab.label);
+    }
+    int bare = 0;
+    for (int label : cut) bare += tabbed.count(label) ? 0 : 1;
+    ASSERT_TRUE(result->summary.untabbed.has_value());
+    EXPECT_EQ(*result->summary.untabbed, bare);
+  }
+  EXPECT_GT(*compact.summary.untabbed, 0) << "slits inside large pieces have no room for a tab";
+}
+
+TEST_F(ModuleRun, TrianglesKeepTheirMaterialsWhenThePiecesDoNot) {
+  // Without materials the pieces carry none, but the pattern still prints the model's colours
+  // and textures: it reads them from the document the run worked on.
+  const std::string folder = std::string(FOLDRA_SOURCE_DIR) + "/examples";
+  for (bool materials : {true, false}) {
+    auto document = std::make_unique<scene::Document>();
+    std::string error;
+    ASSERT_TRUE(job::loadModel(folder + "/house.obj", *document, &error)) << error;
+    job::Settings settings;
+    settings.materials = materials;
+    const job::RunResult result = unfold(std::move(document), settings, 30, folder);
+    std::map<std::string, std::string> textures;
+    for (const auto& m : result.pattern.materials) textures[m.name] = std::filesystem::path(m.texture).filename().string();
+    EXPECT_EQ(textures.size(), 2u);
+    EXPECT_EQ(textures["Walls"], "house-walls.png");
+    for (const auto& piece : result.pattern.pieces) {
+      for (const auto& t : piece.triangles) {
+        EXPECT_GE(t.material, 0);
+        EXPECT_TRUE(t.hasUV);
+      }
+    }
+  }
+}
+
+TEST_F(ModuleRun, ADialogClosedWithoutARunDescribesNoEarlierRun) {
+  // A run on a textured model whose document is then gone; the module's last run still refers
+  // to that document's materials.
+  {
+    auto document = std::make_unique<scene::Document>();
+    std::string error;
+    ASSERT_TRUE(job::loadModel(std::string(FOLDRA_SOURCE_DIR) + "/examples/house.obj", *document, &error)) << error;
+    const job::RunResult first = unfold(std::move(document), job::Settings{}, 30, "");
+    ASSERT_GT(first.pattern.materials.size(), 0u);
+  }
+  auto document = std::make_unique<scene::Document>();
+  document->append(cube());
+  std::string error;
+  ASSERT_TRUE(job::selectObjects(*document, {}, &error));
+  job::Unfolding unfolding;
+  unfolding.pattern = true;
+  unfolding.cancel = true;
+  job::RunResult result;
+  module_.unfold(document, unfolding, "", nullptr, &result);
+  EXPECT_EQ(result.outcome, job::RunResult::Outcome::Ran);
+  EXPECT_FALSE(result.recorded);
+  EXPECT_TRUE(result.pattern.pieces.empty());
+  EXPECT_EQ(result.patternProblem, "");
+  EXPECT_EQ(document->objects().size(), 1u) << "the document as it was";
+}

@@ -1,0 +1,50 @@
+// The compact unfolding's parts that its tests look into: the shape of a glue tab that folds
+// under its partner, and the tab placement after the cuts.
+#pragma once
+
+#include "geometry/gt.h"
+#include "geometry/vec.h"
+#include "unfold/joiner.h"
+
+namespace foldra {
+
+/// A glue tab on one side of a cut edge, in the frame the side was given in: outer corner 0
+/// next to the side's end (corner k + 1), outer corner 1 next to its start (corner k). The two
+/// coincide for a triangular tab.
+struct TabShape {
+  Vec3 corner[2];
+  /// How far the tab reaches out from its edge; 0 when the side carries no tab.
+  double depth = 0;
+};
+
+/// The steepest a tab's end may leave its edge, in radians.
+inline constexpr double kSteepestTabEnd = 75 * 3.14159265358979323846 / 180;
+
+/// The tab of the given depth, or less, on the flat side A -> B of a counter-clockwise
+/// triangle: each end leaves the side at 45 degrees, steeper (up to kSteepestTabEnd) where the
+/// side is too short for the depth, and never steeper than its limit (at A, at B): the room the
+/// partner's surface leaves when the tab is folded under it. A tab is never deeper than its
+/// two ends allow before they meet.
+TabShape tabShape(Vec3 A, Vec3 B, double depth, double limitAtA, double limitAtB);
+/// The deepest tab a side of this length can carry, up to `depth`, with the steepest ends.
+double deepestTab(double sideLength, double depth);
+/// The shallowest tab worth gluing, as a share of the tab depth asked for.
+inline constexpr double kUsefulTabShare = 1.0 / 3.0;
+
+/// After the compact joins: one glue tab on every cut edge, on the side where it stands deepest
+/// without touching another part of its piece or leaving the page (a piece's box with the page
+/// limit on); narrower where neither side has room at the full depth; none where neither side
+/// has room for the shallowest useful one. Answers the number of cut edges left without a tab.
+int placeTabs();
+
+/// Hands the pieces in the run state over to their neighbours where they fit, triangle by
+/// triangle, smallest piece first, each triangle tested against the faces of the piece it joins
+/// and against the page; a piece goes only when every one of its triangles found a place. Then
+/// single triangles take a partner from a neighbouring piece. Answers the number of pieces that
+/// went.
+int handOverPieces(PageLimit page);
+
+/// The compact unfolding stage: pieces joined by faces alone, then their tabs.
+void Compact();
+
+}  // namespace foldra

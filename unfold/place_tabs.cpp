@@ -1,0 +1,292 @@
+// Glue tabs for the compact unfolding, placed once the pieces are cut. Every cut edge gets one
+// tab, on one of its two sides: a trapezoid that folds under the partner triangle across the
+// edge. It goes where it stands deepest without touching another part of its piece (a face or
+// a tab placed before it) and keeps its piece on the page; where neither side has room at the
+// full depth, a shallower tab is tried, and only where neither side has room for the shallowest
+// useful one does the edge stay without a tab.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+#include "geometry/kernel.h"
+#include "host/run_state.h"
+#include "unfold/box_tree.h"
+#include "unfold/compact.h"
+#include "unfold/unfold.h"
+
+namespace foldra {
+
+namespace {
+
+constexpr double kPreferredEnd = std::numbers::pi / 4;
+/// The walk round a corner gives up after this many triangles.
+constexpr int kMostFanSteps = 64;
+/// Depths tried, as shares of the depth asked for, deepest first; the last is the shallowest
+/// useful tab.
+constexpr double kDepthSteps[] = {1.0, 0.75, 0.5, kUsefulTabShare};
+
+}  // namespace
+
+TabShape tabShape(Vec3 A, Vec3 B, double depth, double limitAtA, double limitAtB) {
+  TabShape shape;
+  const double l = length(B - A);
+  if (!(l > 0) || !std::isfinite(l) || !(depth > 0) || !std::isfinite(depth)) return shape;
+  const double wanted = std::max(kPreferredEnd, std::atan2(2 * depth, l));
+  const double a = std::min({wanted, limitAtA, kSteepestTabEnd});
+  const double b = std::min({wanted, limitAtB, kSteepestTabEnd});
+  if (!(a > 0) || !(b > 0)) return shape;
+  const double ca = std::cos(a) / std::sin(a), cb = std::cos(b) / std::sin(b);
+  // The two ends meet this far out from the side.
+  const double apex = l / (ca + cb);
+  const double d = std::min(depth, apex);
+  if (!(d > 0) || !std::isfinite(d)) return shape;
+  const Vec3 e = (B - A) / l;
+  // The triangle runs counter-clockwise: its outside lies to the right of the side.
+  const Vec3 out{e.y, -e.x, 0.0};
+  const Vec3 nearA = A + d * out + (d * ca) * e;
+  const Vec3 nearB = d < apex ? B + d * out - (d * cb) * e : nearA;
+  shape.corner[0] = nearB;
+  shape.corner[1] = nearA;
+  shape.depth = d;
+  return shape;
+}
+
+double deepestTab(double sideLength, double depth) {
+  return tabShape(Vec3{}, Vec3{sideLength, 0, 0}, depth, kSteepestTabEnd, kSteepestTabEnd).depth;
+}
+
+namespace {
+
+/// A convex flat polygon of three or four corners, counter-clockwise or clockwise.
+struct Convex {
+  Vec3 p[4];
+  int n = 0;
+  Box box{0, 0, 0, 0};
+};
+
+Convex convexOf(std::initializer_list<Vec3> corners) {
+  Convex c;
+  for (Vec3 q : corners) c.p[c.n++] = q;
+  c.box = {c.p[0].x, c.p[0].y, c.p[0].x, c.p[0].y};
+  for (int i = 1; i < c.n; ++i) c.box.extend(c.p[i]);
+  return c;
+}
+
+/// True when two convex polygons overlap by more than a quarter of the point tolerance across
+/// every side of either: parts that only touch, along a side or at a corner, do not overlap.
+bool overlaps(const Convex& a, const Convex& b) {
+  constexpr double kDepth = kPointTolerance / 4;
+  for (const Convex* c : {&a, &b}) {
+    for (int k = 0; k < c->n; ++k) {
+      const Vec3 p = c->p[k];
+      const Vec3 q = c->p[(k + 1) % c->n];
+      const double nx = q.y - p.y, ny = p.x - q.x;
+      const double len = std::hypot(nx, ny);
+      if (!(len > 0)) continue;
+      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
+      for (int i = 0; i < a.n; ++i) {
+        const double v = (nx * a.p[i].x + ny * a.p[i].y) / len;
+        minA = std::min(minA, v);
+        maxA = std::max(maxA, v);
+      }
+      for (int i = 0; i < b.n; ++i) {
+        const double v = (nx * b.p[i].x + ny * b.p[i].y) / len;
+        minB = std::min(minB, v);
+        maxB = std::max(maxB, v);
+      }
+      if (std::min(maxA, maxB) - std::max(minA, minB) <= kDepth) return false;
+    }
+  }
+  return true;
+}
+
+/// A face or a tab of a piece.
+struct Part {
+  const gt* t;
+  int side;  // -1 for the face
+  Convex shape;
+};
+
+/// The parts of one piece, found by their boxes.
+class PieceIndex {
+ public:
+  void add(Part part) {
+    const auto item = static_cast<std::uint32_t>(parts_.size());
+    parts_.push_back(part);
+    if (parts_.size() <= kScan) {
+      if (parts_.size() == kScan) {
+        for (std::uint32_t i = 0; i < kScan; ++i) tree_.insert(i, parts_[i].shape.box);
+      }
+      return;
+    }
+    tree_.insert(item, part.shape.box);
+  }
+
+  /// True when the shape overlaps a part other than the face of `own`.
+  bool meets(const Convex& shape, const gt& own) const {
+    auto test = [&](std::uint32_t i) {
+      const Part& part = parts_[i];
+      if (part.t == &own && part.side < 0) return false;
+      return overlaps(shape, part.shape);
+    };
+    if (parts_.size() < kScan) {
+      for (std::uint32_t i = 0; i < parts_.size(); ++i) {
+        if (parts_[i].shape.box.reaches(shape.box) && test(i)) return true;
+      }
+      return false;
+    }
+    return tree_.query(shape.box, test);
+  }
+
+ private:
+  static constexpr std::size_t kScan = 24;
+  std::vector<Part> parts_;
+  BoxTree tree_;
+};
+
+/// A cut edge seen from both sides.
+struct Cut {
+  gt* t;
+  int k;
+  gt* g;
+  int s;
+};
+
+bool hasArea(const gt& t) { return t.normal != Vec3{}; }
+
+/// The angle the partner's surface spans at one end of a cut edge: from the edge around the
+/// corner, through the partner triangle g (whose corner `corner` is that end) and on across
+/// folds of its piece, until a cut, an open side or kSteepestTabEnd. `from` is g's side on the
+/// edge; the walk leaves g by its other side at the corner.
+double roomAt(const gt* g, int corner, int from) {
+  double room = 0;
+  // Corners without angle (triangles without area) could go round a corner without end.
+  for (int steps = 0; g && steps < kMostFanSteps; ++steps) {
+    // A corner angle that is not a number (a triangle without area) ends the walk.
+    if (!std::isfinite(g->angle[corner])) break;
+    room += g->angle[corner];
+    if (room >= kSteepestTabEnd) break;
+    // The sides at the corner are corner - 1 (ending there) and corner (starting there).
+    const int side = from == corner ? (corner + 2) % 3 : corner;
+    const gt* h = g->nb[side];
+    const int r = g->nbedge[side];
+    if (!h || r < 0 || !isFold(*g, side)) break;
+    // The same point is corner r of h when h's side r starts there, else corner r + 1.
+    const int next = (h->P[r] == g->P[corner]) ? r : (r + 1) % 3;
+    if (!(h->P[next] == g->P[corner])) break;
+    g = h;
+    corner = next;
+    from = r;
+  }
+  return room;
+}
+
+}  // namespace
+
+int placeTabs() {
+  auto& containers = run.containers;
+  // Boxes of the faces alone; tabs grow them as they are placed.
+  for (const auto& c : containers) {
+    if (!c->valid) continue;
+    Box box{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+            -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (const gt* t : c->triangles) {
+      for (const Vec3& q : t->p) box.extend(q);
+    }
+    c->box = box;
+  }
+  if (!settings.Laschenflag) return 0;
+  const double depth = settings.Laschenbreite;
+  if (!(depth >= kPointTolerance) || !std::isfinite(depth)) return 0;
+  const double useful = depth * kUsefulTabShare;
+
+  std::vector<PieceIndex> index(containers.size());
+  for (std::size_t c = 0; c < containers.size(); ++c) {
+    if (!containers[c]->valid) continue;
+    for (const gt* t : containers[c]->triangles) {
+      if (hasArea(*t)) index[c].add({t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
+    }
+  }
+
+  std::vector<Cut> cuts;
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      if (!t->usable || t->containerIndex < 0 || !hasArea(*t)) continue;
+      for (int k = 0; k < 3; ++k) {
+        gt* g = t->nb[k];
+        const int s = t->nbedge[k];
+        if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
+        if (!hasArea(*g) || g->containerIndex < 0 || isFold(*t, k)) continue;
+        cuts.push_back({t.get(), k, g, s});
+      }
+    }
+  }
+
+  auto fitsPage = [&](const gtc& piece, const Convex& shape) {
+    if (!settings.Seitenflag) return true;
+    const Box grown = piece.box.unite(shape.box);
+    return grown.width() <= settings.Seitenbreite && grown.height() <= settings.Seitenhoehe;
+  };
+  // The tab on side k of t at the given depth, where it lies in t's piece, folding under the
+  // partner g across side s.
+  auto candidate = [&](const gt& t, int k, const gt& g, int s, double want, Convex& shape) {
+    const Vec3 A = t.p[k], B = t.p[(k + 1) % 3];
+    // t's corner k is g's corner s + 1; t's corner k + 1 is g's corner s.
+    const TabShape tab = tabShape(A, B, want, roomAt(&g, (s + 1) % 3, s), roomAt(&g, s, s));
+    if (tab.depth < useful * (1 - 1e-9)) return TabShape{};
+    shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
+    const auto piece = static_cast<std::size_t>(t.containerIndex);
+    if (!fitsPage(*containers[piece], shape) || index[piece].meets(shape, t)) return TabShape{};
+    return tab;
+  };
+  auto place = [&](gt& t, int k, const TabShape& tab, const Convex& shape) {
+    // The same tab in the triangle's own flat frame: the rigid move that takes the side there
+    // takes the tab along.
+    Vec3 own[3];
+    ownFlatCorners(t, own);
+    const Vec3 A = t.p[k], B = t.p[(k + 1) % 3];
+    const Vec3 a = own[k], b = own[(k + 1) % 3];
+    const double l = length(B - A);
+    const Vec3 e = (B - A) / l, f = (b - a) / l;
+    auto carry = [&](Vec3 q) {
+      const Vec3 d = q - A;
+      const double along = d.x * e.x + d.y * e.y, across = d.x * e.y - d.y * e.x;
+      return Vec3{a.x + along * f.x + across * f.y, a.y + along * f.y - across * f.x, 0.0};
+    };
+    t.Lugs[k] = {carry(tab.corner[0]), carry(tab.corner[1])};
+    t.placedLugs[k] = {tab.corner[0], tab.corner[1]};
+    t.lugWidth[k] = tab.depth;
+    const auto piece = static_cast<std::size_t>(t.containerIndex);
+    containers[piece]->box = containers[piece]->box.unite(shape.box);
+    index[piece].add({&t, k, shape});
+  };
+
+  std::vector<char> done(cuts.size(), 0);
+  for (double share : kDepthSteps) {
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+      if (done[i]) continue;
+      const Cut& c = cuts[i];
+      Convex onT, onG;
+      // As deep as this round asks, but no deeper than ends of 45 degrees allow, unless that is
+      // less than a useful tab: then the ends steepen as far as needed for a useful one.
+      const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
+      const double want = std::min(depth * share, std::max(useful, side / 2));
+      const TabShape tabT = candidate(*c.t, c.k, *c.g, c.s, want, onT);
+      const TabShape tabG = candidate(*c.g, c.s, *c.t, c.k, want, onG);
+      if (tabT.depth == 0 && tabG.depth == 0) continue;
+      // The deeper of the two; at equal depth the side of the triangle created first.
+      if (tabT.depth >= tabG.depth) {
+        place(*c.t, c.k, tabT, onT);
+      } else {
+        place(*c.g, c.s, tabG, onG);
+      }
+      done[i] = 1;
+    }
+  }
+  return static_cast<int>(std::count(done.begin(), done.end(), 0));
+}
+
+}  // namespace foldra
