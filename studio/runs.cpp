@@ -128,7 +128,10 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   drawing.percent = 100;
   drawing.stage = "Drawing the pattern";
   s->setProgress(drawing);
-  drawPattern(*s, result, job::patternOptions(unfolding.settings, unfolding.scale), &record);
+  // The sheets' titles name the model as the command line does: the file's name without its
+  // extension.
+  drawPattern(*s, result,
+              job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string()), &record);
   record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   s->runs.push_back(std::move(record));
   answer(res, s->state());

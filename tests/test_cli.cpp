@@ -340,6 +340,9 @@ TEST_F(Cli, PatternOptionsSizeLabelsOverviewAndSheets) {
   EXPECT_EQ(r.err.find("the pattern needs"), std::string::npos) << r.err;
 
   EXPECT_EQ(foldra("ball.json --fit-sheets 2 --scale 1 -o x.pdf").exit, 2) << "--fit-sheets chooses the scale";
+  r = foldra("ball.json --fit-sheets 2 -o x.obj");
+  EXPECT_EQ(r.exit, 2) << "no pattern to fit";
+  EXPECT_NE(r.err.find("no pattern output"), std::string::npos) << r.err;
   EXPECT_EQ(foldra("ball.json --label-size 0 -o x.pdf").exit, 2);
 }
 
