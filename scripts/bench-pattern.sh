@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Prints the printable pattern's speed and size: the foldra program's whole run (reading, both
-# unfoldings, packing, drawing, writing) on spot.obj (when ../shared/meshes is there) and on
+# Prints the printable pattern's speed and size: the foldra program's whole run (reading, the
+# unfolding, packing, drawing, writing) on spot.obj (when ../shared/meshes is there) and on
 # bumped icospheres of 5k to 320k triangles, one process per run: for .pdf, .svg and .png alone
 # and for .json .obj .pdf together, the wall and user seconds, the peak memory and the size of
 # the files written, then the growth of each figure per x4 triangles.
