@@ -7,10 +7,10 @@
 
 namespace foldra::host {
 
-class Progress {
+class StageProgress {
  public:
   /// A stage of `total` steps named `text`.
-  Progress(const char* text, std::int64_t total) : text_(text), total_(total) { report(0); }
+  StageProgress(const char* text, std::int64_t total) : text_(text), total_(total) { report(0); }
   /// Reports `done` steps; the host hears of it only when the percentage changes.
   void step(std::int64_t done) {
     if (total_ > 0) report(static_cast<int>(done * 100 / total_));

@@ -47,7 +47,7 @@ void collectObject(host::Object* o, std::int32_t ordinal) {
   // A texture-coordinate tag may hold fewer entries than the object has polygons; polygons
   // past its end keep the construction's zeros.
   const std::int32_t uvwCount = uvwTag ? host.uvwEntryCount(uvwTag) : 0;
-  host::Progress progress("Reading objects", polygonCount);
+  host::StageProgress progress("Reading objects", polygonCount);
   for (std::int32_t k = 0; k < polygonCount; ++k) {
     auto t = std::make_unique<gt>(j, ordinal);
     t->polygon = k;

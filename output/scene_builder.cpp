@@ -103,7 +103,7 @@ void drawContainer(std::int32_t mode) {
   double xOffset = 0, zOffset = 0;
   std::int32_t k = -1;
   runTrace("Punkte und Triangles:");
-  host::Progress progress("Building pieces", static_cast<std::int64_t>(run.containers.size()));
+  host::StageProgress progress("Building pieces", static_cast<std::int64_t>(run.containers.size()));
   for (std::size_t i = 0; i < run.containers.size(); ++i) {
     progress.step(static_cast<std::int64_t>(i));
     gtc& c = *run.containers[i];

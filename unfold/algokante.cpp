@@ -71,7 +71,7 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
 
   runTrace("vor der 2ten mergeschleife");
   // Second pass: every edge, longest first, with the collision test.
-  host::Progress progress("Unfolding", n);
+  host::StageProgress progress("Unfolding", n);
   for (std::int64_t j = 0; j < n; ++j) {
     const gt& t = entryTriangle(edges, static_cast<std::size_t>(j));
     if (!apart(j) || !hingeable(t, edges.edge[static_cast<std::size_t>(j)])) continue;
