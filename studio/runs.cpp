@@ -39,7 +39,9 @@ void drawPattern(Session& s, const job::RunResult& result, const pattern::Patter
   }
   record->warnings.insert(record->warnings.end(), written.warnings.begin(), written.warnings.end());
   record->pdf = written.byOutput[0].front();
+  // The SVG output's pages are the overview (when drawn), then the sheets the page shows.
   record->sheets = written.byOutput[1];
+  if (written.overview && !record->sheets.empty()) record->sheets.erase(record->sheets.begin());
 }
 
 }  // namespace
@@ -126,7 +128,10 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   drawing.percent = 100;
   drawing.stage = "Drawing the pattern";
   s->setProgress(drawing);
-  drawPattern(*s, result, job::patternOptions(unfolding.settings, unfolding.scale), &record);
+  // The sheets' titles name the model as the command line does: the file's name without its
+  // extension.
+  drawPattern(*s, result,
+              job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string()), &record);
   record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   s->runs.push_back(std::move(record));
   answer(res, s->state());
