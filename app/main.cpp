@@ -137,6 +137,17 @@ int main(int argc, char** argv) {
   cli.add_option("--dpi", settings.dpi, "Resolution of PNG sheets")->check(positive);
   cli.add_option("--flat-fold", settings.flatFold, "Folds flatter than this many degrees are not drawn")->check(notNegative);
   cli.add_flag("--no-fill", [&](std::int64_t) { settings.fill = false; }, "Pattern as line art, without colours and textures");
+  cli.add_option("--label-size", settings.labelSize, "Height of the edge labels' digits on the pattern, millimetres")
+      ->check(positive);
+  cli.add_flag("--no-overview", [&](std::int64_t) { settings.overview = false; },
+               "No overview page (the model from four directions, pieces coloured and numbered) with the pattern");
+  auto* fit = cli.add_option("--fit-sheets", settings.fitSheets,
+                             "Make the model as large as fits this many sheets of the pattern (instead of --scale or "
+                             "--height)")
+                  ->check(CLI::Range(1, 100000))
+                  ->default_str("");
+  fit->excludes(scale);
+  fit->excludes(height);
   cli.add_option("--module", request.module, "The module file to run (default: the one installed with foldra, or beside the program in a build tree)")->default_str("");
   cli.add_flag("--quiet", quiet, "No progress and no summary");
 
@@ -202,6 +213,11 @@ int main(int argc, char** argv) {
       return usage(output + ": unknown output format (use .json, .obj, .glb, .gltf, .stl, .ply, .pdf, .svg or .png)");
     }
   }
+  if (settings.fitSheets && std::none_of(request.outputs.begin(), request.outputs.end(), [](const std::string& o) {
+        return job::outputKind(o) == job::OutputKind::Pattern;
+      })) {
+    return usage("--fit-sheets: sizes the pattern, but no pattern output (.pdf, .svg or .png) is asked for");
+  }
   if (request.module.empty()) request.module = parts.module;
   request.example = (std::filesystem::path(parts.data) / "examples" / "house.obj").string();
 
@@ -216,6 +232,20 @@ int main(int argc, char** argv) {
   }
   bar.clear();
   for (const std::string& w : report.warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
+  if (!quiet && settings.fitSheets) {
+    const int n = *settings.fitSheets;
+    const auto& e = report.extent;
+    std::printf("foldra: to fit %d sheet%s the model is %.0f x %.0f x %.0f mm (--scale %s)\n", n, n == 1 ? "" : "s",
+                e[0] * report.scale, e[1] * report.scale, e[2] * report.scale, job::typed(report.scale).c_str());
+  }
+  if (!quiet && !report.sheetFill.empty()) {
+    // How full the sheets are, so that a scale or page size that wastes paper shows.
+    std::string used;
+    for (const double f : report.sheetFill) used += (used.empty() ? "" : ", ") + std::to_string(std::lround(100 * f)) + " %";
+    const std::size_t sheets = report.sheetFill.size();
+    std::printf("foldra: pattern on %zu sheet%s, covering %s of the printable area\n", sheets, sheets == 1 ? "" : "s",
+                used.c_str());
+  }
   if (!quiet) {
     const job::Summary& s = report.summary;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,6 +1,7 @@
 #include "job/job.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "job/document.h"
@@ -9,6 +10,72 @@
 namespace job {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+/// Scales tried at most by each phase of the search for a number of sheets.
+constexpr int kFitSteps = 12;
+
+/// The sheets the pattern of a run at `scale` takes, on a copy of the document; -1 with *error
+/// set when the run fails.
+int sheetsAt(Module& module, const scene::Document& document, Unfolding unfolding, double scale,
+             const std::string& textureFolder, std::string* error) {
+  auto copy = scene::cloneDocument(document);
+  unfolding.scale = scale;
+  RunResult result;
+  module.unfold(copy, unfolding, textureFolder, {}, &result);
+  if (result.outcome != RunResult::Outcome::Ran) {
+    *error = module.path() + ": the run at scale " + typed(scale) + " did not complete" +
+             (result.refusal.empty() ? std::string() : " (" + result.refusal + ")");
+    return -1;
+  }
+  if (!result.patternProblem.empty()) {
+    *error = result.patternProblem;
+    return -1;
+  }
+  if (result.pattern.pieces.empty()) return 0;
+  return pattern::packPattern(result.pattern, patternOptions(unfolding.settings, scale)).sheets;
+}
+
+/// The largest scale at which the pattern takes at most `wanted` sheets: first stepping from
+/// `start` until one scale fits and one does not, then halving the step between them. 0 with
+/// *error set when a run fails or no scale tried fits.
+double fitScale(Module& module, const scene::Document& document, const Unfolding& unfolding, double start, int wanted,
+                const std::string& textureFolder, std::string* error) {
+  double fits = 0, tooLarge = 0;
+  double scale = start;
+  for (int step = 0; step < kFitSteps && (fits == 0 || tooLarge == 0); ++step) {
+    const int sheets = sheetsAt(module, document, unfolding, scale, textureFolder, error);
+    if (sheets < 0) return 0;
+    // Sheets grow with the area, the square of the scale; the factor aims a little past the
+    // boundary so that it is crossed.
+    const double aim = std::sqrt(static_cast<double>(wanted) / std::max(sheets, 1));
+    if (sheets <= wanted) {
+      fits = std::max(fits, scale);
+      scale *= std::max(1.15, 1.1 * aim);
+    } else {
+      tooLarge = tooLarge == 0 ? scale : std::min(tooLarge, scale);
+      scale *= std::min(0.87, 0.9 * aim);
+    }
+  }
+  if (fits == 0) {
+    *error = "the pattern does not fit " + std::to_string(wanted) + " sheet" + (wanted == 1 ? "" : "s") +
+             " at any scale tried (down to " + typed(scale) + " mm per unit)";
+    return 0;
+  }
+  for (int step = 0; tooLarge > 0 && step < kFitSteps && tooLarge / fits > 1.01; ++step) {
+    const double middle = std::sqrt(fits * tooLarge);
+    const int sheets = sheetsAt(module, document, unfolding, middle, textureFolder, error);
+    if (sheets < 0) return 0;
+    (sheets <= wanted ? fits : tooLarge) = middle;
+  }
+  // Three significant digits, rounded down: a scale a person can type again. The rounded scale
+  // is smaller, and a smaller scale takes no more sheets.
+  const double unit = std::pow(10.0, std::floor(std::log10(fits)) - 2);
+  return std::floor(fits / unit) * unit;
+}
+
+}  // namespace
 
 bool run(const Request& request, const Settings& settings, const ProgressHandler& progress, Report* report,
          std::string* error) {
@@ -39,7 +106,8 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
     *error = "nothing to unfold: no polygon object among the selected objects";
     return false;
   }
-  const std::optional<double> scale = chooseScale(settings, selectionExtent(*document));
+  report->extent = selectionExtent(*document);
+  std::optional<double> scale = chooseScale(settings, report->extent);
   if (!scale) {
     *error = "the selected objects have no height to scale (use --scale instead)";
     return false;
@@ -60,10 +128,17 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   stage("Loading the module");
   Module module;
   if (!module.load(request.module, error)) return false;
-  stage("Unfolding");
-  RunResult result;
   // Relative texture paths of the model are relative to the first input's folder.
   const std::string textureFolder = fs::absolute(fs::path(files.front())).parent_path().string();
+  if (settings.fitSheets && unfolding.pattern) {
+    stage("Fitting the model to " + std::to_string(*settings.fitSheets) + " sheets");
+    *scale = fitScale(module, *document, unfolding, *scale, *settings.fitSheets, textureFolder, error);
+    if (*scale == 0) return false;
+    unfolding.scale = *scale;
+  }
+  report->scale = *scale;
+  stage("Unfolding");
+  RunResult result;
   module.unfold(document, unfolding, textureFolder, progress, &result);
   switch (result.outcome) {
     case RunResult::Outcome::Ran:
@@ -89,9 +164,19 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   }
   stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   Written written;
-  if (!writeOutputs(*document, result.pattern, patternOptions(settings, *scale), outputs, &written, error)) return false;
+  const std::string name = fs::path(files.front()).stem().string();
+  if (!writeOutputs(*document, result.pattern, patternOptions(settings, *scale, name), outputs, &written, error)) {
+    return false;
+  }
   report->written = std::move(written.files);
   report->warnings = std::move(written.warnings);
+  if (written.packing) {
+    report->sheetFill = written.packing->fill;
+    if (written.packing->sheets > kManySheets) {
+      report->warnings.push_back("the pattern needs " + std::to_string(written.packing->sheets) +
+                                 " sheets; --fit-sheets N makes the model as large as fits N sheets");
+    }
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 // functions (document.h, module.h, outputs.h).
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,22 @@ struct Request {
 
 struct Report {
   Summary summary;
+  /// Millimetres on paper per model unit the run used (the one --fit-sheets found, where asked).
+  double scale = 1;
+  /// The selected objects' extent along x, y and z, model units.
+  std::array<double, 3> extent{};
+  /// How many sheets the pattern takes and how much of each one's printable area the pieces
+  /// cover (0..1); empty when no pattern was written.
+  std::vector<double> sheetFill;
   /// Every file written.
   std::vector<std::string> written;
   /// The pattern's warnings, each once.
   std::vector<std::string> warnings;
 };
 
-/// Runs the job. False with *error set (one line) when anything fails; no output file is then
+/// Runs the job. With settings.fitSheets the scale is searched for: the module is run on copies
+/// of the model at other scales (the page limit in model units changes with the scale) until
+/// the largest scale whose pattern takes at most that many sheets is found. False with *error set (one line) when anything fails; no output file is then
 /// written or changed.
 bool run(const Request& request, const Settings& settings, const ProgressHandler& progress, Report* report,
          std::string* error);

@@ -110,6 +110,22 @@ bool writeOutputs(const scene::Document& document, const pattern::PatternInput& 
   }
   std::vector<const scene::Object*> objects;
   for (const scene::Object* o : document.allObjects()) objects.push_back(o);
+  // The pattern is packed and drawn once, by the thread of its first output, and written into
+  // every pattern output from there.
+  std::vector<std::size_t> patternOutputs;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (outputKind(paths[i]) == OutputKind::Pattern) patternOutputs.push_back(i);
+  }
+  pattern::PatternReport patternReport;
+  auto writePattern = [&](Result& r) {
+    std::vector<std::string> staged;
+    for (const std::size_t i : patternOutputs) staged.push_back(results[i].staged);
+    const pattern::Packing packing = pattern::packPattern(pattern, options);
+    r.ok = pattern::writePattern(pattern, options, packing, staged, &patternReport, &r.error);
+    if (!r.ok) return;
+    for (std::size_t k = 0; k < patternOutputs.size(); ++k) results[patternOutputs[k]].files = patternReport.byPath[k];
+    r.warnings = patternReport.warnings;
+  };
   auto write = [&](std::size_t i) {
     Result& r = results[i];
     switch (outputKind(paths[i])) {
@@ -119,26 +135,38 @@ bool writeOutputs(const scene::Document& document, const pattern::PatternInput& 
       case OutputKind::Mesh:
         r.ok = formats::exportMesh(document, objects, r.staged, &r.error);
         break;
-      case OutputKind::Pattern: {
-        pattern::PatternReport report;
-        r.ok = pattern::writePattern(pattern, options, r.staged, &report, &r.error);
-        r.files = std::move(report.files);
-        r.warnings = std::move(report.warnings);
+      case OutputKind::Pattern:
+        if (i == patternOutputs.front()) writePattern(r);
         break;
-      }
       case OutputKind::Unknown:
         r.ok = false;
         r.error = paths[i] + ": unknown output format";
         break;
     }
-    if (r.files.empty()) r.files.push_back(r.staged);
+    if (outputKind(paths[i]) != OutputKind::Pattern) r.files.push_back(r.staged);
   };
   // Every output reads the finished document and writes files of its own: side by side.
   {
     std::vector<std::thread> threads;
-    for (std::size_t i = 1; i < paths.size(); ++i) threads.emplace_back(write, i);
+    for (std::size_t i = 1; i < paths.size(); ++i) {
+      if (outputKind(paths[i]) != OutputKind::Pattern || i == patternOutputs.front()) threads.emplace_back(write, i);
+    }
     if (!paths.empty()) write(0);
     for (std::thread& t : threads) t.join();
+  }
+  if (!patternOutputs.empty()) {
+    Result& first = results[patternOutputs.front()];
+    if (!first.ok) {
+      // The pattern's error may name any of its outputs by its staging path.
+      *error = first.error;
+      for (const std::size_t i : patternOutputs) {
+        const auto at = error->find(results[i].staged);
+        if (at != std::string::npos) error->replace(at, results[i].staged.size(), paths[i]);
+      }
+      return false;
+    }
+    written->packing = patternReport.packing;
+    written->overview = patternReport.overview;
   }
   for (std::size_t i = 0; i < paths.size(); ++i) {
     Result& r = results[i];

@@ -2,6 +2,7 @@
 // temporary name first and all moved into place together once every one of them is complete.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,14 @@ struct Written {
   std::vector<std::vector<std::string>> byOutput;
   /// The pattern's warnings, each said once however many pattern outputs share it.
   std::vector<std::string> warnings;
+  /// The pattern's packing, shared by every pattern output; unset when none was asked for.
+  std::optional<pattern::Packing> packing;
+  /// The pattern's SVG and PNG outputs begin with an overview page (before the sheets).
+  bool overview = false;
 };
 
-/// Writes every output of the finished document, each in a thread of its own. Pattern outputs
-/// draw `pattern` with `options`. All or nothing: false with *error set (naming the file as the
+/// Writes every output of the finished document, each in a thread of its own. The pattern is
+/// packed once with `options` and drawn into every pattern output. All or nothing: false with *error set (naming the file as the
 /// caller named it, never by its temporary name) and no file written or changed.
 bool writeOutputs(const scene::Document& document, const pattern::PatternInput& pattern,
                   const pattern::PatternOptions& options, const std::vector<std::string>& paths, Written* written,

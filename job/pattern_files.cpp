@@ -36,7 +36,8 @@ PatternLayout patternLayout(const pattern::PatternInput& input, const pattern::P
       for (const pattern::Point2& p : t.corners) add(p);
     }
     PlacedPiece placed;
-    placed.number = piece.number;
+    // The number printed on the sheets, which the packing gives in reading order.
+    placed.number = i < packing.numbers.size() ? packing.numbers[i] : piece.number;
     placed.sheet = position.sheet;
     placed.triangles = static_cast<int>(piece.triangles.size());
     placed.oversize = position.oversize;
@@ -48,7 +49,8 @@ PatternLayout patternLayout(const pattern::PatternInput& input, const pattern::P
     }
     if (placed.oversize && placed.width > 0 && placed.height > 0) {
       layout.fit = std::min({layout.fit, printableWidth / placed.width, printableHeight / placed.height});
-      oversizeNames.push_back("piece " + std::to_string(placed.number) + " is ");
+      // The packing's warnings name a piece by its number in the input.
+      oversizeNames.push_back("piece " + std::to_string(piece.number) + " is ");
     }
     layout.pieces.push_back(placed);
   }
@@ -67,7 +69,8 @@ PatternFiles::PatternFiles(pattern::PatternInput input, pattern::PatternOptions 
 const PatternLayout& PatternFiles::layout() {
   std::lock_guard<std::mutex> lock(layoutMutex_);
   if (!packed_) {
-    layout_ = patternLayout(input_, pattern::packPattern(input_, options_), options_);
+    packing_ = pattern::packPattern(input_, options_);
+    layout_ = patternLayout(input_, packing_, options_);
     packed_ = true;
   }
   return layout_;
@@ -88,14 +91,29 @@ bool PatternFiles::files(const std::string& extension, std::vector<std::string>*
       return false;
     }
     const std::string path = (std::filesystem::path(folder_) / ("pattern" + extension)).string();
+    layout();
     pattern::PatternReport report;
-    format->ok = pattern::writePattern(input_, options_, path, &report, &format->error);
-    format->files = std::move(report.files);
+    // Every format draws the one packing the layout was read from.
+    format->ok = pattern::writePattern(input_, options_, packing_, {path}, &report, &format->error);
+    format->files = report.byPath.empty() ? std::vector<std::string>{} : report.byPath.front();
+    // A sheet's files only: the overview page, when there is one, stands first.
+    if (format->ok && extension != ".pdf" && report.overview && !format->files.empty()) {
+      format->overview = format->files.front();
+      format->files.erase(format->files.begin());
+    }
     format->done = true;
   }
   *out = format->files;
   if (!format->ok) *error = format->error;
   return format->ok;
+}
+
+std::string PatternFiles::overview(const std::string& extension) {
+  std::vector<std::string> sheets;
+  std::string error;
+  if (!files(extension, &sheets, &error)) return "";
+  std::lock_guard<std::mutex> lock(formatsMutex_);
+  return formats_[extension]->overview;
 }
 
 }  // namespace job

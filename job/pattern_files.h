@@ -52,10 +52,13 @@ class PatternFiles {
 
   /// The packing's view of the pieces (packs on first use).
   const PatternLayout& layout();
-  /// The files of one format (".pdf": one file; ".svg", ".png": one per sheet), drawn on first
+  /// The files of one format (".pdf": one file with the overview page first; ".svg", ".png": one
+  /// per sheet), drawn from the layout's packing on first
   /// request (PNG sheets at the options' resolution). False with *error set when drawing fails, or once the
   /// drawing was abandoned.
   bool files(const std::string& extension, std::vector<std::string>* out, std::string* error);
+  /// The overview page of a format (".svg", ".png"), drawn with its sheets; "" when there is none.
+  std::string overview(const std::string& extension);
   /// Work not yet begun is not begun: the run's result was replaced or its session ended.
   void abandon() { abandoned_ = true; }
 
@@ -65,6 +68,7 @@ class PatternFiles {
     bool done = false;
     bool ok = false;
     std::vector<std::string> files;
+    std::string overview;
     std::string error;
   };
   pattern::PatternInput input_;
@@ -73,6 +77,7 @@ class PatternFiles {
   std::atomic<bool> abandoned_{false};
   std::mutex layoutMutex_;
   bool packed_ = false;
+  pattern::Packing packing_;
   PatternLayout layout_;
   std::mutex formatsMutex_;
   std::map<std::string, std::unique_ptr<Format>> formats_;

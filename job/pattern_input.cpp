@@ -46,6 +46,7 @@ class Builder {
     for (std::size_t k = 0; k < 3; ++k) {
       triangle.p[k] = point(t.flat[k]);
       triangle.uv[k] = point(t.uv[k]);
+      triangle.space[k] = {t.space[k][0], t.space[k][1], t.space[k][2]};
     }
     triangle.hasUV = t.hasUV;
     triangle.material = materialOf(t.material);

@@ -59,7 +59,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
   return script;
 }
 
-pattern::PatternOptions patternOptions(const Settings& settings, double scale) {
+pattern::PatternOptions patternOptions(const Settings& settings, double scale, const std::string& title) {
   pattern::PatternOptions options;
   options.pageWidth = settings.pageWidth;
   options.pageHeight = settings.pageHeight;
@@ -68,6 +68,9 @@ pattern::PatternOptions patternOptions(const Settings& settings, double scale) {
   options.dpi = settings.dpi;
   options.flatFoldDegrees = settings.flatFold;
   options.fill = settings.fill;
+  options.labelSize = settings.labelSize;
+  options.overview = settings.overview;
+  options.title = title;
   return options;
 }
 

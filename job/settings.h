@@ -1,6 +1,8 @@
 // The settings of one run: one typed value that the command line builds from its options and the
-// studio from its form. Every default lives here. Lengths are millimetres on paper unless a field
-// says otherwise; the scale turns them into the model units the module works in.
+// studio from its form. Every default lives here; those the pattern draws with are taken from
+// the pattern's own options, so that the pattern library used on its own draws the same. Lengths
+// are millimetres on paper unless a field says otherwise; the scale turns them into the model
+// units the module works in.
 #pragma once
 
 #include <array>
@@ -25,6 +27,15 @@ enum class Unfold { LongestEdge = 0, Compact = 1 };
 inline constexpr double kCompactTabMm = 6.0;
 inline constexpr double kLongestEdgeTabMm = 17.0;
 
+/// The pattern's defaults, which the settings below take over.
+inline const pattern::PatternOptions& patternDefaults() {
+  static const pattern::PatternOptions defaults;
+  return defaults;
+}
+
+/// More sheets than this are worth a warning: the model is probably larger than meant.
+inline constexpr int kManySheets = 20;
+
 struct Settings {
   Layout layout = Layout::Row;
   /// Keep the source objects in the document next to the pieces.
@@ -35,10 +46,10 @@ struct Settings {
   /// drawn, since a piece larger than a sheet would print clipped.
   std::optional<bool> pageLimit;
   /// Paper size.
-  double pageWidth = 210.0;
-  double pageHeight = 297.0;
+  double pageWidth = patternDefaults().pageWidth;
+  double pageHeight = patternDefaults().pageHeight;
   /// Blank border of a sheet.
-  double margin = 10.0;
+  double margin = patternDefaults().margin;
   /// How the pieces are cut.
   Unfold unfold = Unfold::Compact;
   /// Glue tabs on cut edges, reaching at most this far out from their edge. Unset: the method's
@@ -50,12 +61,18 @@ struct Settings {
   std::optional<double> scale;
   std::optional<double> height;
   double largestSize = 150.0;
+  /// Instead of the three above: the largest scale at which the pattern fits this many sheets.
+  std::optional<int> fitSheets;
   /// Resolution of PNG sheets, dots per inch.
-  double dpi = 150.0;
+  double dpi = patternDefaults().dpi;
   /// Folds flatter than this many degrees are not drawn on the pattern.
-  double flatFold = 1.0;
+  double flatFold = patternDefaults().flatFoldDegrees;
   /// Fill the pattern's triangles with colours and textures.
-  bool fill = true;
+  bool fill = patternDefaults().fill;
+  /// Height of the digits of the pattern's edge labels.
+  double labelSize = patternDefaults().labelSize;
+  /// An overview page (the model from four sides, pieces coloured and numbered) before the sheets.
+  bool overview = patternDefaults().overview;
   /// The page and tab sizes of the module's dialog in model units, where a person typed them
   /// into the dialog itself. Unset: the printable area and the tab width over the scale.
   std::optional<double> dialogPageWidth, dialogPageHeight, dialogTabWidth;
@@ -95,8 +112,8 @@ DialogLengths dialogLengths(const Settings& settings, double scale);
 runtime::DialogScript dialogScript(const Settings& settings, double scale, bool pattern, unsigned entries,
                                    std::int32_t button);
 
-/// The pattern's options for the settings at this scale.
-pattern::PatternOptions patternOptions(const Settings& settings, double scale);
+/// The pattern's options for the settings at this scale; `title` names the model on every sheet.
+pattern::PatternOptions patternOptions(const Settings& settings, double scale, const std::string& title = "");
 
 /// A number as a person types it into the dialog: the shortest text that reads back exactly.
 std::string typed(double value);

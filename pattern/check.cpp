@@ -37,6 +37,9 @@ std::string pieceProblem(const Piece& piece, double scale) {
   for (const Tab& tab : piece.tabs) {
     for (const Point2& p : tab.corners) point(p);
   }
+  for (const Triangle& t : piece.triangles) {
+    for (const Point3& p : t.space) ok = ok && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+  }
   if (!ok) return name + " has a coordinate that is not a finite number";
   if (farthest * scale > kFarthest) return name + " reaches " + formatNumber(farthest * scale / 1000) + " m: too far to print";
   return "";
@@ -46,9 +49,10 @@ std::string pieceProblem(const Piece& piece, double scale) {
 
 std::string invalidValue(const PatternInput& input, const PatternOptions& options) {
   const PatternOptions& o = options;
-  for (const double v : {o.pageWidth, o.pageHeight, o.margin, o.scale, o.dpi, o.flatFoldDegrees}) {
-    if (!std::isfinite(v)) return "the page size, margin, scale, dpi and fold angle must be finite numbers";
+  for (const double v : {o.pageWidth, o.pageHeight, o.margin, o.scale, o.dpi, o.flatFoldDegrees, o.labelSize}) {
+    if (!std::isfinite(v)) return "the page size, margin, scale, dpi, fold angle and label size must be finite numbers";
   }
+  if (o.labelSize <= 0) return "the label size must be greater than zero";
   if (o.pageWidth <= 0 || o.pageHeight <= 0) return "the page must have a width and a height";
   if (o.margin < 0 || 2 * o.margin >= std::min(o.pageWidth, o.pageHeight)) {
     return "a margin of " + formatNumber(o.margin) + " mm leaves no printable area on a page of " +

@@ -9,9 +9,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <limits>
 #include <numbers>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,6 +34,11 @@ namespace {
 // otherwise grow beyond this many cells.
 constexpr double kFinestCell = 0.5;
 constexpr double kMostCells = 1.0e6;
+// A sheet that had no room for a piece is searched again for pieces of fewer than this share of
+// its cells.
+constexpr double kRetryShare = 0.7;
+// Pieces whose tops lie within one band of this many millimetres read as one line.
+constexpr double kReadingBand = 20.0;
 
 /// The printable area of one sheet as a raster, with a border of `pad` always-free cells around
 /// it so that probes may reach past the margins (only bodies must stay inside).
@@ -42,10 +52,11 @@ class SheetGrid {
   }
 
   /// The topmost (or lowest), then leftmost position (column and row of the shape's top-left
-  /// cell) where the shape fits; false when there is none.
-  bool find(const Shape& shape, bool lowest, int* col, int* row) const {
+  /// cell) where the shape fits; false when there is none. Searching from the top, only
+  /// positions whose bottom row lies above `bottomLimit` count.
+  bool find(const Shape& shape, bool lowest, int* col, int* row, int bottomLimit = 1 << 30) const {
     if (shape.cols > cols_ || shape.rows > rows_) return false;
-    const int last = rows_ - shape.rows;
+    const int last = lowest ? rows_ - shape.rows : std::min(rows_ - shape.rows, bottomLimit - shape.rows);
     for (int k = 0; k <= last; ++k) {
       const int j = lowest ? last - k : k;
       if (tooNarrow(shape, j)) continue;
@@ -151,7 +162,8 @@ class Packer {
  public:
   Packer(const PatternInput& input, const PatternOptions& options) : input_(input), options_(options) {
     printableWidth_ = options.pageWidth - 2 * options.margin;
-    printableHeight_ = options.pageHeight - 2 * options.margin;
+    reserve_ = detail::titleReserve(options);
+    printableHeight_ = std::max(options.pageHeight - 2 * options.margin - reserve_, 1.0);
     cell_ = std::max(kFinestCell, std::sqrt(printableWidth_ * printableHeight_ / kMostCells));
     grow_ = static_cast<int>(std::ceil(detail::kPieceGap / cell_ - 1e-9));
     cols_ = static_cast<int>(std::floor(printableWidth_ / cell_ + 1e-9));
@@ -165,6 +177,7 @@ class Packer {
   Packing run() {
     Packing packing;
     packing.positions.resize(input_.pieces.size());
+    corners_.resize(input_.pieces.size());
     std::vector<std::vector<std::vector<Point2>>> parts(input_.pieces.size());
     std::vector<std::vector<Shape>> shapes(input_.pieces.size());
     std::vector<double> turns(input_.pieces.size());
@@ -174,10 +187,7 @@ class Packer {
       shapes[i] = fittingShapes(parts[i], turns[i]);
     }
 
-    std::vector<size_t> order(input_.pieces.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    auto size = [&](size_t i) { return shapes[i].empty() ? 0 : shapes[i][0].cells; };
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
+    const std::vector<size_t> order = packingOrder(shapes);
 
     std::vector<size_t> alone;
     for (const size_t i : order) {
@@ -189,6 +199,7 @@ class Packer {
       sheets_[c.sheet].occupy(*c.shape, c.col, c.row);
       ++pieces_[c.sheet];
       packing.positions[i] = position(i, c);
+      corners_[i] = {c.col * cell_, c.row * cell_};
     }
     packing.sheets = static_cast<int>(sheets_.size());
     placeLegend(&packing);
@@ -196,7 +207,10 @@ class Packer {
     std::sort(alone.begin(), alone.end());
     for (const size_t i : alone) {
       packing.positions[i] = placeAlone(i, parts[i], turns[i], packing.sheets++, &packing.warnings);
+      corners_[i] = {0, 0};
     }
+    numberInReadingOrder(&packing);
+    measureFill(&packing);
     return packing;
   }
 
@@ -230,9 +244,14 @@ class Packer {
   }
 
   // The first sheet with room for one of the shapes.
+  // A sheet where a piece found no room is searched again only for pieces clearly smaller than
+  // it: each sheet is searched in vain a few times at most, so the time stays in proportion to
+  // the pieces, however many sheets there are.
   Candidate place(const std::vector<Shape>& shapes) {
+    const long cells = shapes[0].cells;
     for (int sheet = 0;; ++sheet) {
       if (sheet == static_cast<int>(sheets_.size())) openSheet();
+      if (cells >= kRetryShare * failed_[sheet]) continue;
       Candidate best = bestOn(sheet, shapes);
       if (!best.shape && sheet == legendSheet_ && pieces_[sheet] == 0) {
         sheets_[sheet] = SheetGrid(cols_, rows_, grow_);
@@ -240,15 +259,66 @@ class Packer {
         best = bestOn(sheet, shapes);
       }
       if (best.shape) return best;
+      failed_[sheet] = std::min<double>(failed_[sheet], cells);
     }
   }
 
+  // Largest first, so that small pieces fill the gaps the large ones leave; but after a piece,
+  // the largest of the pieces that join the pieces placed so far, so that neighbours in the
+  // model land near each other and get numbers close together.
+  std::vector<size_t> packingOrder(const std::vector<std::vector<Shape>>& shapes) const {
+    const size_t n = input_.pieces.size();
+    auto size = [&](size_t i) { return shapes[i].empty() ? 0L : shapes[i][0].cells; };
+    std::vector<size_t> bySize(n);
+    for (size_t i = 0; i < n; ++i) bySize[i] = i;
+    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) { return size(a) > size(b); });
+
+    std::unordered_map<int, std::vector<size_t>> byLabel;
+    for (size_t i = 0; i < n; ++i) {
+      for (const Edge& e : input_.pieces[i].edges) {
+        if (e.kind == EdgeKind::Cut && e.label > 0) byLabel[e.label].push_back(i);
+      }
+    }
+    std::vector<std::vector<size_t>> neighbours(n);
+    for (const auto& [label, owners] : byLabel) {
+      if (owners.size() == 2 && owners[0] != owners[1]) {
+        neighbours[owners[0]].push_back(owners[1]);
+        neighbours[owners[1]].push_back(owners[0]);
+      }
+    }
+    std::vector<size_t> rank(n);
+    for (size_t k = 0; k < n; ++k) rank[bySize[k]] = k;
+    std::vector<bool> taken(n, false);
+    std::set<size_t> frontier;  // ranks of waiting neighbours: the largest first
+    std::vector<size_t> order;
+    size_t next = 0;
+    while (order.size() < n) {
+      size_t piece;
+      if (!frontier.empty()) {
+        piece = bySize[*frontier.begin()];
+        frontier.erase(frontier.begin());
+      } else {
+        while (taken[bySize[next]]) ++next;
+        piece = bySize[next];
+      }
+      if (taken[piece]) continue;
+      taken[piece] = true;
+      order.push_back(piece);
+      for (const size_t other : neighbours[piece]) {
+        if (!taken[other]) frontier.insert(rank[other]);
+      }
+    }
+    return order;
+  }
+
   // Of the shapes that fit on the sheet, the one whose free position ends highest, then leftmost.
+  // Once one shape has a position, the others need only be searched above where it ends.
   Candidate bestOn(int sheet, const std::vector<Shape>& shapes) const {
     Candidate best;
     for (const Shape& shape : shapes) {
       Candidate c{&shape, sheet};
-      if (!sheets_[sheet].find(shape, false, &c.col, &c.row)) continue;
+      const int limit = best.shape ? best.row + best.shape->rows + 1 : 1 << 30;
+      if (!sheets_[sheet].find(shape, false, &c.col, &c.row, limit)) continue;
       if (!best.shape || std::pair(c.row + shape.rows, c.col + shape.cols) <
                              std::pair(best.row + best.shape->rows, best.col + best.shape->cols)) {
         best = c;
@@ -259,6 +329,7 @@ class Packer {
 
   void openSheet() {
     sheets_.emplace_back(cols_, rows_, grow_);
+    failed_.push_back(std::numeric_limits<double>::infinity());
     pieces_.push_back(0);
     if (sheets_.size() == 1 && legend_) {
       legendSheet_ = 0;
@@ -287,9 +358,9 @@ class Packer {
     }
     packing->legendSheet = legendSheet_;
     const double left = options_.margin + legendCol_ * cell_;
-    const double top = options_.pageHeight - options_.margin - legendRow_ * cell_;
-    packing->legendMin = {left, top - legendSize_.height};
-    packing->legendMax = {left + legendSize_.width, top};
+    const double upper = top() - legendRow_ * cell_;
+    packing->legendMin = {left, upper - legendSize_.height};
+    packing->legendMax = {left + legendSize_.width, upper};
   }
 
   // The shape's top-left cell lands at (col, row) of the printable area.
@@ -299,7 +370,7 @@ class Packer {
     p.sheet = c.sheet;
     p.rotation = c.shape->rotation;
     p.offset = {options_.margin + c.col * cell_ - c.shape->box.corner.x,
-                options_.pageHeight - options_.margin - c.row * cell_ - c.shape->box.corner.y};
+                top() - c.row * cell_ - c.shape->box.corner.y};
     return p;
   }
 
@@ -322,7 +393,7 @@ class Packer {
         p.rotation = rotation;
       }
     }
-    p.offset = {options_.margin - best.corner.x, options_.pageHeight - options_.margin - best.corner.y};
+    p.offset = {options_.margin - best.corner.x, top() - best.corner.y};
     p.oversize = bestFit < 1;
     if (p.oversize) {
       const double pageW = std::ceil(best.width + 2 * options_.margin - 1e-6);
@@ -337,15 +408,52 @@ class Packer {
     return p;
   }
 
+  // Sheet by sheet, in bands of kReadingBand millimetres from the top, left to right by the
+  // top-left corners of the pieces' boxes.
+  void numberInReadingOrder(Packing* packing) const {
+    const size_t n = input_.pieces.size();
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    auto key = [&](size_t i) {
+      return std::tuple(packing->positions[i].sheet, static_cast<int>(std::floor(corners_[i].y / kReadingBand)),
+                        corners_[i].x, corners_[i].y);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+    packing->numbers.assign(n, 0);
+    for (size_t k = 0; k < n; ++k) packing->numbers[order[k]] = static_cast<int>(k) + 1;
+  }
+
+  void measureFill(Packing* packing) const {
+    packing->fill.assign(packing->sheets, 0);
+    const double scale2 = options_.scale * options_.scale;
+    for (size_t i = 0; i < input_.pieces.size(); ++i) {
+      double area = 0;
+      for (const Triangle& t : input_.pieces[i].triangles) area += std::abs(polygonArea({t.p[0], t.p[1], t.p[2]}));
+      for (const Tab& tab : input_.pieces[i].tabs) area += std::abs(polygonArea({tab.corners.begin(), tab.corners.end()}));
+      packing->fill[packing->positions[i].sheet] += area * scale2 / (printableWidth_ * printableHeight_);
+    }
+  }
+
+  static double polygonArea(const std::vector<Point2>& p) {
+    double sum = 0;
+    for (size_t k = 0; k < p.size(); ++k) sum += p[k].x * p[(k + 1) % p.size()].y - p[(k + 1) % p.size()].x * p[k].y;
+    return sum / 2;
+  }
+
+  // The top of the printable area below the title, sheet millimetres from the bottom.
+  double top() const { return options_.pageHeight - options_.margin - reserve_; }
+
   const PatternInput& input_;
   const PatternOptions& options_;
-  double printableWidth_ = 0, printableHeight_ = 0, cell_ = 1;
+  double printableWidth_ = 0, printableHeight_ = 0, cell_ = 1, reserve_ = 0;
   int grow_ = 0, cols_ = 0, rows_ = 0;
   detail::Size legendSize_;
   std::optional<Shape> legend_;
   int legendSheet_ = -1, legendCol_ = 0, legendRow_ = 0;
   std::vector<SheetGrid> sheets_;
   std::vector<int> pieces_;  // per sheet
+  std::vector<double> failed_;  // per sheet: the fewest cells of a piece that found no room on it
+  std::vector<Point2> corners_;  // per piece: its box's top-left corner, mm from the printable area's
 };
 
 }  // namespace
@@ -361,7 +469,14 @@ Packing packPattern(const PatternInput& input, const PatternOptions& options) {
     packing.warnings.push_back(problem);
     return packing;
   }
-  return Packer(input, options).run();
+  try {
+    return Packer(input, options).run();
+  } catch (const std::exception& e) {
+    // The font the legend is measured with could not be loaded.
+    Packing packing;
+    packing.warnings.push_back(e.what());
+    return packing;
+  }
 }
 
 }  // namespace pattern

@@ -12,6 +12,11 @@ struct Point2 {
   double x = 0, y = 0;
 };
 
+/// A point of the model in space, in model units.
+struct Point3 {
+  double x = 0, y = 0, z = 0;
+};
+
 enum class EdgeKind {
   /// On a piece's outline (or a slit inside it): cut along it.
   Cut,
@@ -30,7 +35,7 @@ struct Edge {
   double foldDegrees = 0;
   /// Cuts: the number that this edge shares with its partner (the same model edge on another
   /// piece's outline, or elsewhere on this one), from 1; 0 for an open edge of the model,
-  /// which has no partner.
+  /// which has no partner. The sheets print, instead of this number, the partner's piece.
   int label = 0;
 };
 
@@ -50,10 +55,14 @@ struct Triangle {
   bool hasUV = false;
   /// Index into PatternInput::materials, or -1 for none.
   int material = -1;
+  /// The corners in space, matching `p`: the overview draws the model from them. All zero
+  /// when unknown; the overview is then left out.
+  std::array<Point3, 3> space;
 };
 
 struct Piece {
-  /// Shown on the sheet; from 1, in the order the pieces are created.
+  /// From 1, in the order the pieces are created; warnings name pieces by it. The sheets print
+  /// the number the packing gives (Packing::numbers).
   int number = 0;
   std::vector<Triangle> triangles;
   std::vector<Edge> edges;
@@ -88,6 +97,14 @@ struct PatternOptions {
   double flatFoldDegrees = 1.0;
   /// Fill triangles with their material's colour or texture; false for line art only.
   bool fill = true;
+  /// Height of the digits of edge labels in millimetres; a label is never smaller unless it fits
+  /// nowhere at this size (which a warning counts).
+  double labelSize = 2.0;
+  /// An overview page (the model seen from four sides, each piece in its own colour with its
+  /// number) before the sheets.
+  bool overview = true;
+  /// The model's name, shown in every sheet's title line.
+  std::string title;
 };
 
 /// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)
@@ -110,6 +127,11 @@ Point2 sheetPoint(const Position& position, double scale, Point2 p);
 struct Packing {
   int sheets = 0;
   std::vector<Position> positions;  // one per piece, in input order
+  /// The number printed on each piece (input order): from 1 in reading order across the sheets,
+  /// sheet by sheet, top to bottom and left to right.
+  std::vector<int> numbers;
+  /// The share of each sheet's printable area that the pieces and their tabs cover, 0..1.
+  std::vector<double> fill;
   std::vector<std::string> warnings;
   /// The sheet that carries the legend (the first, unless it has no room for it; -1 when no
   /// sheet has) and the legend's lower-left and upper-right corners in sheet millimetres.
@@ -118,19 +140,31 @@ struct Packing {
 };
 
 /// Packs the pieces onto as few sheets as it can: inside the margins, turned where that saves
-/// space, no two pieces overlapping. Deterministic.
+/// space, no two pieces overlapping, pieces that join each other near each other. Numbers the
+/// pieces in reading order. Deterministic.
 Packing packPattern(const PatternInput& input, const PatternOptions& options);
 
 struct PatternReport {
   Packing packing;
-  /// Every file written.
+  /// Every file written, in the order of the paths, each path's sheets in order.
   std::vector<std::string> files;
+  /// The same files by path: the PDF itself, or an SVG or PNG path's pages (the overview first
+  /// where there is one, then the sheets).
+  std::vector<std::vector<std::string>> byPath;
+  /// An overview page was drawn.
+  bool overview = false;
   std::vector<std::string> warnings;
 };
 
-/// Writes the pattern to `path`; the format follows the extension: .pdf (one document, a page
-/// per sheet), .svg and .png (one file per sheet, NAME-1.svg, NAME-2.svg, ...). All files are
-/// written under temporary names and renamed when all are complete. False with *error set.
+/// Writes one packing of the pattern to every path; the format follows the extension: .pdf (one
+/// document: the overview, then a page per sheet), .svg and .png (one file per sheet,
+/// NAME-1.svg, NAME-2.svg, ..., and NAME-overview.svg). The sheets are drawn once and written
+/// into each format. All files are written under temporary names and renamed when all are
+/// complete. False with *error set.
+bool writePattern(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                  const std::vector<std::string>& paths, PatternReport* report, std::string* error);
+
+/// Packs and writes one path.
 bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,
                   PatternReport* report, std::string* error);
 

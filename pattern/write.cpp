@@ -1,20 +1,21 @@
-// Writing the sheets to PDF, SVG or PNG files.
-#include <cairo-pdf.h>
-#include <cairo-svg.h>
+// Writing the pattern: one drawing of the pages, written into PDF, SVG or PNG files.
 #include <cairo.h>
+
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "formats/files.h"
-#include "pattern/draw.h"
+#include "pattern/drawing.h"
 #include "pattern/sheet.h"
 #include "pattern/texture.h"
 
@@ -23,11 +24,9 @@ namespace pattern {
 namespace {
 
 namespace fs = std::filesystem;
-using detail::SheetSource;
+using detail::Drawing;
+using detail::Page;
 
-constexpr double kPointsPerMm = 72.0 / 25.4;
-// A PDF records when it was made; a fixed date makes the same pattern give the same bytes.
-constexpr const char* kCreationDate = "2000-01-01T00:00:00";
 // The largest image cairo makes, in pixels a side.
 constexpr long kMostPixels = 32767;
 
@@ -52,21 +51,26 @@ std::string sheetPath(const std::string& path, int sheet) {
   return (p.parent_path() / (p.stem().string() + "-" + std::to_string(sheet + 1) + p.extension().string())).string();
 }
 
+std::string overviewPath(const std::string& path) {
+  const fs::path p(path);
+  return (p.parent_path() / (p.stem().string() + "-overview" + p.extension().string())).string();
+}
+
 bool cannotWrite(const std::string& path, cairo_status_t status, std::string* error) {
   *error = path + ": cannot be written (" + cairo_status_to_string(status) + ")";
   return false;
 }
 
-// Draws a sheet on the surface, whose units are `perMm` to the millimetre. PNGs get white paper;
-// on PDF and SVG the paper is the page itself.
-cairo_status_t drawPage(cairo_surface_t* surface, double perMm, const SheetSource& src, int sheet, bool paper) {
+// Draws a page on the surface, whose units are `perMm` to the millimetre. PNGs get white paper;
+// on PDF the paper is the page itself.
+cairo_status_t drawPage(cairo_surface_t* surface, double perMm, const Drawing& drawing, const Page& page, bool paper) {
   cairo_t* cr = cairo_create(surface);
   if (paper) {
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
   }
   cairo_scale(cr, perMm, perMm);
-  detail::drawSheet(cr, src, sheet);
+  detail::renderPage(cr, drawing, page);
   const cairo_status_t status = cairo_status(cr);
   cairo_destroy(cr);
   return status;
@@ -80,110 +84,155 @@ cairo_status_t finish(cairo_surface_t* surface, cairo_status_t drawn) {
   return status;
 }
 
-bool writePdf(const SheetSource& src, const std::string& path, formats::StagedFiles* staged, std::string* error) {
-  const std::string temporary = staged->stage(path);
-  cairo_surface_t* surface = cairo_pdf_surface_create(temporary.c_str(), src.options.pageWidth * kPointsPerMm,
-                                                      src.options.pageHeight * kPointsPerMm);
-  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, kCreationDate);
-  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Foldra");
-  cairo_status_t drawn = CAIRO_STATUS_SUCCESS;
-  for (int sheet = 0; sheet < src.packing.sheets && drawn == CAIRO_STATUS_SUCCESS; ++sheet) {
-    drawn = drawPage(surface, kPointsPerMm, src, sheet, false);
-    cairo_surface_show_page(surface);
+// The pages in the order a document shows them: the overview first.
+std::vector<const Page*> inOrder(const Drawing& drawing) {
+  std::vector<const Page*> pages;
+  if (drawing.overview >= 0) pages.push_back(&drawing.pages[drawing.overview]);
+  for (size_t i = 0; i < drawing.pages.size(); ++i) {
+    if (static_cast<int>(i) != drawing.overview) pages.push_back(&drawing.pages[i]);
   }
-  const cairo_status_t status = finish(surface, drawn);
-  return status == CAIRO_STATUS_SUCCESS || cannotWrite(path, status, error);
+  return pages;
 }
 
-cairo_status_t append(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-// cairo names the images and the page group of an SVG after a counter that the whole process
-// shares, so the same sheet drawn twice would get other names. Renumbering those names in the
-// order they first appear makes them depend on the sheet alone.
-std::string stableIds(const std::string& svg) {
-  static const std::string prefixes[] = {"image", "surface"};
-  std::map<std::string, std::string> renamed;
-  std::map<std::string, int> used;
-  std::string out;
-  out.reserve(svg.size());
-  for (size_t i = 0; i < svg.size();) {
-    bool done = false;
-    for (const std::string& prefix : prefixes) {
-      const size_t digits = i + prefix.size();
-      if (i == 0 || (svg[i - 1] != '#' && svg[i - 1] != '"') || svg.compare(i, prefix.size(), prefix) != 0 ||
-          digits >= svg.size() || !std::isdigit(static_cast<unsigned char>(svg[digits]))) {
-        continue;
-      }
-      size_t end = digits;
-      while (end < svg.size() && std::isdigit(static_cast<unsigned char>(svg[end]))) ++end;
-      auto [it, added] = renamed.try_emplace(svg.substr(i, end - i));
-      if (added) it->second = prefix + std::to_string(++used[prefix]);
-      out += it->second;
-      i = end;
-      done = true;
-      break;
-    }
-    if (!done) out += svg[i++];
+bool writePdf(const Drawing& drawing, const std::string& path, formats::StagedFiles* staged, std::string* error) {
+  std::ofstream out(staged->stage(path), std::ios::binary);
+  out << detail::pdfDocument(drawing, inOrder(drawing));
+  out.close();
+  if (!out) {
+    *error = path + ": cannot be written";
+    return false;
   }
-  return out;
+  return true;
 }
 
-bool writeSvg(const SheetSource& src, const std::vector<std::string>& paths, formats::StagedFiles* staged,
+bool writeSvg(const Drawing& drawing, const std::vector<std::string>& paths, formats::StagedFiles* staged,
               std::string* error) {
-  for (int sheet = 0; sheet < src.packing.sheets; ++sheet) {
-    std::string svg;
-    cairo_surface_t* surface = cairo_svg_surface_create_for_stream(
-        append, &svg, src.options.pageWidth * kPointsPerMm, src.options.pageHeight * kPointsPerMm);
-    cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PT);
-    const cairo_status_t status = finish(surface, drawPage(surface, kPointsPerMm, src, sheet, false));
-    if (status != CAIRO_STATUS_SUCCESS) return cannotWrite(paths[sheet], status, error);
-    std::ofstream out(staged->stage(paths[sheet]), std::ios::binary);
-    out << stableIds(svg);
+  const std::vector<const Page*> pages = inOrder(drawing);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    std::ofstream out(staged->stage(paths[i]), std::ios::binary);
+    out << detail::svgPage(drawing, *pages[i]);
     out.close();
     if (!out) {
-      *error = paths[sheet] + ": cannot be written";
+      *error = paths[i] + ": cannot be written";
       return false;
     }
   }
   return true;
 }
 
-bool writePng(const SheetSource& src, const std::vector<std::string>& paths, formats::StagedFiles* staged,
-              std::string* error) {
-  const double perMm = src.options.dpi / 25.4;
-  const long width = std::lround(src.options.pageWidth * perMm), height = std::lround(src.options.pageHeight * perMm);
-  if (width < 1 || height < 1 || width > kMostPixels || height > kMostPixels) {
-    *error = "a page of " + detail::formatNumber(src.options.pageWidth) + " x " +
-             detail::formatNumber(src.options.pageHeight) + " mm at " + detail::formatNumber(src.options.dpi) +
-             " dpi would be " + std::to_string(width) + " x " + std::to_string(height) +
-             " pixels; a PNG sheet can have 1 to " + std::to_string(kMostPixels) + " pixels a side";
+bool pngSize(const PatternOptions& options, long* width, long* height, std::string* error) {
+  const double perMm = options.dpi / 25.4;
+  *width = std::lround(options.pageWidth * perMm);
+  *height = std::lround(options.pageHeight * perMm);
+  if (*width < 1 || *height < 1 || *width > kMostPixels || *height > kMostPixels) {
+    *error = "a page of " + detail::formatNumber(options.pageWidth) + " x " + detail::formatNumber(options.pageHeight) +
+             " mm at " + detail::formatNumber(options.dpi) + " dpi would be " + std::to_string(*width) + " x " +
+             std::to_string(*height) + " pixels; a PNG sheet can have 1 to " + std::to_string(kMostPixels) + " pixels a side";
     return false;
   }
-  for (int sheet = 0; sheet < src.packing.sheets; ++sheet) {
+  return true;
+}
+
+// PNG from an RGB image surface: each row's bytes as differences to the row above (which line
+// art and flat fills turn into long runs of zeros), compressed at a fast level.
+std::string encodePng(cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  std::string raw;
+  raw.reserve((rowBytes + 1) * height);
+  std::string previous(rowBytes, '\0'), row(rowBytes, '\0');
+  for (int y = 0; y < height; ++y) {
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + static_cast<size_t>(y) * stride);
+    for (int x = 0; x < width; ++x) {
+      row[3 * x] = static_cast<char>((pixels[x] >> 16) & 255);
+      row[3 * x + 1] = static_cast<char>((pixels[x] >> 8) & 255);
+      row[3 * x + 2] = static_cast<char>(pixels[x] & 255);
+    }
+    raw.push_back(2);  // "up"
+    for (size_t i = 0; i < rowBytes; ++i) raw.push_back(static_cast<char>(row[i] - previous[i]));
+    previous.swap(row);
+  }
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(1);
+  std::string packed(libdeflate_zlib_compress_bound(compressor, raw.size()), '\0');
+  packed.resize(libdeflate_zlib_compress(compressor, raw.data(), raw.size(), packed.data(), packed.size()));
+  libdeflate_free_compressor(compressor);
+
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& body) {
+    auto be32 = [&](std::uint32_t v) {
+      for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<char>((v >> shift) & 255));
+    };
+    be32(static_cast<std::uint32_t>(body.size()));
+    const size_t start = png.size();
+    png.append(type, 4);
+    png += body;
+    be32(libdeflate_crc32(0, png.data() + start, png.size() - start));
+  };
+  std::string header;
+  for (const int v : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(static_cast<char>((v >> shift) & 255));
+  }
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, standard filters, no interlace
+  chunk("IHDR", header);
+  chunk("IDAT", packed);
+  chunk("IEND", "");
+  return png;
+}
+
+bool writePng(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
+  long width = 0, height = 0;
+  if (!pngSize(options, &width, &height, error)) return false;
+  const double perMm = options.dpi / 25.4;
+  const std::vector<const Page*> pages = inOrder(drawing);
+  for (size_t i = 0; i < pages.size(); ++i) {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_status_t status = drawPage(surface, perMm, src, sheet, true);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, staged->stage(paths[sheet]).c_str());
+    cairo_status_t status = drawPage(surface, perMm, drawing, *pages[i], true);
+    std::string png;
+    if (status == CAIRO_STATUS_SUCCESS) png = encodePng(surface);
     status = finish(surface, status);
-    if (status != CAIRO_STATUS_SUCCESS) return cannotWrite(paths[sheet], status, error);
+    if (status != CAIRO_STATUS_SUCCESS) return cannotWrite(paths[i], status, error);
+    std::ofstream out(staged->stage(paths[i]), std::ios::binary);
+    out << png;
+    out.close();
+    if (!out) {
+      *error = paths[i] + ": cannot be written";
+      return false;
+    }
   }
   return true;
+}
+
+// The files one path becomes: the PDF itself, or one per page for SVG and PNG (the overview
+// first, named NAME-overview).
+std::vector<std::string> filesOf(const std::string& path, Format format, const Drawing& drawing) {
+  if (format == Format::Pdf) return {path};
+  std::vector<std::string> files;
+  if (drawing.overview >= 0) files.push_back(overviewPath(path));
+  const int sheets = static_cast<int>(drawing.pages.size()) - (drawing.overview >= 0 ? 1 : 0);
+  for (int sheet = 0; sheet < sheets; ++sheet) files.push_back(sheetPath(path, sheet));
+  return files;
 }
 
 }  // namespace
 
 // A pattern without pieces is an error rather than an empty sheet: there is nothing to print,
 // and an existing file of that name is better left as it was.
-bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,
-                  PatternReport* report, std::string* error) {
+bool writePattern(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                  const std::vector<std::string>& paths, PatternReport* report, std::string* error) {
   std::string ignoredError;
   if (!error) error = &ignoredError;
-  const std::optional<Format> format = formatOf(path);
-  if (!format) {
-    *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
-    return false;
+  std::vector<Format> formats;
+  for (const std::string& path : paths) {
+    const std::optional<Format> format = formatOf(path);
+    if (!format) {
+      *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
+      return false;
+    }
+    formats.push_back(*format);
   }
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
@@ -193,36 +242,76 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     *error = "the pattern has no pieces: there is nothing to print";
     return false;
   }
-
-  Packing packing = packPattern(input, options);
-  std::vector<std::string> warnings = packing.warnings;
-  const detail::Textures textures(options.fill ? input.materials : std::vector<Material>{}, &warnings);
-  std::vector<std::string> files;
-  if (*format == Format::Pdf) {
-    files.push_back(path);
-  } else {
-    for (int sheet = 0; sheet < packing.sheets; ++sheet) files.push_back(sheetPath(path, sheet));
+  if (packing.positions.size() != input.pieces.size() || packing.numbers.size() != input.pieces.size()) {
+    *error = packing.warnings.empty() ? "the packing does not belong to these pieces" : packing.warnings.front();
+    return false;
   }
-  for (const std::string& file : files) {
-    std::error_code ec;
-    if (fs::is_directory(file, ec)) {
-      *error = file + ": cannot be written, it is a folder";
-      return false;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    long width = 0, height = 0;
+    if (formats[i] == Format::Png && !pngSize(options, &width, &height, error)) return false;
+  }
+
+  Drawing drawing;
+  drawing.width = options.pageWidth;
+  drawing.height = options.pageHeight;
+  drawing.warnings = packing.warnings;
+  const detail::Textures textures(options.fill ? input.materials : std::vector<Material>{}, &drawing.warnings);
+  for (size_t m = 0; m < input.materials.size(); ++m) {
+    cairo_surface_t* image = textures[static_cast<int>(m)];
+    drawing.images.push_back(image ? cairo_surface_reference(image) : nullptr);
+  }
+  try {
+    detail::drawSheets(input, options, packing, textures, &drawing);
+    if (options.overview) detail::drawOverview(input, options, packing, &drawing);
+  } catch (const std::exception& e) {
+    // The font could not be loaded: nothing can be measured or drawn.
+    *error = e.what();
+    return false;
+  }
+
+  std::vector<std::vector<std::string>> files;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    files.push_back(filesOf(paths[i], formats[i], drawing));
+    for (const std::string& file : files.back()) {
+      std::error_code ec;
+      if (fs::is_directory(file, ec)) {
+        *error = file + ": cannot be written, it is a folder";
+        return false;
+      }
     }
   }
-
-  const SheetSource source{input, options, packing, textures};
   formats::StagedFiles staged;
-  const bool written = *format == Format::Pdf ? writePdf(source, path, &staged, error)
-                       : *format == Format::Svg ? writeSvg(source, files, &staged, error)
-                                                : writePng(source, files, &staged, error);
-  if (!written || !staged.commit(error)) return false;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const bool written = formats[i] == Format::Pdf ? writePdf(drawing, paths[i], &staged, error)
+                         : formats[i] == Format::Svg ? writeSvg(drawing, files[i], &staged, error)
+                                                     : writePng(drawing, options, files[i], &staged, error);
+    if (!written) return false;
+  }
+  if (!staged.commit(error)) return false;
   if (report) {
-    report->packing = std::move(packing);
-    report->files = std::move(files);
-    report->warnings = std::move(warnings);
+    report->packing = packing;
+    report->files.clear();
+    for (const auto& list : files) report->files.insert(report->files.end(), list.begin(), list.end());
+    report->byPath = files;
+    report->overview = drawing.overview >= 0;
+    report->warnings = std::move(drawing.warnings);
   }
   return true;
+}
+
+bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,
+                  PatternReport* report, std::string* error) {
+  std::string ignoredError;
+  if (!error) error = &ignoredError;
+  if (!formatOf(path)) {
+    *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
+    return false;
+  }
+  if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
+    *error = problem;
+    return false;
+  }
+  return writePattern(input, options, packPattern(input, options), {path}, report, error);
 }
 
 }  // namespace pattern

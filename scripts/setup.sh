@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev time
   nlohmann-json3-dev libcli11-dev
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
+  libharfbuzz-dev libdeflate-dev libfontconfig-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   poppler-utils
   libcpp-httplib-dev chromium libminizip-dev zlib1g-dev
   clang-14 libclang-rt-14-dev

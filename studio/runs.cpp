@@ -145,7 +145,10 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
     std::error_code ec;
     fs::create_directory(folder, ec);
     record.folder = folder.string();
-    pattern::PatternOptions options = job::patternOptions(unfolding.settings, unfolding.scale);
+    // The sheets' titles name the model as the command line does: the file's name without its
+    // extension.
+    pattern::PatternOptions options =
+        job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string());
     options.dpi = kPreviewDpi;
     record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
   }

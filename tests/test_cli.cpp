@@ -301,7 +301,9 @@ TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
   EXPECT_TRUE(fs::exists(path("cube-" + std::to_string(sheets) + ".png")));
   EXPECT_FALSE(fs::exists(path("cube-" + std::to_string(sheets + 1) + ".png")));
   const std::string svg = slurp(path("cube-1.svg"));
-  EXPECT_NE(svg.find("width=\"425.19685pt\""), std::string::npos) << "150 mm";
+  EXPECT_NE(svg.find("width=\"150mm\""), std::string::npos) << "150 mm";
+  EXPECT_TRUE(fs::exists(path("cube-overview.svg")));
+  EXPECT_TRUE(fs::exists(path("cube-overview.png")));
 #ifdef FOLDRA_PDFINFO
   FILE* pipe = popen((std::string(FOLDRA_PDFINFO) + " '" + path("cube.pdf") + "'").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
@@ -311,9 +313,37 @@ TEST_F(Cli, WritesAPrintablePatternInThreeFormats) {
   pclose(pipe);
   const auto pages = info.find("Pages:");
   ASSERT_NE(pages, std::string::npos) << info;
-  EXPECT_EQ(std::stoi(info.substr(pages + 6)), sheets) << info;
+  EXPECT_EQ(std::stoi(info.substr(pages + 6)), sheets + 1) << "the overview and the sheets: " << info;
   EXPECT_NE(info.find("425.197 x 425.197 pts"), std::string::npos) << info;
 #endif
+}
+
+TEST_F(Cli, PatternOptionsSizeLabelsOverviewAndSheets) {
+  writeScene("ball.json", icosphere(3, 50));
+  // Small pages: the page limit cuts the ball into many small pieces, a few a sheet.
+  Result r = foldra("ball.json --scale 1 --page 30x30 --margin 5 -o many.svg --no-overview --label-size 1.5");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_FALSE(fs::exists(path("many-overview.svg")));
+  int sheets = 0;
+  while (fs::exists(path("many-" + std::to_string(sheets + 1) + ".svg"))) ++sheets;
+  ASSERT_GT(sheets, 20);
+  EXPECT_NE(r.err.find("the pattern needs " + std::to_string(sheets) + " sheets"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--fit-sheets"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("pattern on " + std::to_string(sheets) + " sheets"), std::string::npos) << r.out;
+
+  r = foldra("ball.json --page 70x70 --margin 5 -o four.svg --fit-sheets 4");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("four-overview.svg")));
+  EXPECT_TRUE(fs::exists(path("four-1.svg")));
+  EXPECT_FALSE(fs::exists(path("four-5.svg")));
+  EXPECT_NE(r.out.find("to fit 4 sheets the model is"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("the pattern needs"), std::string::npos) << r.err;
+
+  EXPECT_EQ(foldra("ball.json --fit-sheets 2 --scale 1 -o x.pdf").exit, 2) << "--fit-sheets chooses the scale";
+  r = foldra("ball.json --fit-sheets 2 -o x.obj");
+  EXPECT_EQ(r.exit, 2) << "no pattern to fit";
+  EXPECT_NE(r.err.find("no pattern output"), std::string::npos) << r.err;
+  EXPECT_EQ(foldra("ball.json --label-size 0 -o x.pdf").exit, 2);
 }
 
 TEST_F(Cli, SharedMeshes) {

@@ -205,6 +205,40 @@ TEST(CompactTabs, ShapeFollowsTheSideAndThePartnersRoom) {
   EXPECT_NEAR(tab.corner[0].x, 8, 1e-12);
   // A side of no length carries none.
   EXPECT_EQ(foldra::tabShape({1, 1, 0}, {1, 1, 0}, 2, pi / 2, pi / 2).depth, 0);
+  // Pulled back from A: a shallow end there, a steep one at B, as deep as those ends allow.
+  tab = foldra::tabShapeWithEnds({0, 0, 0}, {4, 0, 0}, 2, pi / 6, pi / 2);
+  EXPECT_NEAR(tab.depth, 4 / (std::sqrt(3.0) + 1 / std::tan(foldra::kSteepestTabEnd)), 1e-12) << "ends no steeper than 75 degrees";
+  EXPECT_NEAR(tab.corner[1].x, tab.depth * std::sqrt(3.0), 1e-9);
+  EXPECT_NEAR(tab.corner[1].y, -tab.depth, 1e-12);
+}
+
+TEST(CompactTabs, AnEndMayReachUnderAFlatNeighbourOfThePartnerAcrossACut) {
+  // Three flat triangles, each a piece of its own: t below the side A -> B, g above it with a
+  // corner of 3 degrees at A, and h beyond g's side A -> C. A tab on t folds under g; at A it
+  // may reach on under h, which lies in g's plane and is glued to g in the model, so it is as
+  // deep as ends of 45 degrees allow on a side of 1. A tab on g would fold under t, whose corner at B is as sharp: it has no room.
+  const Vec3 A{0, 0, 0}, B{1, 0, 0}, C{1, 0.05, 0}, D{0, -0.05, 0}, E{0, 1, 0};
+  const std::vector<std::array<Vec3, 3>> triangles = {{A, D, B}, {A, B, C}, {A, C, E}};
+  foldra::settings = foldra::Settings{};
+  foldra::settings.Seitenflag = false;
+  foldra::settings.Laschenbreite = 0.6;
+  HandRun hand(triangles);
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  ASSERT_EQ(validPieces(), 3);
+  EXPECT_EQ(foldra::placeTabs(), 0) << "every cut edge carries a tab";
+  const gt& t = hand[0];
+  int side = -1;
+  for (int k = 0; k < 3; ++k) {
+    if (t.nb[k] == &hand[1]) side = k;
+  }
+  ASSERT_GE(side, 0);
+  ASSERT_TRUE(t.placedLugs[side][0].has_value()) << "the tab stands on t, under g and h";
+  EXPECT_NEAR(t.lugWidth[side], 0.5, 1e-12);
+  CheckOptions options;
+  options.compact = true;
+  EXPECT_TRUE(checkUnfolding(options).empty());
+  foldra::settings = foldra::Settings{};
 }
 
 TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {

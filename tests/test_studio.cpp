@@ -408,6 +408,7 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   ASSERT_TRUE(sheet);
   EXPECT_EQ(sheet->status, 200);
   EXPECT_EQ(sheet->get_header_value("Content-Type"), "image/svg+xml");
+  EXPECT_NE(sheet->body.find("sheet 1 of"), std::string::npos) << "the first sheet, not the overview before it";
   EXPECT_EQ(first.get("/api/sheet/99.svg")->status, 404);
   // A page loads its sheets and its view at the same time: none of them is turned away.
   std::vector<std::future<int>> loads;

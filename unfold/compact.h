@@ -26,6 +26,9 @@ inline constexpr double kSteepestTabEnd = 75 * 3.14159265358979323846 / 180;
 /// partner's surface leaves when the tab is folded under it. A tab is never deeper than its
 /// two ends allow before they meet.
 TabShape tabShape(Vec3 A, Vec3 B, double depth, double limitAtA, double limitAtB);
+/// The tab of the given depth, or less, on the flat side A -> B whose ends leave the side at
+/// exactly these angles (each at most kSteepestTabEnd): a tab pulled back from one corner.
+TabShape tabShapeWithEnds(Vec3 A, Vec3 B, double depth, double endAtA, double endAtB);
 /// The deepest tab a side of this length can carry, up to `depth`, with the steepest ends.
 double deepestTab(double sideLength, double depth);
 /// The shallowest tab worth gluing, as a share of the tab depth asked for.

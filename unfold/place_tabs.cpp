@@ -22,6 +22,9 @@ namespace foldra {
 namespace {
 
 constexpr double kPreferredEnd = std::numbers::pi / 4;
+/// The ends a tab pulled back from one corner leaves that corner at.
+constexpr double kShallowEnd = std::numbers::pi / 6;
+constexpr double kShallowerEnd = std::numbers::pi / 12;
 /// The walk round a corner gives up after this many triangles.
 constexpr int kMostFanSteps = 64;
 /// Depths tried, as shares of the depth asked for, deepest first; the last is the shallowest
@@ -31,12 +34,18 @@ constexpr double kDepthSteps[] = {1.0, 0.75, 0.5, kUsefulTabShare};
 }  // namespace
 
 TabShape tabShape(Vec3 A, Vec3 B, double depth, double limitAtA, double limitAtB) {
+  const double l = length(B - A);
+  if (!(l > 0) || !std::isfinite(l) || !(depth > 0) || !std::isfinite(depth)) return TabShape{};
+  const double wanted = std::max(kPreferredEnd, std::atan2(2 * depth, l));
+  return tabShapeWithEnds(A, B, depth, std::min(wanted, limitAtA), std::min(wanted, limitAtB));
+}
+
+TabShape tabShapeWithEnds(Vec3 A, Vec3 B, double depth, double endAtA, double endAtB) {
   TabShape shape;
   const double l = length(B - A);
   if (!(l > 0) || !std::isfinite(l) || !(depth > 0) || !std::isfinite(depth)) return shape;
-  const double wanted = std::max(kPreferredEnd, std::atan2(2 * depth, l));
-  const double a = std::min({wanted, limitAtA, kSteepestTabEnd});
-  const double b = std::min({wanted, limitAtB, kSteepestTabEnd});
+  const double a = std::min(endAtA, kSteepestTabEnd);
+  const double b = std::min(endAtB, kSteepestTabEnd);
   if (!(a > 0) || !(b > 0)) return shape;
   const double ca = std::cos(a) / std::sin(a), cb = std::cos(b) / std::sin(b);
   // The two ends meet this far out from the side.
@@ -157,10 +166,22 @@ struct Cut {
 
 bool hasArea(const gt& t) { return t.normal != Vec3{}; }
 
+/// The widest bend across a cut that a tab still lies under, folded up: the paper gives that
+/// much, and the tab stays inside the model.
+constexpr double kFlatBendCos = 0.94;  // about 20 degrees
+
+/// True when two neighbouring faces meet at most kFlatBendCos apart, the same way up.
+bool nearlyFlat(const gt& g, const gt& h) {
+  return hasArea(g) && hasArea(h) && dot(g.normal, h.normal) >= kFlatBendCos;
+}
+
 /// The angle the partner's surface spans at one end of a cut edge: from the edge around the
-/// corner, through the partner triangle g (whose corner `corner` is that end) and on across
-/// folds of its piece, until a cut, an open side or kSteepestTabEnd. `from` is g's side on the
-/// edge; the walk leaves g by its other side at the corner.
+/// corner, through the partner triangle g (whose corner `corner` is that end) and on across its
+/// neighbours in the model, until an open side, a side that is neither a fold of its piece nor
+/// nearly flat, or kSteepestTabEnd. `from` is g's side on the edge; the walk leaves g by its
+/// other side at the corner. Folded up, the tab lies under g; beyond a fold it bends with the
+/// paper, and beyond a cut whose far side lies nearly in g's plane it lies just as well under
+/// that neighbour, glued on in the model: so a cut there limits the tab no more than a fold.
 double roomAt(const gt* g, int corner, int from) {
   double room = 0;
   // Corners without angle (triangles without area) could go round a corner without end.
@@ -173,7 +194,7 @@ double roomAt(const gt* g, int corner, int from) {
     const int side = from == corner ? (corner + 2) % 3 : corner;
     const gt* h = g->nb[side];
     const int r = g->nbedge[side];
-    if (!h || r < 0 || !isFold(*g, side)) break;
+    if (!h || r < 0 || !(isFold(*g, side) || nearlyFlat(*g, *h))) break;
     // The same point is corner r of h when h's side r starts there, else corner r + 1.
     const int next = (h->P[r] == g->P[corner]) ? r : (r + 1) % 3;
     if (!(h->P[next] == g->P[corner])) break;
@@ -235,12 +256,25 @@ int placeTabs() {
   auto candidate = [&](const gt& t, int k, const gt& g, int s, double want, Convex& shape) {
     const Vec3 A = t.p[k], B = t.p[(k + 1) % 3];
     // t's corner k is g's corner s + 1; t's corner k + 1 is g's corner s.
-    const TabShape tab = tabShape(A, B, want, roomAt(&g, (s + 1) % 3, s), roomAt(&g, s, s));
-    if (tab.depth < useful * (1 - 1e-9)) return TabShape{};
-    shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
+    const double roomA = roomAt(&g, (s + 1) % 3, s), roomB = roomAt(&g, s, s);
     const auto piece = static_cast<std::size_t>(t.containerIndex);
-    if (!fitsPage(*containers[piece], shape) || index[piece].meets(shape, t)) return TabShape{};
-    return tab;
+    // The usual shape first; then, where that touches something, shapes that pull one end
+    // back from its corner (a shallow end there, a steep one at the other), since what a tab
+    // meets is mostly a face or a tab at one of its corners.
+    for (int variant = 0; variant < 5; ++variant) {
+      TabShape tab;
+      if (variant == 0) {
+        tab = tabShape(A, B, want, roomA, roomB);
+      } else {
+        const double shallow = variant <= 2 ? kShallowEnd : kShallowerEnd;
+        const bool atA = variant % 2 == 1;
+        tab = tabShapeWithEnds(A, B, want, std::min(atA ? shallow : kSteepestTabEnd, roomA), std::min(atA ? kSteepestTabEnd : shallow, roomB));
+      }
+      if (tab.depth < useful * (1 - 1e-9)) continue;
+      shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
+      if (fitsPage(*containers[piece], shape) && !index[piece].meets(shape, t)) return tab;
+    }
+    return TabShape{};
   };
   auto place = [&](gt& t, int k, const TabShape& tab, const Convex& shape) {
     // The same tab in the triangle's own flat frame: the rigid move that takes the side there

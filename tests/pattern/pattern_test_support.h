@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 using namespace pattern;
 
 /// The free space the packing promises between pieces, in millimetres.
-inline constexpr double kGap = 2.0;
+inline constexpr double kGap = 1.0;
 
 using testing_support::TempDir;
 

@@ -100,13 +100,15 @@ void expectColour(std::array<int, 3> actual, std::array<int, 3> expected, const 
 
 const std::array<int, 3> kWhite{255, 255, 255};
 
-/// Counts the stroked paths of an SVG sheet by their dash pattern ("" for solid lines).
+/// Counts the lines of an SVG sheet by their dash pattern ("" for solid lines): every part of a
+/// stroked path, leaving out the white halo under folds.
 std::map<std::string, int> strokesByDashes(const std::string& svg) {
   std::map<std::string, int> counts;
-  for (const std::string& style : between(svg, "<path style=\"", "\"")) {
-    if (style.find("stroke:none") != std::string::npos || style.find("stroke:") == std::string::npos) continue;
-    const std::vector<std::string> dashes = between(style, "stroke-dasharray:", ";");
-    ++counts[dashes.empty() ? "" : dashes[0]];
+  for (const std::string& path : between(svg, "<path fill=\"none\"", "/>")) {
+    if (path.find("stroke=\"#ffffff\"") != std::string::npos) continue;
+    const std::vector<std::string> dashes = between(path, "stroke-dasharray=\"", "\"");
+    const std::string d = between(path, " d=\"", "\"")[0];
+    counts[dashes.empty() ? "" : dashes[0]] += static_cast<int>(std::count(d.begin(), d.end(), 'M'));
   }
   return counts;
 }
@@ -122,8 +124,9 @@ TEST(WritePattern, PdfHasOnePagePerSheetAtThePageSize) {
 
   const std::string pdf = read(dir.file("model.pdf"));
   EXPECT_EQ(between(pdf, "/Type /Page", "\n").size() - between(pdf, "/Type /Pages", "\n").size(), 3u);
-  const std::vector<std::string> boxes = between(pdf, "/MediaBox [ 0 0 ", " ]");
-  EXPECT_EQ(boxes.size(), 3u);
+  // The page tree gives every page its size.
+  const std::vector<std::string> boxes = between(pdf, "/MediaBox [ 0 0 ", "]");
+  EXPECT_GE(boxes.size(), 1u);
   for (const std::string& box : boxes) {
     double width = 0, height = 0;
     std::istringstream(box) >> width >> height;
@@ -145,8 +148,8 @@ TEST(WritePattern, SvgWritesOneFilePerSheetAtThePageSize) {
     EXPECT_EQ(report.files[i], dir.file(names[i]));
     const std::vector<std::string> root = between(read(dir.file(names[i])), "<svg ", ">");
     ASSERT_FALSE(root.empty()) << names[i];
-    EXPECT_NEAR(number(root[0], " width=\"", "pt\""), 160 * kPointsPerMm, 1e-3) << root[0];
-    EXPECT_NEAR(number(root[0], " height=\"", "pt\""), 170 * kPointsPerMm, 1e-3) << root[0];
+    EXPECT_NEAR(number(root[0], " width=\"", "mm\""), 160, 1e-3) << root[0];
+    EXPECT_NEAR(number(root[0], " height=\"", "mm\""), 170, 1e-3) << root[0];
   }
 }
 
@@ -162,103 +165,6 @@ TEST(WritePattern, PngWritesOneImagePerSheetAtTheResolution) {
     EXPECT_EQ(image.height, 630);
     expectColour(image.at(2, 2), kWhite, "the margin");
   }
-}
-
-/// Two strips glued edge to edge: the same numbers 10..17 on both, and tabs on some edges of
-/// the first, which must not repeat their numbers.
-PatternInput gluedStrips() {
-  PatternInput input;
-  input.pieces = {strip(1, 6, 30, 25, 10), strip(2, 6, 30, 25, 10)};
-  for (int k = 0; k < 3; ++k) {
-    const Edge& e = input.pieces[0].edges[2 * k];
-    input.pieces[0].tabs.push_back(tabOn(e.a, e.b, e.label));
-  }
-  return input;
-}
-
-#ifdef FOLDRA_PDFTOTEXT
-std::string pdftotext(const std::string& arguments) {
-  FILE* pipe = popen((std::string(FOLDRA_PDFTOTEXT) + " -q " + arguments + " -").c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run pdftotext");
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  pclose(pipe);
-  return text;
-}
-
-struct Word {
-  std::string text;
-  Point2 centre;  // sheet millimetres
-};
-
-/// The words of the first page with the middles of their boxes.
-std::vector<Word> pdfWords(const std::string& path, double pageHeight) {
-  const std::string html = pdftotext("-bbox -f 1 -l 1 '" + path + "'");
-  std::vector<Word> words;
-  for (const std::string& word : between(html, "<word ", "</word>")) {
-    auto at = [&](const char* name) { return number(word, std::string(name) + "=\"", "\""); };
-    const double x = (at("xMin") + at("xMax")) / 2, y = (at("yMin") + at("yMax")) / 2;
-    words.push_back({word.substr(word.find('>') + 1), {x / kPointsPerMm, pageHeight - y / kPointsPerMm}});
-  }
-  return words;
-}
-#endif
-
-TEST(WritePattern, EveryEdgeNumberAppearsOnceOnEachOfItsTwoEdges) {
-#ifndef FOLDRA_PDFTOTEXT
-  GTEST_SKIP() << "pdftotext is needed to read the text of a PDF";
-#else
-  TempDir dir;
-  PatternReport report;
-  ASSERT_TRUE(write(gluedStrips(), PatternOptions{}, dir.file("strips.pdf"), &report));
-  ASSERT_EQ(report.packing.sheets, 1);
-
-  std::map<std::string, int> words;
-  std::istringstream text(pdftotext("'" + dir.file("strips.pdf") + "'"));
-  for (std::string word; text >> word;) ++words[word];
-  for (int label = 10; label <= 17; ++label) EXPECT_EQ(words[std::to_string(label)], 2) << "label " << label;
-  for (const auto& [word, count] : words) {
-    const bool number = word.find_first_not_of("0123456789") == std::string::npos;
-    if (number && std::stoi(word) >= 3) {
-      EXPECT_GE(std::stoi(word), 10) << "stray number " << word;
-    }
-  }
-  EXPECT_GE(words["1"], 1) << "the number of piece 1";
-  EXPECT_GE(words["2"], 1) << "the number of piece 2";
-  for (const char* legend : {"cut", "mountain", "valley", "glue", "tab", "unit"}) EXPECT_EQ(words[legend], 1) << legend;
-#endif
-}
-
-TEST(WritePattern, EdgeNumbersSitInsideTheirPieceBesideTheMiddleOfTheirEdge) {
-#ifndef FOLDRA_PDFTOTEXT
-  GTEST_SKIP() << "pdftotext is needed to read the text of a PDF";
-#else
-  const PatternInput input = gluedStrips();
-  const PatternOptions options;
-  TempDir dir;
-  PatternReport report;
-  ASSERT_TRUE(write(input, options, dir.file("strips.pdf"), &report));
-  const std::vector<Word> words = pdfWords(dir.file("strips.pdf"), options.pageHeight);
-  for (size_t i = 0; i < input.pieces.size(); ++i) {
-    const Position& at = report.packing.positions[i];
-    const auto triangles = placedParts(input.pieces[i], at, options.scale);
-    for (const Edge& e : input.pieces[i].edges) {
-      if (e.label == 0) continue;
-      const Point2 a = sheetPoint(at, options.scale, e.a), b = sheetPoint(at, options.scale, e.b);
-      const Point2 middle{(a.x + b.x) / 2, (a.y + b.y) / 2};
-      int beside = 0;
-      for (const Word& w : words) {
-        if (w.text != std::to_string(e.label) || std::hypot(w.centre.x - middle.x, w.centre.y - middle.y) > 3) continue;
-        ++beside;
-        EXPECT_TRUE(std::any_of(triangles.begin(), triangles.begin() + input.pieces[i].triangles.size(),
-                                [&](const std::vector<Point2>& t) { return insideConvex(w.centre, t); }))
-            << "label " << e.label << " of piece " << i + 1 << " lies outside the piece";
-      }
-      EXPECT_EQ(beside, 1) << "label " << e.label << " of piece " << i + 1;
-    }
-  }
-#endif
 }
 
 TEST(WritePattern, DrawsEveryCutAndEveryVisibleFoldOnce) {
@@ -303,7 +209,7 @@ TEST(WritePattern, PrintedSideIsNotMirrored) {
   ASSERT_TRUE(write(input, options, dir.file("t.png"), &report));
   const Image image = readPng(report.files[0]);
   const Position& at = report.packing.positions[0];
-  const std::array<int, 3> grey{128, 128, 128};
+  const std::array<int, 3> grey{153, 153, 153};
   expectColour(colourAt(image, options, at, {5, 20}), grey, "inside, near the y leg");
   expectColour(colourAt(image, options, at, {20, 5}), grey, "inside, near the x leg");
   expectColour(colourAt(image, options, at, {40, 40}), kWhite, "outside, beyond the long side");
@@ -332,7 +238,7 @@ std::string redOverBlue(const TempDir& dir) {
 
 TEST(WritePattern, TextureIsMappedThroughTheTextureCoordinates) {
   // A 40-unit square whose texture coordinates run 0..2: the image repeats twice each way, with
-  // v pointing up, so the upper half of each repeat is red.
+  // v pointing up, so the upper half of each repeat is red (veiled with a little white).
   TempDir dir;
   PatternInput input;
   input.materials = {{"cloth", {0, 1, 0}, redOverBlue(dir)}};
@@ -345,7 +251,7 @@ TEST(WritePattern, TextureIsMappedThroughTheTextureCoordinates) {
   EXPECT_TRUE(report.warnings.empty());
   const Image image = readPng(report.files[0]);
   const Position& at = report.packing.positions[0];
-  const std::array<int, 3> red{255, 0, 0}, blue{0, 0, 255};
+  const std::array<int, 3> red{255, 89, 89}, blue{89, 89, 255};
   expectColour(colourAt(image, options, at, {10, 35}), red, "v = 1.75");
   expectColour(colourAt(image, options, at, {10, 25}), blue, "v = 1.25");
   expectColour(colourAt(image, options, at, {30, 15}), red, "v = 0.75");
@@ -364,9 +270,9 @@ TEST(WritePattern, UnreadableTextureFallsBackToTheColourWithAWarning) {
   ASSERT_TRUE(write(input, options, dir.file("t.png"), &report));
   ASSERT_EQ(report.warnings.size(), 1u);
   EXPECT_NE(report.warnings[0].find("missing.png"), std::string::npos) << report.warnings[0];
-  // The colour, lightened halfway to white for printing.
+  // The colour, lightened towards white for printing.
   expectColour(colourAt(readPng(report.files[0]), options, report.packing.positions[0], {30, 5}),
-               {153, 178, 204}, "inside");
+               {173, 194, 214}, "inside");
 }
 
 TEST(WritePattern, SameInputGivesIdenticalFiles) {
@@ -454,6 +360,20 @@ TEST(WritePattern, RefusesWhatItCannotWrite) {
   input.pieces[0].tabs[0].corners[2].y = std::numeric_limits<double>::infinity();
   EXPECT_FALSE(writePattern(input, PatternOptions{}, dir.file("model.svg"), nullptr, &error));
   EXPECT_NE(error.find("piece 1"), std::string::npos) << error;
+
+  // A corner in space that is not a number would reach the overview.
+  error.clear();
+  input.pieces[0].tabs.clear();
+  input.pieces[0].triangles[0].space[1].z = std::nan("");
+  EXPECT_FALSE(writePattern(input, PatternOptions{}, dir.file("model.pdf"), nullptr, &error));
+  EXPECT_NE(error.find("piece 1"), std::string::npos) << error;
+  input.pieces[0].triangles[0].space[1].z = 0;
+
+  error.clear();
+  PatternOptions unreadable;
+  unreadable.labelSize = std::nan("");
+  EXPECT_FALSE(writePattern(input, unreadable, dir.file("model.pdf"), nullptr, &error));
+  EXPECT_NE(error.find("label size"), std::string::npos) << error;
 
   error.clear();
   PatternOptions huge;

@@ -1,0 +1,205 @@
+#include "pattern/labels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace pattern::detail {
+
+namespace {
+
+// Cells of the occupancy grid, millimetres: about the size of a label.
+constexpr double kCell = 4.0;
+
+double dot(Point2 a, Point2 b) { return a.x * b.x + a.y * b.y; }
+Point2 minus(Point2 a, Point2 b) { return {a.x - b.x, a.y - b.y}; }
+Point2 at(const SideFrame& f, double s, double t) {
+  return {f.origin.x + s * f.u.x + t * f.n.x, f.origin.y + s * f.u.y + t * f.n.y};
+}
+
+// Separating axes: the boxes are apart when their projections on one side's normal are apart.
+bool separated(const Box& a, const Box& b) {
+  for (int k = 0; k < 2; ++k) {
+    const Point2 side = minus(a.c[k + 1], a.c[k]);
+    const Point2 axis{-side.y, side.x};
+    double aLo = std::numeric_limits<double>::infinity(), aHi = -aLo, bLo = aLo, bHi = -aLo;
+    for (const Point2& p : a.c) {
+      aLo = std::min(aLo, dot(p, axis));
+      aHi = std::max(aHi, dot(p, axis));
+    }
+    for (const Point2& p : b.c) {
+      bLo = std::min(bLo, dot(p, axis));
+      bHi = std::max(bHi, dot(p, axis));
+    }
+    if (aHi <= bLo || bHi <= aLo) return true;
+  }
+  return false;
+}
+
+bool segmentsCross(Point2 a, Point2 b, Point2 c, Point2 d) {
+  auto side = [](Point2 o, Point2 p, Point2 q) { return (p.x - o.x) * (q.y - o.y) - (p.y - o.y) * (q.x - o.x); };
+  return side(a, b, c) * side(a, b, d) < 0 && side(c, d, a) * side(c, d, b) < 0;
+}
+
+bool inside(Point2 p, const Box& box) {
+  bool left = true, right = true;
+  for (int k = 0; k < 4; ++k) {
+    const Point2 a = box.c[k], b = box.c[(k + 1) % 4];
+    const double s = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+    left = left && s >= 0;
+    right = right && s <= 0;
+  }
+  return left || right;
+}
+
+// The polygon's extent along the frame's side at distance t from it: [lo, hi], or lo > hi.
+std::pair<double, double> slice(const std::vector<Point2>& local, double t) {
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  for (size_t i = 0; i < local.size(); ++i) {
+    const Point2 p = local[i], q = local[(i + 1) % local.size()];
+    if ((p.y < t && q.y < t) || (p.y > t && q.y > t)) continue;
+    if (p.y == q.y) {
+      lo = std::min({lo, p.x, q.x});
+      hi = std::max({hi, p.x, q.x});
+      continue;
+    }
+    const double s = p.x + (t - p.y) / (q.y - p.y) * (q.x - p.x);
+    lo = std::min(lo, s);
+    hi = std::max(hi, s);
+  }
+  return {lo, hi};
+}
+
+}  // namespace
+
+bool overlap(const Box& a, const Box& b) { return !separated(a, b) && !separated(b, a); }
+
+template <class F>
+void Occupancy::cellsOf(Point2 lo, Point2 hi, F f) const {
+  const int x0 = static_cast<int>(std::floor(lo.x / kCell)), x1 = static_cast<int>(std::floor(hi.x / kCell));
+  const int y0 = static_cast<int>(std::floor(lo.y / kCell)), y1 = static_cast<int>(std::floor(hi.y / kCell));
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) f((static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x));
+  }
+}
+
+namespace {
+std::pair<Point2, Point2> extent(std::initializer_list<Point2> points) {
+  Point2 lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  Point2 hi{-lo.x, -lo.y};
+  for (const Point2& p : points) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+  }
+  return {lo, hi};
+}
+}  // namespace
+
+bool Occupancy::free(const Box& box) const {
+  const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
+  bool clear = true;
+  cellsOf(lo, hi, [&](std::int64_t key) {
+    if (!clear) return;
+    const auto it = cells_.find(key);
+    if (it == cells_.end()) return;
+    for (const int i : it->second) {
+      if (overlap(box, boxes_[i])) {
+        clear = false;
+        return;
+      }
+    }
+  });
+  return clear;
+}
+
+bool Occupancy::crosses(Point2 a, Point2 b) const {
+  const auto [lo, hi] = extent({a, b});
+  bool crossed = false;
+  cellsOf(lo, hi, [&](std::int64_t key) {
+    const auto it = cells_.find(key);
+    if (crossed || it == cells_.end()) return;
+    for (const int i : it->second) {
+      const Box& box = boxes_[i];
+      bool hit = inside(a, box) || inside(b, box);
+      for (int k = 0; k < 4 && !hit; ++k) hit = segmentsCross(a, b, box.c[k], box.c[(k + 1) % 4]);
+      if (hit) {
+        crossed = true;
+        return;
+      }
+    }
+  });
+  return crossed;
+}
+
+void Occupancy::add(const Box& box) {
+  const int index = static_cast<int>(boxes_.size());
+  boxes_.push_back(box);
+  const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
+  cellsOf(lo, hi, [&](std::int64_t key) { cells_[key].push_back(index); });
+}
+
+bool sideFrame(const std::vector<Point2>& polygon, Point2 a, Point2 b, SideFrame* frame) {
+  const double length = std::hypot(b.x - a.x, b.y - a.y);
+  if (!(length > 0)) return false;
+  frame->origin = a;
+  frame->length = length;
+  frame->u = {(b.x - a.x) / length, (b.y - a.y) / length};
+  frame->n = {-frame->u.y, frame->u.x};
+  Point2 centre{0, 0};
+  for (const Point2& p : polygon) centre = {centre.x + p.x / polygon.size(), centre.y + p.y / polygon.size()};
+  if (dot(minus(centre, a), frame->n) < 0) frame->n = {-frame->n.x, -frame->n.y};
+  return true;
+}
+
+std::vector<Slot> slotsAgainst(const std::vector<Point2>& polygon, const SideFrame& frame, double w, double h,
+                               double gap) {
+  std::vector<Point2> local;
+  local.reserve(polygon.size());
+  for (const Point2& p : polygon) {
+    const Point2 d = minus(p, frame.origin);
+    local.push_back({dot(d, frame.u), dot(d, frame.n)});
+  }
+  std::vector<Slot> slots;
+  // Against the side first; a little farther out when a neighbour's label takes that place.
+  for (const double t : {gap, gap + 0.6 * h}) {
+    const auto [lo0, hi0] = slice(local, t);
+    const auto [lo1, hi1] = slice(local, t + h);
+    const double lo = std::max(lo0, lo1), hi = std::min(hi0, hi1);
+    if (!(hi - lo >= w)) continue;
+    const double middle = std::clamp(frame.length / 2 - w / 2, lo, hi - w);
+    for (const double x : {middle, lo, hi - w, (lo + middle) / 2, (middle + hi - w) / 2}) {
+      const bool known = std::any_of(slots.begin(), slots.end(),
+                                     [&](const Slot& s) { return s.t == t && std::abs(s.x - x) < 0.05; });
+      if (!known) slots.push_back({x, t, w, h});
+    }
+  }
+  return slots;
+}
+
+Box boxOf(const SideFrame& f, const Slot& s, double pad) {
+  const double x0 = s.x - pad, x1 = s.x + s.w + pad, t0 = s.t - pad, t1 = s.t + s.h + pad;
+  return {{at(f, x0, t0), at(f, x1, t0), at(f, x1, t1), at(f, x0, t1)}};
+}
+
+TextMark textIn(const SideFrame& f, const Slot& s, const std::string& text, const SetText& set, double size,
+                double under) {
+  // Reading along u or against it, whichever is not upside down on the page (y points down:
+  // a vertical edge's text reads upwards).
+  Point2 d = f.u;
+  double start = s.x;
+  if (d.x < -1e-9 || (std::abs(d.x) <= 1e-9 && d.y > 0)) {
+    d = {-d.x, -d.y};
+    start = s.x + s.w;
+  }
+  const Point2 up{d.y, -d.x};
+  const double baseline = dot(up, f.n) > 0 ? s.t + under : s.t + s.h - under;
+  TextMark mark;
+  mark.text = text;
+  mark.set = set;
+  mark.origin = at(f, start, baseline);
+  mark.angle = std::atan2(d.y, d.x);
+  mark.size = size;
+  return mark;
+}
+
+}  // namespace pattern::detail

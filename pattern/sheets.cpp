@@ -1,0 +1,792 @@
+// Drawing the sheets: fills, lines, edge labels that name the partner piece, piece numbers, the
+// title line and the legend, as page marks that every format writes alike.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "pattern/labels.h"
+#include "pattern/sheet.h"
+#include "pattern/texture.h"
+
+namespace pattern::detail {
+
+namespace {
+
+// Sizes in millimetres on paper.
+constexpr double kLabelGap = 0.35;  // between an edge and its label
+constexpr double kLabelPad = 0.15;  // kept clear around every text box
+constexpr double kNumberHeight = 4.5;
+constexpr double kSmallestLabel = 0.8;  // a label that fits nowhere shrinks at most to this
+constexpr double kTitleHeight = 2.5;
+constexpr double kLegendHeight = 1.9;
+constexpr double kLegendRow = 4.5;
+constexpr double kLegendSample = 10.0;
+constexpr double kLegendSampleGap = 2.0;
+constexpr double kUnderlineDepth = 0.28;  // of the font size, kept below the baseline
+// Textured triangles reach this far past their corners, so that the anti-aliased borders of
+// neighbours overlap instead of leaving a light seam between them.
+constexpr double kTextureBleed = 0.08;
+constexpr double kHaloWidth = 0.45;
+// Textures are veiled with white so that dark ones keep lines and text readable.
+constexpr double kTextureVeil = 0.35;
+
+// Dash patterns as in paper folding: valleys dashed, mountains dash-dotted, so the two stay
+// apart on a black-and-white print; the colours only help on a colour one.
+const Pen kCutPen{0.3, {0.1, 0.1, 0.1}, {}};
+const Pen kMountainPen{0.3, {0.55, 0.1, 0.08}, {3.0, 1.0, 0.6, 1.0}};
+const Pen kValleyPen{0.3, {0.08, 0.22, 0.6}, {1.6, 1.0}};
+const Pen kLeaderPen{0.15, {0.2, 0.2, 0.2}, {}};
+// A tab is folded away from the printed side, under its neighbour: a mountain fold.
+const Pen& kTabBasePen = kMountainPen;
+constexpr Rgb kTabFill{0.86, 0.86, 0.86};
+constexpr Rgb kLabelColour{0.12, 0.12, 0.12};
+constexpr Rgb kNumberColour{0, 0, 0};
+constexpr Rgb kWhite{1, 1, 1};
+
+double cross(Point2 a, Point2 b) { return a.x * b.y - a.y * b.x; }
+Point2 minus(Point2 a, Point2 b) { return {a.x - b.x, a.y - b.y}; }
+Point2 along(Point2 p, Point2 d, double t) { return {p.x + t * d.x, p.y + t * d.y}; }
+Point2 middle(Point2 a, Point2 b) { return {(a.x + b.x) / 2, (a.y + b.y) / 2}; }
+
+std::string format(const char* pattern, auto... values) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
+
+// Piece frame to the page seen top-down: the position turns and shifts the piece within the
+// sheet frame (y up); the page has y down, so height y is drawn at pageHeight - y. Both frames
+// see the paper from the printed side: nothing is mirrored.
+struct ToPage {
+  double c, s, ox, oy, height;
+  Point2 operator()(Point2 p) const { return {ox + c * p.x - s * p.y, height - (oy + s * p.x + c * p.y)}; }
+};
+
+ToPage toPage(const Position& p, double scale, double pageHeight) {
+  return {scale * std::cos(p.rotation), scale * std::sin(p.rotation), p.offset.x, p.offset.y, pageHeight};
+}
+
+// Lighter than the material: lines and numbers stay readable on dark colours and the print uses
+// little ink, while the colours still tell the parts of the model apart.
+Rgb printColour(const Material& m) {
+  Rgb c;
+  for (int k = 0; k < 3; ++k) c[k] = 0.6 + 0.4 * std::clamp(m.color[k], 0.0, 1.0);
+  return c;
+}
+
+struct Circle {
+  Point2 centre;
+  double radius = 0;
+};
+
+Circle incircle(const std::array<Point2, 3>& p) {
+  std::array<double, 3> side;
+  for (int k = 0; k < 3; ++k) side[k] = std::hypot(p[(k + 1) % 3].x - p[(k + 2) % 3].x, p[(k + 1) % 3].y - p[(k + 2) % 3].y);
+  const double perimeter = side[0] + side[1] + side[2];
+  if (!(perimeter > 0)) return {p[0], 0};
+  Circle c{{0, 0}, std::abs(cross(minus(p[1], p[0]), minus(p[2], p[0]))) / perimeter};
+  for (int k = 0; k < 3; ++k) c.centre = along(c.centre, p[k], side[k] / perimeter);
+  return c;
+}
+
+std::array<Point2, 3> bled(const std::array<Point2, 3>& p) {
+  const Point2 centre = incircle(p).centre;
+  std::array<Point2, 3> out;
+  for (int k = 0; k < 3; ++k) {
+    const Point2 d = minus(p[k], centre);
+    const double length = std::hypot(d.x, d.y);
+    out[k] = length > 0 ? along(p[k], d, kTextureBleed / length) : p[k];
+  }
+  return out;
+}
+
+// The image through the triangle's texture coordinates: page to the triangle's own frame
+// (corner 0 plus multiples of its two sides), to texture coordinates, to image pixels
+// (x = u * width, y = (1 - v) * height). False when either is degenerate.
+bool textureMatrix(const std::array<Point2, 3>& p, const std::array<Point2, 3>& uv, int width, int height,
+                   cairo_matrix_t* out) {
+  cairo_matrix_t pageToTriangle, triangleToUv, uvToPixels, pageToUv;
+  cairo_matrix_init(&pageToTriangle, p[1].x - p[0].x, p[1].y - p[0].y, p[2].x - p[0].x, p[2].y - p[0].y, p[0].x, p[0].y);
+  if (cairo_matrix_invert(&pageToTriangle) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_matrix_init(&triangleToUv, uv[1].x - uv[0].x, uv[1].y - uv[0].y, uv[2].x - uv[0].x, uv[2].y - uv[0].y,
+                    uv[0].x, uv[0].y);
+  cairo_matrix_init(&uvToPixels, width, 0, 0, -height, 0, height);
+  cairo_matrix_multiply(&pageToUv, &pageToTriangle, &triangleToUv);
+  cairo_matrix_multiply(out, &pageToUv, &uvToPixels);
+  cairo_matrix_t check = *out;
+  return cairo_matrix_invert(&check) == CAIRO_STATUS_SUCCESS && std::isfinite(out->xx) && std::isfinite(out->x0) &&
+         std::isfinite(out->y0) && std::isfinite(out->yy) && std::isfinite(out->xy) && std::isfinite(out->yx);
+}
+
+// Keys for the corners of a piece: the unfolding computes a corner shared by several triangles
+// once per triangle, so the copies can differ in their last bits; a grid far finer than
+// anything drawn makes them one key.
+struct PointKey {
+  long long x, y;
+  bool operator==(const PointKey&) const = default;
+};
+// The grid for a piece: a billionth of its reach.
+double keyStep(const Piece& piece) {
+  double reach = 0;
+  for (const Triangle& t : piece.triangles) {
+    for (const Point2& q : t.p) reach = std::max({reach, std::abs(q.x), std::abs(q.y)});
+  }
+  return std::max(reach, 1e-300) * 1e-9;
+}
+PointKey keyOf(Point2 p, double step) { return {std::llround(p.x / step), std::llround(p.y / step)}; }
+struct SideKey {
+  PointKey a, b;
+  bool operator==(const SideKey&) const = default;
+};
+SideKey sideKey(Point2 a, Point2 b, double step) {
+  PointKey ka = keyOf(a, step), kb = keyOf(b, step);
+  if (std::tie(kb.x, kb.y) < std::tie(ka.x, ka.y)) std::swap(ka, kb);
+  return {ka, kb};
+}
+struct KeyHash {
+  size_t operator()(const PointKey& k) const {
+    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(k.y));
+  }
+  size_t operator()(const SideKey& k) const { return (*this)(k.a) * 31 + (*this)(k.b); }
+};
+
+// --- Edge labels: which piece an edge joins ---------------------------------------------------
+
+// The piece's labelled cut edges in the order they follow each other around its outline (the
+// triangles run counter-clockwise, so each cut edge leads on to the next), every loop starting
+// where the partner piece changes: the edges shared with one piece are then counted along
+// their seam.
+template <class Partner>
+std::vector<int> alongOutline(const Piece& piece, Partner partner) {
+  std::unordered_map<PointKey, std::vector<int>, KeyHash> from;
+  std::vector<int> cuts;
+  const double step = keyStep(piece);
+  for (size_t e = 0; e < piece.edges.size(); ++e) {
+    if (piece.edges[e].kind != EdgeKind::Cut || piece.edges[e].label <= 0) continue;
+    from[keyOf(piece.edges[e].a, step)].push_back(static_cast<int>(e));
+    cuts.push_back(static_cast<int>(e));
+  }
+  std::unordered_map<int, bool> used;
+  std::vector<int> order;
+  for (const int start : cuts) {
+    if (used[start]) continue;
+    std::vector<int> loop;
+    for (int e = start; e >= 0 && !used[e];) {
+      used[e] = true;
+      loop.push_back(e);
+      int next = -1;
+      const auto it = from.find(keyOf(piece.edges[e].b, step));
+      if (it != from.end()) {
+        for (const int candidate : it->second) {
+          if (!used[candidate]) {
+            next = candidate;
+            break;
+          }
+        }
+      }
+      e = next;
+    }
+    size_t first = 0;
+    for (size_t k = 0; k < loop.size(); ++k) {
+      if (partner(loop[k]) != partner(loop[(k + loop.size() - 1) % loop.size()])) {
+        first = k;
+        break;
+      }
+    }
+    std::rotate(loop.begin(), loop.begin() + static_cast<long>(first), loop.end());
+    order.insert(order.end(), loop.begin(), loop.end());
+  }
+  return order;
+}
+
+// The text on each cut edge: the printed number of the piece its twin is on, and where two
+// pieces share more than one edge, "·" and the edge's number among them, which the twin carries
+// too: "12·3" on piece 5 and "5·3" on piece 12.
+std::vector<std::vector<std::string>> partnerTexts(const PatternInput& input, const std::vector<int>& numbers) {
+  struct Occurrence {
+    int piece, edge;
+  };
+  std::unordered_map<int, std::vector<Occurrence>> owners;
+  for (size_t i = 0; i < input.pieces.size(); ++i) {
+    const auto& edges = input.pieces[i].edges;
+    for (size_t e = 0; e < edges.size(); ++e) {
+      if (edges[e].kind == EdgeKind::Cut && edges[e].label > 0) {
+        owners[edges[e].label].push_back({static_cast<int>(i), static_cast<int>(e)});
+      }
+    }
+  }
+  // Pieces in printed order, edges in their order: the pairs of each two pieces are counted
+  // in the order the lower-numbered piece meets them.
+  std::vector<int> byNumber(input.pieces.size());
+  for (size_t i = 0; i < byNumber.size(); ++i) byNumber[i] = static_cast<int>(i);
+  std::sort(byNumber.begin(), byNumber.end(), [&](int a, int b) { return numbers[a] < numbers[b]; });
+  std::map<std::pair<int, int>, int> shared;  // printed numbers of the two pieces -> edges between them
+  std::vector<std::vector<int>> index(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) index[i].assign(input.pieces[i].edges.size(), 0);
+  auto partnerOf = [&](int i, int e) {
+    const auto it = owners.find(input.pieces[i].edges[e].label);
+    if (it == owners.end() || it->second.size() != 2) return -1;
+    const auto& pair = it->second;
+    return pair[0].piece == i && pair[0].edge == e ? pair[1].piece : pair[0].piece;
+  };
+  for (const int i : byNumber) {
+    const auto& edges = input.pieces[i].edges;
+    for (const int e : alongOutline(input.pieces[i], [&](int edge) { return partnerOf(i, edge); })) {
+      if (edges[e].kind != EdgeKind::Cut || edges[e].label <= 0 || index[i][e] != 0) continue;
+      const auto& pair = owners[edges[e].label];
+      if (pair.size() != 2) continue;
+      const Occurrence other = pair[0].piece == i && pair[0].edge == static_cast<int>(e) ? pair[1] : pair[0];
+      const auto key = std::minmax(numbers[i], numbers[other.piece]);
+      const int n = ++shared[key];
+      index[i][e] = n;
+      index[other.piece][other.edge] = n;
+    }
+  }
+  std::vector<std::vector<std::string>> texts(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) {
+    const auto& edges = input.pieces[i].edges;
+    texts[i].resize(edges.size());
+    for (size_t e = 0; e < edges.size(); ++e) {
+      if (index[i][e] == 0) continue;
+      const auto& pair = owners[edges[e].label];
+      const Occurrence other = pair[0].piece == static_cast<int>(i) && pair[0].edge == static_cast<int>(e) ? pair[1] : pair[0];
+      const auto key = std::minmax(numbers[i], numbers[other.piece]);
+      std::string text = std::to_string(numbers[other.piece]);
+      if (shared[key] > 1) text += "\u00B7" + std::to_string(index[i][e]);
+      texts[i][e] = std::move(text);
+    }
+  }
+  return texts;
+}
+
+// --- One sheet ---------------------------------------------------------------------------------
+
+struct Placed {
+  const Piece* piece;
+  int index;  // in the input
+  ToPage map;
+};
+
+class SheetPainter {
+ public:
+  SheetPainter(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+               const Textures& textures, const std::vector<std::vector<std::string>>& texts, int* shrunk)
+      : input_(input), options_(options), packing_(packing), textures_(textures), texts_(texts), shrunk_(shrunk),
+        font_(Font::get()) {}
+
+  Page paint(int sheet, const std::string& title) {
+    std::vector<Placed> pieces;
+    for (const Position& p : packing_.positions) {
+      if (p.sheet == sheet) pieces.push_back({&input_.pieces[p.piece], p.piece, toPage(p, options_.scale, options_.pageHeight)});
+    }
+    // Fills first, lines over them, text on top, so that nothing hides a line or a number.
+    // Tabs are shaded in line art too: the grey is what tells a tab from a piece.
+    std::vector<FillMark> colours(input_.materials.size());
+    FillMark tabs{{}, kTabFill};
+    FillMark veil{{}, kWhite, kTextureVeil};
+    for (const Placed& p : pieces) fill(p, &colours, &tabs, &veil);
+    for (size_t m = 0; m < colours.size(); ++m) {
+      colours[m].colour = printColour(input_.materials[m]);
+      if (!colours[m].path.empty()) page_.marks.push_back(std::move(colours[m]));
+    }
+    if (!veil.path.empty()) page_.marks.push_back(std::move(veil));
+    if (!tabs.path.empty()) page_.marks.push_back(std::move(tabs));
+    lines(pieces);
+    for (const Placed& p : pieces) numbers(p);
+    if (!leaders_.path.empty()) page_.marks.push_back(std::move(leaders_));
+    for (TextMark& t : texts_out_) page_.marks.push_back(std::move(t));
+    titleLine(title);
+    if (sheet == packing_.legendSheet) legend();
+    return std::move(page_);
+  }
+
+ private:
+  std::array<Point2, 3> corners(const Placed& p, const Triangle& t) const { return {p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])}; }
+
+  void fill(const Placed& p, std::vector<FillMark>* colours, FillMark* tabs, FillMark* veil) {
+    const int materials = static_cast<int>(input_.materials.size());
+    for (const Triangle& t : p.piece->triangles) {
+      if (!options_.fill || t.material < 0 || t.material >= materials) continue;
+      const std::array<Point2, 3> c = corners(p, t);
+      cairo_surface_t* image = textures_[t.material];
+      cairo_matrix_t m;
+      if (image && t.hasUV &&
+          textureMatrix(c, t.uv, cairo_image_surface_get_width(image), cairo_image_surface_get_height(image), &m)) {
+        bool inside = true;
+        for (const Point2& uv : t.uv) inside = inside && uv.x >= 0 && uv.x <= 1 && uv.y >= 0 && uv.y <= 1;
+        const std::array<Point2, 3> clip = bled(c);
+        page_.marks.push_back(ImageMark{t.material, {clip.begin(), clip.end()}, m, !inside});
+        addPolygon(&veil->path, {c[0], c[1], c[2]});
+        continue;
+      }
+      addPolygon(&(*colours)[t.material].path, {c[0], c[1], c[2]});
+    }
+    for (const Tab& tab : p.piece->tabs) {
+      addPolygon(&tabs->path, {p.map(tab.corners[0]), p.map(tab.corners[1]), p.map(tab.corners[2]), p.map(tab.corners[3])});
+    }
+  }
+
+  static void addPolygon(Path* path, std::initializer_list<Point2> points) {
+    path->begin();
+    for (const Point2& q : points) path->add(q);
+  }
+
+  void lines(const std::vector<Placed>& pieces) {
+    StrokeMark halo{{}, {kCutPen.width + kHaloWidth, kWhite, {}}};
+    StrokeMark mountain{{}, kMountainPen}, valley{{}, kValleyPen}, cut{{}, kCutPen}, base{{}, kTabBasePen};
+    for (const Placed& p : pieces) {
+      std::unordered_map<SideKey, int, KeyHash> tabbed;
+      const double step = keyStep(*p.piece);
+      for (const Tab& tab : p.piece->tabs) {
+        const auto& c = tab.corners;
+        addLine(&cut.path, {p.map(c[1]), p.map(c[2]), p.map(c[3]), p.map(c[0])});
+        addLine(&base.path, {p.map(c[0]), p.map(c[1])});
+        tabbed.emplace(sideKey(c[0], c[1], step), 0);
+      }
+      for (const Edge& e : p.piece->edges) {
+        if (e.kind == EdgeKind::Cut) {
+          if (!tabbed.count(sideKey(e.a, e.b, step))) addLine(&cut.path, {p.map(e.a), p.map(e.b)});
+          continue;
+        }
+        if (e.foldDegrees < options_.flatFoldDegrees) continue;
+        addLine(&(e.kind == EdgeKind::Mountain ? mountain : valley).path, {p.map(e.a), p.map(e.b)});
+        addLine(&halo.path, {p.map(e.a), p.map(e.b)});
+      }
+    }
+    if (options_.fill && !halo.path.empty()) page_.marks.push_back(std::move(halo));
+    for (StrokeMark* s : {&mountain, &valley, &base, &cut}) {
+      if (!s->path.empty()) page_.marks.push_back(std::move(*s));
+    }
+  }
+
+  static void addLine(Path* path, std::initializer_list<Point2> points) {
+    path->begin();
+    for (const Point2& q : points) path->add(q);
+  }
+
+  // --- Text on a piece ---
+
+  struct Shape {
+    std::vector<std::array<Point2, 3>> triangles;  // page
+    std::vector<std::vector<Point2>> tabs;         // page
+    std::unordered_map<SideKey, int, KeyHash> sideTriangle, sideTab;
+    std::unordered_map<PointKey, std::vector<int>, KeyHash> cornerTriangles;
+    double step = 1;
+  };
+
+  Shape shapeOf(const Placed& p) const {
+    Shape s;
+    s.step = keyStep(*p.piece);
+    const auto& triangles = p.piece->triangles;
+    s.triangles.reserve(triangles.size());
+    for (size_t i = 0; i < triangles.size(); ++i) {
+      const Triangle& t = triangles[i];
+      s.triangles.push_back(corners(p, t));
+      for (int k = 0; k < 3; ++k) {
+        s.sideTriangle.emplace(sideKey(t.p[k], t.p[(k + 1) % 3], s.step), static_cast<int>(i));
+        auto& list = s.cornerTriangles[keyOf(t.p[k], s.step)];
+        if (list.empty() || list.back() != static_cast<int>(i)) list.push_back(static_cast<int>(i));
+      }
+    }
+    for (size_t i = 0; i < p.piece->tabs.size(); ++i) {
+      const auto& c = p.piece->tabs[i].corners;
+      s.tabs.push_back({p.map(c[0]), p.map(c[1]), p.map(c[2]), p.map(c[3])});
+      s.sideTab.emplace(sideKey(c[0], c[1], s.step), static_cast<int>(i));
+    }
+    return s;
+  }
+
+  // A label's or number's text on the page, with the underline 6 and 9 need.
+  TextMark& addText(TextMark mark, bool backdrop) {
+    mark.colour = kLabelColour;
+    mark.underline = readsOtherWayUp(mark.text);
+    mark.backdrop = backdrop;
+    texts_out_.push_back(std::move(mark));
+    return texts_out_.back();
+  }
+
+  bool textured(const Placed& p, int triangle) const {
+    const Triangle& t = p.piece->triangles[triangle];
+    return options_.fill && t.hasUV && t.material >= 0 && textures_[t.material];
+  }
+
+  // The piece's number, upright in the middle of a triangle, as large as the triangle's
+  // incircle allows between the label size and kNumberHeight: in the roomiest triangle where it
+  // meets no label, or, where every triangle is taken, over the roomiest one.
+  void pieceNumber(const Placed& p, const Shape& s) {
+    std::vector<std::pair<double, int>> roomiest;
+    for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-incircle(s.triangles[i]).radius, static_cast<int>(i)});
+    std::stable_sort(roomiest.begin(), roomiest.end());
+    if (roomiest.empty()) return;
+    const std::string text = std::to_string(packing_.numbers[p.index]);
+    const SetText set = font_.set(text);
+    const double inkHeight = font_.digitHeight() + (readsOtherWayUp(text) ? kUnderlineDepth : 0);
+    const double halfDiagonal = std::hypot(set.width, inkHeight) / 2;
+    const double largest = kNumberHeight / font_.digitHeight(), smallest = options_.labelSize / font_.digitHeight();
+    auto boxAt = [&](Point2 centre, double size, double pad) {
+      const double w = set.width * size / 2 + pad, h = inkHeight * size / 2 + pad;
+      return Box{{Point2{centre.x - w, centre.y - h}, Point2{centre.x + w, centre.y - h}, Point2{centre.x + w, centre.y + h},
+                  Point2{centre.x - w, centre.y + h}}};
+    };
+    auto place = [&](Point2 centre, double size, int triangle) {
+      TextMark mark;
+      mark.text = text;
+      mark.set = set;
+      mark.size = size;
+      mark.origin = {centre.x - set.width * size / 2, centre.y - inkHeight * size / 2 + font_.digitHeight() * size};
+      TextMark& placed = addText(std::move(mark), textured(p, triangle));
+      placed.colour = kNumberColour;
+      occupied_.add(boxAt(centre, size, kLabelPad));
+    };
+    // The incircle's centre first, then points towards the corners, away from labelled sides.
+    auto inside = [&](const Box& box, const std::array<Point2, 3>& tri) {
+      const double turn = cross(minus(tri[1], tri[0]), minus(tri[2], tri[0]));
+      for (const Point2& q : box.c) {
+        for (int k = 0; k < 3; ++k) {
+          if (cross(minus(tri[(k + 1) % 3], tri[k]), minus(q, tri[k])) * turn < 0) return false;
+        }
+      }
+      return true;
+    };
+    const double least = kSmallestLabel / font_.digitHeight();
+    for (const double floor : {smallest, least}) {
+      for (const auto& [negativeRadius, t] : roomiest) {
+        const auto& tri = s.triangles[t];
+        const Circle c = incircle(tri);
+        if (c.radius < halfDiagonal * floor) break;
+        std::vector<Point2> centres{c.centre};
+        for (const double share : {0.25, 0.45}) {
+          for (const Point2& corner : tri) centres.push_back(along(c.centre, minus(corner, c.centre), share));
+        }
+        for (double size = std::min((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), largest); size >= floor - 1e-9;
+             size *= 0.85) {
+          for (const Point2& centre : centres) {
+            const Box box = boxAt(centre, size, kLabelPad);
+            if (inside(boxAt(centre, size, 0), tri) && occupied_.free(box)) {
+              place(centre, size, t);
+              return;
+            }
+          }
+        }
+      }
+    }
+    const Circle c = incircle(s.triangles[roomiest.front().second]);
+    place(c.centre, std::clamp((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), smallest, largest),
+          roomiest.front().second);
+  }
+
+  // Tries the slots of a text against side a-b of the polygon; the first free one is taken.
+  bool tryPlace(const std::vector<Point2>& polygon, Point2 a, Point2 b, const std::string& text, const SetText& set,
+                double size, bool backdrop, const Point2* leaderFrom) {
+    SideFrame frame;
+    if (!sideFrame(polygon, a, b, &frame)) return false;
+    const bool underline = readsOtherWayUp(text);
+    const double under = underline ? kUnderlineDepth * size : 0;
+    const double w = set.width * size, h = font_.digitHeight() * size + under;
+    for (const Slot& slot : slotsAgainst(polygon, frame, w, h, kLabelGap)) {
+      const Box box = boxOf(frame, slot, kLabelPad);
+      if (!occupied_.free(box)) continue;
+      Point2 end{};
+      if (leaderFrom) {
+        // From the edge's middle to the middle of the box's side that faces it.
+        const Box inner = boxOf(frame, slot, 0);
+        end = middle(inner.c[0], inner.c[1]);
+        const Point2 toward{leaderFrom->x - end.x, leaderFrom->y - end.y};
+        const Point2 far = middle(inner.c[2], inner.c[3]);
+        if (std::hypot(leaderFrom->x - far.x, leaderFrom->y - far.y) < std::hypot(toward.x, toward.y)) end = far;
+        const Point2 d{end.x - leaderFrom->x, end.y - leaderFrom->y};
+        const double length = std::hypot(d.x, d.y);
+        const Point2 start = length > 0 ? along(*leaderFrom, d, std::min(0.2, length / 2) / length) : *leaderFrom;
+        if (occupied_.crosses(start, end)) continue;
+        leaders_.path.begin();
+        leaders_.path.add(*leaderFrom);
+        leaders_.path.add(end);
+      }
+      occupied_.add(box);
+      addText(textIn(frame, slot, text, set, size, under), backdrop);
+      return true;
+    }
+    return false;
+  }
+
+  // Each edge's label beside the edge in its own triangle; else on its tab; else on a roomier
+  // triangle nearby with a leader line. Labels that fit none of these try them all again a
+  // size smaller (counted for a warning), and the last ones are squeezed in at the smallest.
+  void numbers(const Placed& p) {
+    const Shape s = shapeOf(p);
+    const auto& texts = texts_[p.index];
+    std::vector<int> waiting;
+    for (size_t e = 0; e < p.piece->edges.size(); ++e) {
+      if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
+    }
+    bool numbered = false;
+    const double full = options_.labelSize / font_.digitHeight();
+    for (double size = full; !waiting.empty() && size * font_.digitHeight() >= kSmallestLabel - 1e-9; size *= 0.85) {
+      // The piece's number comes after the labels that fit at full size, before the others.
+      if (size < full && !numbered) {
+        pieceNumber(p, s);
+        numbered = true;
+      }
+      // Smaller sizes try the edge's own triangle and tab only: a leader to a neighbour is
+      // worth it for a label of full size, and the search over neighbours costs the most.
+      for (int stage = 0; stage < (size < full ? 2 : 3); ++stage) {
+        std::vector<int> still;
+        for (const int e : waiting) {
+          if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, stage)) still.push_back(e);
+          else if (size < full) ++*shrunk_;
+        }
+        waiting.swap(still);
+      }
+    }
+    if (!numbered) pieceNumber(p, s);
+    for (const int e : waiting) {
+      const Edge& edge = p.piece->edges[e];
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
+      const std::vector<Point2> own = t != s.sideTriangle.end()
+                                          ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
+                                          : std::vector<Point2>{p.map(edge.a), p.map(edge.b)};
+      squeeze(own, p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), t != s.sideTriangle.end() && textured(p, t->second));
+      ++*shrunk_;
+    }
+  }
+
+  bool placeLabel(const Placed& p, const Shape& s, const Edge& edge, const std::string& text, double size, int stage) {
+    if (stage == 0) {
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
+      if (t == s.sideTriangle.end()) return false;
+      const auto& tri = s.triangles[t->second];
+      return tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), text, font_.set(text), size,
+                      textured(p, t->second), nullptr);
+    }
+    if (stage == 1) {
+      const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
+      return tab != s.sideTab.end() &&
+             tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), text, font_.set(text), size, false, nullptr);
+    }
+    return nearby(p, s, edge, middle(p.map(edge.a), p.map(edge.b)), text, size);
+  }
+
+  bool nearby(const Placed& p, const Shape& s, const Edge& edge, Point2 from, const std::string& text, double size) {
+    std::vector<int> candidates;
+    for (const Point2& corner : {edge.a, edge.b}) {
+      const auto it = s.cornerTriangles.find(keyOf(corner, s.step));
+      if (it == s.cornerTriangles.end()) continue;
+      candidates.insert(candidates.end(), it->second.begin(), it->second.end());
+    }
+    // Also the triangles around those: a fan of thin triangles often has a wide one nearby.
+    const size_t direct = candidates.size();
+    for (size_t i = 0; i < direct; ++i) {
+      for (int k = 0; k < 3; ++k) {
+        const Point2 q = p.piece->triangles[candidates[i]].p[k];
+        const auto it = s.cornerTriangles.find(keyOf(q, s.step));
+        if (it != s.cornerTriangles.end()) candidates.insert(candidates.end(), it->second.begin(), it->second.end());
+      }
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    std::vector<std::pair<double, int>> byDistance;
+    for (const int t : candidates) {
+      const Circle c = incircle(s.triangles[t]);
+      byDistance.push_back({std::hypot(c.centre.x - from.x, c.centre.y - from.y) - c.radius, t});
+    }
+    std::sort(byDistance.begin(), byDistance.end());
+    const SetText set = font_.set(text);
+    for (const auto& [distance, t] : byDistance) {
+      const auto& tri = s.triangles[t];
+      for (int k = 0; k < 3; ++k) {
+        if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;
+      }
+    }
+    return false;
+  }
+
+  // The last resort: the label at the smallest size beside the middle of its edge, over whatever
+  // is there, so that no edge is left without its partner.
+  void squeeze(const std::vector<Point2>& own, Point2 a, Point2 b, const std::string& text, const SetText& set,
+               bool backdrop) {
+    const double size = kSmallestLabel / font_.digitHeight();
+    SideFrame frame;
+    if (!sideFrame(own, a, b, &frame)) frame = {a, {1, 0}, {0, 1}, 0};
+    const double w = set.width * size, h = font_.digitHeight() * size;
+    addText(textIn(frame, {frame.length / 2 - w / 2, kLabelGap / 2, w, h}, text, set, size, 0), backdrop);
+  }
+
+  void titleLine(const std::string& title) {
+    const double size = kTitleHeight / font_.digitHeight();
+    const SetText set = font_.set(title);
+    const double room = options_.pageWidth - 2 * options_.margin;
+    const double fitted = std::min(size, room / std::max(set.width, 1e-9));
+    TextMark mark;
+    mark.text = title;
+    mark.set = set;
+    mark.size = fitted;
+    mark.origin = {options_.margin, titleBaseline(options_)};
+    mark.colour = kLabelColour;
+    page_.marks.push_back(std::move(mark));
+  }
+
+  void legend() {
+    const Point2 topLeft{packing_.legendMin.x, options_.pageHeight - packing_.legendMax.y};
+    const double x0 = topLeft.x, x1 = x0 + kLegendSample;
+    auto row = [&](int r) { return topLeft.y + kLegendRow * (r + 0.5); };
+    const Pen* pens[] = {&kCutPen, &kMountainPen, &kValleyPen};
+    for (int r = 0; r < 3; ++r) {
+      StrokeMark s{{}, *pens[r]};
+      addLine(&s.path, {{x0, row(r)}, {x1, row(r)}});
+      page_.marks.push_back(std::move(s));
+    }
+    const double y = row(3), h = 1.2;
+    const Point2 base0{x0, y + h}, base1{x1, y + h}, outer1{x1 - 2, y - h}, outer0{x0 + 2, y - h};
+    FillMark tab{{}, kTabFill};
+    addPolygon(&tab.path, {base0, base1, outer1, outer0});
+    page_.marks.push_back(std::move(tab));
+    StrokeMark outline{{}, kCutPen}, fold{{}, kTabBasePen};
+    addLine(&outline.path, {base1, outer1, outer0, base0});
+    addLine(&fold.path, {base0, base1});
+    page_.marks.push_back(std::move(outline));
+    page_.marks.push_back(std::move(fold));
+    const LegendText text = legendText(options_);
+    const double size = kLegendHeight / font_.digitHeight();
+    auto show = [&](const std::string& s, double left, double mid) {
+      TextMark mark;
+      mark.text = s;
+      mark.set = font_.set(s);
+      mark.size = size;
+      mark.origin = {left, mid + size * font_.digitHeight() / 2};
+      mark.colour = kLabelColour;
+      page_.marks.push_back(std::move(mark));
+    };
+    for (int r = 0; r < 4; ++r) show(text.items[r], x1 + kLegendSampleGap, row(r));
+    for (size_t r = 0; r < text.notes.size(); ++r) show(text.notes[r], x0, row(4 + static_cast<int>(r)));
+  }
+
+  const PatternInput& input_;
+  const PatternOptions& options_;
+  const Packing& packing_;
+  const Textures& textures_;
+  const std::vector<std::vector<std::string>>& texts_;
+  int* shrunk_;
+  const Font& font_;
+  Page page_;
+  Occupancy occupied_;
+  StrokeMark leaders_{{}, kLeaderPen};
+  std::vector<TextMark> texts_out_;
+};
+
+}  // namespace
+
+// --- What packing and drawing share ---------------------------------------------------------
+
+double titleBaseline(const PatternOptions& options) {
+  // In the top margin where it has room (printers leave about 5 mm blank), else in a band at
+  // the top of the printable area that the packing keeps free.
+  const double reserve = titleReserve(options);
+  return reserve > 0 ? options.margin + kTitleHeight : options.margin - 2.0;
+}
+
+double titleReserve(const PatternOptions& options) { return options.margin >= kTitleHeight + 5.5 ? 0 : kTitleHeight + 2.0; }
+
+LegendText legendText(const PatternOptions& options) {
+  LegendText text;
+  text.notes.push_back("12\u00B73: glue to piece 12, to the edge");
+  text.notes.push_back("marked with this piece's number \u00B73");
+  std::string scale = "scale: 1 model unit = " + formatNumber(options.scale) + " mm";
+  text.notes.push_back(scale);
+  // A ratio needs a real size of the unit; a model in metres is the common case.
+  const double ratio = 1000.0 / options.scale;
+  text.notes.push_back(ratio >= 1 ? "1:" + formatNumber(ratio) + " for a model in metres"
+                                  : formatNumber(1 / ratio) + ":1 for a model in metres");
+  return text;
+}
+
+Size legendSize(const PatternOptions& options) {
+  const Font& font = Font::get();
+  const LegendText text = legendText(options);
+  const double size = kLegendHeight / font.digitHeight();
+  double itemWidth = 0, noteWidth = 0;
+  for (const std::string& item : text.items) itemWidth = std::max(itemWidth, font.set(item).width * size);
+  for (const std::string& note : text.notes) noteWidth = std::max(noteWidth, font.set(note).width * size);
+  return {std::max(kLegendSample + kLegendSampleGap + itemWidth, noteWidth),
+          (4 + static_cast<double>(text.notes.size())) * kLegendRow};
+}
+
+std::array<double, 3> modelSize(const PatternInput& input, double scale) {
+  double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  for (const Piece& piece : input.pieces) {
+    for (const Triangle& t : piece.triangles) {
+      for (const Point3& p : t.space) {
+        const double v[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k) {
+          lo[k] = std::min(lo[k], v[k]);
+          hi[k] = std::max(hi[k], v[k]);
+        }
+      }
+    }
+  }
+  std::array<double, 3> size{0, 0, 0};
+  for (int k = 0; k < 3; ++k) size[k] = hi[k] >= lo[k] ? (hi[k] - lo[k]) * scale : 0;
+  return size;
+}
+
+void drawSheets(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                const Textures& textures, Drawing* drawing) {
+  const auto texts = partnerTexts(input, packing.numbers);
+  const std::array<double, 3> size = modelSize(input, options.scale);
+  // The pieces on each sheet run from its lowest printed number to its highest.
+  std::vector<int> first(packing.sheets, 0), last(packing.sheets, 0);
+  for (const Position& p : packing.positions) {
+    const int n = packing.numbers[p.piece];
+    first[p.sheet] = first[p.sheet] == 0 ? n : std::min(first[p.sheet], n);
+    last[p.sheet] = std::max(last[p.sheet], n);
+  }
+  int shrunk = 0;
+  for (int sheet = 0; sheet < packing.sheets; ++sheet) {
+    std::string title = options.title.empty() ? "" : options.title + "  \u00B7  ";
+    title += format("sheet %d of %d  \u00B7  ", sheet + 1, packing.sheets);
+    title += first[sheet] == last[sheet] ? format("piece %d", first[sheet]) : format("pieces %d\u2013%d", first[sheet], last[sheet]);
+    if (size[0] > 0 || size[1] > 0 || size[2] > 0) {
+      title += "  \u00B7  model " + formatNumber(std::round(size[0])) + " \u00D7 " + formatNumber(std::round(size[1])) +
+               " \u00D7 " + formatNumber(std::round(size[2])) + " mm";
+    }
+    SheetPainter painter(input, options, packing, textures, texts, &shrunk);
+    drawing->pages.push_back(painter.paint(sheet, title));
+  }
+  if (shrunk > 0) {
+    drawing->warnings.push_back(format(
+        "%d edge label%s did not fit at %s mm and %s printed smaller; a larger scale (--height, --scale) or a smaller "
+        "--label-size makes room",
+        shrunk, shrunk == 1 ? "" : "s", formatNumber(options.labelSize).c_str(), shrunk == 1 ? "is" : "are"));
+  }
+}
+
+bool readsOtherWayUp(const std::string& text) {
+  // Turned half round, 0 1 8 and the middle dot stay themselves and 6 and 9 swap; other
+  // characters read as nothing known. A text whose every character survives the turn and that
+  // then reads as something else needs telling apart.
+  const std::string dot = "\u00B7";
+  std::vector<std::string> turned;
+  for (size_t i = 0; i < text.size();) {
+    if (text.compare(i, dot.size(), dot) == 0) {
+      turned.push_back(dot);
+      i += dot.size();
+      continue;
+    }
+    switch (text[i]) {
+      case '0': case '1': case '8': turned.push_back(std::string(1, text[i])); break;
+      case '6': turned.push_back("9"); break;
+      case '9': turned.push_back("6"); break;
+      default: return false;
+    }
+    ++i;
+  }
+  std::string other;
+  for (auto it = turned.rbegin(); it != turned.rend(); ++it) other += *it;
+  return !other.empty() && other != text && other.front() != '0' && other.compare(0, dot.size(), dot) != 0;
+}
+
+}  // namespace pattern::detail

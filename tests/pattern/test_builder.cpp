@@ -1,0 +1,357 @@
+// What a builder reads off the sheets: which piece each edge joins, labels that stay in their
+// own triangle or tab and clear of each other, numbers in reading order, a title on every
+// sheet, the overview, and sheets used well. Read back from the files the pattern writes.
+#include <stdio.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "pattern/drawing.h"
+#include "pattern/font.h"
+#include "pattern_test_support.h"
+
+namespace patterntest {
+namespace {
+
+/// A text element of an SVG sheet, with its box in sheet millimetres (y up, as the pieces).
+struct SvgText {
+  std::string text;
+  double size = 0;  // font size, millimetres
+  std::array<Point2, 4> box;
+};
+
+std::vector<SvgText> svgTexts(const std::string& svg, double pageHeight) {
+  const double digits = detail::Font::get().digitHeight();
+  static const std::regex element(
+      R"re(<text transform="translate\(([-0-9.]+) ([-0-9.]+)(?:\) rotate\(([-0-9.e]+))?\)" font-size="([0-9.e-]+)" textLength="([0-9.e-]+)"[^>]*>([^<]*)</text>)re");
+  std::vector<SvgText> texts;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    const double x = std::stod(m[1]), y = std::stod(m[2]), angle = m[3].matched ? std::stod(m[3]) * std::numbers::pi / 180 : 0;
+    SvgText t;
+    t.text = m[6];
+    t.size = std::stod(m[4]);
+    const double width = std::stod(m[5]), top = digits * t.size;
+    const double c = std::cos(angle), s = std::sin(angle);
+    const Point2 local[4] = {{0, 0}, {width, 0}, {width, -top}, {0, -top}};
+    for (int k = 0; k < 4; ++k) {
+      const Point2 page{x + c * local[k].x - s * local[k].y, y + s * local[k].x + c * local[k].y};
+      t.box[k] = {page.x, pageHeight - page.y};
+    }
+    texts.push_back(t);
+  }
+  return texts;
+}
+
+bool isNumber(const std::string& text) { return std::regex_match(text, std::regex("[0-9]+(\u00B7[0-9]+)?")); }
+
+/// Whether two convex quadrilaterals overlap by more than a hair.
+bool boxesOverlap(const std::array<Point2, 4>& a, const std::array<Point2, 4>& b) {
+  const std::vector<Point2> p(a.begin(), a.end()), q(b.begin(), b.end());
+  for (const auto* poly : {&p, &q}) {
+    for (size_t k = 0; k < 4; ++k) {
+      const Point2 e{(*poly)[(k + 1) % 4].x - (*poly)[k].x, (*poly)[(k + 1) % 4].y - (*poly)[k].y};
+      const Point2 axis{-e.y, e.x};
+      const double length = std::hypot(axis.x, axis.y);
+      double pLo = INFINITY, pHi = -INFINITY, qLo = INFINITY, qHi = -INFINITY;
+      for (const Point2& v : p) {
+        pLo = std::min(pLo, (v.x * axis.x + v.y * axis.y) / length);
+        pHi = std::max(pHi, (v.x * axis.x + v.y * axis.y) / length);
+      }
+      for (const Point2& v : q) {
+        qLo = std::min(qLo, (v.x * axis.x + v.y * axis.y) / length);
+        qHi = std::max(qHi, (v.x * axis.x + v.y * axis.y) / length);
+      }
+      if (pHi <= qLo + 1e-3 || qHi <= pLo + 1e-3) return false;
+    }
+  }
+  return true;
+}
+
+bool insideWithSlack(Point2 p, const std::vector<Point2>& polygon) {
+  if (insideConvex(p, polygon)) return true;
+  for (size_t k = 0; k < polygon.size(); ++k) {
+    if (segmentDistance(p, polygon[k], polygon[(k + 1) % polygon.size()]) < 1e-3) return true;
+  }
+  return false;
+}
+
+bool writeAll(const PatternInput& input, const PatternOptions& options, const std::vector<std::string>& paths,
+              PatternReport* report) {
+  std::string error;
+  const bool ok = writePattern(input, options, packPattern(input, options), paths, report, &error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
+/// Two 3 x 3 grids of 30 mm squares glued along all 12 border edges (the same labels on both),
+/// and two squares that share just one edge.
+PatternInput gluedGrids() {
+  PatternInput input;
+  input.pieces = {grid(1, 3, 30, 1), grid(2, 3, 30, 1), square(3, 40), square(4, 40)};
+  input.pieces[2].edges[1].label = 50;
+  input.pieces[3].edges[3].label = 50;
+  return input;
+}
+
+TEST(Builder, EveryCutEdgeNamesThePieceItsTwinIsOn) {
+  const PatternInput input = gluedGrids();
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("g.svg")}, &report));
+  std::map<std::string, int> seen;
+  std::map<std::string, Point2> where;
+  for (const std::string& file : report.files) {
+    for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) {
+      ++seen[t.text];
+      where[t.text] = {(t.box[0].x + t.box[2].x) / 2, (t.box[0].y + t.box[2].y) / 2};
+    }
+  }
+  const std::vector<int>& n = report.packing.numbers;
+  // Counted along the outline: edge k + 1 is the next 30 mm side round the grid from edge k.
+  for (int k = 1; k < 12; ++k) {
+    const Point2 a = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k)];
+    const Point2 b = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k + 1)];
+    EXPECT_LT(std::hypot(a.x - b.x, a.y - b.y), 35) << "edges " << k << " and " << k + 1 << " of grid A";
+  }
+  // The grids share 12 edges, numbered 1..12 alike on both: "B·k" on A and "A·k" on B.
+  for (int k = 1; k <= 12; ++k) {
+    EXPECT_EQ(seen[std::to_string(n[1]) + "\u00B7" + std::to_string(k)], 1) << "on grid A, edge " << k;
+    EXPECT_EQ(seen[std::to_string(n[0]) + "\u00B7" + std::to_string(k)], 1) << "on grid B, edge " << k;
+  }
+  EXPECT_EQ(seen[std::to_string(n[1]) + "\u00B7" + std::to_string(13)], 0);
+  // The squares share one edge: just the partner's number, beside each square's own number.
+  EXPECT_EQ(seen[std::to_string(n[2])], 2) << "square A's number and the label on square B";
+  EXPECT_EQ(seen[std::to_string(n[3])], 2) << "square B's number and the label on square A";
+}
+
+TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
+#ifndef FOLDRA_PDFTOTEXT
+  GTEST_SKIP() << "pdftotext is needed to read the text of a PDF";
+#else
+  TempDir dir;
+  PatternReport report;
+  PatternOptions options;
+  options.title = "grids";
+  ASSERT_TRUE(writeAll(gluedGrids(), options, {dir.file("g.pdf")}, &report));
+  FILE* pipe = popen((std::string(FOLDRA_PDFTOTEXT) + " -q '" + dir.file("g.pdf") + "' -").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  pclose(pipe);
+  std::map<std::string, int> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) ++words[word];
+  const std::vector<int>& n = report.packing.numbers;
+  for (int k = 1; k <= 12; ++k) {
+    EXPECT_EQ(words[std::to_string(n[1]) + "\u00B7" + std::to_string(k)], 1) << k << "\n" << text;
+    EXPECT_EQ(words[std::to_string(n[0]) + "\u00B7" + std::to_string(k)], 1) << k;
+  }
+  EXPECT_NE(text.find("sheet 1 of " + std::to_string(report.packing.sheets)), std::string::npos) << text;
+  EXPECT_EQ(words["grids"], report.packing.sheets) << "the name in every sheet's title";
+#endif
+}
+
+TEST(Builder, LabelBoxesStayInTheirTriangleOrTabAndClearOfEachOther) {
+  // Roomy grids, a strip of narrow triangles and a tiny square: labels beside their edges, on
+  // tabs, on neighbours and, where nothing else fits, smaller.
+  PatternInput input;
+  input.pieces = {grid(1, 3, 30, 1), grid(2, 3, 30, 1), strip(3, 12, 8, 14, 20), strip(4, 12, 8, 14, 20)};
+  for (int k = 0; k < 5; ++k) {
+    const Edge& e = input.pieces[2].edges[2 * k];
+    input.pieces[2].tabs.push_back(tabOn(e.a, e.b, e.label, 4));
+  }
+  const PatternOptions options;
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(input, options, {dir.file("l.svg")}, &report));
+  int labels = 0;
+  for (int sheet = 0; sheet < report.packing.sheets; ++sheet) {
+    std::vector<std::vector<Point2>> parts;
+    for (size_t i = 0; i < input.pieces.size(); ++i) {
+      if (report.packing.positions[i].sheet != sheet) continue;
+      for (auto& part : placedParts(input.pieces[i], report.packing.positions[i], options.scale)) parts.push_back(part);
+    }
+    std::vector<SvgText> numbers;
+    for (const SvgText& t : svgTexts(read(report.files[sheet]), options.pageHeight)) {
+      if (isNumber(t.text)) numbers.push_back(t);
+    }
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      for (size_t j = i + 1; j < numbers.size(); ++j) {
+        EXPECT_FALSE(boxesOverlap(numbers[i].box, numbers[j].box)) << numbers[i].text << " and " << numbers[j].text;
+      }
+      if (numbers[i].text.find("\u00B7") == std::string::npos) continue;  // a piece's number
+      ++labels;
+      const bool inside = std::any_of(parts.begin(), parts.end(), [&](const std::vector<Point2>& part) {
+        return std::all_of(numbers[i].box.begin(), numbers[i].box.end(), [&](Point2 p) { return insideWithSlack(p, part); });
+      });
+      EXPECT_TRUE(inside) << "label " << numbers[i].text << " leaves its triangle or tab";
+    }
+  }
+  EXPECT_EQ(labels, 2 * 12 + 2 * 14) << "every cut edge with a partner";
+  EXPECT_TRUE(report.warnings.empty()) << "all fit without shrinking: " << report.warnings[0];
+}
+
+TEST(Builder, LabelsHaveTheirSizeWhereTheyFitAndShrinkWithAWarningWhereNot) {
+  const double digits = detail::Font::get().digitHeight();
+  for (const double size : {2.0, 3.0}) {
+    PatternOptions options;
+    options.labelSize = size;
+    TempDir dir;
+    PatternReport report;
+    ASSERT_TRUE(writeAll(gluedGrids(), options, {dir.file("g.svg")}, &report));
+    EXPECT_TRUE(report.warnings.empty()) << report.warnings[0];
+    for (const std::string& file : report.files) {
+      for (const SvgText& t : svgTexts(read(file), options.pageHeight)) {
+        if (isNumber(t.text) && t.text.find("\u00B7") != std::string::npos) {
+          EXPECT_NEAR(t.size * digits, size, 1e-3) << t.text;
+        }
+      }
+    }
+  }
+  // The same grids at a tenth of the size: 3 mm squares have no room for 2 mm labels.
+  PatternOptions tiny;
+  tiny.scale = 0.1;
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(gluedGrids(), tiny, {dir.file("g.svg")}, &report));
+  std::map<std::string, int> seen;
+  for (const SvgText& t : svgTexts(read(report.files[0]), tiny.pageHeight)) ++seen[t.text];
+  for (size_t i = 0; i < 4; ++i) {
+    // The squares' numbers also label each other's shared edge.
+    EXPECT_EQ(seen[std::to_string(report.packing.numbers[i])], i >= 2 ? 2 : 1) << "piece " << i + 1 << " numbered once";
+  }
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_NE(report.warnings[0].find("did not fit at 2 mm"), std::string::npos) << report.warnings[0];
+}
+
+TEST(Builder, NumbersThatReadOtherwiseUpsideDownAreUnderlined) {
+  for (const char* text : {"6", "9", "66", "99", "16", "91", "6\u00B71", "18"}) {
+    EXPECT_TRUE(detail::readsOtherWayUp(text)) << text;
+  }
+  for (const char* text : {"1", "8", "69", "88", "101", "12", "7", "10", "6\u00B79", ""}) {
+    EXPECT_FALSE(detail::readsOtherWayUp(text)) << text;
+  }
+}
+
+TEST(Builder, PiecesAreNumberedInReadingOrderAcrossTheSheets) {
+  PatternInput input;
+  for (int i = 0; i < 40; ++i) input.pieces.push_back(square(i + 1, 20 + (i * 7) % 30));
+  const PatternOptions options;
+  const Packing packing = packPattern(input, options);
+  ASSERT_GE(packing.sheets, 2);
+  std::vector<int> byNumber(input.pieces.size());
+  std::vector<int> sorted = packing.numbers;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i < sorted.size(); ++i) ASSERT_EQ(sorted[i], static_cast<int>(i) + 1) << "numbers 1..n";
+  for (size_t i = 0; i < input.pieces.size(); ++i) byNumber[packing.numbers[i] - 1] = static_cast<int>(i);
+  for (size_t k = 1; k < byNumber.size(); ++k) {
+    const Position& a = packing.positions[byNumber[k - 1]];
+    const Position& b = packing.positions[byNumber[k]];
+    EXPECT_LE(a.sheet, b.sheet) << "number " << k + 1;
+  }
+}
+
+TEST(Builder, EverySheetHasItsTitleAndTheLegendGivesTheScale) {
+  PatternInput input;
+  for (int i = 0; i < 12; ++i) input.pieces.push_back(square(i + 1, 80));
+  PatternOptions options;
+  options.title = "crate";
+  options.scale = 1.25;
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(input, options, {dir.file("c.svg")}, &report));
+  ASSERT_GE(report.packing.sheets, 2);
+  std::vector<int> first(report.packing.sheets, 1 << 30), last(report.packing.sheets, 0);
+  for (size_t i = 0; i < input.pieces.size(); ++i) {
+    const int sheet = report.packing.positions[i].sheet;
+    first[sheet] = std::min(first[sheet], report.packing.numbers[i]);
+    last[sheet] = std::max(last[sheet], report.packing.numbers[i]);
+  }
+  std::string legend;
+  for (int sheet = 0; sheet < report.packing.sheets; ++sheet) {
+    const std::string svg = read(report.files[sheet]);
+    const std::string title = "crate  \u00B7  sheet " + std::to_string(sheet + 1) + " of " + std::to_string(report.packing.sheets) +
+                              "  \u00B7  pieces " + std::to_string(first[sheet]) + "\u2013" + std::to_string(last[sheet]);
+    EXPECT_NE(svg.find(title), std::string::npos) << title;
+    if (sheet == report.packing.legendSheet) legend = svg;
+  }
+  EXPECT_NE(legend.find("1 model unit = 1.25 mm"), std::string::npos);
+  EXPECT_NE(legend.find("1:800 for a model in metres"), std::string::npos);
+}
+
+/// A tetrahedron's four faces as four one-triangle pieces, with their corners in space.
+PatternInput tetrahedron() {
+  const Point3 corners[4] = {{0, 0, 0}, {60, 0, 0}, {0, 60, 0}, {0, 0, 60}};
+  const int faces[4][3] = {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}};
+  PatternInput input;
+  for (int f = 0; f < 4; ++f) {
+    Piece piece = rightTriangle(f + 1, 60);
+    for (int k = 0; k < 3; ++k) piece.triangles[0].space[k] = corners[faces[f][k]];
+    input.pieces.push_back(piece);
+  }
+  return input;
+}
+
+TEST(Builder, TheOverviewComesFirstInThePdfAndAsAFileOfItsOwn) {
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(tetrahedron(), PatternOptions{}, {dir.file("t.pdf"), dir.file("t.svg"), dir.file("t.png")}, &report));
+  const int sheets = report.packing.sheets;
+  const std::vector<std::string> expected{dir.file("t.pdf"), dir.file("t-overview.svg"), dir.file("t-1.svg"),
+                                          dir.file("t-overview.png"), dir.file("t-1.png")};
+  ASSERT_EQ(sheets, 1);
+  EXPECT_EQ(report.files, expected);
+  const std::string pdf = read(dir.file("t.pdf"));
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = pdf.find(what); at != std::string::npos; at = pdf.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("/Type /Page") - count("/Type /Pages"), 2u) << "the overview and the sheet";
+  // Every piece shows its number in some view.
+  std::map<std::string, int> numbers;
+  for (const SvgText& t : svgTexts(read(dir.file("t-overview.svg")), 297)) ++numbers[t.text];
+  for (int n = 1; n <= 4; ++n) EXPECT_GE(numbers[std::to_string(n)], 1) << "piece " << n;
+
+  // Left out on request, and where the pieces carry no corners in space.
+  PatternOptions without;
+  without.overview = false;
+  TempDir other;
+  ASSERT_TRUE(writeAll(tetrahedron(), without, {other.file("t.svg")}, &report));
+  EXPECT_EQ(report.files, std::vector<std::string>{other.file("t-1.svg")});
+  PatternInput flat = tetrahedron();
+  for (Piece& p : flat.pieces) p.triangles[0].space = {};
+  TempDir third;
+  ASSERT_TRUE(writeAll(flat, PatternOptions{}, {third.file("t.svg")}, &report));
+  EXPECT_EQ(report.files, std::vector<std::string>{third.file("t-1.svg")});
+}
+
+TEST(Builder, SheetsButTheLastAreMoreThanHalfFullWherePiecesAllow) {
+  PatternInput input;
+  for (int i = 0; i < 70; ++i) input.pieces.push_back(i % 3 ? square(i + 1, 35) : rectangle(i + 1, 60, 25));
+  const PatternOptions options;
+  const Packing packing = packPattern(input, options);
+  ASSERT_GE(packing.sheets, 2);
+  ASSERT_EQ(packing.fill.size(), static_cast<size_t>(packing.sheets));
+  double total = 0;
+  for (const Piece& p : input.pieces) {
+    for (const Triangle& t : p.triangles) total += std::abs(cross(t.p[0], t.p[1], t.p[2])) / 2;
+  }
+  const double printable = (options.pageWidth - 2 * options.margin) * (options.pageHeight - 2 * options.margin);
+  double sum = 0;
+  for (int sheet = 0; sheet < packing.sheets; ++sheet) {
+    sum += packing.fill[sheet];
+    if (sheet + 1 < packing.sheets) {
+      EXPECT_GT(packing.fill[sheet], 0.5) << "sheet " << sheet + 1;
+    }
+  }
+  EXPECT_NEAR(sum, total / printable, 1e-9);
+  EXPECT_LE(packing.sheets, static_cast<int>(std::ceil(total / printable / 0.7)));
+  expectSoundPacking(input, options, packing);
+}
+
+}  // namespace
+}  // namespace patterntest
