@@ -408,7 +408,9 @@ export function createViewer(container, note, labelLayer) {
         const axis = thinAxis(pieces.map((o) => new THREE.Box3().setFromObject(o.group)));
         if (axis >= 0 && pieces.length === objects.filter((o) => o.meshes.length).length) {
           flat = { axis };
-          if (!animated) spread(pieces, axis);
+          // In the order of their numbers, as the sheets are read.
+          const number = (o) => numbers[o.entry.piece] ?? o.entry.piece + 1;
+          if (!animated) spread([...pieces].sort((a, b) => number(a) - number(b)), axis);
         }
         for (const o of pieces) {
           o.centre = new THREE.Box3().setFromObject(o.group).getCenter(new THREE.Vector3()).sub(o.group.position);
