@@ -330,7 +330,7 @@ function showOversize(run) {
   const list = big.slice(0, 3).map((p) => `piece ${p.number} (${mm(p.width)} × ${mm(p.height)} mm)`).join(', ');
   $('oversize-text').textContent = `${big.length === 1 ? 'One piece is' : `${big.length} pieces are`} larger than the `
     + `${area} that the paper leaves to print on, so ${big.length === 1 ? 'it' : 'they'} would print cut off: `
-    + `${list}${big.length > 3 ? ', …' : ''}.`;
+    + `${list}${big.length > 3 ? ` and ${big.length - 3} more` : ''}.`;
   const fixes = $('oversize-fixes');
   fixes.replaceChildren();
   const size = Math.floor(Math.max(...run.size) * pattern.fit * 0.97);
