@@ -517,7 +517,7 @@ std::vector<std::string> importExtensions() {
 }
 
 bool importMesh(const std::string& path, scene::Document& document, std::string* error,
-                const std::string& embeddedImages) {
+                const std::string& embeddedImages, int* faces) {
   if (!checkReadable(path, error) || !checkPlyHeader(path, error)) return false;
   // Assimp's default logger is never created here, so Assimp prints nothing; its errors come
   // back through GetErrorString.
@@ -556,6 +556,12 @@ bool importMesh(const std::string& path, scene::Document& document, std::string*
     built.append(std::move(draft.object));
   }
   scene::moveContent(built, document);
+  if (faces) {
+    *faces = 0;
+    for (unsigned m = 0; m < ai->mNumMeshes; ++m) {
+      for (unsigned f = 0; f < ai->mMeshes[m]->mNumFaces; ++f) *faces += ai->mMeshes[m]->mFaces[f].mNumIndices >= 3 ? 1 : 0;
+    }
+  }
   return true;
 }
 

@@ -28,9 +28,11 @@ namespace formats {
 /// is not a finite number).
 /// Images embedded in the file (a GLB's, an FBX's) are written into `embeddedImages` as
 /// NAME-image-N.png or .jpg, so that the materials can name them; with no folder given they are
-/// not written and the materials keep their colours only.
+/// not written and the materials keep their colours only. `faces`, when given, is set to the
+/// number of faces as the file has them: a face of many corners, split into triangles here,
+/// counts once.
 bool importMesh(const std::string& path, scene::Document& document, std::string* error,
-                const std::string& embeddedImages = "");
+                const std::string& embeddedImages = "", int* faces = nullptr);
 
 /// The file extensions importMesh reads, lower case with their dot (".obj", ".glb", ...).
 std::vector<std::string> importExtensions();

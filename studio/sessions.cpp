@@ -143,7 +143,7 @@ json Session::state() const {
   } else {
     out["model"] = {{"name", modelName},
                     {"objects", modelObjects},
-                    {"polygons", modelPolygons},
+                    {"faces", modelFaces},
                     {"extent", {extent[0], extent[1], extent[2]}}};
   }
   out["undo"] = document ? document->undoCount() : 0;

@@ -68,7 +68,7 @@ struct Session {
   std::string modelName;
   std::string modelFolder;
   std::array<double, 3> extent{0, 0, 0};
-  int modelObjects = 0, modelPolygons = 0;
+  int modelObjects = 0, modelFaces = 0;
   int uploads = 0;
   std::atomic<int> outputs{0};
   /// runs[i] is the run that undo level i + 1 holds.

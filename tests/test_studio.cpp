@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -492,6 +494,28 @@ TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
   ASSERT_NE(at, std::string::npos);
   obj.replace(at, std::string("house-pieces.mtl").size(), "result.mtl");
   EXPECT_TRUE(obj == slurp(out.file("result.obj")));
+}
+
+TEST(StudioUploads, CountTheFacesAsTheFileHasThem) {
+  // A cylinder of 16 sides and two caps of 16 corners: 18 faces, however the caps are split.
+  std::ostringstream obj;
+  const int n = 16;
+  for (int i = 0; i < n; ++i) obj << "v " << std::cos(i * 2 * M_PI / n) << " -1 " << std::sin(i * 2 * M_PI / n) << "\n";
+  for (int i = 0; i < n; ++i) obj << "v " << std::cos(i * 2 * M_PI / n) << " 1 " << std::sin(i * 2 * M_PI / n) << "\n";
+  for (int i = 0; i < n; ++i) {
+    const int a = i + 1, b = (i + 1) % n + 1;
+    obj << "f " << a << " " << b << " " << b + n << " " << a + n << "\n";
+  }
+  obj << "f";
+  for (int i = n; i >= 1; --i) obj << " " << i;
+  obj << "\nf";
+  for (int i = 1; i <= n; ++i) obj << " " << i + n;
+  obj << "\n";
+  Served served;
+  Browser browser(served);
+  auto res = browser.upload({{"cylinder.obj", obj.str()}});
+  ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "");
+  EXPECT_EQ(json::parse(res->body)["model"]["faces"], 18);
 }
 
 TEST(StudioAnswers, AreCompressedOnceAndNameNoPathOfTheServer) {

@@ -362,7 +362,7 @@ function applyState(s) {
   const run = s && s.run;
   const pattern = run && run.pattern;
   $('model-info').textContent = s && s.model
-    ? `${s.model.name}: ${plural(s.model.objects, 'object', 'objects')}, ${plural(s.model.faces ?? s.model.polygons, 'face', 'faces')}.`
+    ? `${s.model.name}: ${plural(s.model.objects, 'object', 'objects')}, ${plural(s.model.faces, 'face', 'faces')}.`
     : 'No model open.';
   $('undo').disabled = busy || !s || !s.undo;
   $('redo').disabled = busy || !s || !s.redo;
