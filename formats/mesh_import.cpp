@@ -391,13 +391,42 @@ double colorChannel(float value) {
   return value < 0 ? 0.0 : (value > 1 ? 1.0 : value);
 }
 
+/// Where the images embedded in a file go, and the names they took there.
+struct EmbeddedImages {
+  fs::path folder;
+  std::string stem;
+  std::map<const aiTexture*, std::string> written;
+};
+
+/// An embedded image written into the folder; "" when there is no folder, or the image is not
+/// a PNG or JPEG file as it stands (raw pixels), or it cannot be written.
+std::string writeEmbedded(const aiTexture& image, EmbeddedImages& images) {
+  if (images.folder.empty() || image.mHeight != 0 || image.mWidth == 0) return {};
+  if (auto it = images.written.find(&image); it != images.written.end()) return it->second;
+  const std::string hint = image.achFormatHint;
+  const bool png = hint == "png", jpeg = hint == "jpg" || hint == "jpeg";
+  if (!png && !jpeg) return {};
+  fs::path path;
+  std::error_code ec;
+  for (std::size_t n = images.written.size() + 1; path.empty() || fs::exists(path, ec); ++n) {
+    path = images.folder / (images.stem + "-image-" + std::to_string(n) + (png ? ".png" : ".jpg"));
+  }
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(image.pcData), static_cast<std::streamsize>(image.mWidth));
+  if (!out) return {};
+  return images.written[&image] = path.string();
+}
+
 /// The texture path made absolute against the model file's folder. Backslashes become slashes:
-/// files written on Windows name their images that way. Embedded images ("*0") are not
-/// written out; the material keeps its colour only.
-std::string texturePath(const aiMaterial& material, const fs::path& folder) {
+/// files written on Windows name their images that way. Embedded images ("*0", or a name the
+/// file carries inside) are written out when there is a folder for them.
+std::string texturePath(const aiScene& ai, const aiMaterial& material, const fs::path& folder, EmbeddedImages& images) {
   aiString texture;
   if (material.GetTexture(aiTextureType_DIFFUSE, 0, &texture) != AI_SUCCESS) return {};
   std::string text = texture.C_Str();
+  if (const aiTexture* embedded = text.empty() ? nullptr : ai.GetEmbeddedTexture(text.c_str())) {
+    return writeEmbedded(*embedded, images);
+  }
   if (text.empty() || text[0] == '*') return {};
   for (char& c : text) {
     if (c == '\\') c = '/';
@@ -405,8 +434,8 @@ std::string texturePath(const aiMaterial& material, const fs::path& folder) {
   return (folder / fs::path(text)).lexically_normal().string();
 }
 
-std::unique_ptr<scene::Material> convertMaterial(const aiMaterial& material, unsigned index,
-                                                 const fs::path& folder) {
+std::unique_ptr<scene::Material> convertMaterial(const aiScene& ai, const aiMaterial& material, unsigned index,
+                                                 const fs::path& folder, EmbeddedImages& images) {
   auto out = std::make_unique<scene::Material>();
   aiString name;
   out->name = material.Get(AI_MATKEY_NAME, name) == AI_SUCCESS ? name.C_Str() : "";
@@ -415,7 +444,7 @@ std::unique_ptr<scene::Material> convertMaterial(const aiMaterial& material, uns
   if (material.Get(AI_MATKEY_COLOR_DIFFUSE, color) == AI_SUCCESS) {
     out->color = {colorChannel(color.r), colorChannel(color.g), colorChannel(color.b)};
   }
-  out->texture = texturePath(material, folder);
+  out->texture = texturePath(ai, material, folder, images);
   return out;
 }
 
@@ -428,14 +457,15 @@ struct MaterialUse {
 };
 
 std::map<unsigned, MaterialUse> makeMaterials(const aiScene& ai, const std::vector<Draft>& drafts,
-                                              const fs::path& folder, scene::Document& document) {
+                                              const fs::path& folder, EmbeddedImages& images,
+                                              scene::Document& document) {
   std::set<unsigned> used;
   for (const Draft& d : drafts) used.insert(d.materialOf.begin(), d.materialOf.end());
   std::map<unsigned, MaterialUse> uses;
   std::set<std::string> taken;
   for (unsigned index : used) {
     MaterialUse& use = uses[index];
-    use.material = document.addMaterial(convertMaterial(*ai.mMaterials[index], index, folder));
+    use.material = document.addMaterial(convertMaterial(ai, *ai.mMaterials[index], index, folder, images));
     use.selection = use.material->name;
     for (int n = 2; !taken.insert(use.selection).second; ++n) {
       use.selection = use.material->name + " " + std::to_string(n);
@@ -486,7 +516,8 @@ std::vector<std::string> importExtensions() {
   return out;
 }
 
-bool importMesh(const std::string& path, scene::Document& document, std::string* error) {
+bool importMesh(const std::string& path, scene::Document& document, std::string* error,
+                const std::string& embeddedImages, int* faces) {
   if (!checkReadable(path, error) || !checkPlyHeader(path, error)) return false;
   // Assimp's default logger is never created here, so Assimp prints nothing; its errors come
   // back through GetErrorString.
@@ -518,12 +549,19 @@ bool importMesh(const std::string& path, scene::Document& document, std::string*
   std::error_code ec;
   const fs::path folder = fs::absolute(path, ec).parent_path();
   scene::Document built;
-  const auto uses = makeMaterials(*ai, drafts, folder, built);
+  EmbeddedImages images{embeddedImages, fs::path(path).stem().string(), {}};
+  const auto uses = makeMaterials(*ai, drafts, folder, images, built);
   for (Draft& draft : drafts) {
     addTags(draft, uses);
     built.append(std::move(draft.object));
   }
   scene::moveContent(built, document);
+  if (faces) {
+    *faces = 0;
+    for (unsigned m = 0; m < ai->mNumMeshes; ++m) {
+      for (unsigned f = 0; f < ai->mMeshes[m]->mNumFaces; ++f) *faces += ai->mMeshes[m]->mFaces[f].mNumIndices >= 3 ? 1 : 0;
+    }
+  }
   return true;
 }
 

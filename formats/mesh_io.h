@@ -26,7 +26,13 @@ namespace formats {
 /// The new objects are not selected. Null on failure with *error naming the file and the problem
 /// (missing, unreadable or empty file; Assimp's own message; no polygon mesh; a coordinate that
 /// is not a finite number).
-bool importMesh(const std::string& path, scene::Document& document, std::string* error);
+/// Images embedded in the file (a GLB's, an FBX's) are written into `embeddedImages` as
+/// NAME-image-N.png or .jpg, so that the materials can name them; with no folder given they are
+/// not written and the materials keep their colours only. `faces`, when given, is set to the
+/// number of faces as the file has them: a face of many corners, split into triangles here,
+/// counts once.
+bool importMesh(const std::string& path, scene::Document& document, std::string* error,
+                const std::string& embeddedImages = "", int* faces = nullptr);
 
 /// The file extensions importMesh reads, lower case with their dot (".obj", ".glb", ...).
 std::vector<std::string> importExtensions();

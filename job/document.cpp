@@ -19,7 +19,8 @@ bool isSceneFile(const std::string& path) {
   return extension == ".json";
 }
 
-bool loadModel(const std::string& path, scene::Document& document, std::string* error, const std::string& shownName) {
+bool loadModel(const std::string& path, scene::Document& document, std::string* error, const std::string& shownName,
+               const std::string& embeddedImages, int* faces) {
   std::error_code ec;
   bool loaded = false;
   if (!fs::exists(path, ec)) {
@@ -31,11 +32,15 @@ bool loadModel(const std::string& path, scene::Document& document, std::string* 
   } else if (isSceneFile(path)) {
     auto scene = formats::loadScene(path, error);
     if (scene) {
+      if (faces) {
+        *faces = 0;
+        for (const scene::Object* o : scene->allObjects()) *faces += static_cast<int>(o->polygons.size());
+      }
       scene::moveContent(*scene, document);
       loaded = true;
     }
   } else {
-    loaded = formats::importMesh(path, document, error);
+    loaded = formats::importMesh(path, document, error, embeddedImages, faces);
   }
   if (!loaded && !shownName.empty()) {
     for (std::size_t at; (at = error->find(path)) != std::string::npos;) error->replace(at, path.size(), shownName);

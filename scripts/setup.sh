@@ -15,7 +15,7 @@ packages=(
   libassimp-dev libcairo2-dev libstb-dev libtiff-dev
   libharfbuzz-dev libdeflate-dev libfontconfig-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra
   poppler-utils
-  libcpp-httplib-dev chromium
+  libcpp-httplib-dev chromium libminizip-dev zlib1g-dev
   clang-14 libclang-rt-14-dev
   dpkg-dev file man-db curl
 )

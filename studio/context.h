@@ -5,6 +5,8 @@
 
 #include <httplib.h>
 
+#include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -31,6 +33,8 @@ struct Context {
   /// The extensions of the mesh files the studio opens.
   std::vector<std::string> importable;
   Sessions sessions;
+  /// The page's own files, read once: path -> body.
+  std::map<std::string, std::shared_ptr<const Body>> webFiles;
 };
 
 /// POST /api/model: saves an upload into a fresh folder of the session and reads it into a new
@@ -42,7 +46,9 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res);
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo);
 /// GET /api/download/NAME: the current result as a file.
 void download(Context& context, const httplib::Request& req, httplib::Response& res);
-/// GET /api/sheet/N.svg: a sheet of the current run's pattern.
+/// GET /api/sheet/N.png (a preview) and /api/sheet/N.svg: a sheet of the current run's pattern.
 void sheet(Context& context, const httplib::Request& req, httplib::Response& res);
+/// GET /api/texture/N: the image of material N of the open model.
+void texture(Context& context, const httplib::Request& req, httplib::Response& res);
 
 }  // namespace studio

@@ -1,9 +1,9 @@
-// The current result as files: the pattern's PDF and sheets, the pieces as meshes, the scene.
+// The current result as files: the pattern's PDF and sheets, the pieces as a ZIP of OBJ, MTL and
+// textures or as a GLB, the scene; and the model's texture images for the 3D view.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "job/outputs.h"
+#include "formats/mesh_io.h"
+#include "job/bundle.h"
 #include "studio/context.h"
 #include "studio/http.h"
 
@@ -12,21 +12,6 @@ namespace studio {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-/// Sends a file of the session as a download named `name`.
-void sendFile(httplib::Response& res, const std::string& path, const std::string& name, bool attachment) {
-  std::error_code ec;
-  if (path.empty() || !fs::is_regular_file(path, ec)) return refuse(res, 404, "no such file");
-  res.set_content(readFile(path), contentType(extensionOf(path)).c_str());
-  res.set_header("Content-Disposition", std::string(attachment ? "attachment" : "inline") + "; filename=\"" + name + "\"");
-}
 
 /// The download name's stem: the model's name without extension, plain characters only.
 std::string stemOf(const Session& s) {
@@ -37,39 +22,105 @@ std::string stemOf(const Session& s) {
   return stem.empty() ? "model" : stem;
 }
 
+/// A fresh folder of the session for one download, deleted when the download has been read.
+struct ExportFolder {
+  fs::path path;
+  explicit ExportFolder(Session& s) : path(s.folder / ("export-" + std::to_string(++s.outputs))) {
+    std::error_code ec;
+    fs::create_directory(path, ec);
+  }
+  ~ExportFolder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+/// A file of the current run's pattern: the PDF, or sheet n (from 1) as a preview image or as
+/// SVG. The session is let go before the drawing is waited for: a page that opens another model
+/// meanwhile is not told that the session is busy.
+void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s, const std::string& extension,
+                 std::size_t n, bool attachment) {
+  const RunRecord* run = s->current();
+  if (!run) return refuse(res, 404, "no result yet: unfold the model first");
+  if (!run->pattern) return refuse(res, 404, "this result has no pattern");
+  const std::shared_ptr<job::PatternFiles> pattern = run->pattern;
+  const std::string stem = stemOf(*s);
+  s.lock.unlock();
+  std::vector<std::string> files;
+  std::string error;
+  if (!pattern->files(extension, &files, &error)) return refuse(res, 500, "the pattern could not be drawn");
+  if (extension == ".pdf") return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern.pdf", attachment);
+  if (n < 1 || n > files.size()) return refuse(res, 404, "no such sheet");
+  sendFile(req, res, files[n - 1], stem + "-sheet-" + std::to_string(n) + extension, attachment);
+}
+
 }  // namespace
 
 void download(Context& context, const httplib::Request& req, httplib::Response& res) {
   Reading s = context.sessions.read(req, res);
   if (!s) return;
   const std::string what = req.matches[1];
-  const RunRecord* run = s->current();
-  if (!run) return refuse(res, 404, "no result yet: run the module first");
+  if (what == "pattern.pdf") return sendPattern(req, res, s, ".pdf", 0, true);
+  if (!s->current()) return refuse(res, 404, "no result yet: unfold the model first");
   const std::string stem = stemOf(*s);
-  if (what == "pattern.pdf") return sendFile(res, run->pdf, stem + "-pattern.pdf", true);
-  const fs::path folder = s->folder / ("export-" + std::to_string(++s->outputs));
-  std::error_code ec;
-  fs::create_directory(folder, ec);
-  const std::string extension = extensionOf(what);
-  // An MTL comes with its OBJ.
-  const fs::path written = folder / (extension == ".mtl" ? "result.obj" : "result" + extension);
-  job::Written files;
+  ExportFolder folder(*s);
   std::string error;
-  if (!job::writeOutputs(*s->document, {}, {}, {written.string()}, &files, &error)) {
-    fs::remove_all(folder, ec);
-    return refuse(res, 500, "the result could not be written");
+  if (what == "pieces.zip") {
+    const fs::path zip = folder.path / "pieces.zip";
+    const fs::path work = folder.path / "files";
+    std::error_code ec;
+    fs::create_directory(work, ec);
+    if (!job::writeMeshZip(*s->document, s->modelFolder, stem + "-pieces", work.string(), zip.string(), &error)) {
+      return refuse(res, 500, "the pieces could not be written");
+    }
+    return sendFile(req, res, zip.string(), stem + "-pieces.zip", true);
   }
-  sendFile(res, (folder / ("result" + extension)).string(), stem + "-pieces" + extension, true);
-  fs::remove_all(folder, ec);
+  const std::string extension = extensionOf(what);
+  const fs::path written = folder.path / ("result" + extension);
+  std::vector<const scene::Object*> objects;
+  for (const scene::Object* o : s->document->allObjects()) objects.push_back(o);
+  bool ok = false;
+  if (extension == ".glb") {
+    // The images go inside: a GLB that names files of this machine is of no use elsewhere.
+    formats::MeshExportOptions options;
+    options.embedTextures = true;
+    ok = formats::exportMesh(*s->document, objects, written.string(), &error, options);
+  } else {
+    ok = job::writeSceneAlone(*s->document, written.string(), &error);
+  }
+  if (!ok) {
+    // The message names the model's own files by their names, never by the studio's folders.
+    std::string said = error;
+    for (const auto& m : s->document->materials()) {
+      if (m->texture.empty()) continue;
+      for (auto at = said.find(m->texture); at != std::string::npos; at = said.find(m->texture, at)) {
+        said.replace(at, m->texture.size(), fs::path(m->texture).filename().string());
+      }
+    }
+    const auto folderAt = said.find(s->folder.string());
+    if (folderAt != std::string::npos) said = "a file of the model could not be read";
+    return refuse(res, 500, "the pieces could not be written: " + said);
+  }
+  sendFile(req, res, written.string(), stem + (extension == ".glb" ? "-pieces" : "-scene") + extension, true);
 }
 
 void sheet(Context& context, const httplib::Request& req, httplib::Response& res) {
   Reading s = context.sessions.read(req, res);
   if (!s) return;
-  const RunRecord* run = s->current();
+  sendPattern(req, res, s, "." + std::string(req.matches[2]), std::stoul(req.matches[1]), req.has_param("download"));
+}
+
+void texture(Context& context, const httplib::Request& req, httplib::Response& res) {
+  Reading s = context.sessions.read(req, res);
+  if (!s) return;
+  if (!s->document) return refuse(res, 404, "no model open");
   const std::size_t n = std::stoul(req.matches[1]);
-  if (!run || n < 1 || n > run->sheets.size()) return refuse(res, 404, "no such sheet");
-  sendFile(res, run->sheets[n - 1], stemOf(*s) + "-pattern-" + std::to_string(n) + ".svg", req.has_param("download"));
+  const auto& materials = s->document->materials();
+  if (n >= materials.size() || materials[n]->texture.empty()) return refuse(res, 404, "no such texture");
+  // Uploads keep only textures inside the model's folder (see upload).
+  fs::path path = materials[n]->texture;
+  if (path.is_relative()) path = fs::path(s->modelFolder) / path;
+  sendFile(req, res, path.string(), "texture" + extensionOf(path.string()), false);
 }
 
 }  // namespace studio

@@ -1,6 +1,7 @@
 #include "studio/form.h"
 
 #include <cmath>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -20,7 +21,8 @@ json dialogJson(const job::DialogForm& form) {
     switch (g.kind) {
       case runtime::GadgetDescription::Kind::Check:
         entry["kind"] = "check";
-        entry["value"] = known && value->second.checked;
+        // The studio always draws a pattern, so its pieces are always kept within the page.
+        entry["value"] = g.id == foldra::kGadgetPageLimit || (known && value->second.checked);
         break;
       case runtime::GadgetDescription::Kind::Choice: {
         entry["kind"] = "choice";
@@ -59,10 +61,46 @@ json dialogJson(const job::DialogForm& form) {
           // from the paper as the command line does.
           {"lengths", {{"pageWidth", foldra::kGadgetPageWidth},
                        {"pageHeight", foldra::kGadgetPageHeight},
-                       {"tabWidth", foldra::kGadgetTabWidth}}}};
+                       {"tabWidth", foldra::kGadgetTabWidth}}},
+          {"pageLimit", foldra::kGadgetPageLimit},
+          {"tabs", foldra::kGadgetTabs},
+          // The glue tab depth in millimetres that each way of cutting takes unless given.
+          {"unfolding", foldra::kGadgetUnfolding},
+          {"tabDepths", {{std::to_string(foldra::kUnfoldingCompact), job::kCompactTabMm},
+                         {std::to_string(foldra::kUnfoldingLongestEdge), job::kLongestEdgeTabMm}}}};
 }
 
 namespace {
+
+/// A length as a person typed it: a number greater than 0 and at most `most`. False with
+/// *error saying what is wrong with it, in the field's own words.
+bool lengthValue(const std::string& label, const std::string& unit, const json& v, double most, double* out,
+                 std::string* error, bool zero = false) {
+  const std::string typed = v.is_string() ? v.get<std::string>() : v.dump();
+  const bool decimal = !v.is_string() || typed.find_first_not_of("0123456789.eE+-") == std::string::npos;
+  double value = 0;
+  if (typed.empty() || (v.is_string() && typed.find_first_not_of(' ') == std::string::npos)) {
+    *error = label + ": enter a number";
+    return false;
+  }
+  if (!decimal || !(v.is_number() || v.is_string()) || !number(v, &value)) {
+    // std::stod reads 1e400 as out of range: a number all the same, only far too large.
+    const bool huge = decimal && typed.find_first_of("0123456789") != std::string::npos && typed.find_first_of("eE") != std::string::npos;
+    *error = huge ? label + ": " + shown(typed) + " is far too large" : label + ": \"" + shown(typed) + "\" is not a number";
+    return false;
+  }
+  const std::string withUnit = shown(typed) + unit;
+  if (zero ? value < 0 : !(value > 0)) {
+    *error = label + ": must be " + (zero ? "0 or more" : "greater than 0") + ", not " + withUnit;
+    return false;
+  }
+  if (value > most) {
+    *error = label + ": " + withUnit + " is too large (at most " + std::to_string(static_cast<long long>(most)) + unit + ")";
+    return false;
+  }
+  *out = value;
+  return true;
+}
 
 /// A gadget's value from the form, checked against the gadget's kind.
 struct Value {
@@ -82,11 +120,7 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
   } else if (kind == "text") {
     // Every text field of the module's dialog is a length in model units, written as a person
     // types a decimal number.
-    const bool decimal = !v.is_string() || v.get<std::string>().find_first_not_of("0123456789.eE+-") == std::string::npos;
-    if (!decimal || !number(v, &out->number) || !(out->number > 0) || out->number > 1e12) {
-      *error = label + ": expected a number greater than 0, not " + shown(v.is_string() ? v.get<std::string>() : v.dump());
-      return false;
-    }
+    if (!lengthValue(label, "", v, 1e9, &out->number, error)) return false;
   } else {
     if (!number(v, &out->number) || out->number != std::floor(out->number) || std::fabs(out->number) > 2e9) {
       *error = label + ": expected a whole number";
@@ -155,25 +189,30 @@ template <class Get>
 bool readPaper(Get&& get, job::Settings* settings, bool* scaleGiven, bool* sizeGiven, std::string* error) {
   double scale = 0, tab = 0;
   bool tabGiven = false;
-  const std::tuple<const char*, double*, double, bool*> fields[] = {
-      {"width", &settings->pageWidth, 1e-9, nullptr},   {"height", &settings->pageHeight, 1e-9, nullptr},
-      {"margin", &settings->margin, 0.0, nullptr},      {"scale", &scale, 1e-12, scaleGiven},
-      {"size", &settings->largestSize, 1e-9, sizeGiven}, {"tab", &tab, 1e-9, &tabGiven}};
-  for (const auto& [key, target, least, given] : fields) {
-    std::optional<json> value = get(key);
+  struct Field {
+    const char* key;
+    const char* label;
+    const char* unit;
+    double* target;
+    bool zero;
+    bool* given;
+  };
+  const Field fields[] = {{"width", "Paper width", " mm", &settings->pageWidth, false, nullptr},
+                          {"height", "Paper height", " mm", &settings->pageHeight, false, nullptr},
+                          {"margin", "Margin", " mm", &settings->margin, true, nullptr},
+                          {"scale", "Scale", "", &scale, false, scaleGiven},
+                          {"size", "Model size", " mm", &settings->largestSize, false, sizeGiven},
+                          {"tab", "Glue tab depth", " mm", &tab, false, &tabGiven}};
+  for (const Field& f : fields) {
+    std::optional<json> value = get(f.key);
     if (!value) continue;
-    double v = 0;
-    if (!number(*value, &v) || v < least || v > 1e6) {
-      *error = std::string("paper ") + key + ": not a usable number";
-      return false;
-    }
-    *target = v;
-    if (given) *given = true;
+    if (!lengthValue(f.label, f.unit, *value, 1e6, f.target, error, f.zero)) return false;
+    if (f.given) *f.given = true;
   }
   if (*scaleGiven) settings->scale = scale;
   if (tabGiven) settings->tabDepth = tab;
   if (2 * settings->margin >= settings->pageWidth || 2 * settings->margin >= settings->pageHeight) {
-    *error = "paper margin: the margins leave no printable area";
+    *error = "Margin: the margins leave no room on the paper to print on";
     return false;
   }
   return true;

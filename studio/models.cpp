@@ -5,6 +5,7 @@
 #include "job/document.h"
 #include "studio/context.h"
 #include "studio/http.h"
+#include "studio/scene_view.h"
 
 namespace studio {
 
@@ -80,7 +81,9 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   auto document = std::make_unique<scene::Document>();
   std::string error;
   // The file is named by the studio's own path; the person knows it by theirs.
-  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename))) {
+  // Images inside the file (a GLB's) are written beside it, where its textures are read from.
+  int faces = 0;
+  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename), folder.string(), &faces)) {
     discard();
     return refuse(res, 422, error);
   }
@@ -94,12 +97,14 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   if (!s->modelFolder.empty()) fs::remove_all(s->modelFolder, ec);
   s->extent = job::selectionExtent(*document);
   s->modelObjects = static_cast<int>(document->objects().size());
-  s->modelPolygons = 0;
-  for (const scene::Object* o : document->allObjects()) s->modelPolygons += static_cast<int>(o->polygons.size());
+  // Faces as the file has them: an 18-sided cylinder has 18, however its caps are split.
+  s->modelFaces = faces;
+  s->modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
   s->document = std::move(document);
   s->modelName = shown(model->filename);
   s->modelFolder = folder.string();
   s->keepRuns(0);
+  s->changed();
   answer(res, s->state());
 }
 

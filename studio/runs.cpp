@@ -1,9 +1,12 @@
 // Running the module on a session's model, and stepping through its undo history.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "job/document.h"
 #include "job/outputs.h"
+#include "job/pattern_files.h"
 #include "runtime/dialog.h"
 #include "studio/context.h"
 #include "studio/form.h"
@@ -16,32 +19,28 @@ using nlohmann::json;
 
 namespace {
 
-/// The run's pattern as PDF and one SVG per sheet in a fresh folder of the session. What goes
-/// wrong is a note of the run: the pieces stand without their pattern.
-void drawPattern(Session& s, const job::RunResult& result, const pattern::PatternOptions& options, RunRecord* record) {
-  if (!result.patternProblem.empty()) {
-    record->warnings.push_back(result.patternProblem);
-    return;
+/// Sheets shown in the page are drawn at this resolution: sharp on a screen when a sheet fills
+/// the viewer, and a few hundred kilobytes each however many triangles the pieces have.
+constexpr double kPreviewDpi = 110;
+
+/// The run's pieces in the document's order.
+std::vector<const scene::Object*> piecesInOrder(const scene::Document& document, const std::set<const scene::Object*>& pieces) {
+  std::vector<const scene::Object*> ordered;
+  for (const scene::Object* o : document.allObjects()) {
+    if (pieces.count(o)) ordered.push_back(o);
   }
-  const fs::path folder = s.folder / ("run-" + std::to_string(++s.outputs));
-  std::error_code ec;
-  fs::create_directory(folder, ec);
-  record->folder = folder.string();
-  record->paperWidth = options.pageWidth;
-  record->paperHeight = options.pageHeight;
-  job::Written written;
-  std::string error;
-  const std::vector<std::string> files = {(folder / "pattern.pdf").string(), (folder / "pattern.svg").string()};
-  if (!job::writeOutputs(*s.document, result.pattern, options, files, &written, &error)) {
-    const auto colon = error.find(": ");
-    record->warnings.push_back("pattern: " + error.substr(colon == std::string::npos ? 0 : colon + 2));
-    return;
+  return ordered;
+}
+
+/// True when every piece object has as many polygons (triangles and glue tabs) as the pattern's
+/// piece of its place.
+bool samePieces(const std::vector<const scene::Object*>& objects, const pattern::PatternInput& input) {
+  if (objects.size() != input.pieces.size()) return false;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    const pattern::Piece& piece = input.pieces[i];
+    if (objects[i]->polygons.size() != piece.triangles.size() + piece.tabs.size()) return false;
   }
-  record->warnings.insert(record->warnings.end(), written.warnings.begin(), written.warnings.end());
-  record->pdf = written.byOutput[0].front();
-  // The SVG output's pages are the overview (when drawn), then the sheets the page shows.
-  record->sheets = written.byOutput[1];
-  if (written.overview && !record->sheets.empty()) record->sheets.erase(record->sheets.begin());
+  return true;
 }
 
 }  // namespace
@@ -58,6 +57,12 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   FormRun form;
   std::string error;
   if (!readRunForm(body, context.dialog, &form, &error)) return refuse(res, 400, error);
+  // The studio always draws the pattern: every piece is kept within the printable area.
+  form.settings.pageLimit = true;
+  form.entries |= job::kEntryPageLimit;
+  // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
+  // left at its own values would split the pieces for another page.
+  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth;
 
   Changing s = Sessions::change(std::move(session), res, "busy: this session is already running the module");
   if (!s) return;
@@ -97,6 +102,8 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   unfolding.cancel = form.cancel;
   job::RunResult result;
   context.module.unfold(s->document, unfolding, s->modelFolder, [&](const job::Progress& p) { s->setProgress(p); }, &result);
+  // What follows is the session's own work: another session may run the module meanwhile.
+  moduleLock.unlock();
   // Without a run (the dialog's cancel button, or settings it refused) the document goes back
   // to where it stood.
   if (!result.recorded) {
@@ -115,25 +122,47 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   }
   if (!result.recorded) {
     json out = s->state();
-    out["message"] = "the dialog closed without a run";
+    out["message"] = "nothing was changed";
     return answer(res, out);
   }
   // The run replaced whatever could have been redone.
   s->keepRuns(s->document->undoCount() - 1);
+  s->changed();
   RunRecord record;
-  record.script = runtime::formatDialogScript(result.script);
   record.summary = result.summary;
-  record.pieceObjects = result.pieces;
-  job::Progress drawing = s->progress();
-  drawing.percent = 100;
-  drawing.stage = "Drawing the pattern";
-  s->setProgress(drawing);
-  // The sheets' titles name the model as the command line does: the file's name without its
-  // extension.
-  drawPattern(*s, result,
-              job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string()), &record);
-  record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  record.script = runtime::formatDialogScript(result.script);
+  record.scale = unfolding.scale;
+  record.pieceObjects = piecesInOrder(*s->document, result.pieces);
+  // The module describes its pieces in the order it made them; each new piece goes in front of
+  // the ones before it, so the document lists them the other way round.
+  std::reverse(record.pieceObjects.begin(), record.pieceObjects.end());
+  if (!result.patternProblem.empty()) {
+    record.warnings.push_back(result.patternProblem);
+  } else if (!samePieces(record.pieceObjects, result.pattern)) {
+    record.warnings.push_back("the pattern's pieces do not match the pieces in the scene; the pattern is left out");
+  } else {
+    const fs::path folder = s->folder / ("run-" + std::to_string(++s->outputs));
+    std::error_code ec;
+    fs::create_directory(folder, ec);
+    record.folder = folder.string();
+    // The sheets' titles name the model as the command line does: the file's name without its
+    // extension.
+    pattern::PatternOptions options =
+        job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string());
+    options.dpi = kPreviewDpi;
+    record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
+  }
   s->runs.push_back(std::move(record));
+  RunRecord& kept = s->runs.back();
+  // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
+  // pieces as the sheets do; meanwhile the 3D view's data is made, so that it is ready when the
+  // page asks. The sheets themselves are drawn after the answer.
+  std::thread packing;
+  if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
+  s->scene()->compressed();
+  if (packing.joinable()) packing.join();
+  if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
+  kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   answer(res, s->state());
 }
 
@@ -143,6 +172,7 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
   if (!s->document) return refuse(res, 409, "open a model first");
   const bool done = undo ? s->document->undo() : s->document->redo();
   if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");
+  s->changed();
   answer(res, s->state());
 }
 

@@ -25,6 +25,19 @@ json timeJson(scene::Time t) {
 void addGeometry(const scene::Document& document, const scene::Object& object, bool piece,
                  const std::map<const scene::Material*, int>& materialIndex, json& out) {
   json points = json::array(), triangles = json::array(), materials = json::array(), tabs = json::array();
+  json uv = json::array();
+  const scene::Tag* uvw = object.tag(sdk::kTagUVW, 0);
+  bool anyUV = false;
+  auto corner = [&](std::size_t polygon, int k) {
+    scene::Point p{};
+    if (uvw && polygon < uvw->uvw.size()) {
+      const scene::UVWEntry& e = uvw->uvw[polygon];
+      p = k == 0 ? e.a : k == 1 ? e.b : k == 2 ? e.c : e.d;
+      anyUV = true;
+    }
+    uv.push_back(std::isfinite(p.x) ? p.x : 0.0);
+    uv.push_back(std::isfinite(p.y) ? p.y : 0.0);
+  };
   const auto count = static_cast<std::int64_t>(object.points.size());
   std::vector<bool> good(object.points.size());
   for (std::size_t i = 0; i < object.points.size(); ++i) {
@@ -48,26 +61,31 @@ void addGeometry(const scene::Document& document, const scene::Object& object, b
     const int m = it == materialIndex.end() ? -1 : it->second;
     triangles.insert(triangles.end(), {q.a, q.b, q.c});
     materials.push_back(m);
+    corner(k, 0), corner(k, 1), corner(k, 2);
     if (!triangle) {
       triangles.insert(triangles.end(), {q.a, q.c, q.d});
       materials.push_back(m);
+      corner(k, 0), corner(k, 2), corner(k, 3);
     }
   }
   out["points"] = std::move(points);
   out["triangles"] = std::move(triangles);
   out["materials"] = std::move(materials);
   out["tabs"] = std::move(tabs);
+  if (anyUV) out["uv"] = std::move(uv);
 }
 
 }  // namespace
 
-json sceneView(const scene::Document& document, const std::set<const scene::Object*>& pieces) {
+json sceneView(const scene::Document& document, const std::map<const scene::Object*, int>& pieces) {
   json view;
   std::map<const scene::Material*, int> materialIndex;
   json materials = json::array();
   for (const auto& m : document.materials()) {
     materialIndex[m.get()] = static_cast<int>(materials.size());
-    materials.push_back({{"name", m->name}, {"color", {channel(m->color[0]), channel(m->color[1]), channel(m->color[2])}}});
+    json entry = {{"name", m->name}, {"color", {channel(m->color[0]), channel(m->color[1]), channel(m->color[2])}}};
+    if (!m->texture.empty()) entry["texture"] = materials.size();
+    materials.push_back(std::move(entry));
   }
   view["materials"] = std::move(materials);
   view["time"] = {{"fps", document.time.fps > 0 ? document.time.fps : 30},
@@ -81,8 +99,8 @@ json sceneView(const scene::Document& document, const std::set<const scene::Obje
     entry["name"] = o->name;
     const auto parent = o->parent() ? index.find(o->parent()) : index.end();
     entry["parent"] = parent == index.end() ? -1 : parent->second;
-    const bool piece = pieces.count(o) > 0;
-    entry["piece"] = piece;
+    const auto piece = pieces.find(o);
+    entry["piece"] = piece == pieces.end() ? -1 : piece->second;
     entry["visibility"] = o->editorVisibility;
     json keys = json::array();
     for (const auto& track : o->tracks) {
@@ -95,7 +113,7 @@ json sceneView(const scene::Document& document, const std::set<const scene::Obje
     }
     entry["keys"] = std::move(keys);
     if (o->type == sdk::kObjectPolygon) {
-      addGeometry(document, *o, piece, materialIndex, entry);
+      addGeometry(document, *o, piece != pieces.end(), materialIndex, entry);
     } else if (auto form = scene::primitiveToPolygons(*o)) {
       addGeometry(document, *form, false, materialIndex, entry);
     }

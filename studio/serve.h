@@ -21,6 +21,8 @@ struct StudioOptions {
   std::string webFolder;
   /// A session not seen for this long is ended and its files deleted.
   std::chrono::seconds sessionTimeout{30 * 60};
+  /// A session whose page was closed ends this long after, unless the page comes back (a reload).
+  std::chrono::seconds leaveGrace{60};
   /// Sessions open at once; further browsers are refused until one ends.
   std::size_t maxSessions = 32;
   /// Called while a run holds the module, before the module starts (tests use it to hold a run).

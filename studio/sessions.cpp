@@ -1,11 +1,15 @@
 #include "studio/sessions.h"
 
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <random>
 
 #include "studio/http.h"
+#include "studio/scene_view.h"
 
 namespace studio {
 
@@ -66,7 +70,43 @@ Held<Lock> hold(std::shared_ptr<Session> session, httplib::Response& res, const 
 
 // --- one session -----------------------------------------------------------------------------
 
+PatternDrawing::PatternDrawing(std::shared_ptr<job::PatternFiles> pattern) : files(std::move(pattern)) {
+  thread = std::thread([files = files] {
+    // Below the answers in priority: a page's requests are served first, the sheets after.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    std::vector<std::string> drawn;
+    std::string error;
+    // A format that fails says so when it is asked for.
+    if (files->files(".png", &drawn, &error)) files->files(".pdf", &drawn, &error);
+  });
+}
+
+PatternDrawing::~PatternDrawing() {
+  files->abandon();
+  if (thread.joinable()) thread.join();
+}
+
+std::shared_ptr<const Body> Session::scene() {
+  std::lock_guard<std::mutex> lock(sceneMutex_);
+  if (!scene_) {
+    const RunRecord* run = current();
+    std::map<const scene::Object*, int> pieces;
+    if (run) {
+      for (std::size_t i = 0; i < run->pieceObjects.size(); ++i) pieces[run->pieceObjects[i]] = static_cast<int>(i);
+    }
+    scene_ = std::make_shared<Body>(text(sceneView(*document, pieces)), "application/json");
+  }
+  return scene_;
+}
+
+void Session::changed() {
+  std::lock_guard<std::mutex> lock(sceneMutex_);
+  scene_.reset();
+}
+
 Session::~Session() {
+  // The sheets being drawn stop before their folder goes.
+  runs.clear();
   std::error_code ec;
   fs::remove_all(folder, ec);
 }
@@ -103,7 +143,7 @@ json Session::state() const {
   } else {
     out["model"] = {{"name", modelName},
                     {"objects", modelObjects},
-                    {"polygons", modelPolygons},
+                    {"faces", modelFaces},
                     {"extent", {extent[0], extent[1], extent[2]}}};
   }
   out["undo"] = document ? document->undoCount() : 0;
@@ -111,13 +151,27 @@ json Session::state() const {
   const RunRecord* run = current();
   if (!run) {
     out["run"] = nullptr;
-  } else {
-    const job::Summary& s = run->summary;
-    out["run"] = {{"objects", s.objects},          {"triangles", s.triangles}, {"pieces", s.pieces},
-                  {"tabs", s.tabs},                {"seconds", run->seconds},  {"script", run->script},
-                  {"sheets", run->sheets.size()},  {"warnings", run->warnings},
-                  {"paper", {run->paperWidth, run->paperHeight}}};
+    return out;
   }
+  const job::Summary& s = run->summary;
+  json pattern = nullptr;
+  if (run->pattern) {
+    const job::PatternLayout& layout = run->pattern->layout();
+    json pieces = json::array();
+    for (const job::PlacedPiece& p : layout.pieces) {
+      pieces.push_back({{"number", p.number}, {"sheet", p.sheet}, {"left", p.left}, {"top", p.top},
+                        {"width", p.width}, {"height", p.height}, {"triangles", p.triangles},
+                        {"oversize", p.oversize}});
+    }
+    pattern = {{"sheets", layout.sheets}, {"paper", {layout.pageWidth, layout.pageHeight}},
+               {"margin", layout.margin}, {"pieces", std::move(pieces)}, {"fit", layout.fit},
+               {"notes", layout.warnings}};
+  }
+  out["run"] = {{"objects", s.objects}, {"triangles", s.triangles}, {"pieces", s.pieces},
+                {"tabs", s.tabs},       {"seconds", run->seconds},  {"warnings", run->warnings},
+                {"script", run->script},
+                {"scale", run->scale},  {"size", {extent[0] * run->scale, extent[1] * run->scale, extent[2] * run->scale}},
+                {"pattern", std::move(pattern)}};
   return out;
 }
 
@@ -134,10 +188,11 @@ Sessions::~Sessions() {
   sessions_.clear();
 }
 
-void Sessions::start(std::string work, std::size_t most, std::chrono::seconds timeout) {
+void Sessions::start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace) {
   work_ = std::move(work);
   most_ = most;
   timeout_ = timeout;
+  grace_ = grace;
   reaper_ = std::thread([this] { reap(); });
 }
 
@@ -152,7 +207,18 @@ std::shared_ptr<Session> Sessions::find(const httplib::Request& req) {
   auto it = sessions_.find(id);
   if (it == sessions_.end()) return nullptr;
   it->second->lastSeen = now();
+  it->second->leftAt = 0;
   return it->second;
+}
+
+void Sessions::leave(const httplib::Request& req) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sessions_.find(cookieId(req));
+    if (it == sessions_.end()) return;
+    it->second->leftAt = now();
+  }
+  reaperWake_.notify_all();
 }
 
 std::shared_ptr<Session> Sessions::open(const httplib::Request& req, httplib::Response& res) {
@@ -202,7 +268,7 @@ Changing Sessions::change(std::shared_ptr<Session> session, httplib::Response& r
 
 void Sessions::reap() {
   std::unique_lock<std::mutex> lock(reaperMutex_);
-  const auto interval = std::clamp(timeout_ / 4, std::chrono::seconds(1), std::chrono::seconds(30));
+  const auto interval = std::clamp(std::min(timeout_ / 4, grace_ / 2), std::chrono::seconds(1), std::chrono::seconds(30));
   while (!stopping_) {
     reaperWake_.wait_for(lock, interval);
     if (stopping_) break;
@@ -211,7 +277,8 @@ void Sessions::reap() {
       std::lock_guard<std::mutex> sessionsLock(mutex_);
       for (auto it = sessions_.begin(); it != sessions_.end();) {
         Session& s = *it->second;
-        const bool idle = now() - s.lastSeen > timeout_.count();
+        const std::int64_t left = s.leftAt;
+        const bool idle = now() - s.lastSeen > timeout_.count() || (left != 0 && now() - left >= grace_.count());
         // A session at work (a run or an upload) is not ended under its feet.
         std::unique_lock<std::shared_mutex> busy(s.mutex, std::try_to_lock);
         if (idle && busy.owns_lock()) {
@@ -223,7 +290,10 @@ void Sessions::reap() {
         }
       }
     }
-    ended.clear();  // the last reference: the session's folder is deleted here
+    if (!ended.empty()) {
+      ended.clear();  // the last reference: the session's folder is deleted here
+      malloc_trim(0);
+    }
   }
 }
 

@@ -21,27 +21,39 @@
 #include <vector>
 
 #include "job/module.h"
+#include "job/pattern_files.h"
 #include "job/progress.h"
 #include "scene/document.h"
+#include "studio/http.h"
 
 namespace studio {
 
-/// What one run left: its counts and the pattern's files.
+/// A run's pattern being drawn after the run has answered: previews first, then the PDF. Ending
+/// it (the run replaced, its session ended) draws nothing more and waits for the format at hand.
+struct PatternDrawing {
+  std::shared_ptr<job::PatternFiles> files;
+  std::thread thread;
+  explicit PatternDrawing(std::shared_ptr<job::PatternFiles> pattern);
+  ~PatternDrawing();
+};
+
+/// What one run left: its counts, its pieces and its pattern.
 struct RunRecord {
   job::Summary summary;
   double seconds = 0;
-  /// The dialog script the run took, as text.
+  /// The steps the module's dialog was given, as text.
   std::string script;
-  std::set<const scene::Object*> pieceObjects;
+  /// The pieces in the order the module made them, which is the pattern's order.
+  std::vector<const scene::Object*> pieceObjects;
   /// The run's folder in the session's folder: the pattern's files.
   std::string folder;
-  std::string pdf;
-  std::vector<std::string> sheets;
-  /// The paper the sheets are drawn on, millimetres.
-  double paperWidth = 0, paperHeight = 0;
+  /// Null when the run has no pattern (`warnings` says why).
+  std::shared_ptr<job::PatternFiles> pattern;
+  std::shared_ptr<PatternDrawing> drawing;
+  /// Millimetres on paper per model unit.
+  double scale = 1;
   std::vector<std::string> warnings;
 };
-
 /// One person's work: the model they opened, the document with its undo history, and what each
 /// run left.
 struct Session {
@@ -51,15 +63,19 @@ struct Session {
   /// (exclusive); views and downloads read it (shared, so that a page loads its sheets at once).
   std::shared_mutex mutex;
   std::unique_ptr<scene::Document> document;
+  /// The model as opened, as the 3D view draws it.
+  std::shared_ptr<const Body> modelScene;
   std::string modelName;
   std::string modelFolder;
   std::array<double, 3> extent{0, 0, 0};
-  int modelObjects = 0, modelPolygons = 0;
+  int modelObjects = 0, modelFaces = 0;
   int uploads = 0;
   std::atomic<int> outputs{0};
   /// runs[i] is the run that undo level i + 1 holds.
   std::vector<RunRecord> runs;
   std::atomic<std::int64_t> lastSeen{0};
+  /// When the page said it was closed (0: it was not, or it came back since).
+  std::atomic<std::int64_t> leftAt{0};
 
   ~Session();
   void setProgress(const job::Progress& progress);
@@ -68,12 +84,19 @@ struct Session {
   void keepRuns(std::size_t count);
   /// The run the document's undo level holds, or null.
   const RunRecord* current() const;
-  /// The session as the page sees it: the model, undo and redo, the current run.
+  /// The session as the page sees it: the model, undo and redo, the current run with where
+  /// each piece went on the pattern.
   nlohmann::json state() const;
+  /// The current document as the 3D view draws it, made once for each state of the document.
+  std::shared_ptr<const Body> scene();
+  /// Forgets the 3D view made for an earlier state of the document.
+  void changed();
 
  private:
   mutable std::mutex progressMutex_;
   job::Progress progress_;
+  std::mutex sceneMutex_;
+  std::shared_ptr<const Body> scene_;
 };
 
 /// A session held for one request: found, and locked without waiting.
@@ -94,7 +117,7 @@ class Sessions {
  public:
   ~Sessions();
   /// Keeps sessions' folders in `work`; ends sessions unused for `timeout`.
-  void start(std::string work, std::size_t most, std::chrono::seconds timeout);
+  void start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace);
   std::size_t count() const;
 
   /// The request's session, or a new one (with its cookie set on the answer); null with the
@@ -104,6 +127,9 @@ class Sessions {
   std::shared_ptr<Session> require(const httplib::Request& req, httplib::Response& res);
   /// The request's session, or null.
   std::shared_ptr<Session> find(const httplib::Request& req);
+  /// The page of the request's session was closed: the session ends after `grace` unless the
+  /// page comes back (a reload) before that.
+  void leave(const httplib::Request& req);
 
   /// The request's session (opened when `open`) with its lock shared, or empty with the answer
   /// set: 401 without a session, 409 while a run or upload changes it.
@@ -121,6 +147,7 @@ class Sessions {
   std::string work_;
   std::size_t most_ = 0;
   std::chrono::seconds timeout_{0};
+  std::chrono::seconds grace_{0};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
   std::thread reaper_;

@@ -2,6 +2,7 @@
 // program's entry point that runs it until a signal ends it.
 #include "studio/studio.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,6 +10,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "formats/mesh_io.h"
 #include "studio/context.h"
@@ -42,21 +45,22 @@ struct Studio::Impl {
   httplib::Server server;
   int port = 0;
 
+  /// Reads the page's files once: each is sent from memory, compressed once.
   bool serveFiles(std::string* error) {
     std::error_code ec;
     const fs::path root = fs::absolute(context.options.webFolder, ec);
-    if (!fs::is_regular_file(root / "index.html", ec) || !server.set_mount_point("/", root.string())) {
+    if (!fs::is_regular_file(root / "index.html", ec)) {
       *error = context.options.webFolder + ": the studio's web files are missing (build the studio_web target)";
       return false;
     }
-    for (const char* extension : {"html", "js", "mjs", "css", "json", "svg", "png", "ico", "txt", "woff2"}) {
-      server.set_file_extension_and_mimetype_mapping(extension, contentType(std::string(".") + extension));
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_regular_file(ec)) continue;
+      std::ifstream in(it->path(), std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      const std::string name = "/" + it->path().lexically_relative(root).generic_string();
+      context.webFiles[name] = std::make_shared<Body>(content.str(), contentType(extensionOf(name)));
     }
-    // The page and its scripts change when the studio is rebuilt: the browser asks each time.
-    server.set_file_request_handler([](const httplib::Request&, httplib::Response& res) {
-      res.headers.erase("Cache-Control");
-      res.set_header("Cache-Control", "no-cache");
-    });
     return true;
   }
 
@@ -70,6 +74,9 @@ struct Studio::Impl {
 
   void headers() {
     server.set_payload_max_length(context.options.maxUpload);
+    // A connection left open by a browser is closed after a second without a request, so that
+    // stopping the studio does not wait for idle connections.
+    server.set_keep_alive_timeout(1);
     server.set_error_handler([this](const httplib::Request&, httplib::Response& res) {
       if (!res.body.empty()) return;
       if (res.status == 413) {
@@ -151,16 +158,35 @@ struct Studio::Impl {
       Reading s = c.sessions.read(req, res);
       if (!s) return;
       if (!s->document) return refuse(res, 404, "no model open");
-      const RunRecord* run = s->current();
-      answer(res, sceneView(*s->document, run ? run->pieceObjects : std::set<const scene::Object*>{}));
+      send(req, res, s->scene());
+    });
+    server.Get("/api/scene/model", [&c](const Req& req, Res& res) {
+      Reading s = c.sessions.read(req, res);
+      if (!s) return;
+      if (!s->modelScene) return refuse(res, 404, "no model open");
+      send(req, res, s->modelScene);
     });
     server.Post("/api/model", [&c](const Req& req, Res& res) { upload(c, req, res); });
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });
     server.Post("/api/redo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, false); });
-    server.Get(R"(/api/sheet/([0-9]{1,4})\.svg)", [&c](const Req& req, Res& res) { sheet(c, req, res); });
-    server.Get(R"(/api/download/(pattern\.pdf|result\.obj|result\.mtl|result\.glb|result\.json))",
+    server.Post("/api/leave", [&c](const Req& req, Res& res) {
+      c.sessions.leave(req);
+      answer(res, {{"left", true}});
+    });
+    server.Get(R"(/api/sheet/([0-9]{1,4})\.(png|svg))", [&c](const Req& req, Res& res) { sheet(c, req, res); });
+    server.Get(R"(/api/texture/([0-9]{1,6}))", [&c](const Req& req, Res& res) { texture(c, req, res); });
+    server.Get(R"(/api/download/(pattern\.pdf|pieces\.zip|pieces\.glb|scene\.json))",
                [&c](const Req& req, Res& res) { download(c, req, res); });
+    // The page's files; the browser asks each time whether they changed (they change when the
+    // studio is rebuilt).
+    server.Get(R"(/[A-Za-z0-9_.\-/]*)", [&c](const Req& req, Res& res) {
+      auto it = c.webFiles.find(req.path == "/" ? "/index.html" : req.path);
+      if (it == c.webFiles.end()) return refuse(res, 404, "not found");
+      send(req, res, it->second);
+      res.headers.erase("Cache-Control");
+      res.set_header("Cache-Control", "no-cache");
+    });
   }
 };
 
@@ -170,6 +196,11 @@ Studio::~Studio() { stop(); }
 
 bool Studio::start(std::string* error) {
   Impl& m = *impl_;
+  // Every request and every drawing of sheets runs in a thread; with an allocator arena per
+  // thread, what ended sessions freed stays scattered over many arenas and is never given back
+  // to the system. With one arena it is given back (see Sessions), and the studio's few threads
+  // at a time hardly wait for each other.
+  mallopt(M_ARENA_MAX, 1);
   if (!m.serveFiles(error) || !m.loadModule(error)) return false;
   m.context.importable = formats::importExtensions();
   std::string folder = (fs::temp_directory_path() / "foldra-studio-XXXXXX").string();
@@ -192,7 +223,7 @@ bool Studio::start(std::string* error) {
              " (is the port in use, or the address not one of this machine?)";
     return false;
   }
-  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout);
+  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout, o.leaveGrace);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <minizip/unzip.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
@@ -12,9 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -126,6 +130,30 @@ std::string rawRequest(int port, const std::string& bytes) {
   }
   ::close(fd);
   return reply.substr(0, reply.find("\r\n"));
+}
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// The entries of a ZIP archive: name -> content.
+std::map<std::string, std::string> unzipAll(const std::string& path) {
+  std::map<std::string, std::string> entries;
+  unzFile zip = unzOpen64(path.c_str());
+  if (!zip) return entries;
+  for (int more = unzGoToFirstFile(zip); more == UNZ_OK; more = unzGoToNextFile(zip)) {
+    char name[512];
+    unz_file_info64 info{};
+    unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+    std::string content(info.uncompressed_size, '\0');
+    unzOpenCurrentFile(zip);
+    const int read = unzReadCurrentFile(zip, content.data(), static_cast<unsigned>(content.size()));
+    unzCloseCurrentFile(zip);
+    if (read == static_cast<int>(content.size())) entries[name] = content;
+  }
+  unzClose(zip);
+  return entries;
 }
 
 json stackRun() { return {{"gadgets", {{"10002", 6052}}}, {"press", 1}, {"paper", {{"scale", 50}}}}; }
@@ -278,8 +306,14 @@ TEST(StudioRequests, MalformedRunsGetAMessage) {
       {R"({"gadgets": {"10005": "yes"}, "press": 1})", "true or false"},
       {R"({"gadgets": {"10002": 7}, "press": 1})", "no entry 7"},
       {R"({"gadgets": {}, "press": 10002})", "buttons"},
-      {R"({"gadgets": {}, "press": 1, "paper": {"margin": 200}})", "no printable area"},
-      {R"({"gadgets": {}, "press": 1, "paper": {"scale": "/etc/passwd"}})", "scale"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"margin": 200}})", "no room on the paper"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"scale": "/etc/passwd"}})", "Scale: \"/etc/passwd\" is not a number"},
+      // Numbers that are numbers, only too large, are told so.
+      {R"({"gadgets": {}, "press": 1, "paper": {"size": "1e308"}})", "Model size: 1e308 mm is too large (at most 1000000 mm)"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"width": 1e12}})", "Paper width: 1000000000000.0 mm is too large"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"tab": "1e400"}})", "Glue tab depth: 1e400 is far too large"},
+      {R"({"gadgets": {}, "press": 1, "paper": {"margin": "-1"}})", "Margin: must be 0 or more, not -1 mm"},
+      {R"({"gadgets": {"10007": "1e308"}, "press": 1})", "Page width: 1e308 is too large"},
       {R"([1, 2])", "JSON object"},
   };
   for (const auto& [body, expected] : cases) {
@@ -346,7 +380,9 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   EXPECT_EQ(a["run"]["tabs"], b["run"]["tabs"]);
   EXPECT_EQ(a["undo"], 1);
   EXPECT_EQ(b["undo"], 1);
-  EXPECT_EQ(a["run"]["script"], "10002=6052, press:1");
+  // The page limit is always on, and the dialog's page and tab sizes follow the paper.
+  EXPECT_EQ(a["run"]["script"].get<std::string>().rfind("10002=6052, 10005=1, 10007=3.8, 10008=5.54, 10009=", 0), 0u)
+      << a["run"]["script"];
 
   // Undo in one session leaves the other alone.
   auto undone = first.post("/api/undo");
@@ -364,7 +400,7 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   ASSERT_TRUE(pdf);
   EXPECT_EQ(pdf->status, 200);
   EXPECT_EQ(pdf->body.substr(0, 4), "%PDF");
-  for (const std::string kind : {"result.obj", "result.glb", "result.json", "result.mtl"}) {
+  for (const std::string kind : {"pieces.zip", "pieces.glb", "scene.json"}) {
     auto file = first.get("/api/download/" + kind);
     ASSERT_TRUE(file) << kind;
     EXPECT_EQ(file->status, 200) << kind;
@@ -420,10 +456,6 @@ TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
   Served served;
   Browser browser(served);
   const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
-  auto slurp = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
   ASSERT_EQ(browser.upload({{"house.obj", slurp(examples / "house.obj")},
                             {"house.mtl", slurp(examples / "house.mtl")},
                             {"house-walls.png", slurp(examples / "house-walls.png")}})
@@ -447,13 +479,112 @@ TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
   const std::string command = std::string("'") + FOLDRA_PROGRAM + "' '" + (examples / "house.obj").string() + "' -o '" +
                               out.file("result.obj") + "' -o '" + out.file("pattern.pdf") + "' --quiet";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  for (const std::string name : {"pattern.pdf", "result.obj"}) {
-    auto file = browser.get("/api/download/" + name);
-    ASSERT_TRUE(file && file->status == 200) << name;
-    EXPECT_TRUE(file->body == slurp(out.file(name))) << name << " differs from the command line's";
-  }
+  auto pdf = browser.get("/api/download/pattern.pdf");
+  ASSERT_TRUE(pdf && pdf->status == 200);
+  EXPECT_TRUE(pdf->body == slurp(out.file("pattern.pdf"))) << "the PDF differs from the command line's";
+  // The pieces' OBJ travels in the archive under the model's name; but for the name of its
+  // MTL it is the command line's.
+  auto zip = browser.get("/api/download/pieces.zip");
+  ASSERT_TRUE(zip && zip->status == 200);
+  std::ofstream(out.file("pieces.zip"), std::ios::binary) << zip->body;
+  const auto entries = unzipAll(out.file("pieces.zip"));
+  ASSERT_TRUE(entries.count("house-pieces.obj"));
+  std::string obj = entries.at("house-pieces.obj");
+  const auto at = obj.find("house-pieces.mtl");
+  ASSERT_NE(at, std::string::npos);
+  obj.replace(at, std::string("house-pieces.mtl").size(), "result.mtl");
+  EXPECT_TRUE(obj == slurp(out.file("result.obj")));
 }
 
+TEST(StudioUploads, CountTheFacesAsTheFileHasThem) {
+  // A cylinder of 16 sides and two caps of 16 corners: 18 faces, however the caps are split.
+  std::ostringstream obj;
+  const int n = 16;
+  for (int i = 0; i < n; ++i) obj << "v " << std::cos(i * 2 * M_PI / n) << " -1 " << std::sin(i * 2 * M_PI / n) << "\n";
+  for (int i = 0; i < n; ++i) obj << "v " << std::cos(i * 2 * M_PI / n) << " 1 " << std::sin(i * 2 * M_PI / n) << "\n";
+  for (int i = 0; i < n; ++i) {
+    const int a = i + 1, b = (i + 1) % n + 1;
+    obj << "f " << a << " " << b << " " << b + n << " " << a + n << "\n";
+  }
+  obj << "f";
+  for (int i = n; i >= 1; --i) obj << " " << i;
+  obj << "\nf";
+  for (int i = 1; i <= n; ++i) obj << " " << i + n;
+  obj << "\n";
+  Served served;
+  Browser browser(served);
+  auto res = browser.upload({{"cylinder.obj", obj.str()}});
+  ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "");
+  EXPECT_EQ(json::parse(res->body)["model"]["faces"], 18);
+}
+
+TEST(StudioAnswers, AreCompressedOnceAndNameNoPathOfTheServer) {
+  Served served;
+  Browser browser(served);
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  ASSERT_EQ(browser.upload({{"house.obj", slurp(examples / "house.obj")},
+                            {"house.mtl", slurp(examples / "house.mtl")},
+                            {"house-walls.png", slurp(examples / "house-walls.png")}})
+                ->status,
+            200);
+  auto res = browser.run({{"gadgets", json::object()}, {"press", 1}, {"paper", {{"size", 150}}}});
+  ASSERT_TRUE(res && res->status == 200) << (res ? res->body : "");
+  const json run = json::parse(res->body)["run"];
+  // The pieces' places on the pattern come with the run, numbered as the sheets number them.
+  ASSERT_EQ(run["pattern"]["pieces"].size(), run["pieces"].get<std::size_t>());
+  for (const json& piece : run["pattern"]["pieces"]) EXPECT_FALSE(piece["oversize"].get<bool>()) << piece;
+
+  // gzip when the client takes it, made once; nothing for a client that takes only Brotli.
+  auto client = served.client();
+  client.set_decompress(false);
+  httplib::Headers gzip = browser.headers();
+  gzip.emplace("Accept-Encoding", "gzip, deflate, br");
+  res = client.Get("/api/scene", gzip);
+  ASSERT_TRUE(res && res->status == 200);
+  EXPECT_EQ(res->get_header_value("Content-Encoding"), "gzip");
+  const std::string tag = res->get_header_value("ETag");
+  httplib::Headers brotli = browser.headers();
+  brotli.emplace("Accept-Encoding", "br");
+  res = client.Get("/api/scene", brotli);
+  ASSERT_TRUE(res && res->status == 200);
+  EXPECT_EQ(res->get_header_value("Content-Encoding"), "");
+  EXPECT_NO_THROW(json::parse(res->body));
+  httplib::Headers again = browser.headers();
+  again.emplace("If-None-Match", tag);
+  EXPECT_EQ(client.Get("/api/scene", again)->status, 304);
+  res = client.Get("/api/sheet/1.svg", gzip);
+  ASSERT_TRUE(res && res->status == 200);
+  EXPECT_EQ(res->get_header_value("Content-Encoding"), "gzip");
+  res = browser.get("/api/sheet/1.png");
+  ASSERT_TRUE(res && res->status == 200);
+  EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
+  // The walls' image for the 3D view; no image for a material without one.
+  const json scene = json::parse(browser.get("/api/scene")->body);
+  int images = 0;
+  for (std::size_t m = 0; m < scene["materials"].size(); ++m) {
+    auto image = browser.get("/api/texture/" + std::to_string(m));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->status, scene["materials"][m].contains("texture") ? 200 : 404) << m;
+    images += image->status == 200;
+  }
+  EXPECT_EQ(images, 1);
+
+  // No download names a path of the server: the archive carries the image, the GLB holds it.
+  const std::string work = served.studio().workFolder();
+  TempDir out;
+  for (const std::string name : {"pattern.pdf", "pieces.zip", "pieces.glb", "scene.json"}) {
+    res = browser.get("/api/download/" + name);
+    ASSERT_TRUE(res && res->status == 200) << name;
+    EXPECT_EQ(res->body.find(work), std::string::npos) << name;
+    if (name == "pieces.zip") {
+      std::ofstream(out.file(name), std::ios::binary) << res->body;
+      const auto entries = unzipAll(out.file(name));
+      EXPECT_EQ(entries.size(), 3u);
+      EXPECT_TRUE(entries.count("house-walls.png"));
+      for (const auto& [entry, content] : entries) EXPECT_EQ(content.find(work), std::string::npos) << entry;
+    }
+  }
+}
 TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
   studio::StudioOptions options;
   options.sessionTimeout = std::chrono::seconds(1);
@@ -483,6 +614,56 @@ TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
   }
   // The studio's end deletes what was left.
   EXPECT_FALSE(fs::exists(folder));
+}
+
+/// The resident memory of this process, in kilobytes.
+long residentKb() {
+  std::ifstream statm("/proc/self/statm");
+  long size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+TEST(StudioSessions, MemoryGoesBackAfterThirtySessionsEnd) {
+  studio::StudioOptions options;
+  options.leaveGrace = std::chrono::seconds(0);
+  Served served(options);
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  const std::vector<std::pair<std::string, std::string>> house = {{"house.obj", slurp(examples / "house.obj")},
+                                                                  {"house.mtl", slurp(examples / "house.mtl")},
+                                                                  {"house-walls.png", slurp(examples / "house-walls.png")}};
+  // A person's session: the model opened and unfolded, its view, a sheet and the PDF seen, and
+  // the page closed.
+  auto session = [&] {
+    Browser browser(served);
+    ASSERT_EQ(browser.upload(house)->status, 200);
+    ASSERT_EQ(browser.run({{"gadgets", json::object()}, {"press", 1}, {"paper", {{"size", 150}}}})->status, 200);
+    EXPECT_EQ(browser.get("/api/scene")->status, 200);
+    EXPECT_EQ(browser.get("/api/sheet/1.png")->status, 200);
+    EXPECT_EQ(browser.get("/api/download/pattern.pdf")->status, 200);
+    EXPECT_EQ(browser.post("/api/leave")->status, 200);
+  };
+  // A session's files go when the reaper lets go of it, just after the count has dropped.
+  auto allEnded = [&] {
+    for (int i = 0; i < 100 && (served.studio().sessionCount() > 0 || !fs::is_empty(served.studio().workFolder())); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return served.studio().sessionCount() == 0 && fs::is_empty(served.studio().workFolder());
+  };
+  // The first session loads what every later one shares (fonts, the module's first run).
+  session();
+  ASSERT_TRUE(allEnded());
+  const long before = residentKb();
+  long most = before;
+  for (int i = 0; i < 30; ++i) {
+    session();
+    most = std::max(most, residentKb());
+  }
+  ASSERT_TRUE(allEnded()) << "a closed page's session ends, its files with it";
+  const long after = residentKb();
+  std::printf("studio memory: %ld kB after the first session, %ld kB at most during 30 more, %ld kB once they ended\n",
+              before, most, after);
+  EXPECT_LT(after, before + 32 * 1024) << "what 30 sessions held went back";
 }
 
 TEST(StudioProgram, StopsOnSigtermAndDeletesItsFiles) {

@@ -1,16 +1,32 @@
-// The studio page: opens a model, shows the module's dialog as a form, runs the module through
-// the server and shows the document, its undo history and the pattern.
+// The studio page: opens a model, shows the module's dialog as a form in millimetres on paper,
+// runs the module through the server and shows the result: the pieces in 3D with the numbers
+// printed on the sheets, the sheets themselves, a banner when a piece does not fit its sheet,
+// the undo history and the downloads.
 import { createViewer } from './viewer.js';
 
 const $ = (id) => document.getElementById(id);
+
+/// Paper sizes in millimetres, portrait.
+export const PAPERS = {
+  A4: [210, 297], A3: [297, 420], Letter: [215.9, 279.4], Legal: [215.9, 355.6],
+};
+const LARGEST_MM = 1e6;
+
 let dialog = null;       // the module's dialog as the server describes it
 let state = null;        // the session's state as the server last answered
+let paperDefaults = null;
 let extensions = [];
 let companions = [];
 let maxUpload = 0;
 let busy = false;
 let shownSheets = '';    // the run whose sheets the page shows
-const viewer = createViewer($('viewport'), $('viewport-note'));
+let showing = 'pieces';  // what the 3D view shows once there is a result: 'pieces' or 'model'
+let tabEdited = false;   // the person typed a tab depth of their own
+let runStarted = 0;      // when Unfold was pressed (performance.now())
+const viewer = createViewer($('viewport'), $('viewport-note'), $('labels'));
+
+/// How long the last run took to show: the 3D result and every sheet preview, in milliseconds.
+window.foldraTimes = {};
 
 function say(text) { $('status').textContent = text; }
 function showError(text) {
@@ -30,11 +46,28 @@ async function call(method, path, body) {
   const res = await fetch(path, init);
   let data = null;
   try { data = await res.json(); } catch { data = null; }
-  if (!res.ok) throw new Error((data && data.error) || `${res.status} ${res.statusText}`);
+  if (!res.ok) throw new Error((data && data.error) || `The studio answered ${res.status} ${res.statusText}.`);
   return data;
 }
 
-// --- the dialog as a form --------------------------------------------------------------------
+const mm = (v) => `${Math.round(v)}`;
+const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
+
+/// A length as a person typed it, checked in the field's own words: {value} or {error}.
+export function readLength(label, text, { unit = ' mm', most = LARGEST_MM, zero = false } = {}) {
+  const typed = text.trim();
+  if (typed === '') return { error: `${label}: enter a number` };
+  const value = Number(typed);
+  if (Number.isNaN(value)) return { error: `${label}: "${typed}" is not a number` };
+  if (!Number.isFinite(value)) return { error: `${label}: ${typed} is far too large` };
+  if (zero ? value < 0 : !(value > 0)) return { error: `${label}: must be ${zero ? '0 or more' : 'greater than 0'}, not ${typed}${unit}` };
+  if (value > most) return { error: `${label}: ${typed}${unit} is too large (at most ${most}${unit})` };
+  return { value };
+}
+
+// --- the form --------------------------------------------------------------------------------
+
+const isLength = (g) => dialog.lengths && Object.values(dialog.lengths).includes(g.id);
 
 function gadgetField(g) {
   const id = `gadget-${g.id}`;
@@ -68,17 +101,38 @@ function gadgetField(g) {
   input.dataset.gadget = String(g.id);
   input.dataset.kind = g.kind;
   if (g.kind === 'check') wrap.append(input, label);
-  else wrap.append(label, input);
+  else if (isLength(g)) {
+    // A length in model units: worked out from the paper until the person types their own.
+    input.dataset.derived = 'true';
+    input.addEventListener('input', () => { input.dataset.derived = 'false'; });
+    const unit = document.createElement('span');
+    unit.className = 'unit';
+    unit.textContent = 'model units';
+    const line = document.createElement('div');
+    line.className = 'with-unit';
+    line.append(input, unit);
+    wrap.append(label, line);
+  } else wrap.append(label, input);
+  return wrap;
+}
+
+/// The glue tab depth in millimetres, beside the dialog's glue tabs switch.
+function tabDepthField() {
+  const wrap = document.createElement('div');
+  wrap.className = 'field';
+  wrap.innerHTML = '<label for="paper-tab">Glue tab depth (mm)</label><input id="paper-tab" type="text" inputmode="decimal">';
+  wrap.querySelector('input').addEventListener('input', () => { tabEdited = true; followPaper(); });
   return wrap;
 }
 
 function buildForm() {
   $('dialog-title').textContent = dialog.title;
-  $('dialog-help').textContent = dialog.help || '';
   const gadgets = $('gadgets');
   const buttons = $('buttons');
+  const moduleFields = $('module-fields');
   gadgets.replaceChildren();
   buttons.replaceChildren();
+  moduleFields.replaceChildren();
   for (const g of dialog.gadgets) {
     if (g.kind === 'button') {
       const b = document.createElement('button');
@@ -88,17 +142,53 @@ function buildForm() {
       b.dataset.press = String(g.id);
       b.className = g.confirm ? 'primary' : '';
       buttons.append(b);
+    } else if (g.id === dialog.pageLimit) {
+      // The studio always prints a pattern: pieces are always kept within the page.
+      const field = gadgetField(g);
+      field.hidden = true;
+      gadgets.append(field);
+    } else if (isLength(g)) {
+      moduleFields.append(gadgetField(g));
     } else {
       gadgets.append(gadgetField(g));
+      if (g.id === dialog.tabs) gadgets.append(tabDepthField());
     }
   }
+  if (!$('paper-tab')) gadgets.append(tabDepthField());
+  const cut = $(`gadget-${dialog.unfolding}`);
+  if (cut) cut.addEventListener('change', () => { if (!tabEdited) setMethodTab(); followPaper(); });
+  const tabs = $(`gadget-${dialog.tabs}`);
+  if (tabs) tabs.addEventListener('change', () => { $('paper-tab').disabled = !tabs.checked; });
 }
 
-/// The form's values as the gadgets take them: {id: value}.
+function setMethodTab() {
+  const cut = $(`gadget-${dialog.unfolding}`);
+  const depth = cut && dialog.tabDepths ? dialog.tabDepths[cut.value] : undefined;
+  $('paper-tab').value = String(depth ?? paperDefaults.defaults.tab);
+}
+
+/// The form back as it first came: the dialog's values and the paper's defaults.
+function resetForm() {
+  buildForm();
+  const d = paperDefaults.defaults;
+  $('paper-format').value = 'A4';
+  $('paper-orientation').value = 'portrait';
+  $('paper-width').value = String(d.width);
+  $('paper-height').value = String(d.height);
+  $('paper-margin').value = String(d.margin);
+  $('paper-size').value = String(d.size);
+  tabEdited = false;
+  setMethodTab();
+  paperChanged();
+}
+
+/// The form's values as the gadgets take them: {id: value}. Lengths in model units go only when
+/// the person typed them; otherwise the server works them out from the paper.
 function gadgetValues() {
   const values = {};
-  for (const input of $('gadgets').querySelectorAll('[data-gadget]')) {
+  for (const input of document.querySelectorAll('#dialog-form [data-gadget]')) {
     const id = input.dataset.gadget;
+    if (input.dataset.derived === 'true') continue;
     if (input.dataset.kind === 'check') values[id] = input.checked;
     else if (input.dataset.kind === 'choice' || input.dataset.kind === 'integer') values[id] = Number(input.value);
     else values[id] = input.value.trim();
@@ -106,51 +196,67 @@ function gadgetValues() {
   return values;
 }
 
-function numberIn(id) {
-  const input = $(id);
-  const v = Number(input.value.trim());
-  const ok = input.value.trim() !== '' && Number.isFinite(v) && (id === 'paper-margin' ? v >= 0 : v > 0);
-  input.setAttribute('aria-invalid', ok ? 'false' : 'true');
-  return ok ? v : null;
+function paperSize() {
+  const format = $('paper-format').value;
+  if (format === 'custom') return null;
+  const [w, h] = PAPERS[format];
+  return $('paper-orientation').value === 'landscape' ? [h, w] : [w, h];
 }
 
-/// The paper's fields (millimetres), or null when one of them is not a usable number.
+function paperChanged() {
+  const size = paperSize();
+  $('paper-custom').hidden = !!size;
+  if (size) {
+    $('paper-width').value = String(size[0]);
+    $('paper-height').value = String(size[1]);
+  }
+  followPaper();
+}
+
+/// The paper's fields in millimetres: {fields} or {error}, marking the field that is wrong.
 function paperFields() {
-  const fields = {
-    width: numberIn('paper-width'), height: numberIn('paper-height'), margin: numberIn('paper-margin'),
-    size: numberIn('paper-size'), tab: numberIn('paper-tab'),
-  };
-  return Object.values(fields).includes(null) ? null : fields;
-}
-
-/// The server's reading of the paper for the open model: the scale (millimetres on paper per
-/// model unit) and the dialog's page and tab sizes in model units, as the command line sets them.
-async function paperConversion() {
-  const p = paperFields();
-  if (!p) throw new Error('Check the paper settings: every size must be a number greater than 0.');
-  return call('GET', `/api/paper?${new URLSearchParams(p)}`);
+  const out = {};
+  const checks = [['width', 'paper-width', 'Paper width', {}], ['height', 'paper-height', 'Paper height', {}],
+    ['margin', 'paper-margin', 'Margin', { zero: true }], ['size', 'paper-size', 'Model size', {}],
+    ['tab', 'paper-tab', 'Glue tab depth', {}]];
+  let error = null;
+  for (const [key, id, label, options] of checks) {
+    const r = readLength(label, $(id).value, options);
+    $(id).setAttribute('aria-invalid', r.error ? 'true' : 'false');
+    if (r.error) error = error || r.error;
+    else out[key] = r.value;
+  }
+  if (!error && 2 * out.margin >= Math.min(out.width, out.height)) {
+    error = 'Margin: the margins leave no room on the paper to print on';
+    $('paper-margin').setAttribute('aria-invalid', 'true');
+  }
+  return error ? { error } : { fields: out };
 }
 
 let paperAsked = 0;  // answers to earlier questions are not shown over later ones
-async function showScale() {
+/// Keeps the module's own values (model units) in step with the paper, and says the scale.
+async function followPaper() {
   const asked = ++paperAsked;
-  let text;
+  const p = paperFields();
+  if (p.error) { $('paper-scale').textContent = p.error; return; }
+  let answer;
   try {
-    text = `Scale: ${(await paperConversion()).scale.toPrecision(4)} mm on paper per model unit.`;
+    answer = await call('GET', `/api/paper?${new URLSearchParams(p.fields)}`);
   } catch (e) {
-    text = e.message;
+    if (asked === paperAsked) $('paper-scale').textContent = e.message;
+    return;
   }
-  if (asked === paperAsked) $('paper-scale').textContent = text;
-}
-
-/// Fills the dialog's page and tab sizes from the paper.
-async function fillFromPaper() {
-  if (!dialog.lengths) return;
-  const lengths = (await paperConversion()).dialog;
-  const set = (gadget, value) => { const input = $(`gadget-${gadget}`); if (input) input.value = String(value); };
-  set(dialog.lengths.pageWidth, lengths.pageWidth);
-  set(dialog.lengths.pageHeight, lengths.pageHeight);
-  set(dialog.lengths.tabWidth, lengths.tabWidth);
+  if (asked !== paperAsked) return;
+  const printable = `${mm(p.fields.width - 2 * p.fields.margin)} × ${mm(p.fields.height - 2 * p.fields.margin)} mm to print on`;
+  $('paper-scale').textContent = state && state.model
+    ? `${printable}; 1 model unit is ${answer.scale.toPrecision(3)} mm on paper.` : `${printable}.`;
+  const set = (gadget, value) => {
+    const input = $(`gadget-${gadget}`);
+    if (input && input.dataset.derived === 'true') input.value = String(Number(value.toPrecision(4)));
+  };
+  set(dialog.lengths.pageWidth, answer.dialog.pageWidth);
+  set(dialog.lengths.pageHeight, answer.dialog.pageHeight);
+  set(dialog.lengths.tabWidth, answer.dialog.tabWidth);
 }
 
 // --- state -----------------------------------------------------------------------------------
@@ -158,15 +264,26 @@ async function fillFromPaper() {
 function setBusy(on) {
   busy = on;
   document.body.dataset.busy = String(on);
-  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #paper-fill')) b.disabled = on;
+  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #oversize button')) b.disabled = on;
   $('file').disabled = on;
   if (!on) applyState(state);
 }
 
+/// The printed number of each piece, by its index in the pattern.
+function pieceNumbers() {
+  const pattern = state && state.run && state.run.pattern;
+  return pattern ? pattern.pieces.map((p) => p.number) : [];
+}
+
 async function refreshScene() {
   if (!state || !state.model) { viewer.show(null); return; }
-  const scene = await call('GET', '/api/scene');
-  viewer.show(scene);
+  const result = !!state.run;
+  $('view-choice').hidden = !result;
+  $('colour-choice').hidden = !result || showing !== 'pieces';
+  $('show-pieces').setAttribute('aria-pressed', String(showing === 'pieces'));
+  $('show-model').setAttribute('aria-pressed', String(showing === 'model'));
+  const scene = await call('GET', result && showing === 'model' ? '/api/scene/model' : '/api/scene');
+  viewer.show(scene, pieceNumbers());
   const frames = viewer.frameCount();
   $('animation').hidden = frames <= 1 || !viewer.animated();
   $('frame').max = String(Math.max(0, frames - 1));
@@ -174,58 +291,298 @@ async function refreshScene() {
   showFrame(0);
 }
 
+/// "piece 51 · 48 triangles · 103 × 377 mm"
+function pieceText(index) {
+  const p = state && state.run && state.run.pattern && state.run.pattern.pieces[index];
+  if (!p) return `piece ${index + 1}`;
+  return `piece ${p.number} · ${plural(p.triangles, 'triangle', 'triangles')} · ${mm(p.width)} × ${mm(p.height)} mm`;
+}
+
 function showFrame(frame) {
   const visible = viewer.setFrame(frame);
   const frames = viewer.frameCount();
-  $('frame-label').textContent = `${frame + 1} of ${frames}` + (visible.length ? `: ${visible.join(', ')}` : '');
+  $('frame-label').textContent = `${frame + 1} of ${frames}` + (visible.length ? `: ${visible.map(pieceText).join(', ')}` : '');
+}
+
+/// The smallest paper of the list, in either orientation, on which every oversize piece fits.
+function paperThatFits(pattern, margin) {
+  const big = pattern.pieces.filter((p) => p.oversize);
+  const current = pattern.paper[0] * pattern.paper[1];
+  const fits = (w, h) => big.every((p) => (p.width <= w - 2 * margin && p.height <= h - 2 * margin)
+    || (p.height <= w - 2 * margin && p.width <= h - 2 * margin));
+  const choices = Object.entries(PAPERS).filter(([, [w, h]]) => w * h > current + 1).sort((a, b) => a[1][0] * a[1][1] - b[1][0] * b[1][1]);
+  for (const [name, [w, h]] of choices) {
+    if (fits(w, h)) {
+      const portrait = big.every((p) => p.width <= w - 2 * margin && p.height <= h - 2 * margin);
+      return { name, orientation: portrait ? 'portrait' : 'landscape' };
+    }
+  }
+  return null;
+}
+
+function showOversize(run) {
+  const pattern = run && run.pattern;
+  const big = pattern ? pattern.pieces.filter((p) => p.oversize) : [];
+  $('oversize').hidden = big.length === 0;
+  if (!big.length) return;
+  const [w, h] = pattern.paper;
+  const area = `${mm(w - 2 * pattern.margin)} × ${mm(h - 2 * pattern.margin)} mm`;
+  const list = big.slice(0, 3).map((p) => `piece ${p.number} (${mm(p.width)} × ${mm(p.height)} mm)`).join(', ');
+  $('oversize-text').textContent = `${big.length === 1 ? 'One piece is' : `${big.length} pieces are`} larger than the `
+    + `${area} that the paper leaves to print on, so ${big.length === 1 ? 'it' : 'they'} would print cut off: `
+    + `${list}${big.length > 3 ? ` and ${big.length - 3} more` : ''}.`;
+  const fixes = $('oversize-fixes');
+  fixes.replaceChildren();
+  const size = Math.floor(Math.max(...run.size) * pattern.fit * 0.97);
+  if (size >= 1) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.textContent = `Make the model ${size} mm on its longest side`;
+    b.addEventListener('click', () => { $('paper-size').value = String(size); followPaper(); unfold(); });
+    fixes.append(b);
+  }
+  const paper = paperThatFits(pattern, pattern.margin);
+  if (paper) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.textContent = `Use ${paper.name}${paper.orientation === 'landscape' ? ' landscape' : ''}`;
+    b.addEventListener('click', () => {
+      $('paper-format').value = paper.name;
+      $('paper-orientation').value = paper.orientation;
+      paperChanged();
+      unfold();
+    });
+    fixes.append(b);
+  }
 }
 
 function applyState(s) {
   state = s;
+  window.foldraState = s;
   const run = s && s.run;
+  const pattern = run && run.pattern;
   $('model-info').textContent = s && s.model
-    ? `${s.model.name}: ${s.model.objects} object${s.model.objects === 1 ? '' : 's'}, ${s.model.polygons} polygons.`
+    ? `${s.model.name}: ${plural(s.model.objects, 'object', 'objects')}, ${plural(s.model.faces, 'face', 'faces')}.`
     : 'No model open.';
   $('undo').disabled = busy || !s || !s.undo;
   $('redo').disabled = busy || !s || !s.redo;
-  for (const b of document.querySelectorAll('#buttons button')) b.disabled = busy || !s || !s.model;
+  for (const b of document.querySelectorAll('#buttons button')) b.disabled = busy || !s || (!s.model && !!b.dataset.press && b.classList.contains('primary'));
   $('count-pieces').textContent = run ? String(run.pieces) : '–';
   $('count-triangles').textContent = run ? String(run.triangles) : '–';
   $('count-tabs').textContent = run ? String(run.tabs) : '–';
+  $('count-sheets').textContent = pattern ? String(pattern.sheets) : '–';
   $('result').hidden = !run;
+  showOversize(run);
   if (run) {
-    $('script').textContent = run.script;
+    const notes = [...run.warnings, ...(pattern ? pattern.notes : [])];
     const warnings = $('warnings');
-    warnings.hidden = run.warnings.length === 0;
-    warnings.querySelector('summary').textContent = `The pattern has ${run.warnings.length} note${run.warnings.length === 1 ? '' : 's'}`;
-    warnings.querySelector('ul').replaceChildren(...run.warnings.map((w) => {
+    warnings.hidden = notes.length === 0;
+    warnings.querySelector('summary').textContent = `The pattern has ${plural(notes.length, 'note', 'notes')}`;
+    warnings.querySelector('ul').replaceChildren(...notes.map((w) => {
       const li = document.createElement('li');
       li.textContent = w;
       return li;
     }));
-    $('download-pdf').hidden = run.sheets === 0;
+    $('download-pdf').hidden = !pattern;
   }
-  const sheetsKey = run ? `${s.undo}|${run.script}|${run.sheets}|${run.seconds}` : '';
-  if (run && sheetsKey !== shownSheets) {
+  const sheetsKey = run ? `${s.undo}|${run.seconds}|${run.pieces}` : '';
+  if (sheetsKey !== shownSheets) {
     shownSheets = sheetsKey;
-    const list = $('sheets');
-    list.replaceChildren();
-    const stamp = `${s.undo}-${Date.now()}`;
-    for (let n = 1; n <= run.sheets; ++n) {
-      const li = document.createElement('li');
-      const img = document.createElement('img');
-      img.src = `/api/sheet/${n}.svg?v=${stamp}`;
-      img.alt = `Pattern sheet ${n} of ${run.sheets}`;
-      if (run.paper) img.style.aspectRatio = `${run.paper[0]} / ${run.paper[1]}`;
-      const a = document.createElement('a');
-      a.href = `/api/sheet/${n}.svg?download=1`;
-      a.download = '';
-      a.textContent = `Sheet ${n} (SVG)`;
-      li.append(img, a);
-      list.append(li);
-    }
+    showSheets(s);
   }
 }
+
+// --- sheets ----------------------------------------------------------------------------------
+
+let sheetStamp = '';
+function sheetImage(n) { return `/api/sheet/${n}.png?v=${sheetStamp}`; }
+
+/// The boxes of the pieces on sheet n (from 1), as shares of the page.
+function boxesOn(n) {
+  const pattern = state.run.pattern;
+  const [w, h] = pattern.paper;
+  return pattern.pieces.map((p, i) => ({ i, p })).filter(({ p }) => p.sheet === n - 1)
+    .map(({ i, p }) => ({ i, left: p.left / w, top: p.top / h, width: p.width / w, height: p.height / h }));
+}
+
+function pieceAt(n, x, y) {
+  // The smallest box under the point: pieces' boxes overlap where one sits in another's bay.
+  let best = -1, bestArea = Infinity;
+  for (const b of boxesOn(n)) {
+    if (x >= b.left && x <= b.left + b.width && y >= b.top && y <= b.top + b.height && b.width * b.height < bestArea) {
+      best = b.i;
+      bestArea = b.width * b.height;
+    }
+  }
+  return best;
+}
+
+function showSheets(s) {
+  const list = $('sheets');
+  list.replaceChildren();
+  const pattern = s && s.run && s.run.pattern;
+  if (!pattern) return;
+  sheetStamp = `${s.undo}-${Date.now()}`;
+  const started = runStarted;
+  let loaded = 0;
+  for (let n = 1; n <= pattern.sheets; ++n) {
+    const li = document.createElement('li');
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.className = 'sheet-thumb';
+    button.style.aspectRatio = `${pattern.paper[0]} / ${pattern.paper[1]}`;
+    button.setAttribute('aria-label', `Sheet ${n} of ${pattern.sheets}: show it large`);
+    const img = document.createElement('img');
+    img.alt = `Pattern sheet ${n} of ${pattern.sheets}`;
+    img.addEventListener('load', () => {
+      if (++loaded === pattern.sheets) {
+        list.dataset.loaded = 'true';
+        if (started) window.foldraTimes.sheets = performance.now() - started;
+      }
+    });
+    img.src = sheetImage(n);
+    const boxes = document.createElement('div');
+    boxes.className = 'boxes';
+    button.append(img, boxes);
+    button.addEventListener('pointermove', (e) => {
+      const r = button.getBoundingClientRect();
+      highlight(pieceAt(n, (e.clientX - r.left) / r.width, (e.clientY - r.top) / r.height), 'sheet');
+    });
+    button.addEventListener('pointerleave', () => highlight(-1, 'sheet'));
+    button.addEventListener('click', () => openViewer(n));
+    const caption = document.createElement('span');
+    caption.textContent = `Sheet ${n} of ${pattern.sheets}`;
+    li.append(button, caption);
+    li.dataset.sheet = String(n);
+    list.append(li);
+  }
+  list.dataset.loaded = pattern.sheets === 0 ? 'true' : 'false';
+}
+
+/// Highlights piece i (-1: none) in 3D, on its sheet and in the viewer.
+function highlight(i, from) {
+  if (from !== '3d') viewer.highlight(i);
+  document.querySelectorAll('.boxes').forEach((b) => b.replaceChildren());
+  const info = $('piece-info');
+  info.hidden = i < 0;
+  document.body.dataset.highlighted = String(i);
+  if (i < 0 || !state || !state.run || !state.run.pattern) return;
+  const p = state.run.pattern.pieces[i];
+  if (!p) return;
+  info.textContent = `${pieceText(i)} · sheet ${p.sheet + 1}`;
+  const [w, h] = state.run.pattern.paper;
+  const mark = (container) => {
+    const box = document.createElement('div');
+    box.style.left = `${(p.left / w) * 100}%`;
+    box.style.top = `${(p.top / h) * 100}%`;
+    box.style.width = `${(p.width / w) * 100}%`;
+    box.style.height = `${(p.height / h) * 100}%`;
+    container.append(box);
+    return box;
+  };
+  const li = document.querySelector(`#sheets li[data-sheet="${p.sheet + 1}"]`);
+  if (li) {
+    mark(li.querySelector('.boxes'));
+    if (from === '3d-click') li.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+  }
+  if ($('sheet-viewer').open && viewerSheet === p.sheet + 1) mark($('viewer-boxes'));
+}
+viewer.onPick((i, click) => {
+  highlight(i, click ? '3d-click' : '3d');
+  viewer.highlight(i);
+  if (click && i >= 0 && state.run.pattern) say(`${pieceText(i)} is on sheet ${state.run.pattern.pieces[i].sheet + 1}.`);
+});
+
+// --- the sheet viewer: one sheet large, zoom and pan -------------------------------------------
+
+let viewerSheet = 1;
+let zoom = 1, panX = 0, panY = 0;
+function viewerLayout() {
+  const pattern = state.run.pattern;
+  const stage = $('viewer-stage');
+  const sheet = $('viewer-sheet');
+  const fitScale = Math.min(stage.clientWidth / pattern.paper[0], stage.clientHeight / pattern.paper[1]) * 0.96;
+  sheet.style.width = `${pattern.paper[0] * fitScale}px`;
+  sheet.style.height = `${pattern.paper[1] * fitScale}px`;
+  return fitScale;
+}
+function viewerFit() {
+  const stage = $('viewer-stage');
+  const sheet = $('viewer-sheet');
+  viewerLayout();
+  zoom = 1;
+  panX = (stage.clientWidth - sheet.offsetWidth) / 2;
+  panY = (stage.clientHeight - sheet.offsetHeight) / 2;
+  viewerApply();
+}
+function viewerApply() {
+  $('viewer-sheet').style.transform = `translate(${panX}px, ${panY}px) scale(${zoom})`;
+  $('viewer-stage').dataset.zoom = zoom.toFixed(2);
+}
+function viewerZoom(factor, cx, cy) {
+  const stage = $('viewer-stage').getBoundingClientRect();
+  const x = cx ?? stage.width / 2, y = cy ?? stage.height / 2;
+  const next = Math.min(16, Math.max(0.5, zoom * factor));
+  panX = x - ((x - panX) * next) / zoom;
+  panY = y - ((y - panY) * next) / zoom;
+  zoom = next;
+  viewerApply();
+}
+function openViewer(n) {
+  const pattern = state.run.pattern;
+  viewerSheet = Math.min(Math.max(1, n), pattern.sheets);
+  $('viewer-title').textContent = `Sheet ${viewerSheet} of ${pattern.sheets}`;
+  $('viewer-image').src = sheetImage(viewerSheet);
+  $('viewer-image').alt = `Pattern sheet ${viewerSheet} of ${pattern.sheets}`;
+  $('viewer-svg').href = `/api/sheet/${viewerSheet}.svg?v=${sheetStamp}`;
+  $('viewer-prev').disabled = viewerSheet <= 1;
+  $('viewer-next').disabled = viewerSheet >= pattern.sheets;
+  $('viewer-boxes').replaceChildren();
+  if (!$('sheet-viewer').open) $('sheet-viewer').showModal();
+  viewerFit();
+}
+{
+  const stage = $('viewer-stage');
+  let drag = null;
+  stage.addEventListener('wheel', (e) => {
+    e.preventDefault();
+    const r = stage.getBoundingClientRect();
+    viewerZoom(e.deltaY < 0 ? 1.2 : 1 / 1.2, e.clientX - r.left, e.clientY - r.top);
+  }, { passive: false });
+  stage.addEventListener('pointerdown', (e) => {
+    drag = { x: e.clientX, y: e.clientY, panX, panY };
+    stage.setPointerCapture(e.pointerId);
+    stage.classList.add('dragging');
+  });
+  stage.addEventListener('pointermove', (e) => {
+    if (drag) {
+      panX = drag.panX + e.clientX - drag.x;
+      panY = drag.panY + e.clientY - drag.y;
+      viewerApply();
+      return;
+    }
+    const r = $('viewer-sheet').getBoundingClientRect();
+    const i = pieceAt(viewerSheet, (e.clientX - r.left) / r.width, (e.clientY - r.top) / r.height);
+    if (String(i) !== document.body.dataset.highlighted) highlight(i, 'viewer');
+  });
+  const end = () => { drag = null; stage.classList.remove('dragging'); };
+  stage.addEventListener('pointerup', end);
+  stage.addEventListener('pointercancel', end);
+  $('viewer-in').addEventListener('click', () => viewerZoom(1.5));
+  $('viewer-out').addEventListener('click', () => viewerZoom(1 / 1.5));
+  $('viewer-fit').addEventListener('click', viewerFit);
+  $('viewer-prev').addEventListener('click', () => openViewer(viewerSheet - 1));
+  $('viewer-next').addEventListener('click', () => openViewer(viewerSheet + 1));
+  $('viewer-close').addEventListener('click', () => $('sheet-viewer').close());
+  $('sheet-viewer').addEventListener('keydown', (e) => {
+    if (e.key === 'ArrowRight') openViewer(viewerSheet + 1);
+    if (e.key === 'ArrowLeft') openViewer(viewerSheet - 1);
+    if (e.key === '+' || e.key === '=') viewerZoom(1.5);
+    if (e.key === '-') viewerZoom(1 / 1.5);
+  });
+}
+
+// --- actions ---------------------------------------------------------------------------------
 
 async function openFiles(files) {
   if (busy || !files || files.length === 0) return;
@@ -242,12 +599,11 @@ async function openFiles(files) {
   say(`Opening ${list.map((f) => f.name).join(', ')}…`);
   try {
     const s = await call('POST', '/api/model', form);
+    showing = 'pieces';
     applyState(s);
-    showScale();
-    // Paper that does not fit is said beside the paper (showScale); the model is open all the same.
-    await fillFromPaper().catch(() => {});
+    followPaper();
     await refreshScene();
-    say(`Opened ${s.model.name}.`);
+    say(`Opened ${s.model.name}. Press Unfold to make the pieces.`);
   } catch (e) {
     showError(e.message);
     say('The model could not be opened.');
@@ -256,17 +612,23 @@ async function openFiles(files) {
   }
 }
 
+function unfold() {
+  const confirm = dialog.gadgets.find((g) => g.confirm);
+  if (!busy && state && state.model) runDialog(confirm.id);
+}
+
 async function runDialog(press) {
   showError('');
-  const fields = paperFields();
-  if (!fields) { showError('Check the paper settings: every size must be a number greater than 0.'); return; }
-  const p = { width: fields.width, height: fields.height, margin: fields.margin, size: fields.size };
+  const p = paperFields();
+  if (p.error) { showError(p.error); return; }
   setBusy(true);
+  runStarted = performance.now();
+  window.foldraTimes = {};
   $('progress').hidden = false;
   $('progress').scrollIntoView({ block: 'nearest' });
   $('progress-bar').value = 0;
   $('progress-stage').textContent = 'Starting…';
-  say('Running the module…');
+  say('Unfolding…');
   const poll = setInterval(async () => {
     try {
       const pr = await call('GET', '/api/progress');
@@ -277,10 +639,14 @@ async function runDialog(press) {
     } catch { /* the run's answer reports problems */ }
   }, 200);
   try {
-    const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p });
+    const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p.fields });
+    showing = 'pieces';
     applyState(s);
     await refreshScene();
-    say(s.message ? s.message : `Unfolded into ${s.run.pieces} piece${s.run.pieces === 1 ? '' : 's'}.`);
+    window.foldraTimes.scene = performance.now() - runStarted;
+    const pattern = s.run && s.run.pattern;
+    say(s.message ? `Nothing was changed.` : `Unfolded into ${plural(s.run.pieces, 'piece', 'pieces')}`
+      + (pattern ? ` on ${plural(pattern.sheets, 'sheet', 'sheets')}.` : '.'));
   } catch (e) {
     showError(e.message);
     say('The run did not complete.');
@@ -311,27 +677,42 @@ async function undoRedo(which) {
 
 $('dialog-form').addEventListener('submit', (event) => {
   event.preventDefault();
-  const press = Number(event.submitter ? event.submitter.dataset.press : dialog.gadgets.find((g) => g.confirm).id);
+  const confirm = dialog.gadgets.find((g) => g.confirm);
+  const press = Number(event.submitter ? event.submitter.dataset.press : confirm.id);
+  if (press !== confirm.id) {
+    // Cancel: the form goes back to where it started; the model and its result stay.
+    resetForm();
+    showError('');
+    say('The settings are back to their defaults.');
+    return;
+  }
   runDialog(press);
 });
 $('file').addEventListener('change', () => { openFiles($('file').files); $('file').value = ''; });
-const drop = $('drop');
-drop.addEventListener('dragover', (e) => { e.preventDefault(); drop.classList.add('over'); });
-drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-drop.addEventListener('drop', (e) => {
-  e.preventDefault();
-  drop.classList.remove('over');
-  openFiles(e.dataTransfer.files);
-});
+for (const target of [$('drop'), $('viewport')]) {
+  target.addEventListener('dragover', (e) => { e.preventDefault(); target.classList.add('over'); });
+  target.addEventListener('dragleave', () => target.classList.remove('over'));
+  target.addEventListener('drop', (e) => {
+    e.preventDefault();
+    target.classList.remove('over');
+    openFiles(e.dataTransfer.files);
+  });
+}
 // Dropping a file anywhere else must not make the browser leave the page.
 window.addEventListener('dragover', (e) => e.preventDefault());
 window.addEventListener('drop', (e) => e.preventDefault());
 $('undo').addEventListener('click', () => undoRedo('undo'));
 $('redo').addEventListener('click', () => undoRedo('redo'));
-$('paper-fill').addEventListener('click', () => {
-  fillFromPaper().then(() => showError(''), (e) => showError(e.message));
+$('paper-format').addEventListener('change', paperChanged);
+$('paper-orientation').addEventListener('change', paperChanged);
+for (const id of ['paper-size', 'paper-width', 'paper-height', 'paper-margin']) $(id).addEventListener('input', followPaper);
+$('module-follow').addEventListener('click', () => {
+  for (const input of document.querySelectorAll('#module-fields [data-gadget]')) input.dataset.derived = 'true';
+  followPaper();
 });
-for (const id of ['paper-size', 'paper-width', 'paper-height', 'paper-margin', 'paper-tab']) $(id).addEventListener('input', showScale);
+$('show-pieces').addEventListener('click', () => { showing = 'pieces'; refreshScene(); });
+$('show-model').addEventListener('click', () => { showing = 'model'; refreshScene(); });
+$('show-materials').addEventListener('change', () => viewer.useMaterials($('show-materials').checked));
 document.addEventListener('keydown', (e) => {
   const typing = e.target instanceof HTMLInputElement && e.target.type !== 'checkbox' && e.target.type !== 'range';
   if (typing || !(e.ctrlKey || e.metaKey) || e.key.toLowerCase() !== 'z') return;
@@ -340,39 +721,42 @@ document.addEventListener('keydown', (e) => {
 });
 $('frame').addEventListener('input', () => showFrame(Number($('frame').value)));
 let playing = null;
-$('play').addEventListener('click', () => {
-  if (playing) {
-    clearInterval(playing);
-    playing = null;
-    $('play').textContent = 'Play';
-    $('play').setAttribute('aria-pressed', 'false');
-    return;
-  }
+function stopPlaying() {
+  clearInterval(playing);
+  playing = null;
+  $('play').textContent = 'Play';
+  $('play').setAttribute('aria-pressed', 'false');
+}
+function startPlaying() {
   $('play').textContent = 'Pause';
   $('play').setAttribute('aria-pressed', 'true');
   playing = setInterval(() => {
     const next = (Number($('frame').value) + 1) % viewer.frameCount();
     $('frame').value = String(next);
     showFrame(next);
-  }, 1000 / viewer.fps());
-});
+  }, 1000 / Number($('speed').value));
+}
+$('play').addEventListener('click', () => (playing ? stopPlaying() : startPlaying()));
+$('speed').addEventListener('change', () => { if (playing) { stopPlaying(); startPlaying(); } });
+// The session's files are let go soon after the page is closed (a reload comes back in time).
+window.addEventListener('pagehide', () => navigator.sendBeacon('/api/leave'));
 
 async function start() {
   try {
-    const [d, s, paperDefaults] = await Promise.all([call('GET', '/api/dialog'), call('GET', '/api/state'), call('GET', '/api/paper')]);
+    const [d, s, paper] = await Promise.all([call('GET', '/api/dialog'), call('GET', '/api/state'), call('GET', '/api/paper')]);
     dialog = d;
-    for (const [field, value] of Object.entries(paperDefaults.defaults)) $(`paper-${field}`).value = String(value);
+    paperDefaults = paper;
     extensions = s.extensions;
     companions = s.companions;
     maxUpload = s.maxUpload;
-    buildForm();
+    state = s;
+    resetForm();
     $('file').accept = [...extensions, ...companions].join(',');
-    const common = ['.obj', '.glb', '.gltf', '.stl', '.ply', '.fbx', '.dae', '.3ds', '.json'].filter((e) => extensions.includes(e));
-    $('formats-hint').textContent = `${common.join(' ')} and ${extensions.length - common.length} more formats; `
-      + `with an .obj its .mtl and textures. At most ${(maxUpload / 1048576).toFixed(0)} MB.`;
+    const common = ['.obj', '.glb', '.stl', '.ply', '.fbx', '.json'].filter((e) => extensions.includes(e));
+    $('formats-hint').textContent = `${common.join(' ')} and ${extensions.length - common.length} more; `
+      + `with an .obj, its .mtl and textures too. Or drop the files on the page.`;
     $('formats-hint').title = extensions.join(' ');
     applyState(s);
-    showScale();
     await refreshScene();
     say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
     document.body.dataset.ready = 'true';

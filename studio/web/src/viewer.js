@@ -1,12 +1,15 @@
-// The 3D view: the document's objects in their material colours, glue tabs in their own shade,
-// and the objects' editor visibility at a frame of the document's animation.
+// The 3D view. A model is seen in perspective and turns under the mouse. Flat pieces are seen
+// from straight above in an orthographic view that frames them all, each piece in its own colour
+// with its number (the number printed on the sheets); pieces stacked on each other are spread
+// out side by side first. Pointing at a piece highlights it, here and (through onPick) on its
+// sheet. Objects follow the document's animation of their visibility frame by frame.
 import * as THREE from 'three';
 import { OrbitControls } from '/vendor/OrbitControls.js';
 
 const ON = 0, OFF = 1;
 const STEP = 3;
-const TAB_COLOUR = 0x8fa3bf;
 const NO_MATERIAL = [0.8, 0.8, 0.8];
+const HIGHLIGHT = new THREE.Color(0xff7a00);
 
 /// The value of a visibility track at time t (fractions [n, d]), as the host evaluates it: the
 /// first key's value before it, a step key's value until the next key, otherwise linear between
@@ -26,7 +29,12 @@ export function keyValue(keys, t, fallback) {
   return keys[keys.length - 1][2];
 }
 
-export function createViewer(container, note) {
+/// A colour of its own for piece i: hues a golden angle apart, light enough for a dark number.
+export function pieceColour(i) {
+  return new THREE.Color().setHSL(((i * 0.381966) % 1 + 1) % 1, 0.55, 0.66);
+}
+
+export function createViewer(container, note, labelLayer) {
   let renderer = null;
   try {
     renderer = new THREE.WebGLRenderer({ antialias: true });
@@ -35,28 +43,70 @@ export function createViewer(container, note) {
   }
   const scene = new THREE.Scene();
   scene.background = new THREE.Color(0xe9ecf1);
-  const camera = new THREE.PerspectiveCamera(40, 1, 0.01, 1000);
-  scene.add(new THREE.HemisphereLight(0xffffff, 0x8a8f99, 1.6));
-  const sun = new THREE.DirectionalLight(0xffffff, 1.6);
+  const perspective = new THREE.PerspectiveCamera(40, 1, 0.01, 1000);
+  const orthographic = new THREE.OrthographicCamera(-1, 1, 1, -1, 0.01, 1000);
+  let camera = perspective;
+  scene.add(new THREE.HemisphereLight(0xffffff, 0x8a8f99, 1.8));
+  const sun = new THREE.DirectionalLight(0xffffff, 1.4);
   sun.position.set(1, 2, 1.5);
   scene.add(sun);
   let controls = null;
-  if (renderer) {
-    renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
-    container.append(renderer.domElement);
-    renderer.domElement.tabIndex = 0;
-    renderer.domElement.setAttribute('aria-label', '3D view: drag to turn, scroll to zoom; the arrow keys move the view, with Shift they turn it');
+  let picked = () => {};
+  const textures = new Map();  // material index -> texture, for the current view
+
+  let root = null;
+  let moved = false;     // the person has turned or zoomed the view since it was fitted
+  let objects = [];      // {entry, group, meshes: [], centre}
+  let time = { fps: 30, minimum: [0, 1], maximum: [0, 1] };
+  let animated = false;
+  let flat = null;       // {axis, up} when everything lies in one plane
+  let useMaterials = false;
+  let hot = -1;          // the highlighted piece (its index in the pattern)
+  let lastView = null;
+
+  function makeControls() {
+    if (!renderer) return;
+    if (controls) controls.dispose();
     controls = new OrbitControls(camera, renderer.domElement);
     controls.listenToKeyEvents(renderer.domElement);
     controls.addEventListener('change', draw);
     controls.addEventListener('start', () => { moved = true; });
+    controls.screenSpacePanning = true;
+    if (flat) {
+      // From above: dragging moves the sheet of pieces, it never tips it edge-on.
+      controls.enableRotate = false;
+      controls.mouseButtons = { LEFT: THREE.MOUSE.PAN, MIDDLE: THREE.MOUSE.DOLLY, RIGHT: THREE.MOUSE.PAN };
+      controls.touches = { ONE: THREE.TOUCH.PAN, TWO: THREE.TOUCH.DOLLY_PAN };
+    }
   }
 
-  let root = null;
-  let moved = false;  // the person has turned or zoomed the view since it was fitted
-  let objects = [];  // {entry, group}
-  let time = { fps: 30, minimum: [0, 1], maximum: [0, 1] };
-  let animated = false;
+  if (renderer) {
+    renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
+    container.append(renderer.domElement);
+    renderer.domElement.tabIndex = 0;
+    renderer.domElement.setAttribute('aria-label', '3D view: drag to move or turn, scroll to zoom; the arrow keys move the view');
+    makeControls();
+    const pointer = new THREE.Vector2();
+    const ray = new THREE.Raycaster();
+    let pending = false;
+    const pickAt = (event, click) => {
+      const r = renderer.domElement.getBoundingClientRect();
+      pointer.set(((event.clientX - r.left) / r.width) * 2 - 1, -((event.clientY - r.top) / r.height) * 2 + 1);
+      ray.setFromCamera(pointer, camera);
+      const meshes = [];
+      for (const o of objects) if (o.entry.piece >= 0 && o.group.visible) meshes.push(...o.meshes);
+      const hit = ray.intersectObjects(meshes, false)[0];
+      const piece = hit ? hit.object.userData.piece : -1;
+      if (piece !== hot || click) picked(piece, click);
+    };
+    renderer.domElement.addEventListener('pointermove', (event) => {
+      if (pending || event.buttons) return;
+      pending = true;
+      requestAnimationFrame(() => { pending = false; pickAt(event, false); });
+    });
+    renderer.domElement.addEventListener('click', (event) => pickAt(event, true));
+    renderer.domElement.addEventListener('pointerleave', () => picked(-1, false));
+  }
 
   function draw() {
     if (!renderer) return;
@@ -65,36 +115,108 @@ export function createViewer(container, note) {
     const canvas = renderer.domElement;
     if (canvas.width !== Math.floor(w * renderer.getPixelRatio()) || canvas.height !== Math.floor(h * renderer.getPixelRatio())) {
       renderer.setSize(w, h, false);
-      camera.aspect = w / h;
-      camera.updateProjectionMatrix();
       if (!moved) fit();
+      else setAspect(w / h);
     }
     renderer.render(scene, camera);
+    placeLabels(w, h);
   }
   new ResizeObserver(draw).observe(container);
 
-  function meshOf(entry, colours) {
+  function setAspect(aspect) {
+    if (camera === perspective) {
+      perspective.aspect = aspect;
+    } else {
+      const halfHeight = (orthographic.top - orthographic.bottom) / 2;
+      orthographic.left = -halfHeight * aspect;
+      orthographic.right = halfHeight * aspect;
+    }
+    camera.updateProjectionMatrix();
+  }
+
+  // --- the pieces' numbers ---------------------------------------------------------------------
+
+  const labels = new Map();  // piece index -> span
+  function placeLabels(w, h) {
+    const v = new THREE.Vector3();
+    for (const o of objects) {
+      const span = labels.get(o.entry.piece);
+      if (!span) continue;
+      if (!o.group.visible) { span.hidden = true; continue; }
+      v.copy(o.centre).applyMatrix4(o.group.matrixWorld).project(camera);
+      span.hidden = v.z > 1 || v.z < -1;
+      span.style.left = `${((v.x + 1) / 2) * w}px`;
+      span.style.top = `${((1 - v.y) / 2) * h}px`;
+    }
+  }
+
+  // --- geometry ----------------------------------------------------------------------------------
+
+  function textureOf(view, m) {
+    const material = view.materials[m];
+    if (!material || material.texture === undefined) return null;
+    if (!textures.has(m)) {
+      const t = new THREE.TextureLoader().load(`/api/texture/${material.texture}?v=${Date.now()}`, draw);
+      t.colorSpace = THREE.SRGBColorSpace;
+      t.wrapS = t.wrapT = THREE.RepeatWrapping;
+      textures.set(m, t);
+    }
+    return textures.get(m);
+  }
+
+  /// One object: its triangles in groups by material (textured where it has coordinates), or
+  /// all in its piece's colour; its glue tabs in a lighter shade.
+  function meshOf(view, entry) {
     const group = new THREE.Group();
+    const meshes = [];
     const points = entry.points || [];
     const tri = entry.triangles || [];
+    const piece = entry.piece >= 0;
+    const byPiece = piece && !useMaterials;
     if (tri.length) {
+      const order = [...Array(tri.length / 3).keys()];
+      if (!byPiece) order.sort((a, b) => entry.materials[a] - entry.materials[b]);
       const positions = new Float32Array(tri.length * 3);
-      const colour = new Float32Array(tri.length * 3);
-      for (let i = 0; i < tri.length; ++i) {
-        const p = tri[i] * 3;
-        positions.set([points[p], points[p + 1], points[p + 2]], i * 3);
-        const m = entry.materials[Math.floor(i / 3)];
-        colour.set(m >= 0 ? colours[m] : NO_MATERIAL, i * 3);
-      }
+      const uv = entry.uv ? new Float32Array(tri.length * 2) : null;
+      order.forEach((t, slot) => {
+        for (let k = 0; k < 3; ++k) {
+          const p = tri[t * 3 + k] * 3;
+          positions.set([points[p], points[p + 1], points[p + 2]], (slot * 3 + k) * 3);
+          if (uv) uv.set([entry.uv[(t * 3 + k) * 2], entry.uv[(t * 3 + k) * 2 + 1]], (slot * 3 + k) * 2);
+        }
+      });
       const g = new THREE.BufferGeometry();
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
-      g.setAttribute('color', new THREE.BufferAttribute(colour, 3));
+      if (uv) g.setAttribute('uv', new THREE.BufferAttribute(uv, 2));
       g.computeVertexNormals();
-      group.add(new THREE.Mesh(g, new THREE.MeshLambertMaterial({ vertexColors: true, side: THREE.DoubleSide,
-        polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1 })));
-      const edges = new THREE.LineSegments(new THREE.EdgesGeometry(g, 1),
-        new THREE.LineBasicMaterial({ color: 0x3a414c, transparent: true, opacity: 0.45 }));
-      group.add(edges);
+      const common = { side: THREE.DoubleSide, polygonOffset: true, polygonOffsetFactor: 1, polygonOffsetUnits: 1 };
+      let materials;
+      if (byPiece) {
+        materials = [new THREE.MeshLambertMaterial({ ...common, color: pieceColour(entry.piece) })];
+        g.addGroup(0, tri.length, 0);
+      } else {
+        materials = [];
+        let start = 0;
+        order.forEach((t, slot) => {
+          const next = order[slot + 1];
+          if (next !== undefined && entry.materials[next] === entry.materials[t]) return;
+          const m = entry.materials[t];
+          const colour = m >= 0 ? view.materials[m].color : NO_MATERIAL;
+          const map = uv && m >= 0 ? textureOf(view, m) : null;
+          // A dark material still shows its shape: it is lit as if it were a little lighter.
+          const c = new THREE.Color(...colour);
+          if (c.getHSL({}).l < 0.12) c.setHSL(c.getHSL({}).h, c.getHSL({}).s, 0.18);
+          materials.push(new THREE.MeshLambertMaterial({ ...common, color: map ? 0xffffff : c, map }));
+          g.addGroup(start * 3, (slot + 1 - start) * 3, materials.length - 1);
+          start = slot + 1;
+        });
+      }
+      const mesh = new THREE.Mesh(g, materials.length === 1 ? materials[0] : materials);
+      mesh.userData.piece = entry.piece;
+      group.add(mesh);
+      meshes.push(mesh);
+      group.add(new THREE.LineSegments(new THREE.EdgesGeometry(g, 1),
+        new THREE.LineBasicMaterial({ color: 0x3a414c, transparent: true, opacity: 0.5 })));
     }
     const tabs = entry.tabs || [];
     if (tabs.length) {
@@ -106,36 +228,112 @@ export function createViewer(container, note) {
       const g = new THREE.BufferGeometry();
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
       g.computeVertexNormals();
-      group.add(new THREE.Mesh(g, new THREE.MeshLambertMaterial({ color: TAB_COLOUR, side: THREE.DoubleSide,
-        polygonOffset: true, polygonOffsetFactor: 2, polygonOffsetUnits: 2 })));
+      const shade = piece ? pieceColour(entry.piece).lerp(new THREE.Color(0xffffff), 0.55) : new THREE.Color(0x8fa3bf);
+      const mesh = new THREE.Mesh(g, new THREE.MeshLambertMaterial({ color: shade, side: THREE.DoubleSide,
+        polygonOffset: true, polygonOffsetFactor: 2, polygonOffsetUnits: 2 }));
+      mesh.userData.piece = entry.piece;
+      group.add(mesh);
+      meshes.push(mesh);
     }
-    return group;
+    return { group, meshes };
+  }
+
+  /// The direction that is up on the screen when the view looks down `axis` from its positive
+  /// side, chosen so that the other first axis runs left to right.
+  function screenUp(axis) {
+    return axis === 1 ? new THREE.Vector3(0, 0, -1) : new THREE.Vector3(0, 1, 0);
+  }
+
+  /// The axis along which every piece is thin, or -1.
+  function thinAxis(boxes) {
+    for (let axis = 0; axis < 3; ++axis) {
+      const thin = boxes.every((b) => {
+        const s = b.getSize(new THREE.Vector3());
+        return s.getComponent(axis) <= 0.02 * Math.max(s.x, s.y, s.z);
+      });
+      if (thin) return axis;
+    }
+    return -1;
+  }
+
+  /// Flat pieces lying on each other (the stacked layout), or in one long line (many pieces side
+  /// by side), are laid out in rows, in their order, that fill the view, so that each can be seen.
+  function spread(pieces, axis) {
+    const [u, v] = [0, 1, 2].filter((a) => a !== axis);
+    const boxes = pieces.map((o) => new THREE.Box3().setFromObject(o.group));
+    const overall = new THREE.Box3();
+    let area = 0;
+    for (const b of boxes) {
+      overall.union(b);
+      const s = b.getSize(new THREE.Vector3());
+      area += s.getComponent(u) * s.getComponent(v);
+    }
+    const o = overall.getSize(new THREE.Vector3());
+    const [ou, ov] = [o.getComponent(u), o.getComponent(v)];
+    const aspect = Math.max(container.clientWidth, 1) / Math.max(container.clientHeight, 1);
+    const stacked = area > 1.5 * ou * ov;
+    const line = ou > 3 * aspect * ov || ov > 3 * ou / aspect;
+    if (pieces.length < 2 || !(stacked || line)) return;
+    const gap = Math.sqrt(area / pieces.length) * 0.15;
+    const widest = Math.max(...boxes.map((b) => b.getSize(new THREE.Vector3()).getComponent(u)));
+    const rowWidth = Math.max(widest, Math.sqrt(area * aspect) * 1.4);
+    // Rows run left to right and follow each other down the screen (see screenUp).
+    const down = -screenUp(axis).getComponent(v);
+    let x = 0, y = 0, rowHeight = 0;
+    pieces.forEach((piece, i) => {
+      const s = boxes[i].getSize(new THREE.Vector3());
+      if (x > 0 && x + s.getComponent(u) > rowWidth) { x = 0; y += down * (rowHeight + gap); rowHeight = 0; }
+      const shift = new THREE.Vector3();
+      shift.setComponent(u, x - boxes[i].min.getComponent(u));
+      shift.setComponent(v, y - (down > 0 ? boxes[i].min : boxes[i].max).getComponent(v));
+      shift.setComponent(axis, -boxes[i].min.getComponent(axis));
+      piece.group.position.add(shift);
+      x += s.getComponent(u) + gap;
+      rowHeight = Math.max(rowHeight, s.getComponent(v));
+    });
   }
 
   function fit() {
     const box = new THREE.Box3();
-    for (const o of objects) box.expandByObject(o.group);
+    for (const o of objects) if (o.group.visible || !animated) box.expandByObject(o.group);
     if (box.isEmpty()) return;
     const size = box.getSize(new THREE.Vector3());
     const centre = box.getCenter(new THREE.Vector3());
-    const radius = Math.max(size.length() / 2, 1e-6);
-    // The bounding sphere fits the narrower of the two angles of view.
-    const vertical = THREE.MathUtils.degToRad(camera.fov / 2);
-    const horizontal = Math.atan(Math.tan(vertical) * camera.aspect);
-    const distance = radius / Math.sin(Math.min(vertical, horizontal));
-    // Flat pieces laid out in a plane are seen from above that plane (a little tilted, so that
-    // they still read as 3D); a model from the front, above and to the side.
-    const extents = [size.x, size.y, size.z];
-    const thin = extents.indexOf(Math.min(...extents));
-    let direction = new THREE.Vector3(0.6, 0.5, 1);
-    if (extents[thin] < 0.05 * Math.max(...extents)) {
-      direction = thin === 1 ? new THREE.Vector3(0.1, 1, 0.35) : new THREE.Vector3(0.15, 0.3, 0.15);
-      direction.setComponent(thin, 1);
+    const w = Math.max(container.clientWidth, 1), h = Math.max(container.clientHeight, 1);
+    const aspect = w / h;
+    if (flat) {
+      // Straight above the plane of the pieces, framing them all with a little room.
+      const [u, v] = [0, 1, 2].filter((a) => a !== flat.axis);
+      const width = size.getComponent(u) * 1.08, height = size.getComponent(v) * 1.08;
+      const halfHeight = Math.max(height, width / aspect, 1e-6) / 2;
+      camera = orthographic;
+      orthographic.top = halfHeight;
+      orthographic.bottom = -halfHeight;
+      orthographic.left = -halfHeight * aspect;
+      orthographic.right = halfHeight * aspect;
+      const depth = Math.max(size.length(), 1e-3);
+      const direction = new THREE.Vector3().setComponent(flat.axis, 1);
+      orthographic.up.copy(screenUp(flat.axis));
+      orthographic.position.copy(centre).add(direction.multiplyScalar(depth * 2));
+      orthographic.near = depth * 0.01;
+      orthographic.far = depth * 4;
+      orthographic.zoom = 1;
+      orthographic.lookAt(centre);
+      orthographic.updateProjectionMatrix();
+    } else {
+      camera = perspective;
+      perspective.aspect = aspect;
+      const radius = Math.max(size.length() / 2, 1e-6);
+      const vertical = THREE.MathUtils.degToRad(perspective.fov / 2);
+      const horizontal = Math.atan(Math.tan(vertical) * aspect);
+      const distance = radius / Math.sin(Math.min(vertical, horizontal));
+      perspective.near = distance / 1000;
+      perspective.far = distance * 10;
+      perspective.up.set(0, 1, 0);
+      perspective.position.copy(centre).add(new THREE.Vector3(0.6, 0.5, 1).normalize().multiplyScalar(distance));
+      perspective.updateProjectionMatrix();
     }
-    camera.near = distance / 1000;
-    camera.far = distance * 10;
-    camera.position.copy(centre).add(direction.normalize().multiplyScalar(distance));
-    camera.updateProjectionMatrix();
+    if (controls && controls.object !== camera) makeControls();
     if (controls) {
       controls.target.copy(centre);
       controls.update();
@@ -148,39 +346,99 @@ export function createViewer(container, note) {
     return [n * time.fps + frame * d, d * time.fps];
   }
 
+  function paintHighlight() {
+    for (const o of objects) {
+      if (o.entry.piece < 0) continue;
+      const on = o.entry.piece === hot;
+      for (const mesh of o.meshes) {
+        for (const m of Array.isArray(mesh.material) ? mesh.material : [mesh.material]) {
+          m.emissive = on ? HIGHLIGHT : new THREE.Color(0);
+          m.emissiveIntensity = on ? 0.75 : 0;
+        }
+      }
+      const span = labels.get(o.entry.piece);
+      if (span) span.classList.toggle('hot', on);
+    }
+    draw();
+  }
+
   const api = {
-    show(view) {
+    /// Shows a view of the document; `numbers` gives the printed number of each piece.
+    show(view, numbers = []) {
+      lastView = { view, numbers };
       if (root) {
         scene.remove(root);
-        root.traverse((o) => { if (o.geometry) o.geometry.dispose(); if (o.material) o.material.dispose(); });
+        root.traverse((o) => {
+          if (o.geometry) o.geometry.dispose();
+          for (const m of [o.material].flat()) if (m) m.dispose();
+        });
       }
+      for (const t of textures.values()) t.dispose();
+      textures.clear();
       root = null;
       objects = [];
       animated = false;
+      flat = null;
+      hot = -1;
+      labels.clear();
+      labelLayer.replaceChildren();
       container.dataset.objects = '0';
+      container.dataset.flat = 'false';
       if (!view) {
         note.hidden = false;
-        note.textContent = renderer ? 'Open a model to see it here.' : 'This browser cannot show 3D (WebGL is off).';
+        note.textContent = renderer ? 'Open a model to see it here: choose its files on the left, or drop them here.'
+          : 'This browser cannot show 3D (WebGL is off).';
         draw();
         return;
       }
       note.hidden = !!renderer;
       note.textContent = renderer ? '' : 'This browser cannot show 3D (WebGL is off); the counts and the pattern are below.';
       time = view.time;
-      const colours = view.materials.map((m) => m.color);
       root = new THREE.Group();
       for (const entry of view.objects) {
-        const group = meshOf(entry, colours);
-        objects.push({ entry, group });
+        const { group, meshes } = meshOf(view, entry);
+        const centre = new THREE.Box3().setFromObject(group).getCenter(new THREE.Vector3());
+        objects.push({ entry, group, meshes, centre });
         root.add(group);
-        // An animation: visibility that changes over time (a single key holds one value).
         if (new Set(entry.keys.map((k) => k[2])).size > 1) animated = true;
       }
       scene.add(root);
+      const pieces = objects.filter((o) => o.entry.piece >= 0 && o.meshes.length);
+      if (pieces.length) {
+        const axis = thinAxis(pieces.map((o) => new THREE.Box3().setFromObject(o.group)));
+        if (axis >= 0 && pieces.length === objects.filter((o) => o.meshes.length).length) {
+          flat = { axis };
+          // In the order of their numbers, as the sheets are read.
+          const number = (o) => numbers[o.entry.piece] ?? o.entry.piece + 1;
+          if (!animated) spread([...pieces].sort((a, b) => number(a) - number(b)), axis);
+        }
+        for (const o of pieces) {
+          o.centre = new THREE.Box3().setFromObject(o.group).getCenter(new THREE.Vector3()).sub(o.group.position);
+          const span = document.createElement('span');
+          span.textContent = String(numbers[o.entry.piece] ?? o.entry.piece + 1);
+          labelLayer.append(span);
+          labels.set(o.entry.piece, span);
+        }
+      }
       container.dataset.objects = String(objects.length);
+      container.dataset.flat = String(!!flat);
       api.setFrame(0);
       fit();
+      makeControls();
+      fit();
       draw();
+    },
+    /// Piece colours, or the materials with their textures.
+    useMaterials(on) {
+      useMaterials = on;
+      if (lastView) api.show(lastView.view, lastView.numbers);
+    },
+    onPick(callback) { picked = callback; },
+    /// Highlights a piece (its index in the pattern; -1: none).
+    highlight(piece) {
+      hot = piece;
+      container.dataset.highlighted = String(piece);
+      paintHighlight();
     },
     animated: () => animated,
     fps: () => Math.max(1, time.fps),
@@ -189,21 +447,21 @@ export function createViewer(container, note) {
       const frames = Math.floor(((c / d) - (a / b)) * time.fps + 1e-9) + 1;
       return Math.max(1, Math.min(frames, 100000));
     },
-    /// Shows the objects visible at the frame; the names of the visible pieces.
+    /// Shows the objects visible at the frame; the pattern indices of the visible pieces.
     setFrame(frame) {
       const t = frameTime(frame);
       const visible = new Array(objects.length);
-      const names = [];
+      const shown = [];
       objects.forEach((o, i) => {
         const v = keyValue(o.entry.keys, t, o.entry.visibility);
         visible[i] = v === ON ? true : v === OFF ? false : (o.entry.parent >= 0 ? visible[o.entry.parent] : true);
         o.group.visible = visible[i];
-        if (visible[i] && o.entry.piece) names.push(o.entry.name);
+        if (visible[i] && o.entry.piece >= 0) shown.push(o.entry.piece);
       });
-      container.dataset.visiblePieces = String(names.length);
+      container.dataset.visiblePieces = String(shown.length);
       container.dataset.frame = String(frame);
       draw();
-      return names;
+      return shown;
     },
   };
   return api;
