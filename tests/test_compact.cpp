@@ -350,3 +350,75 @@ TEST(CompactHandOver, APieceTooLargeToJoinWholeGoesToBothNeighbours) {
   EXPECT_TRUE(checkUnfolding(options).empty());
   foldra::settings = foldra::Settings{};
 }
+
+// ---- Laying two pieces out afresh as one ----------------------------------------------------------
+
+namespace {
+
+/// An open cone of six faces around its apex, made into two pieces by hand: faces 0 to 3 and
+/// faces 4 and 5, each joined along its shared sides.
+std::unique_ptr<HandRun> twoPiecesOfACone() {
+  std::vector<std::array<Vec3, 3>> triangles;
+  const Vec3 apex{0, 0, 0.5};
+  auto ring = [](int i) {
+    const double a = std::numbers::pi / 3 * (i % 6);
+    return Vec3{std::cos(a), std::sin(a), 0};
+  };
+  for (int i = 0; i < 6; ++i) triangles.push_back({apex, ring(i), ring(i + 1)});
+  auto hand = std::make_unique<HandRun>(triangles);
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  foldra::Joiner joiner(foldra::PageLimit{});
+  for (std::size_t i = 0; i + 1 < 6; ++i) {
+    if (i == 3) continue;
+    gt& t = (*hand)[i];
+    for (int k = 0; k < 3; ++k) {
+      if (t.nb[k] == &(*hand)[i + 1]) {
+        EXPECT_TRUE(joiner.join(t, k, true));
+      }
+    }
+  }
+  joiner.finish();
+  return hand;
+}
+
+}  // namespace
+
+TEST(CompactRegrow, TwoPiecesOfAConeBecomeOneWithoutMoreBareEdges) {
+  foldra::settings = compactSettings(0.15);
+  const auto hand = twoPiecesOfACone();
+  ASSERT_EQ(validPieces(), 2);
+  foldra::placeTabs();
+  const Cuts before = cutsOf();
+  EXPECT_EQ(foldra::regrowPieces(foldra::PageLimit{}), 1);
+  EXPECT_EQ(validPieces(), 1);
+  // The cone closes round its apex but for one slit; its tabs leave no more edges bare.
+  const Cuts after = cutsOf();
+  EXPECT_EQ(after.edges, 1);
+  EXPECT_LE(after.edges - after.tabbed, before.edges - before.tabbed);
+  EXPECT_EQ(checked(foldra::settings), "");
+  foldra::settings = foldra::Settings{};
+}
+
+TEST(CompactRegrow, APairThatDoesNotFitThePageStaysAsItWas) {
+  foldra::settings = compactSettings(0.15);
+  const auto hand = twoPiecesOfACone();
+  // A page just large enough for the larger piece: the whole cone laid flat, a disc of radius
+  // 1.12 less a slit of 41 degrees, is at least 2.23 across.
+  foldra::Box largest{0, 0, 0, 0};
+  for (const auto& c : run.containers) {
+    if (!c->valid || c->triangles.size() != 4) continue;
+    largest = {1e300, 1e300, -1e300, -1e300};
+    for (const gt* t : c->triangles) {
+      for (const Vec3& q : t->p) largest.extend(q);
+    }
+  }
+  const double side = std::max(largest.width(), largest.height()) + 1e-9;
+  ASSERT_LT(side, 2.2);
+  foldra::placeTabs();
+  const std::string was = snapshot();
+  EXPECT_EQ(foldra::regrowPieces(foldra::PageLimit{true, side, side}), 0);
+  EXPECT_EQ(snapshot(), was);
+  EXPECT_EQ(validPieces(), 2);
+  foldra::settings = foldra::Settings{};
+}

@@ -14,8 +14,12 @@
 //    small move to the front of the order for the next round, where their triangles join a
 //    neighbour while every piece is still small.
 //
-// The best round is replayed. The number of rounds depends on the size of the mesh alone, so
-// the result never depends on the speed of the machine.
+// The best round is replayed. Then pairs of neighbouring pieces are laid out afresh as one
+// where that fits (Regrower): the smaller piece and the larger one's triangles next to it are
+// laid again onto the rest, so the seam between them moves. A merge stays only when the tabs of
+// the whole pattern leave no more edges bare than before. The number of rounds, of placements
+// and of such checks depends on the size of the mesh alone, so the result never depends on the
+// speed of the machine.
 #include "unfold/compact.h"
 
 #include <algorithm>
@@ -52,6 +56,10 @@ constexpr double kSmallWeight = 0.5;
 /// Handing over stops after this many placements per triangle of the mesh.
 constexpr double kHandOverWork = 50;
 constexpr int kHandOverPasses = 3;
+/// Laying pairs of pieces out afresh stops after this many placements per triangle.
+constexpr double kRegrowWork = 40;
+/// Merges checked against the tabs: as many as fit this many triangles' tab placements.
+constexpr double kCheckWork = 48000;
 
 /// An edge between two triangles that may become a fold: side k of t, seen from the triangle
 /// created first.
@@ -360,6 +368,261 @@ int pairSingles(Dissolver& dissolver) {
   return paired;
 }
 
+/// Lays part of a piece out afresh: the triangles of `fixed` stay where they are, and the
+/// triangles of `loose` are laid one at a time across a side of a triangle laid before, each
+/// tested against the faces laid so far and against the page. Either those nearest the fixed
+/// ones first (breadth first) or the flattest side first. Where a small piece could not join a
+/// neighbour along any of their common edges, the neighbour's triangles next to it laid again
+/// often make room: the seam between them moves.
+class Regrower {
+ public:
+  Regrower(const Mesh& mesh, PageLimit page) : mesh_(mesh), page_(page), margin_(1e-9 * mesh.extent), mark_(mesh.triangles.size(), 0) {}
+
+  /// Placements tried so far.
+  long work = 0;
+
+  /// True when every triangle of `loose` found a place, within `limit` placements; then the
+  /// flat corners of `loose` hold the new layout, and `laid` lists fixed and loose triangles in
+  /// the order they were laid. Nothing changes otherwise.
+  bool grow(const std::vector<gt*>& fixed, const std::vector<gt*>& loose, bool breadthFirst, long limit, std::vector<gt*>& laid) {
+    for (gt* t : loose) mark_[mesh_.id(*t)] = kWaiting;
+    tree_.clear();
+    at_.clear();
+    laid.clear();
+    index_.clear();
+    struct Step {
+      int depth;
+      double bend;
+      std::uint64_t seq;
+      gt* from;
+      int side;
+    };
+    auto later = [breadthFirst](const Step& x, const Step& y) {
+      if (breadthFirst && x.depth != y.depth) return x.depth > y.depth;
+      return x.bend > y.bend || (x.bend == y.bend && x.seq > y.seq);
+    };
+    std::priority_queue<Step, std::vector<Step>, decltype(later)> queue(later);
+    std::uint64_t seq = 0;
+    auto lay = [&](gt& g, const std::array<Vec3, 3>& p, const Box& box, int depth) {
+      mark_[mesh_.id(g)] = kPlaced;
+      tree_.insert(static_cast<std::uint32_t>(laid.size()), box);
+      index_.emplace(&g, laid.size());
+      laid.push_back(&g);
+      at_.push_back(p);
+      for (int k = 0; k < 3; ++k) {
+        const gt* n = g.nb[k];
+        if (n && g.nbedge[k] >= 0 && mark_[mesh_.id(*n)] == kWaiting && n->usable && hingeable(g, k)) {
+          queue.push({depth + 1, mesh_.sideBend[3 * mesh_.id(g) + static_cast<std::size_t>(k)], seq++, &g, k});
+        }
+      }
+    };
+    Box box{0, 0, 0, 0};
+    bool ok = !fixed.empty();
+    for (gt* t : fixed) {
+      const std::array<Vec3, 3> p{t->p[0], t->p[1], t->p[2]};
+      const Box b = flatBox(p[0], p[1], p[2]);
+      ok &= b.finite();
+      box = laid.empty() ? b : box.unite(b);
+      lay(*t, p, b, 0);
+      ++work;
+    }
+    const std::size_t want = fixed.size() + loose.size();
+    while (ok && laid.size() < want && !queue.empty() && limit-- > 0) {
+      const Step step = queue.top();
+      queue.pop();
+      gt& g = *step.from->nb[step.side];
+      if (mark_[mesh_.id(g)] != kWaiting) continue;
+      ++work;
+      const std::array<Vec3, 3>& fp = at_[index_.at(step.from)];
+      const int s = step.from->nbedge[step.side];
+      Vec3 own[3];
+      ownFlatCorners(g, own);
+      const Placement hinge = hingePlacement(fp[static_cast<std::size_t>(step.side)], fp[static_cast<std::size_t>((step.side + 1) % 3)], own[s], own[(s + 1) % 3]);
+      std::array<Vec3, 3> p;
+      for (int k = 0; k < 3; ++k) p[static_cast<std::size_t>(k)] = hinge.apply(own[k]);
+      const Box b = flatBox(p[0], p[1], p[2]);
+      if (!b.finite()) continue;
+      const Box grown = box.unite(b);
+      if (page_.on && !(grown.width() <= page_.width && grown.height() <= page_.height)) continue;
+      if (collides(g, p, b, laid)) continue;
+      box = grown;
+      lay(g, p, b, step.depth);
+    }
+    const bool whole = ok && laid.size() == want;
+    for (gt* t : laid) mark_[mesh_.id(*t)] = kElsewhere;
+    for (gt* t : loose) mark_[mesh_.id(*t)] = kElsewhere;
+    if (!whole) return false;
+    for (std::size_t i = fixed.size(); i < laid.size(); ++i) {
+      for (int k = 0; k < 3; ++k) laid[i]->p[k] = at_[i][static_cast<std::size_t>(k)];
+    }
+    return true;
+  }
+
+ private:
+  static constexpr char kElsewhere = 0, kWaiting = 1, kPlaced = 2;
+
+  /// True when g laid at p overlaps a face laid before; neighbours that lie joined along their
+  /// shared side are left out, as in the joins.
+  bool collides(const gt& g, const std::array<Vec3, 3>& p, const Box& box, const std::vector<gt*>& laid) {
+    FlatShape G;
+    for (int k = 0; k < 3; ++k) G.p[k] = p[static_cast<std::size_t>(k)];
+    const FlatParts partsG = partsOf(G);
+    const Box query{box.minX - margin_, box.minY - margin_, box.maxX + margin_, box.maxY + margin_};
+    return tree_.query(query, [&](std::uint32_t i) {
+      const gt& h = *laid[i];
+      FlatShape H;
+      for (int k = 0; k < 3; ++k) H.p[k] = at_[i][static_cast<std::size_t>(k)];
+      if (g.isneighbor(h) && countSharedCorners(G, H, h) == 2) return false;
+      return partsCollide(partsG, partsOf(H), h);
+    });
+  }
+
+  const Mesh& mesh_;
+  PageLimit page_;
+  double margin_;
+  std::vector<char> mark_;
+  BoxTree tree_;
+  std::vector<std::array<Vec3, 3>> at_;
+  std::unordered_map<const gt*, std::size_t> index_;
+};
+
+/// Takes every tab off, before the tabs are placed again for another layout.
+void clearTabs() {
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      releaseTabs(*t);
+      for (double& w : t->lugWidth) w = 0;
+    }
+  }
+}
+
+/// How far into the larger piece its triangles are laid again, in steps from the smaller one.
+constexpr int kMostRelaidSteps = 3;
+
+/// Pieces joined two at a time by laying the smaller one and the triangles of the larger one
+/// next to it out afresh onto the rest of the larger one (Regrower): smaller pieces first, each
+/// with its neighbours smallest first, a step further into the larger piece at each try, breadth
+/// first, then flattest first. `accept()` says whether the merged piece, already in the run
+/// state, may stay; when it says no, the two pieces are put back as they were and the next pair
+/// follows. Stops after `budget` placements or `checks` calls of accept. Answers the number of
+/// pieces that went.
+template <class Accept>
+int regrowPairs(const Mesh& mesh, PageLimit page, long budget, int checks, Accept&& accept) {
+  auto& containers = run.containers;
+  Regrower regrower(mesh, page);
+  int went = 0;
+  std::vector<gt*> laid;
+  std::vector<std::size_t> order;
+  for (std::size_t c = 0; c < containers.size(); ++c) {
+    if (containers[c]->valid) order.push_back(c);
+  }
+  auto smaller = [&](std::size_t x, std::size_t y) {
+    const std::size_t p = containers[x]->triangles.size(), q = containers[y]->triangles.size();
+    return p < q || (p == q && x < y);
+  };
+  std::sort(order.begin(), order.end(), smaller);
+  struct Was {
+    gt* t;
+    std::array<Vec3, 3> p;
+  };
+  std::vector<Was> was;
+  std::vector<char> near(mesh.triangles.size(), 0);
+  for (std::size_t a : order) {
+    if (!containers[a]->valid) continue;
+    std::vector<std::size_t> neighbours;
+    for (const gt* t : containers[a]->triangles) {
+      for (int k = 0; k < 3; ++k) {
+        const gt* h = t->nb[k];
+        if (!h || h->containerIndex < 0 || static_cast<std::size_t>(h->containerIndex) == a) continue;
+        const auto c = static_cast<std::size_t>(h->containerIndex);
+        if (containers[c]->valid && std::find(neighbours.begin(), neighbours.end(), c) == neighbours.end()) neighbours.push_back(c);
+      }
+    }
+    std::sort(neighbours.begin(), neighbours.end(), smaller);
+    bool merged = false;
+    for (std::size_t b : neighbours) {
+      const std::size_t big = smaller(a, b) ? b : a, small = big == a ? b : a;
+      const std::vector<gt*> bigList = containers[big]->triangles, smallList = containers[small]->triangles;
+      // Only the first layout found for a pair is checked: a pair whose layout leaves more edges
+      // bare rarely does better with another, and every check costs a tab placement.
+      bool found = false;
+      for (int steps = 1; steps <= kMostRelaidSteps && !found; ++steps) {
+        // The small piece and the large one's triangles up to `steps` steps from it are laid
+        // again; the rest of the large one stays.
+        std::vector<gt*> loose = smallList, fixed;
+        for (gt* t : loose) near[mesh.id(*t)] = 1;
+        for (std::size_t from = 0, to = loose.size(), step = 1; step <= static_cast<std::size_t>(steps); ++step) {
+          for (std::size_t i = from; i < to; ++i) {
+            for (int k = 0; k < 3; ++k) {
+              gt* h = loose[i]->nb[k];
+              if (!h || h->containerIndex != static_cast<std::int32_t>(big) || near[mesh.id(*h)]) continue;
+              near[mesh.id(*h)] = 1;
+              loose.push_back(h);
+            }
+          }
+          from = to;
+          to = loose.size();
+        }
+        for (gt* t : bigList) {
+          if (!near[mesh.id(*t)]) fixed.push_back(t);
+        }
+        for (gt* t : loose) near[mesh.id(*t)] = 0;
+        was.clear();
+        for (gt* t : loose) was.push_back({t, {t->p[0], t->p[1], t->p[2]}});
+        for (const bool breadthFirst : {true, false}) {
+          if (regrower.work >= budget || checks == 0) return went;
+          if (!regrower.grow(fixed, loose, breadthFirst, budget - regrower.work, laid)) continue;
+          found = true;
+          containers[big]->triangles = laid;
+          for (gt* t : smallList) t->containerIndex = static_cast<std::int32_t>(big);
+          containers[small]->triangles.clear();
+          containers[small]->valid = false;
+          --checks;
+          if (accept()) {
+            merged = true;
+            break;
+          }
+          for (const Was& w : was) {
+            for (int k = 0; k < 3; ++k) w.t->p[k] = w.p[static_cast<std::size_t>(k)];
+          }
+          for (gt* t : smallList) t->containerIndex = static_cast<std::int32_t>(small);
+          containers[big]->triangles = bigList;
+          containers[small]->triangles = smallList;
+          containers[small]->valid = true;
+          break;
+        }
+      }
+      if (merged) {
+        ++went;
+        break;
+      }
+    }
+  }
+  return went;
+}
+
+/// Merges pairs of pieces where laying them out afresh lets them (regrowPairs), each merge kept
+/// only when the tabs of the whole pattern leave no more edges bare than before; then the tabs.
+/// A check costs one tab placement, so their number follows from the mesh's size. Answers the
+/// number of pieces that went.
+int regrowAndPlaceTabs(const Mesh& mesh, PageLimit page) {
+  const int bareBefore = placeTabs();
+  const int checks = static_cast<int>(kCheckWork / std::max<double>(1, static_cast<double>(mesh.triangles.size())));
+  if (checks == 0) return 0;
+  bool tabsStand = true;
+  const int went = regrowPairs(mesh, page, static_cast<long>(kRegrowWork * static_cast<double>(mesh.triangles.size())), checks, [&] {
+    clearTabs();
+    tabsStand = placeTabs() <= bareBefore;
+    return tabsStand;
+  });
+  // After a merge that was refused, the tabs are those of its layout.
+  if (!tabsStand) {
+    clearTabs();
+    placeTabs();
+  }
+  return went;
+}
+
 /// The pieces as the joins left them handed over to their neighbours where they fit, smallest
 /// first; then partners for single triangles. Answers the number of pieces that went.
 int handOver(const Mesh& mesh, PageLimit page) {
@@ -437,6 +700,11 @@ int handOverPieces(PageLimit page) {
   return went;
 }
 
+int regrowPieces(PageLimit page) {
+  const Mesh mesh(0);
+  return regrowAndPlaceTabs(mesh, page);
+}
+
 void Compact() {
   const double width = settings.Laschenbreite;
   const bool tabs = settings.Laschenflag && width >= kPointTolerance && std::isfinite(width);
@@ -505,7 +773,7 @@ void Compact() {
     }
   }
   if (bestRound >= 0 && bestRound + 1 != rounds) joinRound(mesh, best, page, smallArea);
-  placeTabs();
+  regrowAndPlaceTabs(mesh, page);
 }
 
 }  // namespace foldra

@@ -47,6 +47,12 @@ int placeTabs();
 /// went.
 int handOverPieces(PageLimit page);
 
+/// Merges pairs of neighbouring pieces in the run state (smaller pieces first) where the
+/// smaller one and the larger one's triangles next to it, laid out afresh onto the rest of the
+/// larger one, fit without overlap within the page; a merge stays only when the tabs then leave
+/// no more cut edges bare than before. Places the tabs. Answers the number of pieces that went.
+int regrowPieces(PageLimit page);
+
 /// The compact unfolding stage: pieces joined by faces alone, then their tabs.
 void Compact();
 
