@@ -161,7 +161,8 @@ void JsonWriter::null() {
   out_ += "null";
 }
 
-bool JsonWriter::number(double value) {
+template <class Real>
+bool JsonWriter::shortestNumber(Real value) {
   if (!std::isfinite(value)) {
     null();
     return false;
@@ -173,18 +174,9 @@ bool JsonWriter::number(double value) {
   return true;
 }
 
-bool JsonWriter::number(float value) {
-  if (!std::isfinite(value)) {
-    null();
-    return false;
-  }
-  beforeValue();
-  char buffer[32];
-  // The shortest text that reads back as this float; as a double it would take up to 17 digits.
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  appendNumberText(out_, buffer, r.ptr);
-  return true;
-}
+bool JsonWriter::number(double value) { return shortestNumber(value); }
+
+bool JsonWriter::number(float value) { return shortestNumber(value); }
 
 void JsonWriter::finish() {
   out_ += '\n';

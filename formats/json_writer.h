@@ -78,6 +78,10 @@ class JsonWriter {
   void beforeValue();
   void newline(std::size_t depth);
   void flushIfLarge();
+  /// number() for either width: the shortest text that reads back as the same value of its
+  /// type (a float as a double would take up to 17 digits).
+  template <class Real>
+  bool shortestNumber(Real value);
 
   std::string out_;
   std::vector<Level> levels_;

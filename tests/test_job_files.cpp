@@ -1,7 +1,6 @@
 // The job layer's files for a viewer: where the packing put each piece and how far an oversize
 // model must shrink, and the pieces packed with their materials and images into one archive.
 #include <gtest/gtest.h>
-#include <minizip/unzip.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,9 +12,11 @@
 #include "job/document.h"
 #include "job/pattern_files.h"
 #include "temp_dir.h"
+#include "unzip_all.h"
 
 namespace fs = std::filesystem;
 using testing_support::TempDir;
+using testing_support::unzipAll;
 
 namespace {
 
@@ -34,25 +35,6 @@ std::string slurp(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-/// The entries of a ZIP archive: name -> content.
-std::map<std::string, std::string> unzipAll(const std::string& path) {
-  std::map<std::string, std::string> entries;
-  unzFile zip = unzOpen64(path.c_str());
-  if (!zip) return entries;
-  for (int more = unzGoToFirstFile(zip); more == UNZ_OK; more = unzGoToNextFile(zip)) {
-    char name[512];
-    unz_file_info64 info{};
-    unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
-    std::string content(info.uncompressed_size, '\0');
-    unzOpenCurrentFile(zip);
-    const int read = unzReadCurrentFile(zip, content.data(), static_cast<unsigned>(content.size()));
-    unzCloseCurrentFile(zip);
-    if (read == static_cast<int>(content.size())) entries[name] = content;
-  }
-  unzClose(zip);
-  return entries;
 }
 
 }  // namespace

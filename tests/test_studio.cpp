@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <minizip/unzip.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
@@ -24,10 +23,12 @@
 
 #include "studio/studio.h"
 #include "temp_dir.h"
+#include "unzip_all.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 using testing_support::TempDir;
+using testing_support::unzipAll;
 
 namespace {
 
@@ -135,25 +136,6 @@ std::string rawRequest(int port, const std::string& bytes) {
 std::string slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-/// The entries of a ZIP archive: name -> content.
-std::map<std::string, std::string> unzipAll(const std::string& path) {
-  std::map<std::string, std::string> entries;
-  unzFile zip = unzOpen64(path.c_str());
-  if (!zip) return entries;
-  for (int more = unzGoToFirstFile(zip); more == UNZ_OK; more = unzGoToNextFile(zip)) {
-    char name[512];
-    unz_file_info64 info{};
-    unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
-    std::string content(info.uncompressed_size, '\0');
-    unzOpenCurrentFile(zip);
-    const int read = unzReadCurrentFile(zip, content.data(), static_cast<unsigned>(content.size()));
-    unzCloseCurrentFile(zip);
-    if (read == static_cast<int>(content.size())) entries[name] = content;
-  }
-  unzClose(zip);
-  return entries;
 }
 
 json stackRun() { return {{"gadgets", {{"10002", 6052}}}, {"press", 1}, {"paper", {{"scale", 50}}}}; }
