@@ -84,7 +84,15 @@ Font::Font() {
   file_ = file;
   index_ = index;
   unitsPerEm_ = face->units_per_EM > 0 ? face->units_per_EM : 1000;
-  cairo_ = cairo_ft_font_face_create_for_ft_face(face, 0);
+  // cairo gets a face of its own: it guards its face with its own lock, which our measuring
+  // does not take, and patterns are drawn on several threads at once (the studio draws one
+  // session's sheets while another runs).
+  FT_Library cairoLibrary = nullptr;
+  FT_Face cairoFace = nullptr;
+  if (FT_Init_FreeType(&cairoLibrary) != 0 || FT_New_Face(cairoLibrary, file.c_str(), index, &cairoFace) != 0) {
+    throw std::runtime_error("cannot load the pattern's font " + file);
+  }
+  cairo_ = cairo_ft_font_face_create_for_ft_face(cairoFace, 0);
   asciiAdvance_.resize(128);
   asciiGlyph_.resize(128);
   for (unsigned c = 0; c < 128; ++c) {

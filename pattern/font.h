@@ -59,6 +59,7 @@ class Font {
 
   std::string file_;
   int index_ = 0;
+  /// The face our own measuring reads, under its lock; cairo draws with a face of its own.
   void* library_ = nullptr;
   void* face_ = nullptr;
   cairo_font_face_t* cairo_ = nullptr;
