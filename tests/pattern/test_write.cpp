@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pattern_test_support.h"
@@ -299,6 +300,46 @@ TEST(WritePattern, SameInputGivesIdenticalFiles) {
   const std::vector<std::string> dates = between(read(first.file("p.pdf")), "/CreationDate (", ")");
   ASSERT_EQ(dates.size(), 1u);
   EXPECT_EQ(dates[0].find(year), std::string::npos) << "the PDF carries the clock time: " << dates[0];
+}
+
+TEST(WritePattern, PatternsDrawnOnSeveralThreadsAtOnceMatchOneDrawnAlone) {
+  // The studio draws one session's sheets while other work sets text: every drawing shares the
+  // one font, and a title outside ASCII looks its glyphs up while others draw.
+  PatternInput input;
+  input.pieces = {square(1, 40, 1, 0), strip(2, 5, 20, 15, 5), ring(3, 60, 30), grid(4, 2, 100, 20)};
+  PatternOptions options;
+  options.title = "Kuh \u00b7 Bl\u00fcmchen \u2116 7";
+  TempDir alone;
+  PatternReport reference;
+  ASSERT_TRUE(write(input, options, alone.file("p.png"), &reference));
+  ASSERT_TRUE(write(input, options, alone.file("p.pdf")));
+  std::vector<TempDir> dirs(4);
+  std::vector<std::thread> threads;
+  for (TempDir& dir : dirs) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 3; ++round) {
+        std::string error;
+        PatternReport report;
+        const std::string name = "r" + std::to_string(round);
+        if (!writePattern(input, options, dir.file(name + ".png"), &report, &error) ||
+            !writePattern(input, options, dir.file(name + ".pdf"), &report, &error)) {
+          ADD_FAILURE() << error;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (TempDir& dir : dirs) {
+    for (int round = 0; round < 3; ++round) {
+      const std::string name = "r" + std::to_string(round);
+      EXPECT_EQ(read(dir.file(name + ".pdf")), read(alone.file("p.pdf")));
+      for (size_t i = 0; i < reference.files.size(); ++i) {
+        const std::string file = reference.files[i];
+        const std::string own = dir.file(name + file.substr(file.rfind('/') + 2));
+        EXPECT_EQ(read(own), read(file)) << own;
+      }
+    }
+  }
 }
 
 TEST(WritePattern, DegenerateGeometryDrawsWithFiniteNumbersOnly) {
