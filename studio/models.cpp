@@ -95,7 +95,7 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   }
   // The new model replaces the old one and its history.
   if (!s->modelFolder.empty()) fs::remove_all(s->modelFolder, ec);
-  s->extent = job::selectionExtent(*document);
+  s->setExtent(job::selectionExtent(*document));
   s->modelObjects = static_cast<int>(document->objects().size());
   // Faces as the file has them: an 18-sided cylinder has 18, however its caps are split.
   s->modelFaces = faces;

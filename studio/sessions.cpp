@@ -121,6 +121,17 @@ job::Progress Session::progress() const {
   return progress_;
 }
 
+void Session::setExtent(const std::array<double, 3>& modelExtent) {
+  extent = modelExtent;
+  std::lock_guard<std::mutex> lock(progressMutex_);
+  extentNow_ = modelExtent;
+}
+
+std::array<double, 3> Session::extentNow() const {
+  std::lock_guard<std::mutex> lock(progressMutex_);
+  return extentNow_;
+}
+
 void Session::keepRuns(std::size_t count) {
   for (std::size_t i = count; i < runs.size(); ++i) {
     std::error_code ec;

@@ -80,6 +80,11 @@ struct Session {
   ~Session();
   void setProgress(const job::Progress& progress);
   job::Progress progress() const;
+  /// Sets the model's extent (under the exclusive lock). A copy is kept apart from the lock, so
+  /// that the paper's arithmetic can be answered while a run holds the session.
+  void setExtent(const std::array<double, 3>& modelExtent);
+  /// The model's extent without taking the session's lock; zero before a model is open.
+  std::array<double, 3> extentNow() const;
   /// Keeps the first `count` runs; the others' files are deleted.
   void keepRuns(std::size_t count);
   /// The run the document's undo level holds, or null.
@@ -95,6 +100,7 @@ struct Session {
  private:
   mutable std::mutex progressMutex_;
   job::Progress progress_;
+  std::array<double, 3> extentNow_{0, 0, 0};
   std::mutex sceneMutex_;
   std::shared_ptr<const Body> scene_;
 };

@@ -136,13 +136,10 @@ struct Studio::Impl {
     });
     server.Get("/api/dialog", [&c](const Req&, Res& res) { answer(res, c.dialog); });
     server.Get("/api/paper", [&c](const Req& req, Res& res) {
-      // The model's extent gives the scale; without a session or a model it is 1.
+      // The model's extent gives the scale; without a session or a model it is 1. Answered
+      // while a run holds the session too: the page asks whenever the paper changes.
       std::array<double, 3> extent{0, 0, 0};
-      if (auto session = c.sessions.find(req)) {
-        Reading s = Sessions::read(std::move(session), res);
-        if (!s) return;
-        if (s->document) extent = s->extent;
-      }
+      if (auto session = c.sessions.find(req)) extent = session->extentNow();
       json out;
       std::string error;
       if (!paperJson(req.params, extent, &out, &error)) return refuse(res, 400, error);

@@ -38,6 +38,7 @@ std::string referenceString(const std::string& text) {
 }
 
 TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharactersAsTheReferenceDoes) {
+  static const char kControls[] = "nul\0tab\t\"quote\" back\\slash \x7f \x1f";
   const std::vector<std::string> cases = {
       "plain",
       "\xff\xfe",                  // bytes that never start a character
@@ -49,7 +50,7 @@ TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharactersAsTheReferenceDoes)
       "\xf4\x90\x80\x80",          // above U+10FFFF
       "\xf0\x9f\x98\x80 \xc3\xa9",  // valid four- and two-byte characters
       "\xe2\x82",                  // a three-byte character without its last byte
-      std::string("nul\0tab\t\"quote\" back\\slash \x7f \x1f", 33),
+      std::string(kControls, sizeof kControls - 1),
   };
   for (const std::string& text : cases) {
     EXPECT_EQ(jsonString(text), referenceString(text)) << text;
