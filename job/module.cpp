@@ -124,6 +124,9 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
   runtime::RunReport report;
   std::string reportError;
   const bool described = describe && runtime::describeLastRun(host_, foldra::kPluginId, &report, &reportError);
+  // The report holds all that is read of the run from here on: the module's records go before
+  // the files are written.
+  if (result->outcome == RunResult::Outcome::Ran) runtime::forgetLastRun(host_, foldra::kPluginId);
   document = host_.takeActiveDocument();
   host_.setStatusHandler(nullptr);
   if (result->outcome != RunResult::Outcome::Ran) return;

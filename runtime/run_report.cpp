@@ -142,4 +142,6 @@ bool describeLastRun(Host& host, std::int32_t command, RunReport* report, std::s
       report, error);
 }
 
+void forgetLastRun(Host& host, std::int32_t command) { host.messageModule(command, sdk::kMessageForgetRun, nullptr); }
+
 }  // namespace runtime

@@ -66,4 +66,8 @@ bool collectRunReport(const std::function<bool(const sdk::RunReportSink&)>& ask,
 /// Asks the module that registered `command` to describe its last run (kMessageDescribeRun).
 bool describeLastRun(Host& host, std::int32_t command, RunReport* report, std::string* error);
 
+/// Tells the module that registered `command` that nothing more of its last run is needed
+/// (kMessageForgetRun), so that it can let its records go.
+void forgetLastRun(Host& host, std::int32_t command);
+
 }  // namespace runtime

@@ -36,6 +36,10 @@ inline constexpr std::int32_t kMessageLoadResources = 1;
 /// RunReportSink* in the second value (see RunReportSink). A module that does not know it
 /// answers -1, and a host that never sends it sees no change.
 inline constexpr std::int32_t kMessageDescribeRun = 1059411;
+/// Our own message: the host needs nothing more of the module's last run, whose working records
+/// the module may let go (a later kMessageDescribeRun then describes nothing). A module that
+/// does not know it answers -1 and keeps them until its next run.
+inline constexpr std::int32_t kMessageForgetRun = 1059412;
 
 // Object types.
 inline constexpr std::int32_t kObjectPolygon = 5100;

@@ -70,6 +70,14 @@ bool PluginMessage(std::int32_t id, void* data) {
   startupTrace("PluginMessage");
   if (id == sdk::kMessageNone) return true;
   if (id == sdk::kMessageDescribeRun) return data && describeRun(*static_cast<const sdk::RunReportSink*>(data));
+  if (id == sdk::kMessageForgetRun) {
+    // The triangle records and pieces of a large run are most of the module's memory; the host
+    // has read what it needs and goes on to write its files.
+    clearContainers();
+    clearTriangleLists();
+    forgetRun();
+    return true;
+  }
   if (id == sdk::kMessageLoadResources) {
     auto& host = host::api();
     if (host.loadResources(host.modulePath())) return true;

@@ -12,6 +12,8 @@
 #include "job/module.h"
 #include "job/pattern_input.h"
 #include "runtime/run_report.h"
+#include "host/run_state.h"
+#include "shell/plugin.h"
 #include "shell/report.h"
 #include "support.h"
 
@@ -152,6 +154,23 @@ TEST(RunReport, ADescriptionThatDoesNotHoldTogetherIsRefused) {
     sink.triangle(sink.context, &sound.t[0]);
     return true;
   }));
+}
+
+TEST(RunReport, ARunTheHostHasForgottenIsNoLongerDescribed) {
+  LinkedHost h;
+  h.add(cube());
+  foldra::Settings s;
+  s.Abwicklungsart = foldra::kUnfoldCompact;
+  ASSERT_TRUE(h.unfold(s));
+  ASSERT_EQ(reportOfRun().pieces.size(), 1u);
+  // Described once, the run's records are all the module still holds of it; the host lets
+  // them go before it writes its files.
+  EXPECT_TRUE(foldra::PluginMessage(sdk::kMessageForgetRun, nullptr));
+  EXPECT_TRUE(foldra::run.gtvec.empty());
+  EXPECT_TRUE(foldra::run.containers.empty());
+  runtime::RunReport report;
+  std::string error;
+  EXPECT_FALSE(runtime::collectRunReport([](const sdk::RunReportSink& sink) { return foldra::describeRun(sink); }, &report, &error));
 }
 
 /// The module loaded from its file, as the program runs it.

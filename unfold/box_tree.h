@@ -35,6 +35,8 @@ class BoxTree {
     }
     return false;
   }
+  /// Makes room for this many members at once (a tree of n members has 2n - 1 nodes).
+  void reserve(std::size_t items) { nodes_.reserve(2 * items); }
   /// Frees every node.
   void clear();
   bool empty() const { return root_ < 0; }

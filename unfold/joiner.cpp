@@ -107,7 +107,6 @@ Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
   next_.assign(n, UINT32_MAX);
   parent_.assign(n, -1);
   linkTime_.assign(n, 0);
-  if (keepGhosts_) ghosts_.resize(n);
   // Rounding moves a point by far less than a billionth of the sum of all pieces' extents, the
   // farthest any point of a piece can lie from its origin: boxes grown by that margin meet
   // whenever the overlap predicate could answer true.
@@ -221,7 +220,7 @@ bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) cons
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
   if (keepGhosts_ && t.placedLugs[k][0]) {
-    Ghost& ghost = ghosts_[id(t)][static_cast<std::size_t>(k)];
+    Ghost& ghost = ghostOf(id(t), k);
     ghost.time = time;
     ghost.lug[0] = *t.placedLugs[k][0];
     ghost.second = t.placedLugs[k][1].has_value();
@@ -280,7 +279,7 @@ void Joiner::moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, 
       for (auto& point : u.placedLugs[k]) {
         if (point) point = move(*point);
       }
-      if (keepGhosts_) {
+      if (!ghosts_.empty()) {
         Ghost& ghost = ghosts_[m][static_cast<std::size_t>(k)];
         if (ghost.time >= 0) {
           ghost.lug[0] = move(ghost.lug[0]);
@@ -345,7 +344,7 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
       gt& owner = i == 0 ? t : g;
       const int side = i == 0 ? e : s;
       if (!hingeTabs[i][0]) continue;
-      Ghost& ghost = ghosts_[id(owner)][static_cast<std::size_t>(side)];
+      Ghost& ghost = ghostOf(id(owner), side);
       ghost.time = hingeTime;
       ghost.lug[0] = *hingeTabs[i][0];
       ghost.second = hingeTabs[i][1].has_value();
@@ -441,6 +440,7 @@ void Joiner::writeBoxes() {
           box.extend(*u->placedLugs[k][0]);
           if (u->placedLugs[k][1]) box.extend(*u->placedLugs[k][1]);
         }
+        if (ghosts_.empty()) continue;
         const Ghost& ghost = ghosts_[m][static_cast<std::size_t>(k)];
         if (ghost.time > joined[m]) {
           box.extend(frame.apply(ghost.lug[0]));

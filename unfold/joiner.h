@@ -96,6 +96,12 @@ class Joiner {
   bool exceedsPage(const Chart& CB, const Placement& hinge, Box& box) const;
   void removeFolds(Chart& CA, Chart& CB, const Placement& hinge, std::int64_t time);
   void noteRemoval(gt& t, int k, std::int64_t time);
+  /// The ghost of member m's side k; the list is made when the first tab is removed, which the
+  /// compact unfolding (tabs placed after the joins) never does.
+  Ghost& ghostOf(std::uint32_t m, int k) {
+    if (ghosts_.empty()) ghosts_.resize(tri_.size());
+    return ghosts_[m][static_cast<std::size_t>(k)];
+  }
   void moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge);
   void writeBoxes();
 

@@ -122,6 +122,13 @@ struct Part {
 /// The parts of one piece, found by their boxes.
 class PieceIndex {
  public:
+  /// Makes room for this many parts at once: a large run holds every piece's index together,
+  /// and grown by doubling, they would take up to twice what they hold.
+  void reserve(std::size_t parts) {
+    parts_.reserve(parts);
+    if (parts > kScan) tree_.reserve(parts);
+  }
+
   void add(Part part) {
     const auto item = static_cast<std::uint32_t>(parts_.size());
     parts_.push_back(part);
@@ -250,11 +257,23 @@ int placeTabs() {
   if (!(depth >= kPointTolerance) || !std::isfinite(depth)) return 0;
   const double useful = depth * kUsefulTabShare;
 
-  std::vector<PieceIndex> index(containers.size());
+  // One index per valid piece (after the joins most containers are empty), and one more that
+  // no valid piece uses.
+  std::size_t valid = 0;
+  for (const auto& c : containers) valid += c->valid ? 1 : 0;
+  std::vector<std::uint32_t> slot(containers.size(), static_cast<std::uint32_t>(valid));
+  for (std::size_t c = 0, next = 0; c < containers.size(); ++c) {
+    if (containers[c]->valid) slot[c] = static_cast<std::uint32_t>(next++);
+  }
+  std::vector<PieceIndex> indexes(valid + 1);
+  auto index = [&](std::size_t c) -> PieceIndex& { return indexes[slot[c]]; };
   for (std::size_t c = 0; c < containers.size(); ++c) {
     if (!containers[c]->valid) continue;
+    // A piece of n triangles joined as a tree has n + 2 cut sides, each with at most one tab
+    // on this side; seams folded shut only lower that.
+    index(c).reserve(2 * containers[c]->triangles.size() + 2);
     for (const gt* t : containers[c]->triangles) {
-      if (hasArea(*t)) index[c].add({t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
+      if (hasArea(*t)) index(c).add({t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
     }
   }
 
@@ -298,7 +317,7 @@ int placeTabs() {
       }
       if (tab.depth < useful * (1 - 1e-9)) continue;
       shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
-      if (fitsPage(*containers[piece], shape) && !index[piece].meets(shape, t)) return tab;
+      if (fitsPage(*containers[piece], shape) && !index(piece).meets(shape, t)) return tab;
     }
     return TabShape{};
   };
@@ -321,7 +340,7 @@ int placeTabs() {
     t.lugWidth[k] = tab.depth;
     const auto piece = static_cast<std::size_t>(t.containerIndex);
     containers[piece]->box = containers[piece]->box.unite(shape.box);
-    index[piece].add({&t, k, shape});
+    index(piece).add({&t, k, shape});
   };
 
   std::vector<char> done(cuts.size(), 0);
