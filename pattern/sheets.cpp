@@ -924,28 +924,20 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
 }
 
 bool readsOtherWayUp(const std::string& text) {
-  // Turned half round, 0 1 8 and the middle dot stay themselves and 6 and 9 swap; other
-  // characters read as nothing known. A text whose every character survives the turn and that
-  // then reads as something else needs telling apart.
-  const std::string dot = "\u00B7";
-  std::vector<std::string> turned;
-  for (size_t i = 0; i < text.size();) {
-    if (text.compare(i, dot.size(), dot) == 0) {
-      turned.push_back(dot);
-      i += dot.size();
-      continue;
-    }
-    switch (text[i]) {
-      case '0': case '1': case '8': turned.push_back(std::string(1, text[i])); break;
-      case '6': turned.push_back("9"); break;
-      case '9': turned.push_back("6"); break;
-      default: return false;
-    }
-    ++i;
+  // Turned half round, 0 1 8 s x z stay themselves and 6 and 9, b and q, d and p, n and u, m
+  // and w swap; other characters read as nothing known. A text whose every character survives
+  // the turn and that then reads as another label (digits, then seam letters) needs telling
+  // apart.
+  static const std::string from = "01869bqdpnumwsxz", to = "01896qbpdunwmsxz";
+  std::string other(text.rbegin(), text.rend());
+  for (char& c : other) {
+    const size_t k = from.find(c);
+    if (k == std::string::npos) return false;
+    c = to[k];
   }
-  std::string other;
-  for (auto it = turned.rbegin(); it != turned.rend(); ++it) other += *it;
-  return !other.empty() && other != text && other.front() != '0' && other.compare(0, dot.size(), dot) != 0;
+  const size_t digits = other.find_first_not_of("0123456789");
+  const bool label = digits == std::string::npos || other.find_first_of("0123456789", digits) == std::string::npos;
+  return !other.empty() && other != text && other.front() != '0' && label;
 }
 
 }  // namespace pattern::detail
