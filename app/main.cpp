@@ -122,6 +122,10 @@ int main(int argc, char** argv) {
                      " for longest-edge)")
       ->check(positive)
       ->default_str("");
+  cli.add_option("--fold-shut", settings.foldShut,
+                 "Compact: a seam inside one piece whose two sides lie at most this far apart on paper, "
+                 "millimetres, is folded shut instead of cut; 0 cuts every seam")
+      ->check(notNegative);
   cli.add_flag("--keep-originals", settings.keepOriginals, "Keep the source objects in the scene next to the pieces");
   cli.add_flag("--no-materials", [&](std::int64_t) { settings.materials = false; },
                "Pieces without materials, texture selections and texture coordinates");

@@ -2,14 +2,16 @@
 // many, how many of a single triangle or smaller than 1 cm², how much cutting, how many tabs,
 // how many cut edges have none, how many sheets they take, and how long the unfolding took.
 //
-//   bench_pieces MESH METHOD [--size MM] [--tab MM] [--page WxH] [--margin MM] [--draw FILE]
+//   bench_pieces MESH METHOD [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]
+//                [--draw FILE]
 //
 // MESH is a mesh file, or a generated mesh: sphere:LEVELS (a bumpy icosphere, 20 * 4^LEVELS
 // triangles), torus:AROUNDxTUBE (2 triangles per quadrangle), terrain:N (N x N quadrangles of
 // random heights). METHOD is compact or longest-edge. The model is scaled so that its largest
 // dimension is --size millimetres (150); the page limit is on, the page --page (210x297) less
 // --margin (10) on every side; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
-// the program's defaults). --draw writes the pattern (line art, every fold drawn) to FILE
+// the program's defaults); compact folds shut the seams inside a piece that open at most
+// --fold-shut millimetres (0.2, the program's default). --draw writes the pattern (line art, every fold drawn) to FILE
 // (.pdf, .svg or .png), to look at.
 //
 // Prints one line: mesh triangles method pieces singles under-1cm2 cut-edges cut-mm tabs
@@ -135,7 +137,7 @@ Figures measure(double scale, const pattern::PatternOptions& paper, const std::s
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--page WxH] [--margin MM]\n");
+    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]\n");
     return 2;
   }
   const std::string mesh = argv[1];
@@ -145,12 +147,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool compact = method == "compact";
-  double size = 150, tab = compact ? 6 : 17;
+  double size = 150, tab = compact ? 6 : 17, foldShut = 0.2;
   std::string drawing;
   pattern::PatternOptions paper;
   for (int i = 3; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--size")) size = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--tab")) tab = std::atof(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--fold-shut")) foldShut = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--margin")) paper.margin = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--draw")) drawing = argv[i + 1];
     if (!std::strcmp(argv[i], "--page") && std::sscanf(argv[i + 1], "%lfx%lf", &paper.pageWidth, &paper.pageHeight) != 2) {
@@ -189,6 +192,7 @@ int main(int argc, char** argv) {
   s.Seitenbreite = (paper.pageWidth - 2 * paper.margin) / scale;
   s.Seitenhoehe = (paper.pageHeight - 2 * paper.margin) / scale;
   s.Laschenbreite = tab / scale;
+  s.Nahtspalt = foldShut / scale;
   s.Abwicklungsart = compact ? foldra::kUnfoldCompact : foldra::kUnfoldLongestEdge;
   foldra::run.activeDocument = foldra::host::api().activeDocument();
   foldra::clearTriangleLists();

@@ -67,6 +67,9 @@ struct gt {
   bool turned = false;
   /// Ordinal among the source object's texture tags of the tag that covers the triangle, or -1.
   std::int32_t textureNumber = -1;
+  /// Bit k set: side k is a seam of the triangle's piece that the compact unfolding folds shut
+  /// (its two copies lie within Settings::Nahtspalt of each other), a fold rather than a cut.
+  std::uint8_t foldedShut = 0;
   /// Creation order over the whole run; breaks ties between equal heights (glue tabs).
   std::uint64_t serial;
   /// False for a triangle intake could not read (a corner index out of range, a corner that is

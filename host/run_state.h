@@ -46,6 +46,9 @@ struct Settings {
   /// How the pieces are formed: kUnfoldLongestEdge or kUnfoldCompact; any other value runs
   /// longest edge.
   std::int32_t Abwicklungsart = kUnfoldLongestEdge;
+  /// Compact only: a seam between two triangles of one piece whose two copies lie at most this
+  /// far apart (model units) is folded shut instead of cut; 0 folds only copies that meet.
+  double Nahtspalt = 0.0;
 };
 
 struct RunState {

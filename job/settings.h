@@ -26,6 +26,9 @@ enum class Unfold { LongestEdge = 0, Compact = 1 };
 /// longest edge's are as wide as the triangles allow, up to this.
 inline constexpr double kCompactTabMm = 6.0;
 inline constexpr double kLongestEdgeTabMm = 17.0;
+/// The widest a seam inside one compact piece may open on paper and still be folded shut: about
+/// the thickness of the card a model is built from, which the paper takes up when folded.
+inline constexpr double kFoldShutMm = 0.2;
 
 /// The pattern's defaults, which the settings below take over.
 inline const pattern::PatternOptions& patternDefaults() {
@@ -56,6 +59,9 @@ struct Settings {
   /// own depth (tabDepth below).
   bool tabs = true;
   std::optional<double> tabDepth;
+  /// Compact: seams inside one piece whose two sides lie at most this far apart are folded
+  /// shut, not cut; 0 cuts every seam.
+  double foldShut = kFoldShutMm;
   /// The model's size on paper: millimetres per model unit; else the model's height (its y
   /// extent); else its largest dimension.
   std::optional<double> scale;
@@ -75,7 +81,7 @@ struct Settings {
   bool overview = patternDefaults().overview;
   /// The page and tab sizes of the module's dialog in model units, where a person typed them
   /// into the dialog itself. Unset: the printable area and the tab width over the scale.
-  std::optional<double> dialogPageWidth, dialogPageHeight, dialogTabWidth;
+  std::optional<double> dialogPageWidth, dialogPageHeight, dialogTabWidth, dialogSeamGap;
 };
 
 /// The entries of the module's dialog, as bits. A run enters those it is given; for the others
@@ -90,8 +96,9 @@ enum Entry : unsigned {
   kEntryTabs = 1u << 6,
   kEntryTabWidth = 1u << 7,
   kEntryUnfolding = 1u << 8,
+  kEntrySeamGap = 1u << 9,
 };
-inline constexpr unsigned kAllEntries = 0x1ffu;
+inline constexpr unsigned kAllEntries = 0x3ffu;
 
 /// The tab depth of a run: the one given, else the method's own.
 double tabDepth(const Settings& settings);
@@ -100,9 +107,9 @@ double tabDepth(const Settings& settings);
 /// height is to be kept and the selection has none.
 std::optional<double> chooseScale(const Settings& settings, const std::array<double, 3>& extent);
 
-/// The dialog's page width, page height and tab width in model units.
+/// The dialog's page width, page height, tab width and widest seam folded shut in model units.
 struct DialogLengths {
-  double pageWidth = 0, pageHeight = 0, tabWidth = 0;
+  double pageWidth = 0, pageHeight = 0, tabWidth = 0, seamGap = 0;
 };
 DialogLengths dialogLengths(const Settings& settings, double scale);
 

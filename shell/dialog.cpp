@@ -35,6 +35,7 @@ bool FoldraDialog::Initvalues() {
   SetString(kGadgetPageWidth, shown(settings.Seitenbreite));
   SetString(kGadgetPageHeight, shown(settings.Seitenhoehe));
   SetString(kGadgetTabWidth, shown(settings.Laschenbreite));
+  SetString(kGadgetSeamGap, shown(settings.Nahtspalt));
   SetLong(kGadgetLayout, settings.AlsAnimation + kLayoutChoiceBase, INT32_MIN, INT32_MAX, 1);
   SetLong(kGadgetUnfolding, settings.Abwicklungsart + kUnfoldingChoiceBase, INT32_MIN, INT32_MAX, 1);
   return true;
@@ -81,6 +82,7 @@ void FoldraDialog::readSettings() {
   settings.Seitenbreite = readNumber(kGadgetPageWidth);
   settings.Seitenhoehe = readNumber(kGadgetPageHeight);
   settings.Laschenbreite = readNumber(kGadgetTabWidth);
+  settings.Nahtspalt = readNumber(kGadgetSeamGap);
   std::int32_t layout = 0;
   GetLong(kGadgetLayout, layout);
   settings.AlsAnimation = layout - kLayoutChoiceBase;
@@ -97,6 +99,7 @@ void FoldraDialog::readSettings() {
     runTrace("Laschenflag:", settings.Laschenflag ? 1 : 0);
     runTrace("Maximale Laschenbreite:", shown(settings.Laschenbreite));
     runTrace("Abwicklungsart:", settings.Abwicklungsart);
+    runTrace("Nahtspalt:", shown(settings.Nahtspalt));
   }
 }
 

@@ -61,7 +61,8 @@ json dialogJson(const job::DialogForm& form) {
           // from the paper as the command line does.
           {"lengths", {{"pageWidth", foldra::kGadgetPageWidth},
                        {"pageHeight", foldra::kGadgetPageHeight},
-                       {"tabWidth", foldra::kGadgetTabWidth}}},
+                       {"tabWidth", foldra::kGadgetTabWidth},
+                       {"seamGap", foldra::kGadgetSeamGap}}},
           {"pageLimit", foldra::kGadgetPageLimit},
           {"tabs", foldra::kGadgetTabs},
           // The glue tab depth in millimetres that each way of cutting takes unless given.
@@ -120,7 +121,9 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
   } else if (kind == "text") {
     // Every text field of the module's dialog is a length in model units, written as a person
     // types a decimal number.
-    if (!lengthValue(label, "", v, 1e9, &out->number, error)) return false;
+    // A seam gap of 0 folds shut only the seams whose sides meet.
+    const bool zero = gadget.value("id", 0) == foldra::kGadgetSeamGap;
+    if (!lengthValue(label, "", v, 1e9, &out->number, error, zero)) return false;
   } else {
     if (!number(v, &out->number) || out->number != std::floor(out->number) || std::fabs(out->number) > 2e9) {
       *error = label + ": expected a whole number";
@@ -173,6 +176,10 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
     case foldra::kGadgetTabWidth:
       s.dialogTabWidth = v.number;
       run->entries |= job::kEntryTabWidth;
+      return true;
+    case foldra::kGadgetSeamGap:
+      s.dialogSeamGap = v.number;
+      run->entries |= job::kEntrySeamGap;
       return true;
     case foldra::kGadgetUnfolding:
       s.unfold = static_cast<int>(v.number) == foldra::kUnfoldingCompact ? job::Unfold::Compact : job::Unfold::LongestEdge;
@@ -295,7 +302,7 @@ bool paperJson(const httplib::Params& query, const std::array<double, 3>& extent
             {"size", defaults.largestSize},
             {"tab", job::tabDepth(defaults)}}},
           {"scale", scale},
-          {"dialog", {{"pageWidth", lengths.pageWidth}, {"pageHeight", lengths.pageHeight}, {"tabWidth", lengths.tabWidth}}}};
+          {"dialog", {{"pageWidth", lengths.pageWidth}, {"pageHeight", lengths.pageHeight}, {"tabWidth", lengths.tabWidth}, {"seamGap", lengths.seamGap}}}};
   return true;
 }
 

@@ -67,6 +67,7 @@ CheckOptions CheckOptions::of(const foldra::Settings& settings) {
   CheckOptions options;
   options.tabs = settings.Laschenflag && settings.Laschenbreite >= foldra::kPointTolerance;
   options.compact = settings.Abwicklungsart == foldra::kUnfoldCompact;
+  options.seamGap = options.compact ? settings.Nahtspalt : 0;
   options.pageLimit = settings.Seitenflag;
   options.pageWidth = settings.Seitenbreite;
   options.pageHeight = settings.Seitenhoehe;
@@ -98,6 +99,14 @@ int sideBack(const gt& t, const gt& g) {
 bool flatSidesMeet(const gt& t, int k, const gt& g, int s) {
   const Vec3 a = t.p[k], b = t.p[(k + 1) % 3], c = g.p[s], d = g.p[(s + 1) % 3];
   return (samePoint(a, d) && samePoint(b, c)) || (samePoint(a, c) && samePoint(b, d));
+}
+
+/// True when side k of t and side s of g, two copies of one edge, end within `gap` of each
+/// other at both ends: a seam of their piece that may be folded shut.
+bool flatSidesClose(const gt& t, int k, const gt& g, int s, double gap) {
+  const double tolerance = gap + foldra::kPointTolerance;
+  return std::hypot(t.p[k].x - g.p[(s + 1) % 3].x, t.p[k].y - g.p[(s + 1) % 3].y) <= tolerance &&
+         std::hypot(t.p[(k + 1) % 3].x - g.p[s].x, t.p[(k + 1) % 3].y - g.p[s].y) <= tolerance;
 }
 
 /// The parts of a piece that cover paper: its triangles, and each tab as the two triangles its
@@ -266,8 +275,15 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         // A fold is told by its corners lying within the point tolerance of each other; in a
         // piece that reaches far beyond what doubles resolve to that tolerance, the corners of
         // small triangles round onto each other and every side looks like a fold.
-        if (g->containerIndex == t->containerIndex && flatSidesMeet(*t, k, *g, s)) {
+        // A seam the unfolding folds shut is a fold whose copies may lie up to the seam gap apart.
+        const bool shut = foldra::isFold(*t, k) && !flatSidesMeet(*t, k, *g, s);
+        if (shut && (g->containerIndex != t->containerIndex || !flatSidesClose(*t, k, *g, s, options.seamGap))) {
+          fail(name(*t) + " side " + std::to_string(k) + " is folded shut though its copies lie further apart than the seam gap");
+        }
+        if (shut && !foldra::isFold(*g, s)) fail(name(*t) + " side " + std::to_string(k) + " is folded shut on one copy only");
+        if (g->containerIndex == t->containerIndex && (flatSidesMeet(*t, k, *g, s) || shut)) {
           if (tab && options.precise) fail(name(*t) + " has a tab on a fold");
+          if (shut) continue;
           // Folded back up, the two triangles must meet in the same two corners of the model.
           for (const int c : {k, (k + 1) % 3}) {
             int at = -1;

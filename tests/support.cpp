@@ -276,6 +276,17 @@ std::unique_ptr<scene::Object> saddle(double degrees, int triangles, double radi
   return polygonObject("Saddle", p, f);
 }
 
+std::unique_ptr<scene::Object> cone(int triangles, double radius, double height) {
+  const double pi = 3.14159265358979323846;
+  std::vector<V> p = {{0, 0, height}};
+  std::vector<std::vector<int>> f;
+  for (int k = 0; k < triangles; ++k) {
+    p.push_back({radius * std::cos(2 * pi * k / triangles), radius * std::sin(2 * pi * k / triangles), 0});
+    f.push_back({0, 1 + k, 1 + (k + 1) % triangles});
+  }
+  return polygonObject("Cone", p, f);
+}
+
 std::unique_ptr<scene::Object> moebius(int around, double radius, double width) {
   const double pi = 3.14159265358979323846;
   std::vector<V> p;

@@ -51,6 +51,9 @@ std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces);
 /// `degrees`, a little over 360: its ring points go up and down in turn, a saddle. Laid flat
 /// around the corner, the last triangle overlaps the first in a thin wedge.
 std::unique_ptr<scene::Object> saddle(double degrees, int triangles = 8, double radius = 10);
+/// An open cone: a fan of `triangles` triangles round an apex `height` above a ring of this
+/// radius. Its angles add up to a little under 360 degrees when it is low.
+std::unique_ptr<scene::Object> cone(int triangles, double radius, double height);
 /// A Moebius strip of quadrangles: one side only, so that no winding suits all its faces.
 std::unique_ptr<scene::Object> moebius(int around = 24, double radius = 10, double width = 4);
 /// The object with a random share of its faces (fixed seed) wound the other way, as real
@@ -129,6 +132,9 @@ struct CheckOptions {
   /// The tabs of the compact method: placed after the cuts, as deep as the partner across the
   /// edge lets them fold under, at least a third of the tab width deep.
   bool compact = false;
+  /// The widest a seam inside one piece may open and still be folded shut (compact), in model
+  /// units.
+  double seamGap = 0;
 
   /// The options that go with a run's settings (tabs of no width are no tabs).
   static CheckOptions of(const foldra::Settings& settings);

@@ -477,3 +477,21 @@ TEST_F(Cli, TwoFacesWoundAgainstEachOtherFoldBackIntoTheModel) {
     EXPECT_NEAR(distance(second[j], second[e]), a ? std::sqrt(13.25) : std::sqrt(5.25), 1e-4) << (a ? "A" : "B");
   }
 }
+
+TEST_F(Cli, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedNotCut) {
+  // A low cone of eight faces round (0, 0, 0.5): laid flat in one piece, its one seam from the
+  // apex opens 0.0745 units at the ring, 0.56 mm at 7.5 mm a unit.
+  std::string obj = "v 0 0 0.5\n";
+  for (int k = 0; k < 8; ++k) {
+    obj += "v " + std::to_string(10 * std::cos(k * std::acos(-1.0) / 4)) + " " + std::to_string(10 * std::sin(k * std::acos(-1.0) / 4)) + " 0\n";
+  }
+  for (int k = 0; k < 8; ++k) obj += "f 1 " + std::to_string(2 + k) + " " + std::to_string(2 + (k + 1) % 8) + "\n";
+  write("cone.obj", obj);
+  for (const auto& [width, bare] : {std::pair{"0", "1 cut edge without a tab"}, std::pair{"0.2", "1 cut edge without a tab"},
+                                    std::pair{"1", "0 cut edges without a tab"}}) {
+    const Result r = foldra(std::string("cone.obj --scale 7.5 --fold-shut ") + width + " -o cone.json");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find(bare), std::string::npos) << width << ": " << r.out;
+    EXPECT_NE(r.out.find("1 piece"), std::string::npos) << width << ": " << r.out;
+  }
+}

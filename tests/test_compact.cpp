@@ -34,6 +34,7 @@ std::string checked(const foldra::Settings& s) {
   options.pageLimit = s.Seitenflag;
   options.pageWidth = s.Seitenbreite;
   options.pageHeight = s.Seitenhoehe;
+  options.seamGap = s.Nahtspalt;
   std::string all;
   for (const auto& f : checkUnfolding(options)) all += "\n  " + f;
   return all;
@@ -111,6 +112,24 @@ TEST(Compact, ACylindersWallUnrollsIntoOneStripCutOnce) {
   EXPECT_EQ(cuts.edges, 3);
   EXPECT_EQ(cuts.tabbed, 3);
   EXPECT_EQ(checked(s), "");
+}
+
+TEST(Compact, ASeamThatOpensLessThanTheGapIsFoldedShutAndOnlyThen) {
+  // A low cone of eight faces lies flat in one piece but for one seam from the apex to the
+  // ring, which opens 0.0745 at the ring: its angles fall 0.43 degrees short of a full turn.
+  for (const double gap : {0.0, 0.05, 0.2}) {
+    LinkedHost h;
+    h.add(cone(8, 10, 0.5));
+    foldra::Settings s = compactSettings(1.5);
+    s.Nahtspalt = gap;
+    ASSERT_TRUE(h.unfold(s));
+    EXPECT_EQ(validPieces(), 1) << gap;
+    const Cuts cuts = cutsOf();
+    EXPECT_EQ(cuts.edges, gap > 0.0745 ? 0 : 1) << gap;
+    // The open seam is too narrow for a tab to stand in it.
+    EXPECT_EQ(cuts.tabbed, 0) << gap;
+    EXPECT_EQ(checked(s), "") << gap;
+  }
 }
 
 TEST(Compact, FewerPiecesThanLongestEdgeAndNoSingleTriangles) {

@@ -426,7 +426,8 @@ TEST(StudioRuns, AreSerialisedAndUndoable) {
   for (const json& w : limitedRun["warnings"]) {
     EXPECT_EQ(w.get<std::string>().find("the pattern's unfolding gave"), std::string::npos) << w;
   }
-  EXPECT_EQ(limitedRun["script"], "10002=6051, 10005=1, 10007=3, 10008=3, 10009=0.5, press:1");
+  // The widest seam folded shut was not given: it follows the paper, 0.2 mm at 50 mm a unit.
+  EXPECT_EQ(limitedRun["script"], "10002=6051, 10005=1, 10007=3, 10008=3, 10009=0.5, 10011=0.004, press:1");
   int runFolders = 0;
   for (const auto& entry : fs::recursive_directory_iterator(served.studio().workFolder())) {
     if (entry.is_directory() && entry.path().filename().string().rfind("run-", 0) == 0) ++runFolders;

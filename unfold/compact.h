@@ -34,7 +34,14 @@ double deepestTab(double sideLength, double depth);
 /// The shallowest tab worth gluing, as a share of the tab depth asked for.
 inline constexpr double kUsefulTabShare = 1.0 / 3.0;
 
-/// After the compact joins: one glue tab on every cut edge, on the side where it stands deepest
+/// Folds shut every seam between two triangles of one piece whose two copies lie at most
+/// `gap` apart at both ends: paper takes up that little when the piece is folded, and the
+/// builder folds there instead of cutting and gluing an edge that has no room for a tab. Seams
+/// folded shut before are opened first, so that the call follows the pieces as they stand.
+/// Answers the number of seams folded shut.
+int foldSeamsShut(double gap);
+
+/// After the compact joins, with the seams that close folded shut (Settings::Nahtspalt): one glue tab on every cut edge, on the side where it stands deepest
 /// without touching another part of its piece or leaving the page (a piece's box with the page
 /// limit on); narrower where neither side has room at the full depth; none where neither side
 /// has room for the shallowest useful one. Answers the number of cut edges left without a tab.

@@ -21,6 +21,7 @@ bool isFold(const gt& t, int k) {
   const gt* h = t.nb[k];
   const int r = t.nbedge[k];
   if (!h || r < 0 || h->containerIndex != t.containerIndex) return false;
+  if (t.foldedShut & (1u << k)) return true;
   return length(t.p[k] - h->p[(r + 1) % 3]) < kPointTolerance && length(h->p[r] - t.p[(k + 1) % 3]) < kPointTolerance;
 }
 

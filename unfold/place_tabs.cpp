@@ -207,8 +207,34 @@ double roomAt(const gt* g, int corner, int from) {
 
 }  // namespace
 
+int foldSeamsShut(double gap) {
+  int shut = 0;
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) t->foldedShut = 0;
+  }
+  if (!(gap > 0) || !std::isfinite(gap)) return 0;
+  for (auto& list : run.gtvec) {
+    for (auto& t : list) {
+      if (!t->usable || t->containerIndex < 0) continue;
+      for (int k = 0; k < 3; ++k) {
+        gt* g = t->nb[k];
+        const int s = t->nbedge[k];
+        if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
+        if (g->containerIndex != t->containerIndex || isFold(*t, k) || !hingeable(*t, k)) continue;
+        // t's corner k is g's corner s + 1, and t's corner k + 1 is g's corner s.
+        if (length(t->p[k] - g->p[(s + 1) % 3]) > gap || length(t->p[(k + 1) % 3] - g->p[s]) > gap) continue;
+        t->foldedShut = static_cast<std::uint8_t>(t->foldedShut | (1u << k));
+        g->foldedShut = static_cast<std::uint8_t>(g->foldedShut | (1u << s));
+        ++shut;
+      }
+    }
+  }
+  return shut;
+}
+
 int placeTabs() {
   auto& containers = run.containers;
+  foldSeamsShut(settings.Nahtspalt);
   // Boxes of the faces alone; tabs grow them as they are placed.
   for (const auto& c : containers) {
     if (!c->valid) continue;

@@ -64,7 +64,8 @@ bool merge(gtc& A, gtc& B, gt& t, int e, bool collisionTest);
 /// Moves the triangle's flat corners and placed tabs by the placement, in place.
 void applyPlacement(gt& t, const Placement& placement);
 /// True when side k of t and its neighbour's copy of the same edge lie on each other in one
-/// piece: the edge is a fold of that piece, not a cut.
+/// piece, or the compact unfolding folded that seam shut: the edge is a fold of that piece,
+/// not a cut.
 bool isFold(const gt& t, int k);
 
 // Driver.
