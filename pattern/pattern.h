@@ -35,7 +35,8 @@ struct Edge {
   double foldDegrees = 0;
   /// Cuts: the number that this edge shares with its partner (the same model edge on another
   /// piece's outline, or elsewhere on this one), from 1; 0 for an open edge of the model,
-  /// which has no partner. The sheets print, instead of this number, the partner's piece.
+  /// which has no partner. The sheets print, instead of this number, the partner's piece and
+  /// the seam the edge lies on.
   int label = 0;
 };
 

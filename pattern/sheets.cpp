@@ -41,6 +41,9 @@ const Pen kCutPen{0.3, {0.1, 0.1, 0.1}, {}};
 const Pen kMountainPen{0.3, {0.55, 0.1, 0.08}, {3.0, 1.0, 0.6, 1.0}};
 const Pen kValleyPen{0.3, {0.08, 0.22, 0.6}, {1.6, 1.0}};
 const Pen kLeaderPen{0.15, {0.2, 0.2, 0.2}, {}};
+// Seam ends: a stroke as dark as the cut, into the piece.
+const Pen kTickPen{0.3, {0.1, 0.1, 0.1}, {}};
+constexpr double kTickLength = 1.2;
 // A tab is folded away from the printed side, under its neighbour: a mountain fold.
 const Pen& kTabBasePen = kMountainPen;
 constexpr Rgb kTabFill{0.86, 0.86, 0.86};
@@ -157,28 +160,35 @@ struct KeyHash {
 
 // --- Edge labels: which piece an edge joins ---------------------------------------------------
 
-// The piece's labelled cut edges in the order they follow each other around its outline (the
-// triangles run counter-clockwise, so each cut edge leads on to the next), every loop starting
-// where the partner piece changes: the edges shared with one piece are then counted along
-// their seam.
+// The piece's labelled cut edges as chains that follow each other around its outline (the
+// triangles run counter-clockwise, so each cut edge leads on to the next). A chain starts where
+// no cut edge leads into it; a closed loop starts where the partner piece changes, so that a
+// seam is never split at the loop's start.
+struct Chain {
+  std::vector<int> edges;
+  bool closed = false;
+};
+
 template <class Partner>
-std::vector<int> alongOutline(const Piece& piece, Partner partner) {
+std::vector<Chain> outlineChains(const Piece& piece, Partner partner) {
   std::unordered_map<PointKey, std::vector<int>, KeyHash> from;
+  std::unordered_map<PointKey, int, KeyHash> into;
   std::vector<int> cuts;
   const double step = keyStep(piece);
   for (size_t e = 0; e < piece.edges.size(); ++e) {
     if (piece.edges[e].kind != EdgeKind::Cut || piece.edges[e].label <= 0) continue;
     from[keyOf(piece.edges[e].a, step)].push_back(static_cast<int>(e));
+    ++into[keyOf(piece.edges[e].b, step)];
     cuts.push_back(static_cast<int>(e));
   }
-  std::unordered_map<int, bool> used;
-  std::vector<int> order;
-  for (const int start : cuts) {
-    if (used[start]) continue;
-    std::vector<int> loop;
-    for (int e = start; e >= 0 && !used[e];) {
-      used[e] = true;
-      loop.push_back(e);
+  std::vector<char> used(piece.edges.size(), 0);
+  std::vector<Chain> chains;
+  auto follow = [&](int start) {
+    Chain chain;
+    int e = start;
+    while (e >= 0 && !used[e]) {
+      used[e] = 1;
+      chain.edges.push_back(e);
       int next = -1;
       const auto it = from.find(keyOf(piece.edges[e].b, step));
       if (it != from.end()) {
@@ -191,23 +201,60 @@ std::vector<int> alongOutline(const Piece& piece, Partner partner) {
       }
       e = next;
     }
-    size_t first = 0;
-    for (size_t k = 0; k < loop.size(); ++k) {
-      if (partner(loop[k]) != partner(loop[(k + loop.size() - 1) % loop.size()])) {
-        first = k;
-        break;
+    chain.closed = e < 0 && keyOf(piece.edges[chain.edges.back()].b, step) == keyOf(piece.edges[start].a, step);
+    if (chain.closed) {
+      auto& loop = chain.edges;
+      size_t first = 0;
+      for (size_t k = 0; k < loop.size(); ++k) {
+        if (partner(loop[k]) != partner(loop[(k + loop.size() - 1) % loop.size()])) {
+          first = k;
+          break;
+        }
       }
+      std::rotate(loop.begin(), loop.begin() + static_cast<long>(first), loop.end());
     }
-    std::rotate(loop.begin(), loop.begin() + static_cast<long>(first), loop.end());
-    order.insert(order.end(), loop.begin(), loop.end());
+    chains.push_back(std::move(chain));
+  };
+  for (const int start : cuts) {
+    if (!used[start] && !into.count(keyOf(piece.edges[start].a, step))) follow(start);
   }
-  return order;
+  for (const int start : cuts) {
+    if (!used[start]) follow(start);
+  }
+  return chains;
 }
 
-// The text on each cut edge: the printed number of the piece its twin is on, and where two
-// pieces share more than one edge, "·" and the edge's number among them, which the twin carries
-// too: "12·3" on piece 5 and "5·3" on piece 12.
-std::vector<std::vector<std::string>> partnerTexts(const PatternInput& input, const std::vector<int>& numbers) {
+// Seam letters: a to z without i, l and o, which read like 1, 1 and 0; then aa, ab, ...
+std::string seamLetter(int n) {
+  static const std::string letters = "abcdefghjkmnpqrstuvwxyz";
+  const int base = static_cast<int>(letters.size());
+  std::string text;
+  for (++n; n > 0; n = (n - 1) / base) text.insert(text.begin(), letters[static_cast<size_t>((n - 1) % base)]);
+  return text;
+}
+
+// A seam's label is printed once for every this many of its edges: enough for a builder to
+// read the partner from any edge at a glance, few enough that labels have room on a dense
+// outline; the ticks at its ends tell where the seam starts and stops.
+constexpr size_t kSeamStretch = 4;
+
+double lengthOf(const Edge& e) { return std::hypot(e.b.x - e.a.x, e.b.y - e.a.y); }
+
+Point2 leftNormal(const Edge& e) {
+  const Point2 d = minus(e.b, e.a);
+  const double length = std::hypot(d.x, d.y);
+  return length > 0 ? Point2{-d.y / length, d.x / length} : Point2{0, 0};
+}
+
+}  // namespace
+
+// Where one piece's edges glue to another's: the runs of consecutive cut edges along an outline
+// that join the same piece form seams, lettered per pair of pieces in the order the
+// lower-numbered piece meets them. A seam is labelled with the partner's printed number and,
+// where the pair shares more than one seam, the seam's letter: "28b" on piece 12, "12b" on piece
+// 28; a seam within one piece by its letter alone. The two ends of every seam get a tick into
+// the piece, at the same corners on both sides, so that its edges are matched one for one.
+EdgeLabels seamLabels(const PatternInput& input, const std::vector<int>& numbers) {
   struct Occurrence {
     int piece, edge;
   };
@@ -220,49 +267,137 @@ std::vector<std::vector<std::string>> partnerTexts(const PatternInput& input, co
       }
     }
   }
-  // Pieces in printed order, edges in their order: the pairs of each two pieces are counted
-  // in the order the lower-numbered piece meets them.
+  // The twin of an edge: the other copy of its label; none for a label not carried twice.
+  auto twinOf = [&](int i, int e) {
+    const auto it = owners.find(input.pieces[i].edges[e].label);
+    if (it == owners.end() || it->second.size() != 2) return Occurrence{-1, -1};
+    const auto& pair = it->second;
+    return pair[0].piece == i && pair[0].edge == e ? pair[1] : pair[0];
+  };
   std::vector<int> byNumber(input.pieces.size());
   for (size_t i = 0; i < byNumber.size(); ++i) byNumber[i] = static_cast<int>(i);
   std::sort(byNumber.begin(), byNumber.end(), [&](int a, int b) { return numbers[a] < numbers[b]; });
-  std::map<std::pair<int, int>, int> shared;  // printed numbers of the two pieces -> edges between them
-  std::vector<std::vector<int>> index(input.pieces.size());
-  for (size_t i = 0; i < input.pieces.size(); ++i) index[i].assign(input.pieces[i].edges.size(), 0);
-  auto partnerOf = [&](int i, int e) {
-    const auto it = owners.find(input.pieces[i].edges[e].label);
-    if (it == owners.end() || it->second.size() != 2) return -1;
-    const auto& pair = it->second;
-    return pair[0].piece == i && pair[0].edge == e ? pair[1].piece : pair[0].piece;
+
+  struct Seam {
+    int pair;          // index into seamsOfPair
+    int letter;        // from 0
+    Occurrence first;  // its first edge on the piece that lettered it
   };
+  std::vector<Seam> seams;
+  std::map<std::pair<int, int>, int> pairIndex;
+  std::vector<int> seamsOfPair;
+  std::vector<std::vector<int>> seamOf(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) seamOf[i].assign(input.pieces[i].edges.size(), -1);
+  std::vector<std::vector<char>> labelled(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) labelled[i].assign(input.pieces[i].edges.size(), 0);
+  std::vector<std::vector<Chain>> chains(input.pieces.size());
   for (const int i : byNumber) {
-    const auto& edges = input.pieces[i].edges;
-    for (const int e : alongOutline(input.pieces[i], [&](int edge) { return partnerOf(i, edge); })) {
-      if (edges[e].kind != EdgeKind::Cut || edges[e].label <= 0 || index[i][e] != 0) continue;
-      const auto& pair = owners[edges[e].label];
-      if (pair.size() != 2) continue;
-      const Occurrence other = pair[0].piece == i && pair[0].edge == static_cast<int>(e) ? pair[1] : pair[0];
-      const auto key = std::minmax(numbers[i], numbers[other.piece]);
-      const int n = ++shared[key];
-      index[i][e] = n;
-      index[other.piece][other.edge] = n;
+    chains[i] = outlineChains(input.pieces[i], [&](int e) { return twinOf(i, e).piece; });
+    for (const Chain& chain : chains[i]) {
+      for (size_t k = 0; k < chain.edges.size();) {
+        const int partner = twinOf(i, chain.edges[k]).piece;
+        size_t end = k + 1;
+        while (end < chain.edges.size() && twinOf(i, chain.edges[end]).piece == partner) ++end;
+        int seam = -1;
+        std::vector<int> run;
+        for (size_t m = k; m < end && partner >= 0; ++m) {
+          const int e = chain.edges[m];
+          if (seamOf[i][e] >= 0) continue;
+          if (seam < 0) {
+            const auto key = std::minmax(numbers[i], numbers[partner]);
+            const auto [it, added] = pairIndex.emplace(key, static_cast<int>(seamsOfPair.size()));
+            if (added) seamsOfPair.push_back(0);
+            seam = static_cast<int>(seams.size());
+            seams.push_back({it->second, seamsOfPair[it->second]++, {i, e}});
+          }
+          const Occurrence twin = twinOf(i, e);
+          seamOf[i][e] = seam;
+          seamOf[twin.piece][twin.edge] = seam;
+          run.push_back(e);
+        }
+        // One label for every few edges, on the longest of them and on its twin: both sides
+        // of a seam carry their labels on the same edges.
+        const size_t groups = (run.size() + kSeamStretch - 1) / kSeamStretch;
+        for (size_t g = 0; g < groups; ++g) {
+          const size_t from = g * run.size() / groups, to = (g + 1) * run.size() / groups;
+          int longest = run[from];
+          for (size_t m = from; m < to; ++m) {
+            if (lengthOf(input.pieces[i].edges[run[m]]) > lengthOf(input.pieces[i].edges[longest])) longest = run[m];
+          }
+          const Occurrence twin = twinOf(i, longest);
+          labelled[i][longest] = 1;
+          labelled[twin.piece][twin.edge] = 1;
+        }
+        k = end;
+      }
     }
   }
-  std::vector<std::vector<std::string>> texts(input.pieces.size());
+
+  EdgeLabels out;
+  out.texts.resize(input.pieces.size());
+  out.ticks.resize(input.pieces.size());
   for (size_t i = 0; i < input.pieces.size(); ++i) {
     const auto& edges = input.pieces[i].edges;
-    texts[i].resize(edges.size());
+    out.texts[i].resize(edges.size());
     for (size_t e = 0; e < edges.size(); ++e) {
-      if (index[i][e] == 0) continue;
-      const auto& pair = owners[edges[e].label];
-      const Occurrence other = pair[0].piece == static_cast<int>(i) && pair[0].edge == static_cast<int>(e) ? pair[1] : pair[0];
-      const auto key = std::minmax(numbers[i], numbers[other.piece]);
-      std::string text = std::to_string(numbers[other.piece]);
-      if (shared[key] > 1) text += "\u00B7" + std::to_string(index[i][e]);
-      texts[i][e] = std::move(text);
+      const int s = seamOf[i][e];
+      if (s < 0 || !labelled[i][e]) continue;
+      const Occurrence twin = twinOf(static_cast<int>(i), static_cast<int>(e));
+      // A seam within one piece is named by its letter alone: no number means this piece.
+      if (twin.piece == static_cast<int>(i)) {
+        out.texts[i][e] = seamLetter(seams[s].letter);
+        continue;
+      }
+      out.texts[i][e] = std::to_string(numbers[twin.piece]);
+      if (seamsOfPair[seams[s].pair] > 1) out.texts[i][e] += seamLetter(seams[s].letter);
+    }
+    auto edgeLength = [&](int e) { return lengthOf(edges[e]); };
+    auto tick = [&](Point2 at, Point2 inward, double reach) {
+      const double length = std::hypot(inward.x, inward.y);
+      if (length > 1e-9) out.ticks[i].push_back({at, {inward.x / length, inward.y / length}, reach});
+    };
+    auto bisector = [&](int before, int after) {
+      const Point2 a = leftNormal(edges[before]), b = leftNormal(edges[after]);
+      const Point2 sum{a.x + b.x, a.y + b.y};
+      return std::hypot(sum.x, sum.y) > 1e-6 ? sum : b;
+    };
+    for (const Chain& chain : chains[i]) {
+      const auto& c = chain.edges;
+      const size_t n = c.size();
+      bool uniform = true;
+      for (size_t k = 0; k < n; ++k) {
+        const bool hasBefore = k > 0 || chain.closed;
+        const int before = hasBefore ? c[(k + n - 1) % n] : -1;
+        if (hasBefore && seamOf[i][before] == seamOf[i][c[k]]) continue;
+        uniform = false;
+        if (seamOf[i][c[k]] < 0 && (!hasBefore || seamOf[i][before] < 0)) continue;
+        tick(edges[c[k]].a, hasBefore ? bisector(before, c[k]) : leftNormal(edges[c[k]]),
+             hasBefore ? std::min(edgeLength(before), edgeLength(c[k])) : edgeLength(c[k]));
+      }
+      if (!chain.closed && seamOf[i][c.back()] >= 0) {
+        tick(edges[c.back()].b, leftNormal(edges[c.back()]), edgeLength(c.back()));
+      }
+      // A loop that is one seam all round: its ends meet at the corner where the lettering
+      // piece's first edge starts, which is where its twin ends.
+      if (!chain.closed || !uniform || seamOf[i][c[0]] < 0) continue;
+      const Seam& seam = seams[seamOf[i][c[0]]];
+      const Occurrence twin = twinOf(seam.first.piece, seam.first.edge);
+      for (size_t k = 0; k < n; ++k) {
+        if (seam.first.piece == static_cast<int>(i) && seam.first.edge == c[k]) {
+          const int before = c[(k + n - 1) % n];
+          tick(edges[c[k]].a, bisector(before, c[k]), std::min(edgeLength(before), edgeLength(c[k])));
+        }
+        if (twin.piece == static_cast<int>(i) && twin.edge == c[k]) {
+          const int after = c[(k + 1) % n];
+          tick(edges[c[k]].b, bisector(c[k], after), std::min(edgeLength(c[k]), edgeLength(after)));
+        }
+      }
     }
   }
-  return texts;
+  return out;
 }
+
+namespace {
 
 // --- One sheet ---------------------------------------------------------------------------------
 
@@ -275,8 +410,9 @@ struct Placed {
 class SheetPainter {
  public:
   SheetPainter(const PatternInput& input, const PatternOptions& options, const Packing& packing,
-               const Textures& textures, const std::vector<std::vector<std::string>>& texts, int* shrunk)
-      : input_(input), options_(options), packing_(packing), textures_(textures), texts_(texts), shrunk_(shrunk),
+               const Textures& textures, const EdgeLabels& labels, int* shrunk)
+      : input_(input), options_(options), packing_(packing), textures_(textures), texts_(labels.texts),
+        ticks_(labels.ticks), shrunk_(shrunk),
         font_(Font::get()) {}
 
   Page paint(int sheet, const std::string& title) {
@@ -297,6 +433,7 @@ class SheetPainter {
     if (!veil.path.empty()) page_.marks.push_back(std::move(veil));
     if (!tabs.path.empty()) page_.marks.push_back(std::move(tabs));
     lines(pieces);
+    seamEnds(pieces);
     for (const Placed& p : pieces) numbers(p);
     if (!leaders_.path.empty()) page_.marks.push_back(std::move(leaders_));
     for (TextMark& t : texts_out_) page_.marks.push_back(std::move(t));
@@ -362,6 +499,26 @@ class SheetPainter {
     for (StrokeMark* s : {&mountain, &valley, &base, &cut}) {
       if (!s->path.empty()) page_.marks.push_back(std::move(*s));
     }
+  }
+
+  // A short stroke into the piece at every seam end, kept clear of the labels that come after.
+  void seamEnds(const std::vector<Placed>& pieces) {
+    StrokeMark ticks{{}, kTickPen};
+    for (const Placed& p : pieces) {
+      for (const Tick& t : ticks_[p.index]) {
+        const Point2 a = p.map(t.at), ahead = p.map(along(t.at, t.inward, 1));
+        const Point2 d = minus(ahead, a);
+        const double unit = std::hypot(d.x, d.y);
+        const double length = std::min(kTickLength, 0.4 * t.reach * options_.scale);
+        if (!(unit > 0) || !(length > 0)) continue;
+        const Point2 u{d.x / unit, d.y / unit}, side{-u.y * kTickPen.width, u.x * kTickPen.width};
+        const Point2 b = along(a, u, length);
+        addLine(&ticks.path, {a, b});
+        occupied_.add(Box{{Point2{a.x - side.x, a.y - side.y}, Point2{b.x - side.x, b.y - side.y},
+                           Point2{b.x + side.x, b.y + side.y}, Point2{a.x + side.x, a.y + side.y}}});
+      }
+    }
+    if (!ticks.path.empty()) page_.marks.push_back(std::move(ticks));
   }
 
   static void addLine(Path* path, std::initializer_list<Point2> points) {
@@ -514,8 +671,9 @@ class SheetPainter {
     return false;
   }
 
-  // Each edge's label beside the edge in its own triangle; else on its tab; else on a roomier
-  // triangle nearby with a leader line. Labels that fit none of these try them all again a
+  // Each edge's label on its glue tab, where it has one (a tab is deeper than the small
+  // triangles along a dense outline); else beside the edge in its own triangle; else on a
+  // roomier triangle nearby with a leader line. Labels that fit none of these try them all again a
   // size smaller (counted for a warning), and the last ones are squeezed in at the smallest.
   void numbers(const Placed& p) {
     const Shape s = shapeOf(p);
@@ -556,14 +714,14 @@ class SheetPainter {
   }
 
   bool placeLabel(const Placed& p, const Shape& s, const Edge& edge, const std::string& text, double size, int stage) {
-    if (stage == 0) {
+    if (stage == 1) {
       const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
       if (t == s.sideTriangle.end()) return false;
       const auto& tri = s.triangles[t->second];
       return tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), text, font_.set(text), size,
                       textured(p, t->second), nullptr);
     }
-    if (stage == 1) {
+    if (stage == 0) {
       const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
       return tab != s.sideTab.end() &&
              tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), text, font_.set(text), size, false, nullptr);
@@ -670,6 +828,7 @@ class SheetPainter {
   const Packing& packing_;
   const Textures& textures_;
   const std::vector<std::vector<std::string>>& texts_;
+  const std::vector<std::vector<Tick>>& ticks_;
   int* shrunk_;
   const Font& font_;
   Page page_;
@@ -693,8 +852,8 @@ double titleReserve(const PatternOptions& options) { return options.margin >= kT
 
 LegendText legendText(const PatternOptions& options) {
   LegendText text;
-  text.notes.push_back("12\u00B73: glue to piece 12, to the edge");
-  text.notes.push_back("marked with this piece's number \u00B73");
+  text.notes.push_back("12b: glue to piece 12 at seam b (same letter there)");
+  text.notes.push_back("b alone: to seam b of this piece; a stroke ends a seam");
   std::string scale = "scale: 1 model unit = " + formatNumber(options.scale) + " mm";
   text.notes.push_back(scale);
   // A ratio needs a real size of the unit; a model in metres is the common case.
@@ -735,7 +894,7 @@ std::array<double, 3> modelSize(const PatternInput& input, double scale) {
 
 void drawSheets(const PatternInput& input, const PatternOptions& options, const Packing& packing,
                 const Textures& textures, Drawing* drawing) {
-  const auto texts = partnerTexts(input, packing.numbers);
+  const EdgeLabels labels = seamLabels(input, packing.numbers);
   const std::array<double, 3> size = modelSize(input, options.scale);
   // The pieces on each sheet run from its lowest printed number to its highest.
   std::vector<int> first(packing.sheets, 0), last(packing.sheets, 0);
@@ -753,7 +912,7 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
       title += "  \u00B7  model " + formatNumber(std::round(size[0])) + " \u00D7 " + formatNumber(std::round(size[1])) +
                " \u00D7 " + formatNumber(std::round(size[2])) + " mm";
     }
-    SheetPainter painter(input, options, packing, textures, texts, &shrunk);
+    SheetPainter painter(input, options, packing, textures, labels, &shrunk);
     drawing->pages.push_back(painter.paint(sheet, title));
   }
   if (shrunk > 0) {
@@ -765,28 +924,20 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
 }
 
 bool readsOtherWayUp(const std::string& text) {
-  // Turned half round, 0 1 8 and the middle dot stay themselves and 6 and 9 swap; other
-  // characters read as nothing known. A text whose every character survives the turn and that
-  // then reads as something else needs telling apart.
-  const std::string dot = "\u00B7";
-  std::vector<std::string> turned;
-  for (size_t i = 0; i < text.size();) {
-    if (text.compare(i, dot.size(), dot) == 0) {
-      turned.push_back(dot);
-      i += dot.size();
-      continue;
-    }
-    switch (text[i]) {
-      case '0': case '1': case '8': turned.push_back(std::string(1, text[i])); break;
-      case '6': turned.push_back("9"); break;
-      case '9': turned.push_back("6"); break;
-      default: return false;
-    }
-    ++i;
+  // Turned half round, 0 1 8 s x z stay themselves and 6 and 9, b and q, d and p, n and u, m
+  // and w swap; other characters read as nothing known. A text whose every character survives
+  // the turn and that then reads as another label (digits, then seam letters) needs telling
+  // apart.
+  static const std::string from = "01869bqdpnumwsxz", to = "01896qbpdunwmsxz";
+  std::string other(text.rbegin(), text.rend());
+  for (char& c : other) {
+    const size_t k = from.find(c);
+    if (k == std::string::npos) return false;
+    c = to[k];
   }
-  std::string other;
-  for (auto it = turned.rbegin(); it != turned.rend(); ++it) other += *it;
-  return !other.empty() && other != text && other.front() != '0' && other.compare(0, dot.size(), dot) != 0;
+  const size_t digits = other.find_first_not_of("0123456789");
+  const bool label = digits == std::string::npos || other.find_first_of("0123456789", digits) == std::string::npos;
+  return !other.empty() && other != text && other.front() != '0' && label;
 }
 
 }  // namespace pattern::detail

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -373,6 +375,33 @@ TEST_F(Cli, SharedMeshes) {
       EXPECT_EQ(d->materials().size(), 2u);
     }
   }
+}
+
+TEST_F(Cli, LabelsOnADenseMeshAreShortAndNameItsPieces) {
+  const std::string shared = sharedMeshes();
+  if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
+  const Result r = foldra("'" + shared + "/spot.obj' -o spot.svg --no-overview");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  // Piece numbers are black; edge labels are grey: the partner's number and a seam's letters.
+  static const std::regex text(R"re(fill="(#[0-9a-f]{6})">([0-9]+)([a-z]*)</text>)re");
+  std::set<std::string> pieces, named;
+  int labels = 0;
+  for (int sheet = 1; fs::exists(path("spot-" + std::to_string(sheet) + ".svg")); ++sheet) {
+    const std::string svg = slurp(path("spot-" + std::to_string(sheet) + ".svg"));
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator(); ++it) {
+      const std::smatch& m = *it;
+      if (m[1] == "#000000") {
+        EXPECT_TRUE(m[3].str().empty()) << m[0];
+        pieces.insert(m[2]);
+        continue;
+      }
+      ++labels;
+      named.insert(m[2]);
+      EXPECT_LT(m[2].length() + m[3].length(), 4u) << m[0];
+    }
+  }
+  EXPECT_GT(labels, 500);
+  for (const std::string& n : named) EXPECT_TRUE(pieces.count(n)) << "a label names piece " << n << ", which is not printed";
 }
 
 TEST_F(Cli, ObjectsBelowASelectedObjectAreUnfoldedToo) {

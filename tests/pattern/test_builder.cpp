@@ -3,12 +3,16 @@
 // sheet, the overview, and sheets used well. Read back from the files the pattern writes.
 #include <stdio.h>
 
+#include <cctype>
 #include <map>
+#include <set>
 #include <regex>
 #include <sstream>
 
 #include "pattern/drawing.h"
 #include "pattern/font.h"
+#include "pattern/labels.h"
+#include "pattern/sheet.h"
 #include "pattern_test_support.h"
 
 namespace patterntest {
@@ -19,18 +23,24 @@ struct SvgText {
   std::string text;
   double size = 0;  // font size, millimetres
   std::array<Point2, 4> box;
+  /// An edge label: a number, a seam's letters or both, in the labels' grey (piece numbers are
+  /// black), and not a word of the legend.
+  bool label = false;
 };
 
 std::vector<SvgText> svgTexts(const std::string& svg, double pageHeight) {
   const double digits = detail::Font::get().digitHeight();
   static const std::regex element(
-      R"re(<text transform="translate\(([-0-9.]+) ([-0-9.]+)(?:\) rotate\(([-0-9.e]+))?\)" font-size="([0-9.e-]+)" textLength="([0-9.e-]+)"[^>]*>([^<]*)</text>)re");
+      R"re(<text transform="translate\(([-0-9.]+) ([-0-9.]+)(?:\) rotate\(([-0-9.e]+))?\)" font-size="([0-9.e-]+)" textLength="([0-9.e-]+)"[^>]*fill="(#[0-9a-f]{6})"[^>]*>([^<]*)</text>)re");
   std::vector<SvgText> texts;
   for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
     const std::smatch& m = *it;
     const double x = std::stod(m[1]), y = std::stod(m[2]), angle = m[3].matched ? std::stod(m[3]) * std::numbers::pi / 180 : 0;
     SvgText t;
-    t.text = m[6];
+    t.text = m[7];
+    const auto& items = detail::LegendText{}.items;
+    t.label = m[6] != "#000000" && std::regex_match(t.text, std::regex("[0-9]*[a-z]*")) && !t.text.empty() &&
+              std::find(items.begin(), items.end(), t.text) == items.end();
     t.size = std::stod(m[4]);
     const double width = std::stod(m[5]), top = digits * t.size;
     const double c = std::cos(angle), s = std::sin(angle);
@@ -44,7 +54,55 @@ std::vector<SvgText> svgTexts(const std::string& svg, double pageHeight) {
   return texts;
 }
 
-bool isNumber(const std::string& text) { return std::regex_match(text, std::regex("[0-9]+(\u00B7[0-9]+)?")); }
+bool isNumber(const std::string& text) { return std::regex_match(text, std::regex("[0-9]+[a-z]*")); }
+
+/// The piece a label names: its digits, or where it has none (a seam within one piece), 0.
+int partnerOf(const std::string& label) {
+  size_t digits = 0;
+  while (digits < label.size() && std::isdigit(static_cast<unsigned char>(label[digits]))) ++digits;
+  return digits ? std::stoi(label.substr(0, digits)) : 0;
+}
+
+/// Checks the labels printed on every sheet against the input: each sheet names every piece
+/// that its pieces' cut edges join, and no other (a label without a number stands for its own
+/// piece). Returns the number of labels.
+int expectLabelsNamePartners(const PatternInput& input, const PatternReport& report, const PatternOptions& options) {
+  const std::vector<int>& n = report.packing.numbers;
+  std::map<int, std::vector<std::pair<int, int>>> owners;  // label -> (piece, edge)
+  for (size_t i = 0; i < input.pieces.size(); ++i) {
+    for (size_t e = 0; e < input.pieces[i].edges.size(); ++e) {
+      const Edge& edge = input.pieces[i].edges[e];
+      if (edge.kind == EdgeKind::Cut && edge.label > 0) owners[edge.label].push_back({static_cast<int>(i), static_cast<int>(e)});
+    }
+  }
+  std::vector<std::set<int>> expected(report.packing.sheets), printed(report.packing.sheets);
+  for (const auto& [label, pair] : owners) {
+    if (pair.size() != 2) continue;
+    for (int k = 0; k < 2; ++k) {
+      const int other = pair[0].first == pair[1].first ? 0 : n[pair[1 - k].first];
+      expected[report.packing.positions[pair[k].first].sheet].insert(other);
+    }
+  }
+  int labels = 0;
+  for (int sheet = 0; sheet < report.packing.sheets; ++sheet) {
+    for (const SvgText& t : svgTexts(read(report.files[sheet]), options.pageHeight)) {
+      if (!t.label) continue;
+      printed[sheet].insert(partnerOf(t.text));
+      ++labels;
+    }
+    EXPECT_EQ(printed[sheet], expected[sheet]) << "sheet " << sheet + 1;
+  }
+  return labels;
+}
+
+/// How many labels the pieces carry.
+int labelCount(const PatternInput& input, const Packing& packing) {
+  int count = 0;
+  for (const auto& texts : detail::seamLabels(input, packing.numbers).texts) {
+    for (const std::string& text : texts) count += text.empty() ? 0 : 1;
+  }
+  return count;
+}
 
 /// Whether two convex quadrilaterals overlap by more than a hair.
 bool boxesOverlap(const std::array<Point2, 4>& a, const std::array<Point2, 4>& b) {
@@ -100,30 +158,95 @@ TEST(Builder, EveryCutEdgeNamesThePieceItsTwinIsOn) {
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("g.svg")}, &report));
+  expectLabelsNamePartners(input, report, PatternOptions{});
   std::map<std::string, int> seen;
-  std::map<std::string, Point2> where;
   for (const std::string& file : report.files) {
-    for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) {
-      ++seen[t.text];
-      where[t.text] = {(t.box[0].x + t.box[2].x) / 2, (t.box[0].y + t.box[2].y) / 2};
+    for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) seen[t.text] += t.label ? 1 : 0;
+  }
+  // The grids share one seam all round: its 12 edges carry a label on every fourth edge or so,
+  // each naming the other grid alone.
+  const std::vector<int>& n = report.packing.numbers;
+  EXPECT_EQ(seen[std::to_string(n[1])], 3);
+  EXPECT_EQ(seen[std::to_string(n[0])], 3);
+  EXPECT_EQ(seen[std::to_string(n[2])], 1);
+  EXPECT_EQ(seen[std::to_string(n[3])], 1);
+}
+
+/// Four rectangles: A joins B along two seams with C's edge between them (A's left side and
+/// B's right and left sides are open), and D is glued to itself, bottom to top.
+PatternInput seamed() {
+  PatternInput input;
+  input.pieces = {rectangle(1, 40, 30, 1), rectangle(2, 40, 30, 1), square(3, 30), square(4, 30)};
+  input.pieces[0].edges[3].label = 0;
+  input.pieces[1].edges[1].label = 0;
+  input.pieces[1].edges[3].label = 0;
+  input.pieces[2].edges[0].label = 2;
+  input.pieces[3].edges[0].label = 7;
+  input.pieces[3].edges[2].label = 7;
+  return input;
+}
+
+TEST(Builder, SeamsAreLetteredPerPairAndTheirEndsTicked) {
+  const PatternInput input = seamed();
+  for (const std::vector<int>& numbers : {std::vector<int>{1, 2, 3, 4}, std::vector<int>{12, 5, 31, 7}}) {
+    const detail::EdgeLabels labels = detail::seamLabels(input, numbers);
+    const std::string a = std::to_string(numbers[0]), b = std::to_string(numbers[1]), c = std::to_string(numbers[2]);
+    // The same letter on both sides of a seam, whichever piece comes first.
+    EXPECT_EQ(labels.texts[0], (std::vector<std::string>{b + "a", c, b + "b", "", ""}));
+    EXPECT_EQ(labels.texts[1], (std::vector<std::string>{a + "a", "", a + "b", "", ""}));
+    EXPECT_EQ(labels.texts[2], (std::vector<std::string>{a, "", "", "", ""}));
+    EXPECT_EQ(labels.texts[3], (std::vector<std::string>{"a", "", "a", "", ""})) << "the own piece, by letter alone";
+    // A seam's ends: where A's run of cut edges starts and stops and where its partner changes;
+    // each single-edge seam of B and D at both its ends. Ticks point into their piece.
+    const std::vector<std::vector<Point2>> corners = {
+        {{0, 0}, {40, 0}, {40, 30}, {0, 30}}, {{0, 0}, {40, 0}, {40, 30}, {0, 30}}, {{0, 0}, {30, 0}}, {{0, 0}, {30, 0}, {30, 30}, {0, 30}}};
+    for (size_t i = 0; i < 4; ++i) {
+      std::vector<std::pair<double, double>> at;
+      for (const detail::Tick& t : labels.ticks[i]) {
+        at.push_back({t.at.x, t.at.y});
+        const Point2 in{t.at.x + 0.1 * t.inward.x, t.at.y + 0.1 * t.inward.y};
+        EXPECT_TRUE(insideConvex(in, corners[i].size() == 4 ? corners[i] : corners[3])) << "piece " << i << " at " << t.at.x << "," << t.at.y;
+        EXPECT_GT(t.reach, 0);
+      }
+      std::vector<std::pair<double, double>> want;
+      for (const Point2& p : corners[i]) want.push_back({p.x, p.y});
+      std::sort(at.begin(), at.end());
+      std::sort(want.begin(), want.end());
+      EXPECT_EQ(at, want) << "piece " << i;
     }
   }
-  const std::vector<int>& n = report.packing.numbers;
-  // Counted along the outline: edge k + 1 is the next 30 mm side round the grid from edge k.
-  for (int k = 1; k < 12; ++k) {
-    const Point2 a = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k)];
-    const Point2 b = where[std::to_string(n[1]) + "\u00B7" + std::to_string(k + 1)];
-    EXPECT_LT(std::hypot(a.x - b.x, a.y - b.y), 35) << "edges " << k << " and " << k + 1 << " of grid A";
+  // A loop that is one seam all round is ticked once on each side.
+  const PatternInput grids = gluedGrids();
+  const detail::EdgeLabels loop = detail::seamLabels(grids, {1, 2, 3, 4});
+  EXPECT_EQ(loop.ticks[0].size(), 1u);
+  EXPECT_EQ(loop.ticks[1].size(), 1u);
+  // Its 12 edges in three stretches of four, each labelled once, on the same edges on both.
+  for (size_t e = 0; e < loop.texts[0].size(); ++e) EXPECT_EQ(loop.texts[0][e].empty(), loop.texts[1][e].empty()) << e;
+  EXPECT_EQ(std::count(loop.texts[0].begin(), loop.texts[0].end(), "2"), 3);
+}
+
+TEST(Builder, SeamLettersSkipLettersThatReadAsDigits) {
+  PatternInput input;
+  // Two strips that keep every other bottom edge glued to each other and leave the rest open:
+  // they meet along 30 separate one-edge seams.
+  input.pieces = {strip(1, 119, 2, 4, 1), strip(2, 119, 2, 4, 1)};
+  for (Piece& piece : input.pieces) {
+    for (Edge& e : piece.edges) {
+      if (e.kind == EdgeKind::Cut && (e.label > 119 || (e.label - 1) % 4 != 0)) e.label = 0;
+    }
   }
-  // The grids share 12 edges, numbered 1..12 alike on both: "B·k" on A and "A·k" on B.
-  for (int k = 1; k <= 12; ++k) {
-    EXPECT_EQ(seen[std::to_string(n[1]) + "\u00B7" + std::to_string(k)], 1) << "on grid A, edge " << k;
-    EXPECT_EQ(seen[std::to_string(n[0]) + "\u00B7" + std::to_string(k)], 1) << "on grid B, edge " << k;
+  const detail::EdgeLabels labels = detail::seamLabels(input, {1, 2});
+  std::set<std::string> seams;
+  for (const std::string& text : labels.texts[0]) {
+    if (text.empty()) continue;
+    EXPECT_EQ(text.substr(0, 1), "2");
+    EXPECT_EQ(text.find_first_of("ilo"), std::string::npos) << text;
+    seams.insert(text.substr(1));
   }
-  EXPECT_EQ(seen[std::to_string(n[1]) + "\u00B7" + std::to_string(13)], 0);
-  // The squares share one edge: just the partner's number, beside each square's own number.
-  EXPECT_EQ(seen[std::to_string(n[2])], 2) << "square A's number and the label on square B";
-  EXPECT_EQ(seen[std::to_string(n[3])], 2) << "square B's number and the label on square A";
+  EXPECT_EQ(seams.size(), 30u);
+  // Twenty-three single letters, then two: aa to ag.
+  for (const char* seam : {"a", "h", "z", "aa", "ag"}) EXPECT_TRUE(seams.count(seam)) << seam;
+  EXPECT_FALSE(seams.count("ah"));
 }
 
 TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
@@ -134,7 +257,7 @@ TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
   PatternReport report;
   PatternOptions options;
   options.title = "grids";
-  ASSERT_TRUE(writeAll(gluedGrids(), options, {dir.file("g.pdf")}, &report));
+  ASSERT_TRUE(writeAll(seamed(), options, {dir.file("g.pdf")}, &report));
   FILE* pipe = popen((std::string(FOLDRA_PDFTOTEXT) + " -q '" + dir.file("g.pdf") + "' -").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string text;
@@ -145,9 +268,9 @@ TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
   std::istringstream in(text);
   for (std::string word; in >> word;) ++words[word];
   const std::vector<int>& n = report.packing.numbers;
-  for (int k = 1; k <= 12; ++k) {
-    EXPECT_EQ(words[std::to_string(n[1]) + "\u00B7" + std::to_string(k)], 1) << k << "\n" << text;
-    EXPECT_EQ(words[std::to_string(n[0]) + "\u00B7" + std::to_string(k)], 1) << k;
+  for (const char* seam : {"a", "b"}) {
+    EXPECT_EQ(words[std::to_string(n[1]) + seam], 1) << seam << "\n" << text;
+    EXPECT_EQ(words[std::to_string(n[0]) + seam], 1) << seam;
   }
   EXPECT_NE(text.find("sheet 1 of " + std::to_string(report.packing.sheets)), std::string::npos) << text;
   EXPECT_EQ(words["grids"], report.packing.sheets) << "the name in every sheet's title";
@@ -182,7 +305,7 @@ TEST(Builder, LabelBoxesStayInTheirTriangleOrTabAndClearOfEachOther) {
       for (size_t j = i + 1; j < numbers.size(); ++j) {
         EXPECT_FALSE(boxesOverlap(numbers[i].box, numbers[j].box)) << numbers[i].text << " and " << numbers[j].text;
       }
-      if (numbers[i].text.find("\u00B7") == std::string::npos) continue;  // a piece's number
+      if (!numbers[i].label) continue;  // a piece's number
       ++labels;
       const bool inside = std::any_of(parts.begin(), parts.end(), [&](const std::vector<Point2>& part) {
         return std::all_of(numbers[i].box.begin(), numbers[i].box.end(), [&](Point2 p) { return insideWithSlack(p, part); });
@@ -190,7 +313,8 @@ TEST(Builder, LabelBoxesStayInTheirTriangleOrTabAndClearOfEachOther) {
       EXPECT_TRUE(inside) << "label " << numbers[i].text << " leaves its triangle or tab";
     }
   }
-  EXPECT_EQ(labels, 2 * 12 + 2 * 14) << "every cut edge with a partner";
+  EXPECT_EQ(labels, labelCount(input, report.packing)) << "every seam's labels";
+  EXPECT_EQ(expectLabelsNamePartners(input, report, options), labels);
   EXPECT_TRUE(report.warnings.empty()) << "all fit without shrinking: " << report.warnings[0];
 }
 
@@ -205,7 +329,7 @@ TEST(Builder, LabelsHaveTheirSizeWhereTheyFitAndShrinkWithAWarningWhereNot) {
     EXPECT_TRUE(report.warnings.empty()) << report.warnings[0];
     for (const std::string& file : report.files) {
       for (const SvgText& t : svgTexts(read(file), options.pageHeight)) {
-        if (isNumber(t.text) && t.text.find("\u00B7") != std::string::npos) {
+        if (t.label) {
           EXPECT_NEAR(t.size * digits, size, 1e-3) << t.text;
         }
       }
@@ -218,20 +342,21 @@ TEST(Builder, LabelsHaveTheirSizeWhereTheyFitAndShrinkWithAWarningWhereNot) {
   PatternReport report;
   ASSERT_TRUE(writeAll(gluedGrids(), tiny, {dir.file("g.svg")}, &report));
   std::map<std::string, int> seen;
-  for (const SvgText& t : svgTexts(read(report.files[0]), tiny.pageHeight)) ++seen[t.text];
+  for (const SvgText& t : svgTexts(read(report.files[0]), tiny.pageHeight)) seen[t.text] += t.label ? 0 : 1;
   for (size_t i = 0; i < 4; ++i) {
-    // The squares' numbers also label each other's shared edge.
-    EXPECT_EQ(seen[std::to_string(report.packing.numbers[i])], i >= 2 ? 2 : 1) << "piece " << i + 1 << " numbered once";
+    EXPECT_EQ(seen[std::to_string(report.packing.numbers[i])], 1) << "piece " << i + 1 << " numbered once";
   }
   ASSERT_EQ(report.warnings.size(), 1u);
   EXPECT_NE(report.warnings[0].find("did not fit at 2 mm"), std::string::npos) << report.warnings[0];
 }
 
 TEST(Builder, NumbersThatReadOtherwiseUpsideDownAreUnderlined) {
-  for (const char* text : {"6", "9", "66", "99", "16", "91", "6\u00B71", "18"}) {
+  // Seam letters alone turn into one another too (b and q, d and p); after a number they read
+  // as nothing: a label never starts with a letter.
+  for (const char* text : {"6", "9", "66", "99", "16", "91", "18", "b", "q", "d", "u", "w", "bd", "zs"}) {
     EXPECT_TRUE(detail::readsOtherWayUp(text)) << text;
   }
-  for (const char* text : {"1", "8", "69", "88", "101", "12", "7", "10", "6\u00B79", ""}) {
+  for (const char* text : {"1", "8", "69", "88", "101", "12", "7", "10", "", "a", "s", "pd", "6b", "18b"}) {
     EXPECT_FALSE(detail::readsOtherWayUp(text)) << text;
   }
 }
