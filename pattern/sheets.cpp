@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -22,6 +25,7 @@ constexpr double kLabelGap = 0.35;  // between an edge and its label
 constexpr double kLabelPad = 0.15;  // kept clear around every text box
 constexpr double kNumberHeight = 4.5;
 constexpr double kSmallestLabel = 0.8;  // a label that fits nowhere shrinks at most to this
+constexpr double kFarthestLeader = 12;  // a label that fits nowhere near its edge goes at most this far
 constexpr double kTitleHeight = 2.5;
 constexpr double kLegendHeight = 1.9;
 constexpr double kLegendRow = 4.5;
@@ -678,6 +682,8 @@ class SheetPainter {
   void numbers(const Placed& p) {
     const Shape s = shapeOf(p);
     const auto& texts = texts_[p.index];
+    // The texts of the labels placed on this piece: one per seam and piece it joins.
+    std::set<std::string> labelled;
     std::vector<int> waiting;
     for (size_t e = 0; e < p.piece->edges.size(); ++e) {
       if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
@@ -695,15 +701,33 @@ class SheetPainter {
       for (int stage = 0; stage < (size < full ? 2 : 3); ++stage) {
         std::vector<int> still;
         for (const int e : waiting) {
-          if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, stage)) still.push_back(e);
-          else if (size < full) ++*shrunk_;
+          if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, stage)) {
+            still.push_back(e);
+            continue;
+          }
+          labelled.insert(texts[e]);
+          if (size < full) ++*shrunk_;
         }
         waiting.swap(still);
       }
     }
     if (!numbered) pieceNumber(p, s);
+    // What fits nowhere near its edge goes, at the smallest size, onto any triangle of the piece
+    // within reach of a leader line; else, where its seam carries a label elsewhere on this
+    // piece, it is left out (that label and the seam's end strokes say where the edge goes).
+    // Only a seam without any label is squeezed in over what is there.
+    std::vector<int> everyTriangle(s.triangles.size());
+    for (size_t t = 0; t < everyTriangle.size(); ++t) everyTriangle[t] = static_cast<int>(t);
+    const double least = kSmallestLabel / font_.digitHeight();
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
+      if (nearest(p, s, everyTriangle, middle(p.map(edge.a), p.map(edge.b)), texts[e], least, kFarthestLeader)) {
+        labelled.insert(texts[e]);
+        ++*shrunk_;
+        continue;
+      }
+      if (labelled.count(texts[e])) continue;
+      labelled.insert(texts[e]);
       const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
       const std::vector<Point2> own = t != s.sideTriangle.end()
                                           ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
@@ -747,10 +771,18 @@ class SheetPainter {
     }
     std::sort(candidates.begin(), candidates.end());
     candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    return nearest(p, s, candidates, from, text, size, std::numeric_limits<double>::infinity());
+  }
+
+  /// The label on the first of the candidate triangles, nearest first and no farther from
+  /// `from` than `farthest`, with room for it, and a leader line to `from`.
+  bool nearest(const Placed& p, const Shape& s, const std::vector<int>& candidates, Point2 from, const std::string& text,
+               double size, double farthest) {
     std::vector<std::pair<double, int>> byDistance;
     for (const int t : candidates) {
       const Circle c = incircle(s.triangles[t]);
-      byDistance.push_back({std::hypot(c.centre.x - from.x, c.centre.y - from.y) - c.radius, t});
+      const double distance = std::hypot(c.centre.x - from.x, c.centre.y - from.y) - c.radius;
+      if (distance <= farthest) byDistance.push_back({distance, t});
     }
     std::sort(byDistance.begin(), byDistance.end());
     const SetText set = font_.set(text);
@@ -763,15 +795,28 @@ class SheetPainter {
     return false;
   }
 
-  // The last resort: the label at the smallest size beside the middle of its edge, over whatever
-  // is there, so that no edge is left without its partner.
+  // The last resort, for a seam that has no label on this piece: the label at the smallest size
+  // against its edge, over the paper there, so that no seam is left without its partner. Where
+  // the edge's middle, quarters or its outer side leave the label clear of every other text, it
+  // goes there; else over the middle.
   void squeeze(const std::vector<Point2>& own, Point2 a, Point2 b, const std::string& text, const SetText& set,
                bool backdrop) {
     const double size = kSmallestLabel / font_.digitHeight();
     SideFrame frame;
     if (!sideFrame(own, a, b, &frame)) frame = {a, {1, 0}, {0, 1}, 0};
     const double w = set.width * size, h = font_.digitHeight() * size;
-    addText(textIn(frame, {frame.length / 2 - w / 2, kLabelGap / 2, w, h}, text, set, size, 0), backdrop);
+    auto clearSlot = [&]() -> std::optional<Slot> {
+      for (const double t : {kLabelGap / 2, -h - kLabelGap / 2}) {
+        for (const double along : {0.5, 0.25, 0.75}) {
+          const Slot slot{frame.length * along - w / 2, t, w, h};
+          if (occupied_.free(boxOf(frame, slot, kLabelPad))) return slot;
+        }
+      }
+      return std::nullopt;
+    };
+    const Slot chosen = clearSlot().value_or(Slot{frame.length / 2 - w / 2, kLabelGap / 2, w, h});
+    occupied_.add(boxOf(frame, chosen, kLabelPad));
+    addText(textIn(frame, chosen, text, set, size, 0), backdrop);
   }
 
   void titleLine(const std::string& title) {
