@@ -263,14 +263,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.AlsAnimation = layouts[in.ConsumeIntegralInRange<std::size_t>(0, 5)];
   const std::int32_t methods[] = {foldra::kUnfoldLongestEdge, foldra::kUnfoldCompact, 7};
   s.Abwicklungsart = methods[in.ConsumeIntegralInRange<std::size_t>(0, 2)];
+  s.Nahtspalt = setting(in);
 
   const std::string before = formats::sceneToJson(document);
   // For reading a finding: the scene and the settings of the run.
   static const bool verbose = std::getenv("FOLDRA_FUZZ_VERBOSE") != nullptr;
   if (verbose) {
-    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d unfolding %d\n",
+    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d unfolding %d seam gap %g\n",
                  before.c_str(), s.Originalflag, s.Materialflag, s.Seitenflag, s.Seitenbreite, s.Seitenhoehe,
-                 s.Laschenflag, s.Laschenbreite, s.AlsAnimation, s.Abwicklungsart);
+                 s.Laschenflag, s.Laschenbreite, s.AlsAnimation, s.Abwicklungsart, s.Nahtspalt);
   }
   std::set<const scene::Object*> old;
   for (const scene::Object* o : document.allObjects()) old.insert(o);
@@ -298,6 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing_support::CheckOptions check;
   check.tabs = s.Laschenflag && s.Laschenbreite >= foldra::kPointTolerance;  // no tabs of no width
   check.compact = s.Abwicklungsart == foldra::kUnfoldCompact;
+  check.seamGap = check.compact ? s.Nahtspalt : 0;
   check.pageLimit = s.Seitenflag;
   check.pageWidth = s.Seitenbreite;
   check.pageHeight = s.Seitenhoehe;
