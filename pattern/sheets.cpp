@@ -86,6 +86,29 @@ Rgb printColour(const Material& m) {
   return c;
 }
 
+/// The grey of the glue tabs: the usual light one, unless a face of the pattern would print
+/// within a shade of it (a grey material lightened for print); then the lightest of a few darker
+/// greys that stands two shades off every material's print colour, else the one farthest from
+/// them, so that a tab never passes for a face.
+Rgb tabFillFor(const std::vector<Material>& materials, bool filled) {
+  auto distance = [&](double grey) {
+    double nearest = 1;
+    for (const Material& m : materials) {
+      const Rgb c = printColour(m);
+      nearest = std::min(nearest, std::abs(0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2] - grey));
+    }
+    return nearest;
+  };
+  constexpr double kShade = 0.06;
+  if (!filled || distance(kTabFill[0]) >= kShade) return kTabFill;
+  double best = kTabFill[0];
+  for (const double grey : {0.78, 0.70, 0.62}) {
+    if (distance(grey) >= 2 * kShade) return {grey, grey, grey};
+    if (distance(grey) > distance(best)) best = grey;
+  }
+  return {best, best, best};
+}
+
 struct Circle {
   Point2 centre;
   double radius = 0;
@@ -416,7 +439,7 @@ class SheetPainter {
   SheetPainter(const PatternInput& input, const PatternOptions& options, const Packing& packing,
                const Textures& textures, const EdgeLabels& labels, int* shrunk)
       : input_(input), options_(options), packing_(packing), textures_(textures), texts_(labels.texts),
-        ticks_(labels.ticks), shrunk_(shrunk),
+        ticks_(labels.ticks), shrunk_(shrunk), tabFill_(tabFillFor(input.materials, options.fill)),
         font_(Font::get()) {}
 
   Page paint(int sheet, const std::string& title) {
@@ -427,7 +450,7 @@ class SheetPainter {
     // Fills first, lines over them, text on top, so that nothing hides a line or a number.
     // Tabs are shaded in line art too: the grey is what tells a tab from a piece.
     std::vector<FillMark> colours(input_.materials.size());
-    FillMark tabs{{}, kTabFill};
+    FillMark tabs{{}, tabFill_};
     FillMark veil{{}, kWhite, kTextureVeil};
     for (const Placed& p : pieces) fill(p, &colours, &tabs, &veil);
     for (size_t m = 0; m < colours.size(); ++m) {
@@ -845,7 +868,7 @@ class SheetPainter {
     }
     const double y = row(3), h = 1.2;
     const Point2 base0{x0, y + h}, base1{x1, y + h}, outer1{x1 - 2, y - h}, outer0{x0 + 2, y - h};
-    FillMark tab{{}, kTabFill};
+    FillMark tab{{}, tabFill_};
     addPolygon(&tab.path, {base0, base1, outer1, outer0});
     page_.marks.push_back(std::move(tab));
     StrokeMark outline{{}, kCutPen}, fold{{}, kTabBasePen};
@@ -875,6 +898,7 @@ class SheetPainter {
   const std::vector<std::vector<std::string>>& texts_;
   const std::vector<std::vector<Tick>>& ticks_;
   int* shrunk_;
+  Rgb tabFill_;
   const Font& font_;
   Page page_;
   Occupancy occupied_;
