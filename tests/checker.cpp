@@ -205,7 +205,8 @@ bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
   if (options.pageLimit) {
     const double width = std::max(piece.box.maxX, tab.maxX) - std::min(piece.box.minX, tab.minX);
     const double height = std::max(piece.box.maxY, tab.maxY) - std::min(piece.box.minY, tab.minY);
-    if (width > options.pageWidth || height > options.pageHeight) return false;
+    // As the unfolding measures it: a page whose size is not a number holds nothing.
+    if (!(width <= options.pageWidth && height <= options.pageHeight)) return false;
   }
   return true;
 }

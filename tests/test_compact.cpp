@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numbers>
 
@@ -130,6 +131,41 @@ TEST(Compact, ASeamThatOpensLessThanTheGapIsFoldedShutAndOnlyThen) {
     EXPECT_EQ(cuts.tabbed, 0) << gap;
     EXPECT_EQ(checked(s), "") << gap;
   }
+}
+
+TEST(Compact, APageWhoseHeightIsNotANumberHoldsNoJoinAndNoTab) {
+  LinkedHost h;
+  h.add(cube(10));
+  foldra::Settings s = compactSettings(1.5);
+  s.Seitenflag = true;
+  s.Seitenhoehe = std::numeric_limits<double>::quiet_NaN();
+  ASSERT_TRUE(h.unfold(s));
+  EXPECT_EQ(validPieces(), 12);
+  EXPECT_EQ(cutsOf().tabbed, 0);
+  EXPECT_EQ(checked(s), "");
+}
+
+TEST(Compact, ASingleTriangleTakesNoPartnerThatWouldLeaveThePage) {
+  // A slab of 5 x 80 x 190 on a page 36.56 wide: its large faces' triangles each stand alone,
+  // wider than the page, and a single one must not pair with a neighbour into a piece wider
+  // still.
+  auto slab = std::make_unique<scene::Object>(sdk::kObjectPolygon);
+  slab->selected = true;
+  for (const float x : {-2.5f, 2.5f}) {
+    for (const float y : {-40.0f, 40.0f}) {
+      for (const float z : {-95.0f, 95.0f}) slab->points.push_back({x, y, z});
+    }
+  }
+  slab->polygons = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+  LinkedHost h;
+  h.add(std::move(slab));
+  foldra::Settings s = compactSettings(1.5);
+  s.Laschenflag = false;
+  s.Seitenflag = true;
+  s.Seitenbreite = 36.56;
+  s.Seitenhoehe = 1e9;
+  ASSERT_TRUE(h.unfold(s));
+  EXPECT_EQ(checked(s), "");
 }
 
 TEST(Compact, FewerPiecesThanLongestEdgeAndNoSingleTriangles) {

@@ -333,8 +333,9 @@ class Dissolver {
 /// Gives every piece of a single triangle a partner: a neighbouring triangle that hangs on its
 /// own piece by one fold only (so that its piece stays whole) and whose piece keeps more than
 /// two triangles. The two make a piece of their own, the single triangle hinged onto the
-/// partner's side; the partner's piece keeps its layout. Answers the number of pairs made.
-int pairSingles(Dissolver& dissolver) {
+/// partner's side, where the pair fits the page; the partner's piece keeps its layout. Answers
+/// the number of pairs made.
+int pairSingles(Dissolver& dissolver, PageLimit page) {
   auto& containers = run.containers;
   int paired = 0;
   for (std::size_t c = 0; c < containers.size(); ++c) {
@@ -351,12 +352,19 @@ int pairSingles(Dissolver& dissolver) {
       int folds = 0;
       for (int j = 0; j < 3; ++j) folds += isFold(*u, j) ? 1 : 0;
       if (folds != 1) continue;
-      from.triangles.erase(std::find(from.triangles.begin(), from.triangles.end(), u));
-      ownFlatCorners(*u, u->p);
-      Vec3 own[3];
+      Vec3 partner[3], own[3], placed[3];
+      ownFlatCorners(*u, partner);
       ownFlatCorners(s, own);
-      const Placement hinge = hingePlacement(u->p[r], u->p[(r + 1) % 3], own[k], own[(k + 1) % 3]);
-      for (int j = 0; j < 3; ++j) s.p[j] = hinge.apply(own[j]);
+      const Placement hinge = hingePlacement(partner[r], partner[(r + 1) % 3], own[k], own[(k + 1) % 3]);
+      for (int j = 0; j < 3; ++j) placed[j] = hinge.apply(own[j]);
+      if (page.on) {
+        Box box{partner[0].x, partner[0].y, partner[0].x, partner[0].y};
+        for (int j = 0; j < 3; ++j) box.extend(partner[j]), box.extend(placed[j]);
+        // As every join: a pair whose box is not a number, or larger than the page, stays apart.
+        if (!(box.width() <= page.width && box.height() <= page.height)) continue;
+      }
+      from.triangles.erase(std::find(from.triangles.begin(), from.triangles.end(), u));
+      for (int j = 0; j < 3; ++j) u->p[j] = partner[j], s.p[j] = placed[j];
       u->containerIndex = static_cast<std::int32_t>(c);
       single.triangles = {u, &s};
       dissolver.forget(c);
@@ -650,7 +658,7 @@ int handOver(const Mesh& mesh, PageLimit page) {
   }
   // Single triangles left over take a partner from a neighbour, and the pairs try again to find
   // room on their neighbours.
-  if (pairSingles(dissolver) > 0) {
+  if (pairSingles(dissolver, page) > 0) {
     for (std::size_t c = 0; c < containers.size(); ++c) {
       if (containers[c]->valid && containers[c]->triangles.size() == 2 && dissolver.dissolve(c)) ++went;
     }
