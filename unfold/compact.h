@@ -41,10 +41,11 @@ inline constexpr double kUsefulTabShare = 1.0 / 3.0;
 /// Answers the number of seams folded shut.
 int foldSeamsShut(double gap);
 
-/// After the compact joins, with the seams that close folded shut (Settings::Nahtspalt): one glue tab on every cut edge, on the side where it stands deepest
-/// without touching another part of its piece or leaving the page (a piece's box with the page
-/// limit on); narrower where neither side has room at the full depth; none where neither side
-/// has room for the shallowest useful one. Answers the number of cut edges left without a tab.
+/// After the compact joins, with the seams that close folded shut first (Settings::Nahtspalt):
+/// one glue tab on every cut edge, on the side where it stands deepest without touching another
+/// part of its piece or leaving the page (a piece's box with the page limit on); narrower where
+/// neither side has room at the full depth; none where neither side has room for the shallowest
+/// useful one. Answers the number of cut edges left without a tab.
 int placeTabs();
 
 /// Hands the pieces in the run state over to their neighbours where they fit, triangle by
