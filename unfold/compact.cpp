@@ -239,7 +239,7 @@ class Dissolver {
       if (!m.box.finite()) continue;
       Box& targetBox = boxOf(target);
       const Box grown = targetBox.unite(m.box);
-      if (page_.on && !(grown.width() <= page_.width && grown.height() <= page_.height)) continue;
+      if (!page_.holds(grown)) continue;
       if (collides(g, m.p.data(), m.box, target, moved)) continue;
       targetBox = grown;
       mark_[mesh_.id(g)] = kPlaced;
@@ -357,12 +357,10 @@ int pairSingles(Dissolver& dissolver, PageLimit page) {
       ownFlatCorners(s, own);
       const Placement hinge = hingePlacement(partner[r], partner[(r + 1) % 3], own[k], own[(k + 1) % 3]);
       for (int j = 0; j < 3; ++j) placed[j] = hinge.apply(own[j]);
-      if (page.on) {
-        Box box{partner[0].x, partner[0].y, partner[0].x, partner[0].y};
-        for (int j = 0; j < 3; ++j) box.extend(partner[j]), box.extend(placed[j]);
-        // As every join: a pair whose box is not a number, or larger than the page, stays apart.
-        if (!(box.width() <= page.width && box.height() <= page.height)) continue;
-      }
+      Box box{partner[0].x, partner[0].y, partner[0].x, partner[0].y};
+      for (int j = 0; j < 3; ++j) box.extend(partner[j]), box.extend(placed[j]);
+      // As every join: a pair larger than the page, or whose box is not a number, stays apart.
+      if (!page.holds(box)) continue;
       from.triangles.erase(std::find(from.triangles.begin(), from.triangles.end(), u));
       for (int j = 0; j < 3; ++j) u->p[j] = partner[j], s.p[j] = placed[j];
       u->containerIndex = static_cast<std::int32_t>(c);
@@ -451,7 +449,7 @@ class Regrower {
       const Box b = flatBox(p[0], p[1], p[2]);
       if (!b.finite()) continue;
       const Box grown = box.unite(b);
-      if (page_.on && !(grown.width() <= page_.width && grown.height() <= page_.height)) continue;
+      if (!page_.holds(grown)) continue;
       if (collides(g, p, b, laid)) continue;
       box = grown;
       lay(g, p, b, step.depth);

@@ -215,7 +215,7 @@ bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) cons
       box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
     }
   }
-  return !(box.width() <= page_.width && box.height() <= page_.height);
+  return !page_.holds(box);
 }
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {

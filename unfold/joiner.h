@@ -41,6 +41,10 @@ struct Frame {
 struct PageLimit {
   bool on = false;
   double width = 0, height = 0;
+
+  /// True when a piece of this box fits: always without the limit; never where the box or the
+  /// page has a size that is not a number.
+  bool holds(const Box& box) const { return !on || (box.width() <= width && box.height() <= height); }
 };
 
 /// False when side e of t and the side of its neighbour that leads back are not one side in

@@ -291,11 +291,8 @@ int placeTabs() {
     }
   }
 
-  auto fitsPage = [&](const gtc& piece, const Convex& shape) {
-    if (!settings.Seitenflag) return true;
-    const Box grown = piece.box.unite(shape.box);
-    return grown.width() <= settings.Seitenbreite && grown.height() <= settings.Seitenhoehe;
-  };
+  const PageLimit page{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe};
+  auto fitsPage = [&](const gtc& piece, const Convex& shape) { return page.holds(piece.box.unite(shape.box)); };
   // The tab on side k of t at the given depth, where it lies in t's piece, folding under the
   // partner g across side s.
   auto candidate = [&](const gt& t, int k, const gt& g, int s, double want, Convex& shape) {
