@@ -32,7 +32,7 @@ DialogLengths dialogLengths(const Settings& settings, double scale) {
   lengths.pageWidth = settings.dialogPageWidth.value_or((settings.pageWidth - 2 * settings.margin) / scale);
   lengths.pageHeight = settings.dialogPageHeight.value_or((settings.pageHeight - 2 * settings.margin) / scale);
   lengths.tabWidth = settings.dialogTabWidth.value_or(tabDepth(settings) / scale);
-  lengths.seamGap = settings.dialogSeamGap.value_or(settings.foldShut / scale);
+  lengths.foldShut = settings.dialogFoldShut.value_or(settings.foldShut / scale);
   return lengths;
 }
 
@@ -56,7 +56,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
   set(kEntryPageHeight, foldra::kGadgetPageHeight, typed(lengths.pageHeight));
   set(kEntryTabs, foldra::kGadgetTabs, settings.tabs ? "1" : "0");
   set(kEntryTabWidth, foldra::kGadgetTabWidth, typed(lengths.tabWidth));
-  set(kEntrySeamGap, foldra::kGadgetSeamGap, typed(lengths.seamGap));
+  set(kEntryFoldShut, foldra::kGadgetSeamGap, typed(lengths.foldShut));
   script.push_back(Step{Step::Kind::Press, button, ""});
   return script;
 }

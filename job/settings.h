@@ -81,7 +81,7 @@ struct Settings {
   bool overview = patternDefaults().overview;
   /// The page and tab sizes of the module's dialog in model units, where a person typed them
   /// into the dialog itself. Unset: the printable area and the tab width over the scale.
-  std::optional<double> dialogPageWidth, dialogPageHeight, dialogTabWidth, dialogSeamGap;
+  std::optional<double> dialogPageWidth, dialogPageHeight, dialogTabWidth, dialogFoldShut;
 };
 
 /// The entries of the module's dialog, as bits. A run enters those it is given; for the others
@@ -96,7 +96,7 @@ enum Entry : unsigned {
   kEntryTabs = 1u << 6,
   kEntryTabWidth = 1u << 7,
   kEntryUnfolding = 1u << 8,
-  kEntrySeamGap = 1u << 9,
+  kEntryFoldShut = 1u << 9,
 };
 inline constexpr unsigned kAllEntries = 0x3ffu;
 
@@ -109,7 +109,7 @@ std::optional<double> chooseScale(const Settings& settings, const std::array<dou
 
 /// The dialog's page width, page height, tab width and widest seam folded shut in model units.
 struct DialogLengths {
-  double pageWidth = 0, pageHeight = 0, tabWidth = 0, seamGap = 0;
+  double pageWidth = 0, pageHeight = 0, tabWidth = 0, foldShut = 0;
 };
 DialogLengths dialogLengths(const Settings& settings, double scale);
 

@@ -62,7 +62,7 @@ json dialogJson(const job::DialogForm& form) {
           {"lengths", {{"pageWidth", foldra::kGadgetPageWidth},
                        {"pageHeight", foldra::kGadgetPageHeight},
                        {"tabWidth", foldra::kGadgetTabWidth},
-                       {"seamGap", foldra::kGadgetSeamGap}}},
+                       {"foldShut", foldra::kGadgetSeamGap}}},
           {"pageLimit", foldra::kGadgetPageLimit},
           {"tabs", foldra::kGadgetTabs},
           // The glue tab depth in millimetres that each way of cutting takes unless given.
@@ -121,7 +121,7 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
   } else if (kind == "text") {
     // Every text field of the module's dialog is a length in model units, written as a person
     // types a decimal number.
-    // A seam gap of 0 folds shut only the seams whose sides meet.
+    // Fold shut at 0: only the seams whose sides meet are folded shut.
     const bool zero = gadget.value("id", 0) == foldra::kGadgetSeamGap;
     if (!lengthValue(label, "", v, 1e9, &out->number, error, zero)) return false;
   } else {
@@ -178,8 +178,8 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
       run->entries |= job::kEntryTabWidth;
       return true;
     case foldra::kGadgetSeamGap:
-      s.dialogSeamGap = v.number;
-      run->entries |= job::kEntrySeamGap;
+      s.dialogFoldShut = v.number;
+      run->entries |= job::kEntryFoldShut;
       return true;
     case foldra::kGadgetUnfolding:
       s.unfold = static_cast<int>(v.number) == foldra::kUnfoldingCompact ? job::Unfold::Compact : job::Unfold::LongestEdge;
@@ -302,7 +302,7 @@ bool paperJson(const httplib::Params& query, const std::array<double, 3>& extent
             {"size", defaults.largestSize},
             {"tab", job::tabDepth(defaults)}}},
           {"scale", scale},
-          {"dialog", {{"pageWidth", lengths.pageWidth}, {"pageHeight", lengths.pageHeight}, {"tabWidth", lengths.tabWidth}, {"seamGap", lengths.seamGap}}}};
+          {"dialog", {{"pageWidth", lengths.pageWidth}, {"pageHeight", lengths.pageHeight}, {"tabWidth", lengths.tabWidth}, {"foldShut", lengths.foldShut}}}};
   return true;
 }
 

@@ -62,7 +62,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   form.entries |= job::kEntryPageLimit;
   // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
   // left at its own values would split the pieces for another page.
-  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntrySeamGap;
+  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntryFoldShut;
 
   Changing s = Sessions::change(std::move(session), res, "busy: this session is already running the module");
   if (!s) return;

@@ -451,7 +451,7 @@ TEST(StudioRuns, GiveTheFilesOfTheCommandLineForTheSameSettings) {
   const json lengths = json::parse(paper->body)["dialog"];
   const json gadgets = {{"10002", 6050},  {"10010", 6061}, {"10003", true}, {"10004", true}, {"10005", true},
                         {"10007", lengths["pageWidth"]}, {"10008", lengths["pageHeight"]}, {"10006", true},
-                        {"10009", lengths["tabWidth"]}};
+                        {"10009", lengths["tabWidth"]}, {"10011", lengths["foldShut"]}};
   auto res = browser.run({{"gadgets", gadgets},
                           {"press", 1},
                           {"paper", {{"width", 210}, {"height", 297}, {"margin", 10}, {"size", 150}}}});

@@ -257,7 +257,7 @@ async function followPaper() {
   set(dialog.lengths.pageWidth, answer.dialog.pageWidth);
   set(dialog.lengths.pageHeight, answer.dialog.pageHeight);
   set(dialog.lengths.tabWidth, answer.dialog.tabWidth);
-  set(dialog.lengths.seamGap, answer.dialog.seamGap);
+  set(dialog.lengths.foldShut, answer.dialog.foldShut);
 }
 
 // --- state -----------------------------------------------------------------------------------
