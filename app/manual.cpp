@@ -3,11 +3,13 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/version.h"
+#include "job/output_formats.h"
 
 namespace app {
 
@@ -131,22 +133,7 @@ std::string description(const CLI::App& cli) {
   return roff(text);
 }
 
-constexpr const char* kOutputFormats = R"(.SH OUTPUT FORMATS
-The extension of each \fB\-o\fR file decides what is written:
-.TP
-\fB.json\fR
-The whole scene after the run, in foldra's native scene format.
-.TP
-\fB.obj\fR (with its \fB.mtl\fR), \fB.glb\fR, \fB.gltf\fR, \fB.stl\fR, \fB.ply\fR
-The scene's polygon objects (the pieces, and the originals with \fB\-\-keep\-originals\fR) with
-their materials.
-.TP
-\fB.pdf\fR
-The printable pattern, one page per sheet.
-.TP
-\fB.svg\fR, \fB.png\fR
-The printable pattern, one file per sheet: \fINAME\fR\-1.svg, \fINAME\fR\-2.svg, ...
-.PP
+constexpr const char* kOutputsTogether = R"(.PP
 Without \fB\-o\fR foldra writes \fIfoldra\-out/NAME\fR.json and \fIfoldra\-out/NAME\fR.obj, where
 \fINAME\fR is the first input's name. Every file is written under a temporary name and moved into
 place when all outputs are complete, so a run that fails leaves no file behind.
@@ -155,6 +142,42 @@ In the pattern, cut lines are solid; mountain and valley folds are dashed in two
 a legend on the first sheet names. Glue tabs are grey. The two copies of every cut edge carry the
 same number, and every piece carries its own.
 )";
+
+/// What the files of a kind hold (`perSheet`: a pattern drawn as a file per sheet, whose first
+/// file is `first`).
+std::string formatWords(job::OutputKind kind, bool perSheet, const std::string& first) {
+  switch (kind) {
+    case job::OutputKind::Scene: return "The whole scene after the run, in foldra's native scene format.";
+    case job::OutputKind::Mesh:
+      return "The scene's polygon objects (the pieces, and the originals with \\fB\\-\\-keep\\-originals\\fR) with\n"
+             "their materials.";
+    case job::OutputKind::Pattern:
+      if (!perSheet) return "The printable pattern, one page per sheet.";
+      return "The printable pattern, one file per sheet: \\fINAME\\fR\\-1" + first + ", \\fINAME\\fR\\-2" + first + ", ...";
+    case job::OutputKind::Unknown: break;
+  }
+  return "";
+}
+
+/// The output formats, from the program's table: one paragraph for each run of formats that hold
+/// the same (a kind; a pattern's one document apart from its files per sheet).
+std::string outputFormats() {
+  std::string out = ".SH OUTPUT FORMATS\nThe extension of each \\fB\\-o\\fR file decides what is written:\n";
+  const auto& formats = job::kOutputFormats;
+  const std::size_t count = std::size(formats);
+  for (std::size_t i = 0; i < count;) {
+    std::size_t end = i;
+    std::string names;
+    // An extension is a dot and lower-case letters: nothing roff would read as a request.
+    for (; end < count && formats[end].kind == formats[i].kind && formats[end].perSheet == formats[i].perSheet; ++end) {
+      names += (names.empty() ? "" : ", ") + ("\\fB" + std::string(formats[end].extension) + "\\fR");
+      if (!formats[end].companion.empty()) names += " (with its \\fB" + std::string(formats[end].companion) + "\\fR)";
+    }
+    out += ".TP\n" + names + "\n" + formatWords(formats[i].kind, formats[i].perSheet, std::string(formats[i].extension)) + "\n";
+    i = end;
+  }
+  return out + kOutputsTogether;
+}
 
 constexpr const char* kExitStatus = R"(.SH EXIT STATUS
 .TP
@@ -250,7 +273,7 @@ std::string manualPage(const CLI::App& cli) {
     }
   }
 
-  out << kOutputFormats << kExitStatus << kEnvironment;
+  out << outputFormats() << kExitStatus << kEnvironment;
   out << ".SH FILES\n"
          "An installed foldra finds its parts relative to its own folder, so the whole installation can be "
          "moved; in a build tree they stand beside the program.\n"

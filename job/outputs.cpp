@@ -16,15 +16,6 @@ namespace job {
 
 namespace fs = std::filesystem;
 
-OutputKind outputKind(const std::string& path) {
-  if (isSceneFile(path)) return OutputKind::Scene;
-  if (formats::canExportMesh(path)) return OutputKind::Mesh;
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (ext == ".pdf" || ext == ".svg" || ext == ".png") return OutputKind::Pattern;
-  return OutputKind::Unknown;
-}
-
 namespace {
 
 /// Output files written into a hidden folder beside their destination, and moved into place

@@ -6,14 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "job/output_formats.h"
 #include "pattern/pattern.h"
 #include "scene/document.h"
 
 namespace job {
-
-/// What an output file holds, from its extension.
-enum class OutputKind { Unknown, Scene, Mesh, Pattern };
-OutputKind outputKind(const std::string& path);
 
 struct Written {
   /// Every file written, in the order they were moved into place.

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "job/output_formats.h"
+
 namespace job {
 
 PatternLayout patternLayout(const pattern::PatternInput& input, const pattern::Packing& packing,
@@ -97,7 +99,8 @@ bool PatternFiles::files(const std::string& extension, std::vector<std::string>*
     format->ok = pattern::writePattern(input_, options_, packing_, {path}, &report, &format->error);
     format->files = report.byPath.empty() ? std::vector<std::string>{} : report.byPath.front();
     // A sheet's files only: the overview page, when there is one, stands first.
-    if (format->ok && extension != ".pdf" && report.overview && !format->files.empty()) {
+    const OutputFormat* written = formatOfExtension(extension);
+    if (format->ok && written && written->perSheet && report.overview && !format->files.empty()) {
       format->overview = format->files.front();
       format->files.erase(format->files.begin());
     }

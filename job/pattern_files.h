@@ -52,12 +52,13 @@ class PatternFiles {
 
   /// The packing's view of the pieces (packs on first use).
   const PatternLayout& layout();
-  /// The files of one format (".pdf": one file with the overview page first; ".svg", ".png": one
-  /// per sheet), drawn from the layout's packing on first
-  /// request (PNG sheets at the options' resolution). False with *error set when drawing fails, or once the
-  /// drawing was abandoned.
+  /// The files of one pattern format, by its extension (output_formats.h): one document with
+  /// the overview page first, or one file per sheet; drawn from the layout's packing on first
+  /// request (PNG sheets at the options' resolution). False with *error set when drawing fails,
+  /// or once the drawing was abandoned.
   bool files(const std::string& extension, std::vector<std::string>* out, std::string* error);
-  /// The overview page of a format (".svg", ".png"), drawn with its sheets; "" when there is none.
+  /// The overview page of a format drawn as a file per sheet, drawn with its sheets; "" when
+  /// there is none.
   std::string overview(const std::string& extension);
   /// Work not yet begun is not begun: the run's result was replaced or its session ended.
   void abandon() { abandoned_ = true; }

@@ -24,7 +24,7 @@ std::optional<double> chooseScale(const Settings& settings, const std::array<dou
 }
 
 double tabDepth(const Settings& settings) {
-  return settings.tabDepth.value_or(settings.unfold == Unfold::Compact ? kCompactTabMm : kLongestEdgeTabMm);
+  return settings.tabDepth.value_or(method(settings.unfold).tabDepth);
 }
 
 DialogLengths dialogLengths(const Settings& settings, double scale) {
@@ -46,8 +46,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
     if (entries & entry) script.push_back(Step{Step::Kind::Set, gadget, std::move(value)});
   };
   set(kEntryLayout, foldra::kGadgetLayout, std::to_string(foldra::kLayoutChoiceBase + static_cast<int>(settings.layout)));
-  set(kEntryUnfolding, foldra::kGadgetUnfolding,
-      std::to_string(settings.unfold == Unfold::Compact ? foldra::kUnfoldingCompact : foldra::kUnfoldingLongestEdge));
+  set(kEntryUnfolding, foldra::kGadgetUnfolding, std::to_string(method(settings.unfold).choice));
   // The dialog asks whether to remove the originals.
   set(kEntryOriginals, foldra::kGadgetOriginals, settings.keepOriginals ? "0" : "1");
   set(kEntryMaterials, foldra::kGadgetMaterials, settings.materials ? "1" : "0");

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "job/methods.h"
 #include "pattern/pattern.h"
 #include "runtime/dialog.h"
 
@@ -18,14 +19,6 @@ namespace job {
 /// How the pieces stand in the document: side by side, one per animation frame, or stacked.
 enum class Layout { Row = 0, Animation = 1, Stack = 2 };
 
-/// How the module cuts the pieces: few large ones whose tabs are placed after the cuts, or
-/// longest edge first with every join tested with its tabs.
-enum class Unfold { LongestEdge = 0, Compact = 1 };
-
-/// Tab depths when none is given: compact's tabs fold under the partner triangle and stay small;
-/// longest edge's are as wide as the triangles allow, up to this.
-inline constexpr double kCompactTabMm = 6.0;
-inline constexpr double kLongestEdgeTabMm = 17.0;
 /// The widest a seam inside one compact piece may open on paper and still be folded shut: about
 /// the thickness of the card a model is built from, which the paper takes up when folded.
 inline constexpr double kFoldShutMm = 0.2;
@@ -53,10 +46,10 @@ struct Settings {
   double pageHeight = patternDefaults().pageHeight;
   /// Blank border of a sheet.
   double margin = patternDefaults().margin;
-  /// How the pieces are cut.
+  /// How the pieces are cut (methods.h).
   Unfold unfold = Unfold::Compact;
   /// Glue tabs on cut edges, reaching at most this far out from their edge. Unset: the method's
-  /// own depth (tabDepth below).
+  /// own depth (Method::tabDepth).
   bool tabs = true;
   std::optional<double> tabDepth;
   /// Compact: seams inside one piece whose two sides lie at most this far apart are folded

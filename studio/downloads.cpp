@@ -4,6 +4,7 @@
 
 #include "formats/mesh_io.h"
 #include "job/bundle.h"
+#include "job/output_formats.h"
 #include "studio/context.h"
 #include "studio/http.h"
 
@@ -35,9 +36,10 @@ struct ExportFolder {
   }
 };
 
-/// A file of the current run's pattern: the PDF, or sheet n (from 1) as a preview image or as
-/// SVG. The session is let go before the drawing is waited for: a page that opens another model
-/// meanwhile is not told that the session is busy.
+/// A file of the current run's pattern: the one document of a format such as PDF, or sheet n
+/// (from 1) of a format drawn per sheet (the PNG previews, SVG). The session is let go before
+/// the drawing is waited for: a page that opens another model meanwhile is not told that the
+/// session is busy.
 void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s, const std::string& extension,
                  std::size_t n, bool attachment) {
   const RunRecord* run = s->current();
@@ -49,7 +51,10 @@ void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s
   std::vector<std::string> files;
   std::string error;
   if (!pattern->files(extension, &files, &error)) return refuse(res, 500, "the pattern could not be drawn");
-  if (extension == ".pdf") return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern.pdf", attachment);
+  const job::OutputFormat* format = job::formatOfExtension(extension);
+  if (format && !format->perSheet) {
+    return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern" + extension, attachment);
+  }
   if (n < 1 || n > files.size()) return refuse(res, 404, "no such sheet");
   sendFile(req, res, files[n - 1], stem + "-sheet-" + std::to_string(n) + extension, attachment);
 }

@@ -5,12 +5,28 @@
 #include <set>
 #include <tuple>
 
+#include "job/methods.h"
 #include "shell/ids.h"
 #include "studio/http.h"
 
 namespace studio {
 
 using nlohmann::json;
+
+namespace {
+
+/// The ways of cutting by their value in the dialog's choice: the name the command line knows
+/// them by, what they make and the glue tab depth in millimetres each takes unless given.
+json methodsJson() {
+  json methods = json::object();
+  for (const job::Method& m : job::kMethods) {
+    methods[std::to_string(m.choice)] = {
+        {"name", std::string(m.name)}, {"description", std::string(m.description)}, {"tabDepth", m.tabDepth}};
+  }
+  return methods;
+}
+
+}  // namespace
 
 json dialogJson(const job::DialogForm& form) {
   json gadgets = json::array();
@@ -32,9 +48,7 @@ json dialogJson(const job::DialogForm& form) {
         entry["value"] = known ? value->second.number : (g.entries.empty() ? 0 : g.entries[0].first);
         // The form starts at the run's own default, which for the way to cut is not the
         // dialog's: the studio cuts compact, as the command line does.
-        if (g.id == foldra::kGadgetUnfolding) {
-          entry["value"] = job::Settings{}.unfold == job::Unfold::Compact ? foldra::kUnfoldingCompact : foldra::kUnfoldingLongestEdge;
-        }
+        if (g.id == foldra::kGadgetUnfolding) entry["value"] = job::method(job::Settings{}.unfold).choice;
         break;
       }
       case runtime::GadgetDescription::Kind::Text:
@@ -65,10 +79,8 @@ json dialogJson(const job::DialogForm& form) {
                        {"foldShut", foldra::kGadgetSeamGap}}},
           {"pageLimit", foldra::kGadgetPageLimit},
           {"tabs", foldra::kGadgetTabs},
-          // The glue tab depth in millimetres that each way of cutting takes unless given.
           {"unfolding", foldra::kGadgetUnfolding},
-          {"tabDepths", {{std::to_string(foldra::kUnfoldingCompact), job::kCompactTabMm},
-                         {std::to_string(foldra::kUnfoldingLongestEdge), job::kLongestEdgeTabMm}}}};
+          {"methods", methodsJson()}};
 }
 
 namespace {
@@ -141,8 +153,10 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
   return true;
 }
 
-/// Puts a gadget's value into the settings; false for a gadget that holds no setting of a run.
-bool enter(std::int32_t id, const Value& v, FormRun* run) {
+/// Puts a gadget's value into the settings; false with *error set for a gadget that holds no
+/// setting of a run, or a way of cutting the program does not know.
+bool enter(const json& gadget, const Value& v, FormRun* run, std::string* error) {
+  const std::int32_t id = gadget["id"].get<std::int32_t>();
   job::Settings& s = run->settings;
   switch (id) {
     case foldra::kGadgetLayout:
@@ -181,11 +195,21 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
       s.dialogFoldShut = v.number;
       run->entries |= job::kEntryFoldShut;
       return true;
-    case foldra::kGadgetUnfolding:
-      s.unfold = static_cast<int>(v.number) == foldra::kUnfoldingCompact ? job::Unfold::Compact : job::Unfold::LongestEdge;
+    case foldra::kGadgetUnfolding: {
+      // The dialog may list a method that the program has no row for: it is refused, never run
+      // as another.
+      const job::Method* method = job::methodOfChoice(static_cast<std::int32_t>(v.number));
+      if (!method) {
+        *error = gadget["label"].get<std::string>() + ": entry " + std::to_string(static_cast<std::int64_t>(v.number)) +
+                 " is not a way of cutting that foldra knows";
+        return false;
+      }
+      s.unfold = method->unfold;
       run->entries |= job::kEntryUnfolding;
       return true;
+    }
     default:
+      *error = gadget["label"].get<std::string>() + ": not a setting of a run";
       return false;
   }
 }
@@ -245,10 +269,7 @@ bool readRunForm(const json& body, const json& dialog, FormRun* run, std::string
     if (g["kind"] == "button" || !gadgets.contains(id)) continue;
     Value value;
     if (!readValue(g, gadgets[id], &value, error)) return false;
-    if (!enter(g["id"].get<std::int32_t>(), value, run)) {
-      *error = g["label"].get<std::string>() + ": not a setting of a run";
-      return false;
-    }
+    if (!enter(g, value, run, error)) return false;
   }
   for (const auto& [id, v] : gadgets.items()) {
     if (!known.count(id)) {

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "formats/mesh_io.h"
+#include "job/output_formats.h"
 #include "studio/context.h"
 #include "studio/form.h"
 #include "studio/http.h"
@@ -34,6 +35,16 @@ struct WorkFolder {
     if (!path.empty()) fs::remove_all(path, ec);
   }
 };
+
+/// The sheets of the current pattern, /api/sheet/N.EXT, in every format drawn as a file per
+/// sheet (the page shows the PNG sheets and offers the SVG ones).
+std::string sheetRoute() {
+  std::string extensions;
+  for (const job::OutputFormat& f : job::kOutputFormats) {
+    if (f.perSheet) extensions += (extensions.empty() ? "" : "|") + std::string(f.extension.substr(1));
+  }
+  return R"(/api/sheet/([0-9]{1,4})\.()" + extensions + ")";
+}
 
 }  // namespace
 
@@ -171,7 +182,7 @@ struct Studio::Impl {
       c.sessions.leave(req);
       answer(res, {{"left", true}});
     });
-    server.Get(R"(/api/sheet/([0-9]{1,4})\.(png|svg))", [&c](const Req& req, Res& res) { sheet(c, req, res); });
+    server.Get(sheetRoute(), [&c](const Req& req, Res& res) { sheet(c, req, res); });
     server.Get(R"(/api/texture/([0-9]{1,6}))", [&c](const Req& req, Res& res) { texture(c, req, res); });
     server.Get(R"(/api/download/(pattern\.pdf|pieces\.zip|pieces\.glb|scene\.json))",
                [&c](const Req& req, Res& res) { download(c, req, res); });

@@ -14,6 +14,9 @@
 
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
+#include "job/methods.h"
+#include "job/output_formats.h"
+#include "job/settings.h"
 #include "support.h"
 
 using namespace testing_support;
@@ -239,6 +242,18 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_NE(help.out.find("17"), std::string::npos) << "defaults are listed";
+  // Every format and every way of cutting is named where a person looks for it.
+  const Result unknown = foldra("cube.json -o out.xyz");
+  for (const job::OutputFormat& f : job::kOutputFormats) {
+    const std::string extension(f.extension);
+    EXPECT_NE(unknown.err.find(extension), std::string::npos) << extension << ": " << unknown.err;
+    EXPECT_NE(help.out.find(" " + extension + " "), std::string::npos) << extension;
+  }
+  for (const job::Method& m : job::kMethods) {
+    const std::string described = std::string(m.name) + " (" + std::string(m.description) + ")";
+    EXPECT_NE(help.out.find(described), std::string::npos) << described;
+    EXPECT_NE(help.out.find(job::typed(m.tabDepth) + " for " + std::string(m.name)), std::string::npos) << m.name;
+  }
 }
 
 TEST_F(Cli, ServeRefusesWhatItCannotDo) {

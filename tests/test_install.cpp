@@ -16,6 +16,7 @@
 
 #include "app/locate.h"
 #include "app/manual.h"
+#include "job/output_formats.h"
 #include "temp_dir.h"
 
 using testing_support::TempDir;
@@ -235,6 +236,13 @@ TEST(Manual, NamesWhatHelpNamesAndRendersWithoutWarnings) {
   compare(shell("'" FOLDRA_PROGRAM "' serve --help").out, serve, "foldra serve --help");
   EXPECT_EQ(text.find("manual-page"), std::string::npos) << "the hidden option is not for people";
   for (const char* section : {" EXIT STATUS ", " EXAMPLES ", " FILES "}) EXPECT_NE(text.find(section), std::string::npos) << section;
+  // The output formats are the program's table, each with the file it brings along.
+  const std::string outputs = text.substr(formats, text.find(" EXIT STATUS ") - formats);
+  for (const job::OutputFormat& f : job::kOutputFormats) {
+    const std::string extension(f.extension);
+    const std::string named = f.companion.empty() ? extension : extension + " (with its " + std::string(f.companion) + ")";
+    EXPECT_NE(outputs.find(named), std::string::npos) << named << " in" << outputs;
+  }
 }
 
 TEST(Manual, TakesUpOptionsAddedLaterWhereverTheyAre) {

@@ -1,7 +1,8 @@
 // The job layer's reading of a run: the module's description of its pieces, checked as the
-// program receives it, and the pattern drawn from it.
+// program receives it, and the pattern drawn from it; the ways of cutting its dialog offers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <set>
 
 #include "job/document.h"
+#include "job/methods.h"
 #include "job/module.h"
 #include "job/pattern_input.h"
 #include "runtime/run_report.h"
@@ -242,12 +244,12 @@ TEST_F(ModuleRun, ThePatternHasThePiecesTrianglesAndTabsOfTheRun) {
 
 TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
   job::Settings settings;
-  EXPECT_EQ(job::tabDepth(settings), job::kCompactTabMm);
+  EXPECT_EQ(job::tabDepth(settings), job::method(job::Unfold::Compact).tabDepth);
   settings.tabDepth = 0.6;
   const job::RunResult compact = unfold(bumpySphere(3, 3), settings, 1);
   settings.unfold = job::Unfold::LongestEdge;
   settings.tabDepth.reset();
-  EXPECT_EQ(job::tabDepth(settings), job::kLongestEdgeTabMm);
+  EXPECT_EQ(job::tabDepth(settings), job::method(job::Unfold::LongestEdge).tabDepth);
   settings.tabDepth = 0.6;
   const job::RunResult longestEdge = unfold(bumpySphere(3, 3), settings, 1);
   EXPECT_LT(compact.summary.pieces, longestEdge.summary.pieces);
@@ -266,6 +268,39 @@ TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
     EXPECT_EQ(*result->summary.untabbed, bare);
   }
   EXPECT_GT(*compact.summary.untabbed, 0) << "slits inside large pieces have no room for a tab";
+}
+
+TEST_F(ModuleRun, EveryWayOfCuttingTheDialogOffersIsOneRowOfTheMethodsAndEnteredAsItsChoice) {
+  job::DialogForm form;
+  std::string error;
+  ASSERT_TRUE(module_.dialogForm(&form, &error)) << error;
+  std::set<std::int32_t> offered;
+  for (const runtime::GadgetDescription& g : form.description.gadgets) {
+    if (g.id != foldra::kGadgetUnfolding) continue;
+    for (const auto& [value, label] : g.entries) offered.insert(value);
+  }
+  // A way the dialog offers without a row would be run as another, or refused.
+  std::set<std::int32_t> rows;
+  std::set<std::string_view> names;
+  for (const job::Method& m : job::kMethods) {
+    EXPECT_TRUE(rows.insert(m.choice).second) << m.name;
+    EXPECT_TRUE(names.insert(m.name).second) << m.name;
+    EXPECT_EQ(job::methodNamed(m.name), &m);
+    EXPECT_EQ(job::methodOfChoice(m.choice), &m);
+    EXPECT_EQ(&job::method(m.unfold), &m);
+    job::Settings settings;
+    settings.unfold = m.unfold;
+    EXPECT_EQ(job::tabDepth(settings), m.tabDepth) << m.name;
+    const runtime::DialogScript script = job::dialogScript(settings, 1, true, job::kAllEntries, foldra::kButtonConfirm);
+    const auto entered = std::find_if(script.begin(), script.end(), [](const runtime::DialogStep& step) {
+      return step.kind == runtime::DialogStep::Kind::Set && step.gadget == foldra::kGadgetUnfolding;
+    });
+    ASSERT_NE(entered, script.end()) << m.name;
+    EXPECT_EQ(entered->value, std::to_string(m.choice)) << m.name;
+  }
+  EXPECT_EQ(offered, rows);
+  EXPECT_EQ(job::methodNamed("longest"), nullptr);
+  EXPECT_EQ(job::methodOfChoice(foldra::kUnfoldingChoiceBase + 99), nullptr);
 }
 
 TEST_F(ModuleRun, TrianglesKeepTheirMaterialsWhenThePiecesDoNot) {

@@ -1,16 +1,21 @@
-// The job layer's files for a viewer: where the packing put each piece and how far an oversize
-// model must shrink, and the pieces packed with their materials and images into one archive.
+// The job layer's files: every output format of the program's table written as its row says,
+// where the packing put each piece for a viewer and how far an oversize model must shrink, and
+// the pieces packed with their materials and images into one archive.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "formats/mesh_io.h"
 #include "job/bundle.h"
 #include "job/document.h"
+#include "job/output_formats.h"
+#include "job/outputs.h"
 #include "job/pattern_files.h"
+#include "support.h"
 #include "temp_dir.h"
 #include "unzip_all.h"
 
@@ -38,6 +43,55 @@ std::string slurp(const fs::path& path) {
 }
 
 }  // namespace
+
+TEST(OutputFormats, EveryRowIsWrittenAsItSaysWhateverTheExtensionsCase) {
+  scene::Document document;
+  document.append(testing_support::cube());
+  pattern::PatternInput input;
+  input.pieces = {triangle(1, 50, 40)};
+  pattern::PatternOptions options;
+  options.dpi = 30;
+  options.overview = false;
+  TempDir out;
+  std::vector<std::string> paths;
+  std::set<std::string> extensions;
+  for (const job::OutputFormat& f : job::kOutputFormats) {
+    const std::string extension(f.extension);
+    EXPECT_TRUE(extensions.insert(extension).second) << extension << " has two rows";
+    std::string upper = extension;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(job::formatOfPath("dir.pdf/A" + upper), &f) << "the extension decides, in any case";
+    EXPECT_EQ(job::outputKind("out" + extension), f.kind);
+    if (f.kind == job::OutputKind::Mesh) {
+      EXPECT_TRUE(formats::canExportMesh("out" + extension)) << extension;
+    }
+    if (f.kind == job::OutputKind::Scene) {
+      EXPECT_TRUE(job::isSceneFile("out" + extension)) << extension;
+    }
+    paths.push_back(out.file("out-" + extension.substr(1) + extension));
+  }
+  EXPECT_EQ(job::outputKind("out"), job::OutputKind::Unknown);
+  EXPECT_EQ(job::outputKind("out.xyz"), job::OutputKind::Unknown);
+  EXPECT_EQ(job::formatOfExtension(".PDF"), job::formatOfPath("a.pdf"));
+
+  // One run writes every format; each output's files are the ones its row promises.
+  job::Written written;
+  std::string error;
+  ASSERT_TRUE(job::writeOutputs(document, input, options, paths, &written, &error)) << error;
+  ASSERT_EQ(written.byOutput.size(), paths.size());
+  std::set<std::string> all(written.files.begin(), written.files.end()), promised;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const job::OutputFormat& f = job::kOutputFormats[i];
+    const fs::path path(paths[i]);
+    const std::string stem = (path.parent_path() / path.stem()).string();
+    const std::vector<std::string> expected{f.perSheet ? stem + "-1" + std::string(f.extension) : paths[i]};
+    EXPECT_EQ(written.byOutput[i], expected) << f.extension;
+    promised.insert(expected.begin(), expected.end());
+    if (!f.companion.empty()) promised.insert(stem + std::string(f.companion));
+  }
+  // Nothing else: a file beside an output is its row's companion.
+  EXPECT_EQ(all, promised);
+}
 
 TEST(PatternLayout, PlacesEveryPieceAndSaysHowMuchAnOversizePieceMustShrink) {
   pattern::PatternInput input;

@@ -1,6 +1,6 @@
 // The studio's server from the outside, through HTTP: uploads that are too large, broken or
 // named to escape, requests for files outside the studio, sessions that run at the same time,
-// and the private folder that holds the sessions' files.
+// and the private folder that holds the sessions' files; and its form read back into a run.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -21,6 +21,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "job/methods.h"
+#include "shell/ids.h"
+#include "studio/form.h"
 #include "studio/studio.h"
 #include "temp_dir.h"
 #include "unzip_all.h"
@@ -313,6 +316,48 @@ TEST(StudioRequests, MalformedRunsGetAMessage) {
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
   EXPECT_EQ(json::parse(res->body)["undo"], 0);
+}
+
+TEST(StudioForm, OffersTheProgramsWaysOfCuttingAndRefusesOneItDoesNotKnow) {
+  // The dialog as a module that learnt a third way of cutting would show it.
+  job::DialogForm form;
+  runtime::GadgetDescription cut;
+  cut.id = foldra::kGadgetUnfolding;
+  cut.kind = runtime::GadgetDescription::Kind::Choice;
+  cut.label = "How to cut the pieces";
+  cut.entries = {{foldra::kUnfoldingLongestEdge, "Longest edges first"}, {foldra::kUnfoldingCompact, "Compact"},
+                 {foldra::kUnfoldingChoiceBase + 2, "Another"}};
+  runtime::GadgetDescription shut;
+  shut.id = foldra::kGadgetSeamGap;
+  shut.label = "Fold shut seams that open at most";
+  runtime::GadgetDescription confirm;
+  confirm.id = foldra::kButtonConfirm;
+  confirm.kind = runtime::GadgetDescription::Kind::Button;
+  confirm.label = "Unfold";
+  form.description.gadgets = {cut, shut, confirm};
+  const json dialog = studio::dialogJson(form);
+  EXPECT_EQ(dialog["gadgets"][0]["value"], job::method(job::Settings{}.unfold).choice) << "the command line's default";
+  EXPECT_EQ(dialog["lengths"]["foldShut"], foldra::kGadgetSeamGap);
+  ASSERT_EQ(dialog["methods"].size(), std::size(job::kMethods));
+  for (const job::Method& m : job::kMethods) {
+    const json& row = dialog["methods"][std::to_string(m.choice)];
+    EXPECT_EQ(row["name"], m.name);
+    EXPECT_EQ(row["tabDepth"], m.tabDepth);
+    EXPECT_EQ(row["description"], m.description);
+  }
+
+  const std::string shutId = std::to_string(foldra::kGadgetSeamGap), cutId = std::to_string(foldra::kGadgetUnfolding);
+  studio::FormRun run;
+  std::string error;
+  ASSERT_TRUE(studio::readRunForm({{"gadgets", {{cutId, foldra::kUnfoldingLongestEdge}, {shutId, "0"}}}, {"press", 1}},
+                                  dialog, &run, &error))
+      << error;
+  EXPECT_EQ(run.settings.unfold, job::Unfold::LongestEdge);
+  EXPECT_EQ(run.settings.dialogFoldShut, 0.0) << "0 folds shut only the seams whose sides meet";
+  EXPECT_EQ(run.entries, job::kEntryUnfolding | job::kEntryFoldShut);
+  // Never run as another way of cutting.
+  EXPECT_FALSE(studio::readRunForm({{"gadgets", {{cutId, foldra::kUnfoldingChoiceBase + 2}}}, {"press", 1}}, dialog, &run, &error));
+  EXPECT_NE(error.find("How to cut the pieces: entry 6062 is not a way of cutting that foldra knows"), std::string::npos) << error;
 }
 
 TEST(StudioRuns, AreSerialisedAndUndoable) {

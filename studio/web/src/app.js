@@ -83,13 +83,21 @@ function gadgetField(g) {
     input.checked = !!g.value;
   } else if (g.kind === 'choice') {
     input = document.createElement('select');
+    // A way of cutting says what it makes when pointed at, in the command line's words.
+    const method = (value) => (g.id === dialog.unfolding && dialog.methods ? dialog.methods[value] : undefined);
     for (const e of g.entries) {
       const o = document.createElement('option');
       o.value = String(e.value);
       o.textContent = e.label;
+      if (method(e.value)) o.title = method(e.value).description;
       input.append(o);
     }
     input.value = String(g.value);
+    if (g.id === dialog.unfolding) {
+      const described = () => { input.title = method(input.value) ? method(input.value).description : ''; };
+      described();
+      input.addEventListener('change', described);
+    }
   } else {
     input = document.createElement('input');
     input.type = g.kind === 'integer' ? 'number' : 'text';
@@ -163,7 +171,8 @@ function buildForm() {
 
 function setMethodTab() {
   const cut = $(`gadget-${dialog.unfolding}`);
-  const depth = cut && dialog.tabDepths ? dialog.tabDepths[cut.value] : undefined;
+  const method = cut && dialog.methods ? dialog.methods[cut.value] : undefined;
+  const depth = method ? method.tabDepth : undefined;
   $('paper-tab').value = String(depth ?? paperDefaults.defaults.tab);
 }
 

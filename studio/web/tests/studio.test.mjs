@@ -155,6 +155,13 @@ test('the start: the hint in view, the module\'s dialog in millimetres, Unfold i
   assert.equal(await page.getByLabel('Paper', { exact: true }).inputValue(), 'A4');
   assert.equal(await page.getByLabel('Orientation').inputValue(), 'portrait');
   assert.equal(await page.getByLabel('Glue tab depth (mm)').inputValue(), '6');
+  // Each way of cutting brings its own tab depth and says what it makes, as the command line does.
+  assert.match(await cut.getAttribute('title'), /^few, large pieces/);
+  await cut.selectOption('6060');
+  assert.equal(await page.getByLabel('Glue tab depth (mm)').inputValue(), '17');
+  assert.match(await cut.getAttribute('title'), /^every join tested with its tabs/);
+  await cut.selectOption('6061');
+  assert.equal(await page.getByLabel('Glue tab depth (mm)').inputValue(), '6');
   // The page limit is not a choice: it is always on.
   assert.equal(await page.getByLabel('Keep every piece within the page').isVisible(), false);
   // The module's own lengths are there, in model units, for those who want them.
