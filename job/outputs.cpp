@@ -10,7 +10,6 @@
 #include "formats/files.h"
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
-#include "job/document.h"
 
 namespace job {
 
