@@ -26,7 +26,7 @@ struct Variant {
   bool page;
   std::int32_t method = foldra::kUnfoldLongestEdge;
   /// Compact's widest seam folded shut: a thirtieth of the tab width, as the program's defaults.
-  double seamGap = 0;
+  double foldShut = 0;
 };
 
 constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true},
@@ -43,7 +43,7 @@ foldra::Settings settingsFor(Variant v) {
   s.Seitenhoehe = 14;
   s.Laschenbreite = 1.5;
   s.Abwicklungsart = v.method;
-  s.Nahtspalt = v.seamGap;
+  s.Nahtspalt = v.foldShut;
   return s;
 }
 
@@ -64,7 +64,7 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       h.add(mesh.make());
       const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
-      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " seam gap " << v.seamGap;
+      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
     }
   }
 }
@@ -88,7 +88,7 @@ TEST(Unfolding, SharedMeshesPassTheChecker) {
       s.Seitenbreite = size;
       s.Seitenhoehe = size * 1.4;
       ASSERT_TRUE(h.unfold(s)) << mesh;
-      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " seam gap " << v.seamGap;
+      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
     }
   }
 }
@@ -778,7 +778,7 @@ std::unique_ptr<Pieces> notch() {
 TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
   const auto p = notch();
   gt &u = p->tri[0], &g = p->tri[1], &wallA = p->tri[2], &wallD = p->tri[3];
-  EXPECT_EQ(foldra::fitLugs(), 0);
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 0);
   EXPECT_FALSE(hasTab(u, 0)) << "the first tab in list order gives way";
   EXPECT_TRUE(hasTab(wallA, sideTo(wallA, u)));
   EXPECT_TRUE(hasTab(g, 2)) << "the other one then fits";
@@ -799,10 +799,9 @@ TEST(FittingTabs, AMovedTabKeepsItsPieceOnThePage) {
   // A page exactly as large as the wall: no tab fits beside it.
   const foldra::gtc& wall = p->piece(wallA);
   const double box[4] = {wall.box.minX, wall.box.minY, wall.box.maxX, wall.box.maxY};
-  foldra::settings.Seitenflag = true;
-  foldra::settings.Seitenbreite = box[2] - box[0];
-  foldra::settings.Seitenhoehe = box[3] - box[1];
-  EXPECT_EQ(foldra::fitLugs(), 1) << "neither the wall's side nor a narrower tab in the corner has room";
+  foldra::UnfoldOptions options;
+  options.page = {true, box[2] - box[0], box[3] - box[1]};
+  EXPECT_EQ(foldra::fitLugs(run, options), 1) << "neither the wall's side nor a narrower tab in the corner has room";
   EXPECT_FALSE(hasTab(u, 0));
   EXPECT_FALSE(hasTab(wallA, sideTo(wallA, u)));
   EXPECT_TRUE(hasTab(g, 2));
@@ -824,11 +823,11 @@ TEST(FittingTabs, AnEdgeWithRoomOnNeitherSideKeepsNoTab) {
   for (std::size_t i = 0; i + 1 < 6; ++i) ASSERT_TRUE(p.join(i, sideTo(p.tri[i], p.tri[i + 1]), false));
   const int seam0 = sideTo(p.tri[0], p.tri[5]), seam5 = sideTo(p.tri[5], p.tri[0]);
   ASSERT_TRUE(hasTab(p.tri[0], seam0) || hasTab(p.tri[5], seam5));
-  EXPECT_EQ(foldra::fitLugs(), 1);
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 1);
   EXPECT_FALSE(hasTab(p.tri[0], seam0));
   EXPECT_FALSE(hasTab(p.tri[5], seam5));
   EXPECT_TRUE(checkUnfolding(CheckOptions{}).empty());
-  EXPECT_EQ(foldra::fitLugs(), 0) << "a second fitting finds nothing to do";
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 0) << "a second fitting finds nothing to do";
 }
 
 TEST(FittingTabs, StarPrismsKeepOneTabOnEveryCutEdge) {
@@ -839,7 +838,7 @@ TEST(FittingTabs, StarPrismsKeepOneTabOnEveryCutEdge) {
       foldra::Settings s;
       s.Laschenbreite = 1;
       ASSERT_TRUE(h.unfold(s));
-      const auto failures = checkUnfolding(CheckOptions{});
+      const auto failures = checkUnfoldingFor(s);
       EXPECT_TRUE(failures.empty()) << tips << " tips, inner radius " << inner << ": " << (failures.empty() ? "" : failures[0]);
     }
   }
