@@ -56,7 +56,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
   set(kEntryPageHeight, foldra::kGadgetPageHeight, typed(lengths.pageHeight));
   set(kEntryTabs, foldra::kGadgetTabs, settings.tabs ? "1" : "0");
   set(kEntryTabWidth, foldra::kGadgetTabWidth, typed(lengths.tabWidth));
-  set(kEntrySeamGap, foldra::kGadgetSeamGap, typed(lengths.seamGap));
+  set(kEntrySeamGap, foldra::kGadgetFoldShut, typed(lengths.seamGap));
   script.push_back(Step{Step::Kind::Press, button, ""});
   return script;
 }

@@ -62,7 +62,7 @@ json dialogJson(const job::DialogForm& form) {
           {"lengths", {{"pageWidth", foldra::kGadgetPageWidth},
                        {"pageHeight", foldra::kGadgetPageHeight},
                        {"tabWidth", foldra::kGadgetTabWidth},
-                       {"seamGap", foldra::kGadgetSeamGap}}},
+                       {"seamGap", foldra::kGadgetFoldShut}}},
           {"pageLimit", foldra::kGadgetPageLimit},
           {"tabs", foldra::kGadgetTabs},
           // The glue tab depth in millimetres that each way of cutting takes unless given.
@@ -122,7 +122,7 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
     // Every text field of the module's dialog is a length in model units, written as a person
     // types a decimal number.
     // A seam gap of 0 folds shut only the seams whose sides meet.
-    const bool zero = gadget.value("id", 0) == foldra::kGadgetSeamGap;
+    const bool zero = gadget.value("id", 0) == foldra::kGadgetFoldShut;
     if (!lengthValue(label, "", v, 1e9, &out->number, error, zero)) return false;
   } else {
     if (!number(v, &out->number) || out->number != std::floor(out->number) || std::fabs(out->number) > 2e9) {
@@ -177,7 +177,7 @@ bool enter(std::int32_t id, const Value& v, FormRun* run) {
       s.dialogTabWidth = v.number;
       run->entries |= job::kEntryTabWidth;
       return true;
-    case foldra::kGadgetSeamGap:
+    case foldra::kGadgetFoldShut:
       s.dialogSeamGap = v.number;
       run->entries |= job::kEntrySeamGap;
       return true;
