@@ -100,11 +100,11 @@ bool coversMeet(const Cover& a, const Cover& b) {
   return false;
 }
 
-/// A place for the tab of one edge: a side of one of the edge's two triangles, and a width.
+/// A place for the tab of one edge: a side of one of the edge's two triangles, and a depth.
 struct Candidate {
   gt* t;
   int side;
-  double width;
+  double depth;
 };
 
 /// A part with its cover, for the sweep over one piece.
@@ -198,14 +198,14 @@ class TabFitter {
     // triangle with two sides on one neighbour is not) and is not a fold of its piece.
     const bool across = g && s >= 0 && g->usable && g->normal != Vec3{} && valid(*g) && g->nb[s] == &t &&
                         g->nbedge[s] == k && !isFold(*g, s);
-    // The tab over there is never wider than this triangle is high over the edge.
+    // The tab over there is never deeper than this triangle is high over the edge.
     const double wg = across ? std::min(options_.tabDepth, t.height[k]) : 0;
     const Candidate candidates[3] = {{g, s, wg}, {&t, k, t.lugWidth[k] / 2}, {g, s, wg / 2}};
     for (const Candidate& c : candidates) {
       if (c.t == g && !across) continue;
       const int c1 = (c.side + 1) % 3;
-      const LugPair tab = flatLug(c.t->p[c.side], c.t->p[c1], c.width);
-      if (!tab[0] || !(c.width > 0)) continue;
+      const LugPair tab = flatLug(c.t->p[c.side], c.t->p[c1], c.depth);
+      if (!tab[0] || !(c.depth > 0)) continue;
       const Cover cover = tabCover(c.t->p[c.side], c.t->p[c1], *tab[0], *tab[1]);
       if (meetsPiece(cover, *c.t, here) || !fitsPage(cover, *c.t)) continue;
       RemoveLugs(t, k);
@@ -265,9 +265,9 @@ class TabFitter {
     const int c1 = (c.side + 1) % 3;
     Vec3 own[3];
     ownFlatCorners(*c.t, own);
-    c.t->Lugs[c.side] = flatLug(own[c.side], own[c1], c.width);
+    c.t->Lugs[c.side] = flatLug(own[c.side], own[c1], c.depth);
     c.t->placedLugs[c.side] = tab;
-    c.t->lugWidth[c.side] = c.width;
+    c.t->lugWidth[c.side] = c.depth;
     gtc& piece = *state_.containers[static_cast<std::size_t>(c.t->containerIndex)];
     piece.box = piece.box.unite(cover.outline);
     file(pieceOf(*c.t), c.t, c.side);

@@ -36,7 +36,7 @@ void freeSavedLugs(const gt& t);
 int savedLugLevels();
 /// After the joins of longest edge: every tab that overlaps a triangle or another tab of its
 /// piece moves to the other side of its edge (no deeper than options.tabDepth), else becomes half
-/// as wide on either side, else goes; tested in the order of the triangle lists against the piece
+/// as deep on either side, else goes; tested in the order of the triangle lists against the piece
 /// as it stands, and, with the page limit of the options, against the page. Answers the number of
 /// edges left without a tab.
 int fitLugs(RunState& state, const UnfoldOptions& options);
