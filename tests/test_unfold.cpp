@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -12,6 +13,7 @@
 #include "intake/intake.h"
 #include "support.h"
 #include "unfold/box_tree.h"
+#include "unfold/part_index.h"
 #include "unfold/unfold.h"
 
 using namespace testing_support;
@@ -347,6 +349,97 @@ TEST(FastJoins, BoxTreeFindsExactlyTheBoxesThatMeet) {
   }
   bool stopped = tree.query(foldra::Box{0, 0, 100, 100}, [](std::uint32_t) { return true; });
   EXPECT_TRUE(stopped) << "a visit that answers true ends the query";
+}
+
+TEST(FastJoins, APartIndexFindsTheSamePartsBeforeAndAfterItGrowsATree) {
+  // Parts filed one by one; after every filing each query must visit exactly the parts whose
+  // boxes reach it, and every part or query without a finite box meets everything.
+  std::mt19937 random(11);
+  auto uniform = [&](double scale) { return scale * static_cast<double>(random()) / 4294967295.0; };
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<foldra::Box> boxes;
+  foldra::PartIndex index;
+  for (std::uint32_t i = 0; i < 80; ++i) {
+    const double x = uniform(50), y = uniform(50);
+    foldra::Box box{x, y, x + uniform(5), y + uniform(5)};
+    if (i == 5) box = {-inf, -inf, inf, inf};
+    if (i == 40) box.maxY = nan;
+    boxes.push_back(box);
+    index.add(i, box);
+    for (int q = 0; q < 20; ++q) {
+      const double qx = uniform(50), qy = uniform(50);
+      const foldra::Box query = q == 0 ? foldra::Box{nan, 0, 1, 1} : foldra::Box{qx, qy, qx + uniform(8), qy + uniform(8)};
+      std::vector<std::uint32_t> found;
+      index.query(query, [&](std::uint32_t part) {
+        found.push_back(part);
+        return false;
+      });
+      std::sort(found.begin(), found.end());
+      std::vector<std::uint32_t> expected;
+      for (std::uint32_t j = 0; j < boxes.size(); ++j) {
+        if (!boxes[j].finite() || !query.finite() || boxes[j].reaches(query)) expected.push_back(j);
+      }
+      ASSERT_EQ(found, expected) << "after " << i + 1 << " parts, query " << q;
+    }
+  }
+}
+
+TEST(Options, TheRecordIsReadOnceIntoTheOptionsWithTheSameDefaults) {
+  // The options a step gets by default are those a run with the record's defaults gets.
+  const foldra::UnfoldOptions fromRecord = foldra::unfoldOptions(foldra::Settings{});
+  const foldra::UnfoldOptions defaults;
+  EXPECT_EQ(fromRecord.method, defaults.method);
+  EXPECT_EQ(fromRecord.page.on, defaults.page.on);
+  EXPECT_EQ(fromRecord.page.width, defaults.page.width);
+  EXPECT_EQ(fromRecord.page.height, defaults.page.height);
+  EXPECT_EQ(fromRecord.tabs, defaults.tabs);
+  EXPECT_EQ(fromRecord.tabDepth, defaults.tabDepth);
+  EXPECT_EQ(fromRecord.foldShut, defaults.foldShut);
+  foldra::Settings s;
+  s.Abwicklungsart = foldra::kUnfoldCompact;
+  s.Seitenflag = true;
+  s.Seitenbreite = 12;
+  s.Seitenhoehe = 9;
+  s.Laschenflag = false;
+  s.Laschenbreite = 0.75;
+  s.Nahtspalt = 0.01;
+  const foldra::UnfoldOptions o = foldra::unfoldOptions(s);
+  EXPECT_EQ(o.method, foldra::kUnfoldCompact);
+  EXPECT_TRUE(o.page.on);
+  EXPECT_EQ(o.page.width, 12);
+  EXPECT_EQ(o.page.height, 9);
+  EXPECT_FALSE(o.tabs);
+  EXPECT_EQ(o.tabDepth, 0.75);
+  EXPECT_EQ(o.foldShut, 0.01);
+  EXPECT_EQ(o.usefulDepth(), 0) << "tabs off: none worth gluing";
+  // A depth that is no usable number places no tabs, where it would make tabs of no or
+  // infinite size.
+  for (const double depth : {0.0, -1.0, 1e-7, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    foldra::UnfoldOptions bad;
+    bad.tabDepth = depth;
+    EXPECT_FALSE(bad.placesTabs()) << depth;
+    EXPECT_EQ(bad.usefulDepth(), 0) << depth;
+  }
+}
+
+TEST(Options, AMethodTheDialogNeverOffersRunsLongestEdge) {
+  std::string pieces[2];
+  for (const std::int32_t method : {foldra::kUnfoldLongestEdge, std::int32_t{7}}) {
+    LinkedHost h;
+    h.add(bumpySphere(3, 2));
+    foldra::Settings s;
+    s.Laschenbreite = 0.5;
+    s.Abwicklungsart = method;
+    ASSERT_TRUE(h.unfold(s));
+    std::string& shot = pieces[method == foldra::kUnfoldLongestEdge ? 0 : 1];
+    for (const auto& c : run.containers) {
+      if (!c->valid) continue;
+      for (const gt* t : c->triangles) shot += std::to_string(t->serial - run.gtvec[0][0]->serial) + " ";
+      shot += "\n";
+    }
+    EXPECT_EQ(checkUnfoldingFor(s), std::vector<std::string>{});
+  }
+  EXPECT_EQ(pieces[1], pieces[0]);
 }
 
 TEST(Unfolding, FlatConnectedMeshBecomesOnePiece) {
