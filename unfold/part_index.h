@@ -2,6 +2,7 @@
 // meet. The tab placements of both methods ask it whether a tab has room.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -21,6 +22,7 @@ class PartIndex {
   /// Makes room for this many parts at once: a large run holds every piece's index together,
   /// and grown by doubling, they would take up to twice what they hold.
   void reserve(std::size_t parts) {
+    few_.reserve(std::min(parts, kScan));
     if (parts > kScan) tree_.reserve(parts);
   }
 
