@@ -15,7 +15,7 @@ namespace foldra {
 /// The page a joined piece must fit, never turned: its extent in x at most `width`, in y at
 /// most `height`.
 struct PageLimit {
-  /// Off: every piece fits.
+  /// With the limit off every piece fits.
   bool on = false;
   /// The page's size, in model units.
   double width = 0, height = 0;
