@@ -115,8 +115,4 @@ std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& 
 /// The page as an SVG document.
 std::string svgPage(const Drawing& drawing, const Page& page);
 
-/// Whether a number or label reads as another one upside down (6 and 9, 66, 16 and 91, seam
-/// letters b and q, ...): those are underlined.
-bool readsOtherWayUp(const std::string& text);
-
 }  // namespace pattern::detail

@@ -272,8 +272,8 @@ class OverviewPainter {
       const SetText set = font_.set(text);
       const double tw = set.width * size, th = font_.digitHeight() * size;
       const Point2 centre{cell.left + chosen[i].x / kIndexPicture, cell.top + chosen[i].y / kIndexPicture};
-      const Box box{{Point2{centre.x - tw / 2 - 0.3, centre.y - th / 2 - 0.3}, Point2{centre.x + tw / 2 + 0.3, centre.y - th / 2 - 0.3},
-                     Point2{centre.x + tw / 2 + 0.3, centre.y + th / 2 + 0.3}, Point2{centre.x - tw / 2 - 0.3, centre.y + th / 2 + 0.3}}};
+      const TextBox box{{Point2{centre.x - tw / 2 - 0.3, centre.y - th / 2 - 0.3}, Point2{centre.x + tw / 2 + 0.3, centre.y - th / 2 - 0.3},
+                         Point2{centre.x + tw / 2 + 0.3, centre.y + th / 2 + 0.3}, Point2{centre.x - tw / 2 - 0.3, centre.y + th / 2 + 0.3}}};
       if (!occupied_.free(box)) continue;
       occupied_.add(box);
       TextMark mark;
