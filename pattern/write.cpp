@@ -10,7 +10,6 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,19 +29,9 @@ using detail::Page;
 // The largest image cairo makes, in pixels a side.
 constexpr long kMostPixels = 32767;
 
-enum class Format { Pdf, Svg, Png };
-
 std::string lowercase(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;
-}
-
-std::optional<Format> formatOf(const std::string& path) {
-  const std::string extension = lowercase(fs::path(path).extension().string());
-  if (extension == ".pdf") return Format::Pdf;
-  if (extension == ".svg") return Format::Svg;
-  if (extension == ".png") return Format::Png;
-  return std::nullopt;
 }
 
 // NAME.svg -> NAME-1.svg, NAME-2.svg, ...
@@ -94,19 +83,23 @@ std::vector<const Page*> inOrder(const Drawing& drawing) {
   return pages;
 }
 
-bool writePdf(const Drawing& drawing, const std::string& path, formats::StagedFiles* staged, std::string* error) {
-  std::ofstream out(staged->stage(path), std::ios::binary);
+// Each format's writer takes the drawing and the files the path becomes (filesOf): one for a
+// document of all pages, else one per page in the order inOrder gives.
+
+bool writePdf(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
+  std::ofstream out(staged->stage(paths[0]), std::ios::binary);
   out << detail::pdfDocument(drawing, inOrder(drawing));
   out.close();
   if (!out) {
-    *error = path + ": cannot be written";
+    *error = paths[0] + ": cannot be written";
     return false;
   }
   return true;
 }
 
-bool writeSvg(const Drawing& drawing, const std::vector<std::string>& paths, formats::StagedFiles* staged,
-              std::string* error) {
+bool writeSvg(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
   const std::vector<const Page*> pages = inOrder(drawing);
   for (size_t i = 0; i < pages.size(); ++i) {
     std::ofstream out(staged->stage(paths[i]), std::ios::binary);
@@ -131,6 +124,11 @@ bool pngSize(const PatternOptions& options, long* width, long* height, std::stri
     return false;
   }
   return true;
+}
+
+bool pngFits(const PatternOptions& options, std::string* error) {
+  long width = 0, height = 0;
+  return pngSize(options, &width, &height, error);
 }
 
 // PNG from an RGB image surface: each row's bytes as differences to the row above (which line
@@ -206,10 +204,54 @@ bool writePng(const Drawing& drawing, const PatternOptions& options, const std::
   return true;
 }
 
-// The files one path becomes: the PDF itself, or one per page for SVG and PNG (the overview
-// first, named NAME-overview).
-std::vector<std::string> filesOf(const std::string& path, Format format, const Drawing& drawing) {
-  if (format == Format::Pdf) return {path};
+/// A format of the pattern and how it is written. Another format is one more row here, with its
+/// writer above.
+struct FormatWriter {
+  PatternFormat format;
+  bool (*write)(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& files,
+                formats::StagedFiles* staged, std::string* error);
+  /// What keeps the options from being written in this format, tested before anything is drawn;
+  /// null where nothing does.
+  bool (*fits)(const PatternOptions& options, std::string* error);
+};
+
+const std::vector<FormatWriter>& formatWriters() {
+  static const std::vector<FormatWriter> writers{
+      {{".pdf", false}, writePdf, nullptr},
+      {{".svg", true}, writeSvg, nullptr},
+      {{".png", true}, writePng, pngFits},
+  };
+  return writers;
+}
+
+const FormatWriter* writerOf(const std::string& path) {
+  const std::string extension = lowercase(fs::path(path).extension().string());
+  for (const FormatWriter& writer : formatWriters()) {
+    if (writer.format.extension == extension) return &writer;
+  }
+  return nullptr;
+}
+
+// ".pdf, .svg or .png"
+std::string extensionList() {
+  const std::vector<FormatWriter>& writers = formatWriters();
+  std::string list;
+  for (size_t i = 0; i < writers.size(); ++i) {
+    if (i > 0) list += i + 1 == writers.size() ? " or " : ", ";
+    list += writers[i].format.extension;
+  }
+  return list;
+}
+
+bool unknownType(const std::string& path, std::string* error) {
+  *error = path + ": unknown file type; the pattern can be written as " + extensionList();
+  return false;
+}
+
+// The files one path becomes: the path itself for a document of all pages, or one per page
+// (the overview first, named NAME-overview).
+std::vector<std::string> filesOf(const std::string& path, const PatternFormat& format, const Drawing& drawing) {
+  if (!format.filePerPage) return {path};
   std::vector<std::string> files;
   if (drawing.overview >= 0) files.push_back(overviewPath(path));
   const int sheets = static_cast<int>(drawing.pages.size()) - (drawing.overview >= 0 ? 1 : 0);
@@ -225,14 +267,10 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
                   const std::vector<std::string>& paths, PatternReport* report, std::string* error) {
   std::string ignoredError;
   if (!error) error = &ignoredError;
-  std::vector<Format> formats;
+  std::vector<const FormatWriter*> writers;
   for (const std::string& path : paths) {
-    const std::optional<Format> format = formatOf(path);
-    if (!format) {
-      *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
-      return false;
-    }
-    formats.push_back(*format);
+    writers.push_back(writerOf(path));
+    if (!writers.back()) return unknownType(path, error);
   }
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
@@ -246,9 +284,8 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     *error = packing.warnings.empty() ? "the packing does not belong to these pieces" : packing.warnings.front();
     return false;
   }
-  for (size_t i = 0; i < paths.size(); ++i) {
-    long width = 0, height = 0;
-    if (formats[i] == Format::Png && !pngSize(options, &width, &height, error)) return false;
+  for (const FormatWriter* writer : writers) {
+    if (writer->fits && !writer->fits(options, error)) return false;
   }
 
   Drawing drawing;
@@ -271,7 +308,7 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
 
   std::vector<std::vector<std::string>> files;
   for (size_t i = 0; i < paths.size(); ++i) {
-    files.push_back(filesOf(paths[i], formats[i], drawing));
+    files.push_back(filesOf(paths[i], writers[i]->format, drawing));
     for (const std::string& file : files.back()) {
       std::error_code ec;
       if (fs::is_directory(file, ec)) {
@@ -282,10 +319,7 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
   }
   formats::StagedFiles staged;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const bool written = formats[i] == Format::Pdf ? writePdf(drawing, paths[i], &staged, error)
-                         : formats[i] == Format::Svg ? writeSvg(drawing, files[i], &staged, error)
-                                                     : writePng(drawing, options, files[i], &staged, error);
-    if (!written) return false;
+    if (!writers[i]->write(drawing, options, files[i], &staged, error)) return false;
   }
   if (!staged.commit(error)) return false;
   if (report) {
@@ -303,15 +337,26 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
                   PatternReport* report, std::string* error) {
   std::string ignoredError;
   if (!error) error = &ignoredError;
-  if (!formatOf(path)) {
-    *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
-    return false;
-  }
+  if (!writerOf(path)) return unknownType(path, error);
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
     return false;
   }
   return writePattern(input, options, packPattern(input, options), {path}, report, error);
+}
+
+const std::vector<PatternFormat>& patternFormats() {
+  static const std::vector<PatternFormat> formats = [] {
+    std::vector<PatternFormat> list;
+    for (const FormatWriter& writer : formatWriters()) list.push_back(writer.format);
+    return list;
+  }();
+  return formats;
+}
+
+const PatternFormat* patternFormatOf(const std::string& path) {
+  const FormatWriter* writer = writerOf(path);
+  return writer ? &patternFormats()[static_cast<size_t>(writer - formatWriters().data())] : nullptr;
 }
 
 }  // namespace pattern
