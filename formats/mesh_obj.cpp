@@ -13,6 +13,134 @@ namespace formats::detail {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+/// The OBJ text of the objects, handed to the file a megabyte at a time.
+class ObjText {
+ public:
+  ObjText(Output& out, const std::string& mtlName) : out_(out) {
+    text_ = "# Foldra\nmtllib " + oneLine(mtlName) + "\n";
+  }
+
+  void object(const Mesh& mesh, const MeshObject& object) {
+    text_ += "g " + oneLine(object.name) + "\n";
+    // Numbers within the object, given in the order of first use.
+    const std::uint32_t points = positions(object);
+    if (object.hasUVs) textureCoordinates(object);
+    polygons(mesh, object);
+    pointBase_ += points;
+    uvBase_ += uvNumber_.size();
+  }
+
+  void finish() { out_.write(text_); }
+
+ private:
+  void flushIfLarge() {
+    if (text_.size() < (1 << 20)) return;
+    out_.write(text_);
+    text_.clear();
+  }
+
+  // Each point of the object once ("v"); every vertex's point number. Returns the count.
+  std::uint32_t positions(const MeshObject& object) {
+    pointNumber_.clear();
+    uvNumber_.clear();
+    vertexPoint_.clear();
+    vertexUV_.clear();
+    std::uint32_t points = 0;
+    for (const Primitive& primitive : object.primitives) {
+      std::vector<std::uint32_t>& ofPoint = vertexPoint_.emplace_back(primitive.vertexCount());
+      vertexUV_.emplace_back(object.hasUVs ? primitive.vertexCount() : 0);
+      for (std::size_t v = 0; v < primitive.vertexCount(); ++v) {
+        const std::uint32_t point = primitive.points[v];
+        if (point >= pointNumber_.size()) pointNumber_.resize(point + 1, kNone);
+        if (pointNumber_[point] == kNone) {
+          pointNumber_[point] = points++;
+          text_ += "v ";
+          appendNumber(text_, primitive.positions[3 * v]);
+          text_ += ' ';
+          appendNumber(text_, primitive.positions[3 * v + 1]);
+          text_ += ' ';
+          appendNumber(text_, primitive.positions[3 * v + 2]);
+          text_ += '\n';
+          flushIfLarge();
+        }
+        ofPoint[v] = pointNumber_[point];
+      }
+    }
+    return points;
+  }
+
+  // Each distinct texture coordinate of the object once ("vt"); every vertex's number.
+  void textureCoordinates(const MeshObject& object) {
+    for (std::size_t p = 0; p < object.primitives.size(); ++p) {
+      const Primitive& primitive = object.primitives[p];
+      for (std::size_t v = 0; v < primitive.vertexCount(); ++v) {
+        const float u = primitive.uvs[2 * v], w = primitive.uvs[2 * v + 1];
+        const std::uint64_t key = std::uint64_t{bitsOf(u)} << 32 | bitsOf(w);
+        const auto [it, added] = uvNumber_.try_emplace(key, static_cast<std::uint32_t>(uvNumber_.size()));
+        if (added) {
+          text_ += "vt ";
+          appendNumber(text_, u);
+          text_ += ' ';
+          appendNumber(text_, w);
+          text_ += '\n';
+          flushIfLarge();
+        }
+        vertexUV_[p][v] = it->second;
+      }
+    }
+  }
+
+  // The polygons ("f"), material by material ("usemtl"), numbered across the whole file.
+  void polygons(const Mesh& mesh, const MeshObject& object) {
+    for (std::size_t p = 0; p < object.primitives.size(); ++p) {
+      const Primitive& primitive = object.primitives[p];
+      text_ += "usemtl " + oneLine(materialName(mesh.materials[primitive.material])) + "\n";
+      std::size_t corner = 0;
+      for (const std::uint8_t size : primitive.sizes) {
+        text_ += 'f';
+        for (std::uint8_t k = 0; k < size; ++k, ++corner) {
+          const std::uint32_t vertex = primitive.corners[corner];
+          text_ += ' ';
+          appendNumber(text_, pointBase_ + vertexPoint_[p][vertex]);
+          if (object.hasUVs) {
+            text_ += '/';
+            appendNumber(text_, uvBase_ + vertexUV_[p][vertex]);
+          }
+        }
+        text_ += '\n';
+        flushIfLarge();
+      }
+    }
+  }
+
+  Output& out_;
+  std::string text_;
+  std::uint64_t pointBase_ = 1, uvBase_ = 1;
+  std::vector<std::uint32_t> pointNumber_;
+  std::unordered_map<std::uint64_t, std::uint32_t> uvNumber_;
+  std::vector<std::vector<std::uint32_t>> vertexPoint_, vertexUV_;
+};
+
+// The MTL text: each material's colour and, where it has one, its texture.
+std::string mtlText(const Mesh& mesh) {
+  std::string text = "# Foldra\n";
+  for (const scene::Material* material : mesh.materials) {
+    text += "\nnewmtl " + oneLine(materialName(material)) + "\nKd";
+    for (std::size_t c = 0; c < 3; ++c) {
+      text += ' ';
+      appendNumber(text, channel(material, c));
+    }
+    text += '\n';
+    // The path is written as the document holds it.
+    if (material && !material->texture.empty()) text += "map_Kd " + oneLine(material->texture) + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
 /// OBJ: each object as a group ("g", which readers take with the whole line as its name, where
 /// "o" often ends at a space) with its points ("v", each once, in the order of first use) and
 /// its distinct texture coordinates ("vt", likewise), then its polygons after "usemtl" for each
@@ -20,104 +148,14 @@ namespace fs = std::filesystem;
 bool writeObj(const Mesh& mesh, const std::string& path, const MeshExportOptions&, std::string* error) {
   const fs::path mtlPath = fs::path(path).replace_extension(".mtl");
   StagedFiles files;
-  {
-    Output obj(files.stage(path), path);
-    std::string text = "# Foldra\nmtllib " + oneLine(mtlPath.filename().string()) + "\n";
-    const auto flushIfLarge = [&] {
-      if (text.size() < (1 << 20)) return;
-      obj.write(text);
-      text.clear();
-    };
-    std::uint64_t pointBase = 1, uvBase = 1;
-    std::vector<std::uint32_t> pointNumber;
-    std::unordered_map<std::uint64_t, std::uint32_t> uvNumber;
-    for (const MeshObject& object : mesh.objects) {
-      text += "g " + oneLine(object.name) + "\n";
-      // Numbers within the object, given in the order of first use.
-      pointNumber.clear();
-      uvNumber.clear();
-      std::vector<std::vector<std::uint32_t>> vertexPoint, vertexUV;
-      std::uint32_t points = 0;
-      for (const Primitive& primitive : object.primitives) {
-        std::vector<std::uint32_t>& ofPoint = vertexPoint.emplace_back(primitive.vertexCount());
-        vertexUV.emplace_back(object.hasUVs ? primitive.vertexCount() : 0);
-        for (std::size_t v = 0; v < primitive.vertexCount(); ++v) {
-          const std::uint32_t point = primitive.points[v];
-          if (point >= pointNumber.size()) pointNumber.resize(point + 1, kNone);
-          if (pointNumber[point] == kNone) {
-            pointNumber[point] = points++;
-            text += "v ";
-            appendNumber(text, primitive.positions[3 * v]);
-            text += ' ';
-            appendNumber(text, primitive.positions[3 * v + 1]);
-            text += ' ';
-            appendNumber(text, primitive.positions[3 * v + 2]);
-            text += '\n';
-            flushIfLarge();
-          }
-          ofPoint[v] = pointNumber[point];
-        }
-      }
-      if (object.hasUVs) {
-        for (std::size_t p = 0; p < object.primitives.size(); ++p) {
-          const Primitive& primitive = object.primitives[p];
-          for (std::size_t v = 0; v < primitive.vertexCount(); ++v) {
-            const float u = primitive.uvs[2 * v], w = primitive.uvs[2 * v + 1];
-            const std::uint64_t key = std::uint64_t{bitsOf(u)} << 32 | bitsOf(w);
-            const auto [it, added] = uvNumber.try_emplace(key, static_cast<std::uint32_t>(uvNumber.size()));
-            if (added) {
-              text += "vt ";
-              appendNumber(text, u);
-              text += ' ';
-              appendNumber(text, w);
-              text += '\n';
-              flushIfLarge();
-            }
-            vertexUV[p][v] = it->second;
-          }
-        }
-      }
-      for (std::size_t p = 0; p < object.primitives.size(); ++p) {
-        const Primitive& primitive = object.primitives[p];
-        text += "usemtl " + oneLine(materialName(mesh.materials[primitive.material])) + "\n";
-        std::size_t corner = 0;
-        for (const std::uint8_t size : primitive.sizes) {
-          text += 'f';
-          for (std::uint8_t k = 0; k < size; ++k, ++corner) {
-            const std::uint32_t vertex = primitive.corners[corner];
-            text += ' ';
-            appendNumber(text, pointBase + vertexPoint[p][vertex]);
-            if (object.hasUVs) {
-              text += '/';
-              appendNumber(text, uvBase + vertexUV[p][vertex]);
-            }
-          }
-          text += '\n';
-          flushIfLarge();
-        }
-      }
-      pointBase += points;
-      uvBase += uvNumber.size();
-    }
-    obj.write(text);
-    if (!obj.close(error)) return false;
-  }
-  {
-    Output mtl(files.stage(mtlPath.string()), mtlPath.string());
-    std::string text = "# Foldra\n";
-    for (const scene::Material* material : mesh.materials) {
-      text += "\nnewmtl " + oneLine(materialName(material)) + "\nKd";
-      for (std::size_t c = 0; c < 3; ++c) {
-        text += ' ';
-        appendNumber(text, channel(material, c));
-      }
-      text += '\n';
-      // The path is written as the document holds it.
-      if (material && !material->texture.empty()) text += "map_Kd " + oneLine(material->texture) + "\n";
-    }
-    mtl.write(text);
-    if (!mtl.close(error)) return false;
-  }
+  Output obj(files.stage(path), path);
+  ObjText text(obj, mtlPath.filename().string());
+  for (const MeshObject& object : mesh.objects) text.object(mesh, object);
+  text.finish();
+  if (!obj.close(error)) return false;
+  Output mtl(files.stage(mtlPath.string()), mtlPath.string());
+  mtl.write(mtlText(mesh));
+  if (!mtl.close(error)) return false;
   return files.commit(error);
 }
 
