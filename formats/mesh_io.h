@@ -46,6 +46,9 @@ std::vector<const scene::Material*> polygonMaterials(const scene::Document& docu
 /// True when the file extension is one exportMesh writes: .obj, .glb, .gltf, .stl, .ply.
 bool canExportMesh(const std::string& path);
 
+/// The file extensions exportMesh writes, lower case with their dot, in that order.
+std::vector<std::string> exportExtensions();
+
 /// How exportMesh writes.
 struct MeshExportOptions {
   /// glTF and GLB: the texture images (PNG or JPEG) go into the binary buffer instead of being

@@ -269,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // For reading a finding: the scene and the settings of the run.
   static const bool verbose = std::getenv("FOLDRA_FUZZ_VERBOSE") != nullptr;
   if (verbose) {
-    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d unfolding %d seam gap %g\n",
+    std::fprintf(stderr, "%s\nsettings: originals %d materials %d page %d (%g x %g) tabs %d (%g) layout %d unfolding %d fold shut %g\n",
                  before.c_str(), s.Originalflag, s.Materialflag, s.Seitenflag, s.Seitenbreite, s.Seitenhoehe,
                  s.Laschenflag, s.Laschenbreite, s.AlsAnimation, s.Abwicklungsart, s.Nahtspalt);
   }
@@ -296,13 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::to_string(added));
   }
   if (job::patternInput(report, "").pieces.size() != added) failure("the pattern's pieces are not the run's");
-  testing_support::CheckOptions check;
-  check.tabs = s.Laschenflag && s.Laschenbreite >= foldra::kPointTolerance;  // no tabs of no width
-  check.compact = s.Abwicklungsart == foldra::kUnfoldCompact;
-  check.seamGap = check.compact ? s.Nahtspalt : 0;
-  check.pageLimit = s.Seitenflag;
-  check.pageWidth = s.Seitenbreite;
-  check.pageHeight = s.Seitenhoehe;
+  testing_support::CheckOptions check = testing_support::CheckOptions::of(s);
   // Points are told apart to an absolute tolerance, which doubles resolve for moderate
   // coordinates only (see CheckOptions::precise).
   for (const auto& list : foldra::run.gtvec) {

@@ -39,6 +39,8 @@ Mat3 frameMatrix(Vec3 u1, Vec3 u2, Vec3 u3, Vec3 w1, Vec3 w2, Vec3 w3);
 /// (separating axes): triangles that meet along a side or at a corner, or overlap by less, do
 /// not, and neither does a triangle without area. False when a corner is not a finite number.
 bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth);
+/// The same for two convex flat polygons of `na` and `nb` corners, wound either way.
+bool overlapDeeperThan(const Vec3* a, int na, const Vec3* b, int nb, double depth);
 /// The overlap test of the joins: triangleschnitt2d (g only lends it), and beyond it an overlap
 /// deeper than the point tolerance that its shortened edges let through, such as the thin wedge
 /// where the angles around a corner add up to just over a full turn.

@@ -132,32 +132,55 @@ bool gt::triangleschnitt2d(Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2)
          isInsideTriangleAndNoVertex(t1, q0, q1, q2) || isInsideTriangleAndNoVertex(t2, q0, q1, q2);
 }
 
-bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth) {
-  for (int i = 0; i < 3; ++i) {
-    if (!isFinite(a[i]) || !isFinite(b[i])) return false;
+namespace {
+
+/// The separating-axis test of both forms of overlapDeeperThan, for convex polygons of na and nb
+/// corners. A count given as NA or NB is fixed when compiled: the triangles' form, which every
+/// join runs, loops over three corners known in advance.
+template <int NA, int NB>
+bool convexOverlapDeeper(const Vec3* a, int na, const Vec3* b, int nb, double depth) {
+  if constexpr (NA > 0) na = NA;
+  if constexpr (NB > 0) nb = NB;
+  for (int i = 0; i < na; ++i) {
+    if (!isFinite(a[i])) return false;
   }
-  for (const Vec3* t : {a, b}) {
-    for (int k = 0; k < 3; ++k) {
+  for (int i = 0; i < nb; ++i) {
+    if (!isFinite(b[i])) return false;
+  }
+  // True when the two lie apart, or overlap by no more than the depth, across a side of t.
+  auto apartAcrossASideOf = [&](const Vec3* t, int count) {
+    for (int k = 0; k < count; ++k) {
       const Vec3 p = t[k];
-      const Vec3 q = t[(k + 1) % 3];
+      const Vec3 q = t[(k + 1) % count];
       // The side's normal, left unnormalised: the overlap along it is compared with the depth
       // times its length.
       const double nx = q.y - p.y, ny = p.x - q.x;
       const double n = std::sqrt(nx * nx + ny * ny);
       if (!(n > 0)) continue;
       double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
-      for (int i = 0; i < 3; ++i) {
-        const double da = nx * a[i].x + ny * a[i].y;
-        const double db = nx * b[i].x + ny * b[i].y;
-        minA = std::min(minA, da);
-        maxA = std::max(maxA, da);
-        minB = std::min(minB, db);
-        maxB = std::max(maxB, db);
+      for (int i = 0; i < na; ++i) {
+        const double d = nx * a[i].x + ny * a[i].y;
+        minA = std::min(minA, d);
+        maxA = std::max(maxA, d);
       }
-      if (std::min(maxA, maxB) - std::max(minA, minB) <= depth * n) return false;
+      for (int i = 0; i < nb; ++i) {
+        const double d = nx * b[i].x + ny * b[i].y;
+        minB = std::min(minB, d);
+        maxB = std::max(maxB, d);
+      }
+      if (std::min(maxA, maxB) - std::max(minA, minB) <= depth * n) return true;
     }
-  }
-  return true;
+    return false;
+  };
+  return !apartAcrossASideOf(a, na) && !apartAcrossASideOf(b, nb);
+}
+
+}  // namespace
+
+bool overlapDeeperThan(const Vec3 (&a)[3], const Vec3 (&b)[3], double depth) { return convexOverlapDeeper<3, 3>(a, 3, b, 3, depth); }
+
+bool overlapDeeperThan(const Vec3* a, int na, const Vec3* b, int nb, double depth) {
+  return convexOverlapDeeper<0, 0>(a, na, b, nb, depth);
 }
 
 bool trianglesOverlap(const gt& g, Vec3 t0, Vec3 t1, Vec3 t2, Vec3 q0, Vec3 q1, Vec3 q2) {

@@ -55,7 +55,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
   set(kEntryPageHeight, foldra::kGadgetPageHeight, typed(lengths.pageHeight));
   set(kEntryTabs, foldra::kGadgetTabs, settings.tabs ? "1" : "0");
   set(kEntryTabWidth, foldra::kGadgetTabWidth, typed(lengths.tabWidth));
-  set(kEntryFoldShut, foldra::kGadgetSeamGap, typed(lengths.foldShut));
+  set(kEntryFoldShut, foldra::kGadgetFoldShut, typed(lengths.foldShut));
   script.push_back(Step{Step::Kind::Press, button, ""});
   return script;
 }

@@ -115,8 +115,13 @@ std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& 
 /// The page as an SVG document.
 std::string svgPage(const Drawing& drawing, const Page& page);
 
-/// Whether a number or label reads as another one upside down (6 and 9, 66, 16 and 91, seam
-/// letters b and q, ...): those are underlined.
-bool readsOtherWayUp(const std::string& text);
+/// The size in pixels of a page at the options' resolution; false with *error when that is no
+/// image cairo can make.
+bool pngSize(const PatternOptions& options, long* width, long* height, std::string* error);
+
+/// The page as a PNG image at the options' resolution, on white paper; false with *problem set
+/// (cairo's reason) when it cannot be drawn.
+bool pngPage(const Drawing& drawing, const Page& page, const PatternOptions& options, std::string* png,
+             std::string* problem);
 
 }  // namespace pattern::detail

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+
+#include "pattern/plane.h"
 
 namespace pattern::detail {
 
@@ -11,14 +14,12 @@ namespace {
 // Cells of the occupancy grid, millimetres: about the size of a label.
 constexpr double kCell = 4.0;
 
-double dot(Point2 a, Point2 b) { return a.x * b.x + a.y * b.y; }
-Point2 minus(Point2 a, Point2 b) { return {a.x - b.x, a.y - b.y}; }
 Point2 at(const SideFrame& f, double s, double t) {
   return {f.origin.x + s * f.u.x + t * f.n.x, f.origin.y + s * f.u.y + t * f.n.y};
 }
 
 // Separating axes: the boxes are apart when their projections on one side's normal are apart.
-bool separated(const Box& a, const Box& b) {
+bool separated(const TextBox& a, const TextBox& b) {
   for (int k = 0; k < 2; ++k) {
     const Point2 side = minus(a.c[k + 1], a.c[k]);
     const Point2 axis{-side.y, side.x};
@@ -41,7 +42,7 @@ bool segmentsCross(Point2 a, Point2 b, Point2 c, Point2 d) {
   return side(a, b, c) * side(a, b, d) < 0 && side(c, d, a) * side(c, d, b) < 0;
 }
 
-bool inside(Point2 p, const Box& box) {
+bool inside(Point2 p, const TextBox& box) {
   bool left = true, right = true;
   for (int k = 0; k < 4; ++k) {
     const Point2 a = box.c[k], b = box.c[(k + 1) % 4];
@@ -72,7 +73,7 @@ std::pair<double, double> slice(const std::vector<Point2>& local, double t) {
 
 }  // namespace
 
-bool overlap(const Box& a, const Box& b) { return !separated(a, b) && !separated(b, a); }
+bool overlap(const TextBox& a, const TextBox& b) { return !separated(a, b) && !separated(b, a); }
 
 template <class F>
 void Occupancy::cellsOf(Point2 lo, Point2 hi, F f) const {
@@ -95,7 +96,7 @@ std::pair<Point2, Point2> extent(std::initializer_list<Point2> points) {
 }
 }  // namespace
 
-bool Occupancy::free(const Box& box) const {
+bool Occupancy::free(const TextBox& box) const {
   const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
   bool clear = true;
   cellsOf(lo, hi, [&](std::int64_t key) {
@@ -119,7 +120,7 @@ bool Occupancy::crosses(Point2 a, Point2 b) const {
     const auto it = cells_.find(key);
     if (crossed || it == cells_.end()) return;
     for (const int i : it->second) {
-      const Box& box = boxes_[i];
+      const TextBox& box = boxes_[i];
       bool hit = inside(a, box) || inside(b, box);
       for (int k = 0; k < 4 && !hit; ++k) hit = segmentsCross(a, b, box.c[k], box.c[(k + 1) % 4]);
       if (hit) {
@@ -131,7 +132,7 @@ bool Occupancy::crosses(Point2 a, Point2 b) const {
   return crossed;
 }
 
-void Occupancy::add(const Box& box) {
+void Occupancy::add(const TextBox& box) {
   const int index = static_cast<int>(boxes_.size());
   boxes_.push_back(box);
   const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
@@ -176,7 +177,7 @@ std::vector<Slot> slotsAgainst(const std::vector<Point2>& polygon, const SideFra
   return slots;
 }
 
-Box boxOf(const SideFrame& f, const Slot& s, double pad) {
+TextBox boxOf(const SideFrame& f, const Slot& s, double pad) {
   const double x0 = s.x - pad, x1 = s.x + s.w + pad, t0 = s.t - pad, t1 = s.t + s.h + pad;
   return {{at(f, x0, t0), at(f, x1, t0), at(f, x1, t1), at(f, x0, t1)}};
 }
@@ -200,6 +201,33 @@ TextMark textIn(const SideFrame& f, const Slot& s, const std::string& text, cons
   mark.angle = std::atan2(d.y, d.x);
   mark.size = size;
   return mark;
+}
+
+Circle incircle(const std::array<Point2, 3>& p) {
+  std::array<double, 3> side;
+  for (int k = 0; k < 3; ++k) side[k] = std::hypot(p[(k + 1) % 3].x - p[(k + 2) % 3].x, p[(k + 1) % 3].y - p[(k + 2) % 3].y);
+  const double perimeter = side[0] + side[1] + side[2];
+  if (!(perimeter > 0)) return {p[0], 0};
+  Circle c{{0, 0}, std::abs(cross(minus(p[1], p[0]), minus(p[2], p[0]))) / perimeter};
+  for (int k = 0; k < 3; ++k) c.centre = along(c.centre, p[k], side[k] / perimeter);
+  return c;
+}
+
+bool readsOtherWayUp(const std::string& text) {
+  // Turned half round, 0 1 8 s x z stay themselves and 6 and 9, b and q, d and p, n and u, m
+  // and w swap; other characters read as nothing known. A text whose every character survives
+  // the turn and that then reads as another label (digits, then seam letters) needs telling
+  // apart.
+  static const std::string from = "01869bqdpnumwsxz", to = "01896qbpdunwmsxz";
+  std::string other(text.rbegin(), text.rend());
+  for (char& c : other) {
+    const size_t k = from.find(c);
+    if (k == std::string::npos) return false;
+    c = to[k];
+  }
+  const size_t digits = other.find_first_not_of("0123456789");
+  const bool label = digits == std::string::npos || other.find_first_of("0123456789", digits) == std::string::npos;
+  return !other.empty() && other != text && other.front() != '0' && label;
 }
 
 }  // namespace pattern::detail

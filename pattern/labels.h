@@ -1,5 +1,6 @@
-// Placing text on a piece: edge labels beside their edges, on their tabs or on a neighbouring
-// triangle with a leader line, and the piece's number, with no two boxes overlapping.
+// Room for text on a page: the box a text takes, the boxes already taken, and the slots for a
+// text against a side of a convex polygon (a triangle, a tab). Which slots a label tries, in
+// which order, is the placing's concern (placing.h).
 #pragma once
 
 #include <array>
@@ -12,44 +13,27 @@
 
 namespace pattern::detail {
 
-/// A corner of a piece where a seam ends, and the direction into the piece there (piece frame).
-struct Tick {
-  Point2 at, inward;
-  /// The shorter of the two cut edges that meet there, model units: the tick stays shorter.
-  double reach = 0;
-};
-
-struct EdgeLabels {
-  std::vector<std::vector<std::string>> texts;  // per piece, per edge; empty where none
-  std::vector<std::vector<Tick>> ticks;          // per piece
-};
-
-/// The text on every cut edge and the ticks at the ends of every seam, given the printed
-/// numbers of the pieces (input order). A seam is a run of consecutive cut edges along an
-/// outline that join one piece; its edges read the partner's number, followed by the seam's
-/// letter where the two pieces share more than one seam.
-EdgeLabels seamLabels(const PatternInput& input, const std::vector<int>& numbers);
-
-/// A rectangle turned on the page, corners in order around it (page millimetres).
-struct Box {
+/// The room a text takes on the page, or that is kept clear of text (a seam's tick): a
+/// rectangle turned on the page, corners in order around it (page millimetres).
+struct TextBox {
   std::array<Point2, 4> c;
 };
 
-bool overlap(const Box& a, const Box& b);
+bool overlap(const TextBox& a, const TextBox& b);
 
-/// The boxes already placed on a page, found by a grid of cells so that each new box is tested
-/// only against its neighbours.
+/// The text boxes already placed on a page, found by a grid of cells so that each new box is
+/// tested only against its neighbours.
 class Occupancy {
  public:
-  bool free(const Box& box) const;
+  bool free(const TextBox& box) const;
   /// Whether the segment crosses a placed box.
   bool crosses(Point2 a, Point2 b) const;
-  void add(const Box& box);
+  void add(const TextBox& box);
 
  private:
   template <class F>
   void cellsOf(Point2 lo, Point2 hi, F f) const;
-  std::vector<Box> boxes_;
+  std::vector<TextBox> boxes_;
   std::unordered_map<std::int64_t, std::vector<int>> cells_;
 };
 
@@ -74,11 +58,22 @@ std::vector<Slot> slotsAgainst(const std::vector<Point2>& polygon, const SideFra
                                double gap);
 
 /// The page box of a slot, grown by `pad` on every side.
-Box boxOf(const SideFrame& frame, const Slot& slot, double pad);
+TextBox boxOf(const SideFrame& frame, const Slot& slot, double pad);
 
 /// The text set in a slot so that it reads along the side and never upside down on the page.
 /// `under` is the depth below the baseline that the slot keeps for an underline.
 TextMark textIn(const SideFrame& frame, const Slot& slot, const std::string& text, const SetText& set, double size,
                 double under);
+
+/// The largest circle inside a triangle: where a text has the most room.
+struct Circle {
+  Point2 centre;
+  double radius = 0;
+};
+Circle incircle(const std::array<Point2, 3>& p);
+
+/// Whether a number or label reads as another one upside down (6 and 9, 66, 16 and 91, seam
+/// letters b and q, ...): those are underlined.
+bool readsOtherWayUp(const std::string& text);
 
 }  // namespace pattern::detail

@@ -76,7 +76,7 @@ Rgb pieceColour(int number) {
   return rgb;
 }
 
-struct Frame {
+struct Cell {
   double left, top, width, height;  // the view's cell on the page, millimetres
 };
 
@@ -125,7 +125,7 @@ class OverviewPainter {
     Page page;
     title(&page);
     for (int i = 0; i < 4; ++i) {
-      const Frame cell{options_.margin + (i % 2) * (cellW + gapX), top + (i / 2) * (cellH + gapY), cellW, cellH};
+      const Cell cell{options_.margin + (i % 2) * (cellW + gapX), top + (i / 2) * (cellH + gapY), cellW, cellH};
       view(kViews[i], cell, scale, &page);
     }
     drawing_.pages.insert(drawing_.pages.begin(), std::move(page));
@@ -148,7 +148,7 @@ class OverviewPainter {
     page->marks.push_back(std::move(mark));
   }
 
-  void view(const View& v, const Frame& cell, double scale, Page* page) {
+  void view(const View& v, const Cell& cell, double scale, Page* page) {
     const Vec toward = v.toward;
     // Screen millimetres within the cell, centred, y down.
     auto screen = [&](Vec p) {
@@ -223,7 +223,7 @@ class OverviewPainter {
   }
 
   // Each piece's number on the visible pixel nearest the middle of what shows of it.
-  void numbers(cairo_surface_t* index, const Frame& cell, Page* page) {
+  void numbers(cairo_surface_t* index, const Cell& cell, Page* page) {
     const int w = cairo_image_surface_get_width(index), h = cairo_image_surface_get_height(index);
     const int stride = cairo_image_surface_get_stride(index);
     const unsigned char* data = cairo_image_surface_get_data(index);
@@ -272,8 +272,8 @@ class OverviewPainter {
       const SetText set = font_.set(text);
       const double tw = set.width * size, th = font_.digitHeight() * size;
       const Point2 centre{cell.left + chosen[i].x / kIndexPicture, cell.top + chosen[i].y / kIndexPicture};
-      const Box box{{Point2{centre.x - tw / 2 - 0.3, centre.y - th / 2 - 0.3}, Point2{centre.x + tw / 2 + 0.3, centre.y - th / 2 - 0.3},
-                     Point2{centre.x + tw / 2 + 0.3, centre.y + th / 2 + 0.3}, Point2{centre.x - tw / 2 - 0.3, centre.y + th / 2 + 0.3}}};
+      const TextBox box{{Point2{centre.x - tw / 2 - 0.3, centre.y - th / 2 - 0.3}, Point2{centre.x + tw / 2 + 0.3, centre.y - th / 2 - 0.3},
+                         Point2{centre.x + tw / 2 + 0.3, centre.y + th / 2 + 0.3}, Point2{centre.x - tw / 2 - 0.3, centre.y + th / 2 + 0.3}}};
       if (!occupied_.free(box)) continue;
       occupied_.add(box);
       TextMark mark;
@@ -287,7 +287,7 @@ class OverviewPainter {
     }
   }
 
-  void caption(const char* name, const Frame& cell, Page* page) const {
+  void caption(const char* name, const Cell& cell, Page* page) const {
     TextMark mark;
     mark.text = name;
     mark.set = font_.set(name);

@@ -8,7 +8,6 @@
 // pieces keep at least the gap apart and rings or L shapes can take smaller pieces inside them.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <exception>
 #include <limits>
 #include <numbers>
@@ -25,6 +24,7 @@
 
 namespace pattern {
 
+using detail::format;
 using detail::Shape;
 using detail::Span;
 
@@ -138,12 +138,6 @@ struct Candidate {
 double normalAngle(double a) {
   a = std::remainder(a, 2 * std::numbers::pi);
   return a <= -std::numbers::pi ? a + 2 * std::numbers::pi : a;
-}
-
-std::string format(const char* pattern, auto... values) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, pattern, values...);
-  return buffer;
 }
 
 // The largest scale at most `limit`, rounded down to two decimals (or to the first two digits

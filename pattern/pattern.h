@@ -157,6 +157,21 @@ struct PatternReport {
   std::vector<std::string> warnings;
 };
 
+/// A file format of the pattern.
+struct PatternFormat {
+  /// The file extension, lower case with its dot: ".pdf".
+  std::string extension;
+  /// Each page is a file of its own (NAME-overview, NAME-1, NAME-2, ... beside the path);
+  /// otherwise the path is one document of every page, the overview first.
+  bool filePerPage = false;
+};
+
+/// The formats writePattern writes: PDF, SVG, PNG, in that order.
+const std::vector<PatternFormat>& patternFormats();
+
+/// The format of a path by its extension (in any case), or null when writePattern writes none.
+const PatternFormat* patternFormatOf(const std::string& path);
+
 /// Writes one packing of the pattern to every path; the format follows the extension: .pdf (one
 /// document: the overview, then a page per sheet), .svg and .png (one file per sheet,
 /// NAME-1.svg, NAME-2.svg, ..., and NAME-overview.svg). The sheets are drawn once and written

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,12 @@ std::string invalidValue(const PatternInput& input, const PatternOptions& option
 
 /// A number for people to read: at most four significant digits, no trailing zeros.
 std::string formatNumber(double value);
+
+/// A text made by printf from `pattern`, for titles and warnings (at most 511 bytes).
+std::string format(const char* pattern, auto... values) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, values...);
+  return buffer;
+}
 
 }  // namespace pattern::detail

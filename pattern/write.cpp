@@ -1,16 +1,12 @@
-// Writing the pattern: one drawing of the pages, written into PDF, SVG or PNG files.
+// Writing the pattern: the pages drawn once, then written into every path in the format its
+// extension names (the table of formats below), staged and moved in when all are complete.
 #include <cairo.h>
-
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,22 +23,9 @@ namespace fs = std::filesystem;
 using detail::Drawing;
 using detail::Page;
 
-// The largest image cairo makes, in pixels a side.
-constexpr long kMostPixels = 32767;
-
-enum class Format { Pdf, Svg, Png };
-
 std::string lowercase(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
   return s;
-}
-
-std::optional<Format> formatOf(const std::string& path) {
-  const std::string extension = lowercase(fs::path(path).extension().string());
-  if (extension == ".pdf") return Format::Pdf;
-  if (extension == ".svg") return Format::Svg;
-  if (extension == ".png") return Format::Png;
-  return std::nullopt;
 }
 
 // NAME.svg -> NAME-1.svg, NAME-2.svg, ...
@@ -56,34 +39,6 @@ std::string overviewPath(const std::string& path) {
   return (p.parent_path() / (p.stem().string() + "-overview" + p.extension().string())).string();
 }
 
-bool cannotWrite(const std::string& path, cairo_status_t status, std::string* error) {
-  *error = path + ": cannot be written (" + cairo_status_to_string(status) + ")";
-  return false;
-}
-
-// Draws a page on the surface, whose units are `perMm` to the millimetre. PNGs get white paper;
-// on PDF the paper is the page itself.
-cairo_status_t drawPage(cairo_surface_t* surface, double perMm, const Drawing& drawing, const Page& page, bool paper) {
-  cairo_t* cr = cairo_create(surface);
-  if (paper) {
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-  }
-  cairo_scale(cr, perMm, perMm);
-  detail::renderPage(cr, drawing, page);
-  const cairo_status_t status = cairo_status(cr);
-  cairo_destroy(cr);
-  return status;
-}
-
-// Finishes and releases the surface; its first error, if any.
-cairo_status_t finish(cairo_surface_t* surface, cairo_status_t drawn) {
-  cairo_surface_finish(surface);
-  const cairo_status_t status = drawn != CAIRO_STATUS_SUCCESS ? drawn : cairo_surface_status(surface);
-  cairo_surface_destroy(surface);
-  return status;
-}
-
 // The pages in the order a document shows them: the overview first.
 std::vector<const Page*> inOrder(const Drawing& drawing) {
   std::vector<const Page*> pages;
@@ -94,9 +49,10 @@ std::vector<const Page*> inOrder(const Drawing& drawing) {
   return pages;
 }
 
-bool writePdf(const Drawing& drawing, const std::string& path, formats::StagedFiles* staged, std::string* error) {
+// The text in the staged file of `path`.
+bool writeText(const std::string& path, const std::string& text, formats::StagedFiles* staged, std::string* error) {
   std::ofstream out(staged->stage(path), std::ios::binary);
-  out << detail::pdfDocument(drawing, inOrder(drawing));
+  out << text;
   out.close();
   if (!out) {
     *error = path + ": cannot be written";
@@ -105,111 +61,92 @@ bool writePdf(const Drawing& drawing, const std::string& path, formats::StagedFi
   return true;
 }
 
-bool writeSvg(const Drawing& drawing, const std::vector<std::string>& paths, formats::StagedFiles* staged,
-              std::string* error) {
+// Each format's writer takes the drawing and the files the path becomes (filesOf): one for a
+// document of all pages, else one per page in the order inOrder gives.
+
+bool writePdf(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
+  return writeText(paths[0], detail::pdfDocument(drawing, inOrder(drawing)), staged, error);
+}
+
+bool writeSvg(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
   const std::vector<const Page*> pages = inOrder(drawing);
   for (size_t i = 0; i < pages.size(); ++i) {
-    std::ofstream out(staged->stage(paths[i]), std::ios::binary);
-    out << detail::svgPage(drawing, *pages[i]);
-    out.close();
-    if (!out) {
-      *error = paths[i] + ": cannot be written";
-      return false;
-    }
+    if (!writeText(paths[i], detail::svgPage(drawing, *pages[i]), staged, error)) return false;
   }
   return true;
-}
-
-bool pngSize(const PatternOptions& options, long* width, long* height, std::string* error) {
-  const double perMm = options.dpi / 25.4;
-  *width = std::lround(options.pageWidth * perMm);
-  *height = std::lround(options.pageHeight * perMm);
-  if (*width < 1 || *height < 1 || *width > kMostPixels || *height > kMostPixels) {
-    *error = "a page of " + detail::formatNumber(options.pageWidth) + " x " + detail::formatNumber(options.pageHeight) +
-             " mm at " + detail::formatNumber(options.dpi) + " dpi would be " + std::to_string(*width) + " x " +
-             std::to_string(*height) + " pixels; a PNG sheet can have 1 to " + std::to_string(kMostPixels) + " pixels a side";
-    return false;
-  }
-  return true;
-}
-
-// PNG from an RGB image surface: each row's bytes as differences to the row above (which line
-// art and flat fills turn into long runs of zeros), compressed at a fast level.
-std::string encodePng(cairo_surface_t* surface) {
-  cairo_surface_flush(surface);
-  const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
-  const int stride = cairo_image_surface_get_stride(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  const size_t rowBytes = static_cast<size_t>(width) * 3;
-  std::string raw;
-  raw.reserve((rowBytes + 1) * height);
-  std::string previous(rowBytes, '\0'), row(rowBytes, '\0');
-  for (int y = 0; y < height; ++y) {
-    const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + static_cast<size_t>(y) * stride);
-    for (int x = 0; x < width; ++x) {
-      row[3 * x] = static_cast<char>((pixels[x] >> 16) & 255);
-      row[3 * x + 1] = static_cast<char>((pixels[x] >> 8) & 255);
-      row[3 * x + 2] = static_cast<char>(pixels[x] & 255);
-    }
-    raw.push_back(2);  // "up"
-    for (size_t i = 0; i < rowBytes; ++i) raw.push_back(static_cast<char>(row[i] - previous[i]));
-    previous.swap(row);
-  }
-  libdeflate_compressor* compressor = libdeflate_alloc_compressor(1);
-  std::string packed(libdeflate_zlib_compress_bound(compressor, raw.size()), '\0');
-  packed.resize(libdeflate_zlib_compress(compressor, raw.data(), raw.size(), packed.data(), packed.size()));
-  libdeflate_free_compressor(compressor);
-
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  auto chunk = [&](const char* type, const std::string& body) {
-    auto be32 = [&](std::uint32_t v) {
-      for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<char>((v >> shift) & 255));
-    };
-    be32(static_cast<std::uint32_t>(body.size()));
-    const size_t start = png.size();
-    png.append(type, 4);
-    png += body;
-    be32(libdeflate_crc32(0, png.data() + start, png.size() - start));
-  };
-  std::string header;
-  for (const int v : {width, height}) {
-    for (int shift = 24; shift >= 0; shift -= 8) header.push_back(static_cast<char>((v >> shift) & 255));
-  }
-  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, standard filters, no interlace
-  chunk("IHDR", header);
-  chunk("IDAT", packed);
-  chunk("IEND", "");
-  return png;
 }
 
 bool writePng(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& paths,
               formats::StagedFiles* staged, std::string* error) {
   long width = 0, height = 0;
-  if (!pngSize(options, &width, &height, error)) return false;
-  const double perMm = options.dpi / 25.4;
+  if (!detail::pngSize(options, &width, &height, error)) return false;
   const std::vector<const Page*> pages = inOrder(drawing);
   for (size_t i = 0; i < pages.size(); ++i) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_status_t status = drawPage(surface, perMm, drawing, *pages[i], true);
-    std::string png;
-    if (status == CAIRO_STATUS_SUCCESS) png = encodePng(surface);
-    status = finish(surface, status);
-    if (status != CAIRO_STATUS_SUCCESS) return cannotWrite(paths[i], status, error);
-    std::ofstream out(staged->stage(paths[i]), std::ios::binary);
-    out << png;
-    out.close();
-    if (!out) {
-      *error = paths[i] + ": cannot be written";
+    std::string png, problem;
+    if (!detail::pngPage(drawing, *pages[i], options, &png, &problem)) {
+      *error = paths[i] + ": cannot be written (" + problem + ")";
       return false;
     }
+    if (!writeText(paths[i], png, staged, error)) return false;
   }
   return true;
 }
 
-// The files one path becomes: the PDF itself, or one per page for SVG and PNG (the overview
-// first, named NAME-overview).
-std::vector<std::string> filesOf(const std::string& path, Format format, const Drawing& drawing) {
-  if (format == Format::Pdf) return {path};
+bool pngFits(const PatternOptions& options, std::string* error) {
+  long width = 0, height = 0;
+  return detail::pngSize(options, &width, &height, error);
+}
+
+/// A format of the pattern and how it is written. Another format is one more row here, with its
+/// writer above.
+struct FormatWriter {
+  PatternFormat format;
+  bool (*write)(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& files,
+                formats::StagedFiles* staged, std::string* error);
+  /// What keeps the options from being written in this format, tested before anything is drawn;
+  /// null where nothing does.
+  bool (*fits)(const PatternOptions& options, std::string* error);
+};
+
+const std::vector<FormatWriter>& formatWriters() {
+  static const std::vector<FormatWriter> writers{
+      {{".pdf", false}, writePdf, nullptr},
+      {{".svg", true}, writeSvg, nullptr},
+      {{".png", true}, writePng, pngFits},
+  };
+  return writers;
+}
+
+const FormatWriter* writerOf(const std::string& path) {
+  const std::string extension = lowercase(fs::path(path).extension().string());
+  for (const FormatWriter& writer : formatWriters()) {
+    if (writer.format.extension == extension) return &writer;
+  }
+  return nullptr;
+}
+
+// ".pdf, .svg or .png"
+std::string extensionList() {
+  const std::vector<FormatWriter>& writers = formatWriters();
+  std::string list;
+  for (size_t i = 0; i < writers.size(); ++i) {
+    if (i > 0) list += i + 1 == writers.size() ? " or " : ", ";
+    list += writers[i].format.extension;
+  }
+  return list;
+}
+
+bool unknownType(const std::string& path, std::string* error) {
+  *error = path + ": unknown file type; the pattern can be written as " + extensionList();
+  return false;
+}
+
+// The files one path becomes: the path itself for a document of all pages, or one per page
+// (the overview first, named NAME-overview).
+std::vector<std::string> filesOf(const std::string& path, const PatternFormat& format, const Drawing& drawing) {
+  if (!format.filePerPage) return {path};
   std::vector<std::string> files;
   if (drawing.overview >= 0) files.push_back(overviewPath(path));
   const int sheets = static_cast<int>(drawing.pages.size()) - (drawing.overview >= 0 ? 1 : 0);
@@ -225,14 +162,10 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
                   const std::vector<std::string>& paths, PatternReport* report, std::string* error) {
   std::string ignoredError;
   if (!error) error = &ignoredError;
-  std::vector<Format> formats;
+  std::vector<const FormatWriter*> writers;
   for (const std::string& path : paths) {
-    const std::optional<Format> format = formatOf(path);
-    if (!format) {
-      *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
-      return false;
-    }
-    formats.push_back(*format);
+    writers.push_back(writerOf(path));
+    if (!writers.back()) return unknownType(path, error);
   }
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
@@ -246,9 +179,8 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     *error = packing.warnings.empty() ? "the packing does not belong to these pieces" : packing.warnings.front();
     return false;
   }
-  for (size_t i = 0; i < paths.size(); ++i) {
-    long width = 0, height = 0;
-    if (formats[i] == Format::Png && !pngSize(options, &width, &height, error)) return false;
+  for (const FormatWriter* writer : writers) {
+    if (writer->fits && !writer->fits(options, error)) return false;
   }
 
   Drawing drawing;
@@ -271,7 +203,7 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
 
   std::vector<std::vector<std::string>> files;
   for (size_t i = 0; i < paths.size(); ++i) {
-    files.push_back(filesOf(paths[i], formats[i], drawing));
+    files.push_back(filesOf(paths[i], writers[i]->format, drawing));
     for (const std::string& file : files.back()) {
       std::error_code ec;
       if (fs::is_directory(file, ec)) {
@@ -282,10 +214,7 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
   }
   formats::StagedFiles staged;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const bool written = formats[i] == Format::Pdf ? writePdf(drawing, paths[i], &staged, error)
-                         : formats[i] == Format::Svg ? writeSvg(drawing, files[i], &staged, error)
-                                                     : writePng(drawing, options, files[i], &staged, error);
-    if (!written) return false;
+    if (!writers[i]->write(drawing, options, files[i], &staged, error)) return false;
   }
   if (!staged.commit(error)) return false;
   if (report) {
@@ -303,15 +232,26 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
                   PatternReport* report, std::string* error) {
   std::string ignoredError;
   if (!error) error = &ignoredError;
-  if (!formatOf(path)) {
-    *error = path + ": unknown file type; the pattern can be written as .pdf, .svg or .png";
-    return false;
-  }
+  if (!writerOf(path)) return unknownType(path, error);
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
     return false;
   }
   return writePattern(input, options, packPattern(input, options), {path}, report, error);
+}
+
+const std::vector<PatternFormat>& patternFormats() {
+  static const std::vector<PatternFormat> formats = [] {
+    std::vector<PatternFormat> list;
+    for (const FormatWriter& writer : formatWriters()) list.push_back(writer.format);
+    return list;
+  }();
+  return formats;
+}
+
+const PatternFormat* patternFormatOf(const std::string& path) {
+  const FormatWriter* writer = writerOf(path);
+  return writer ? &patternFormats()[static_cast<size_t>(writer - formatWriters().data())] : nullptr;
 }
 
 }  // namespace pattern

@@ -35,7 +35,7 @@ bool FoldraDialog::Initvalues() {
   SetString(kGadgetPageWidth, shown(settings.Seitenbreite));
   SetString(kGadgetPageHeight, shown(settings.Seitenhoehe));
   SetString(kGadgetTabWidth, shown(settings.Laschenbreite));
-  SetString(kGadgetSeamGap, shown(settings.Nahtspalt));
+  SetString(kGadgetFoldShut, shown(settings.Nahtspalt));
   SetLong(kGadgetLayout, settings.AlsAnimation + kLayoutChoiceBase, INT32_MIN, INT32_MAX, 1);
   SetLong(kGadgetUnfolding, settings.Abwicklungsart + kUnfoldingChoiceBase, INT32_MIN, INT32_MAX, 1);
   return true;
@@ -82,7 +82,7 @@ void FoldraDialog::readSettings() {
   settings.Seitenbreite = readNumber(kGadgetPageWidth);
   settings.Seitenhoehe = readNumber(kGadgetPageHeight);
   settings.Laschenbreite = readNumber(kGadgetTabWidth);
-  settings.Nahtspalt = readNumber(kGadgetSeamGap);
+  settings.Nahtspalt = readNumber(kGadgetFoldShut);
   std::int32_t layout = 0;
   GetLong(kGadgetLayout, layout);
   settings.AlsAnimation = layout - kLayoutChoiceBase;

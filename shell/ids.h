@@ -25,7 +25,7 @@ inline constexpr std::int32_t kGadgetPageWidth = 10007;
 inline constexpr std::int32_t kGadgetPageHeight = 10008;
 inline constexpr std::int32_t kGadgetTabWidth = 10009;
 inline constexpr std::int32_t kGadgetUnfolding = 10010;
-inline constexpr std::int32_t kGadgetSeamGap = 10011;
+inline constexpr std::int32_t kGadgetFoldShut = 10011;
 inline constexpr std::int32_t kButtonConfirm = 1;
 inline constexpr std::int32_t kButtonCancel = 2;
 /// Values of the layout choice: kLayoutChoiceBase + layout mode.

@@ -76,7 +76,7 @@ json dialogJson(const job::DialogForm& form) {
           {"lengths", {{"pageWidth", foldra::kGadgetPageWidth},
                        {"pageHeight", foldra::kGadgetPageHeight},
                        {"tabWidth", foldra::kGadgetTabWidth},
-                       {"foldShut", foldra::kGadgetSeamGap}}},
+                       {"foldShut", foldra::kGadgetFoldShut}}},
           {"pageLimit", foldra::kGadgetPageLimit},
           {"tabs", foldra::kGadgetTabs},
           {"unfolding", foldra::kGadgetUnfolding},
@@ -134,7 +134,7 @@ bool readValue(const json& gadget, const json& v, Value* out, std::string* error
     // Every text field of the module's dialog is a length in model units, written as a person
     // types a decimal number.
     // Fold shut at 0: only the seams whose sides meet are folded shut.
-    const bool zero = gadget.value("id", 0) == foldra::kGadgetSeamGap;
+    const bool zero = gadget.value("id", 0) == foldra::kGadgetFoldShut;
     if (!lengthValue(label, "", v, 1e9, &out->number, error, zero)) return false;
   } else {
     if (!number(v, &out->number) || out->number != std::floor(out->number) || std::fabs(out->number) > 2e9) {
@@ -191,7 +191,7 @@ bool enter(const json& gadget, const Value& v, FormRun* run, std::string* error)
       s.dialogTabWidth = v.number;
       run->entries |= job::kEntryTabWidth;
       return true;
-    case foldra::kGadgetSeamGap:
+    case foldra::kGadgetFoldShut:
       s.dialogFoldShut = v.number;
       run->entries |= job::kEntryFoldShut;
       return true;

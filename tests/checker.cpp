@@ -67,7 +67,8 @@ CheckOptions CheckOptions::of(const foldra::Settings& settings) {
   CheckOptions options;
   options.tabs = settings.Laschenflag && settings.Laschenbreite >= foldra::kPointTolerance;
   options.compact = settings.Abwicklungsart == foldra::kUnfoldCompact;
-  options.seamGap = options.compact ? settings.Nahtspalt : 0;
+  options.foldShut = options.compact ? settings.Nahtspalt : 0;
+  options.tabDepth = settings.Laschenbreite;
   options.pageLimit = settings.Seitenflag;
   options.pageWidth = settings.Seitenbreite;
   options.pageHeight = settings.Seitenhoehe;
@@ -276,10 +277,11 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         // A fold is told by its corners lying within the point tolerance of each other; in a
         // piece that reaches far beyond what doubles resolve to that tolerance, the corners of
         // small triangles round onto each other and every side looks like a fold.
-        // A seam the unfolding folds shut is a fold whose copies may lie up to the seam gap apart.
+        // A seam the unfolding folds shut is a fold whose copies may lie up to the fold-shut width
+        // apart.
         const bool shut = foldra::isFold(*t, k) && !flatSidesMeet(*t, k, *g, s);
-        if (shut && (g->containerIndex != t->containerIndex || !flatSidesClose(*t, k, *g, s, options.seamGap))) {
-          fail(name(*t) + " side " + std::to_string(k) + " is folded shut though its copies lie further apart than the seam gap");
+        if (shut && (g->containerIndex != t->containerIndex || !flatSidesClose(*t, k, *g, s, options.foldShut))) {
+          fail(name(*t) + " side " + std::to_string(k) + " is folded shut though its copies lie further apart than the fold-shut width");
         }
         if (shut && !foldra::isFold(*g, s)) fail(name(*t) + " side " + std::to_string(k) + " is folded shut on one copy only");
         if (g->containerIndex == t->containerIndex && (flatSidesMeet(*t, k, *g, s) || shut)) {
@@ -304,10 +306,10 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           // The narrowest tab the unfolding tries is half of what the other triangle's height
           // allows; in the compact method a third of the tab width, on an edge long enough for
           // it between ends of at most 75 degrees and at most the partner's corners.
-          double wt = std::min(foldra::settings.Laschenbreite, g->height[s]) / 2;
-          double wg = std::min(foldra::settings.Laschenbreite, t->height[k]) / 2;
+          double wt = std::min(options.tabDepth, g->height[s]) / 2;
+          double wg = std::min(options.tabDepth, t->height[k]) / 2;
           if (options.compact) {
-            const double useful = foldra::settings.Laschenbreite / 3;
+            const double useful = options.tabDepth / 3;
             const double side = foldra::length(t->P[(k + 1) % 3] - t->P[k]);
             auto deepest = [&](double a, double b) {
               const double steepest = 75 * std::acos(-1.0) / 180;

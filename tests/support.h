@@ -134,7 +134,9 @@ struct CheckOptions {
   bool compact = false;
   /// The widest a seam inside one piece may open and still be folded shut (compact), in model
   /// units.
-  double seamGap = 0;
+  double foldShut = 0;
+  /// The most a tab reaches out from its edge (the settings' tab width), in model units.
+  double tabDepth = 17;
 
   /// The options that go with a run's settings (tabs of no width are no tabs).
   static CheckOptions of(const foldra::Settings& settings);

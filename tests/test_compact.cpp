@@ -28,18 +28,29 @@ foldra::Settings compactSettings(double tabWidth = 1.5) {
   return s;
 }
 
-std::string checked(const foldra::Settings& s) {
+/// Options for the compact steps, with tabs of the given depth.
+foldra::UnfoldOptions compactOptions(double tabDepth) {
+  foldra::UnfoldOptions o;
+  o.method = foldra::kUnfoldCompact;
+  o.tabDepth = tabDepth;
+  return o;
+}
+
+std::string checked(const foldra::UnfoldOptions& o) {
   CheckOptions options;
-  options.tabs = s.Laschenflag;
+  options.tabs = o.tabs;
   options.compact = true;
-  options.pageLimit = s.Seitenflag;
-  options.pageWidth = s.Seitenbreite;
-  options.pageHeight = s.Seitenhoehe;
-  options.seamGap = s.Nahtspalt;
+  options.pageLimit = o.page.on;
+  options.pageWidth = o.page.width;
+  options.pageHeight = o.page.height;
+  options.foldShut = o.foldShut;
+  options.tabDepth = o.tabDepth;
   std::string all;
   for (const auto& f : checkUnfolding(options)) all += "\n  " + f;
   return all;
 }
+
+std::string checked(const foldra::Settings& s) { return checked(foldra::unfoldOptions(s)); }
 
 /// Cut edges between two triangles, each counted once, and how many of them carry a tab.
 struct Cuts {
@@ -115,21 +126,21 @@ TEST(Compact, ACylindersWallUnrollsIntoOneStripCutOnce) {
   EXPECT_EQ(checked(s), "");
 }
 
-TEST(Compact, ASeamThatOpensLessThanTheGapIsFoldedShutAndOnlyThen) {
+TEST(Compact, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedShutAndOnlyThen) {
   // A low cone of eight faces lies flat in one piece but for one seam from the apex to the
   // ring, which opens 0.0745 at the ring: its angles fall 0.43 degrees short of a full turn.
-  for (const double gap : {0.0, 0.05, 0.2}) {
+  for (const double foldShut : {0.0, 0.05, 0.2}) {
     LinkedHost h;
     h.add(cone(8, 10, 0.5));
     foldra::Settings s = compactSettings(1.5);
-    s.Nahtspalt = gap;
+    s.Nahtspalt = foldShut;
     ASSERT_TRUE(h.unfold(s));
-    EXPECT_EQ(validPieces(), 1) << gap;
+    EXPECT_EQ(validPieces(), 1) << foldShut;
     const Cuts cuts = cutsOf();
-    EXPECT_EQ(cuts.edges, gap > 0.0745 ? 0 : 1) << gap;
+    EXPECT_EQ(cuts.edges, foldShut > 0.0745 ? 0 : 1) << foldShut;
     // The open seam is too narrow for a tab to stand in it.
-    EXPECT_EQ(cuts.tabbed, 0) << gap;
-    EXPECT_EQ(checked(s), "") << gap;
+    EXPECT_EQ(cuts.tabbed, 0) << foldShut;
+    EXPECT_EQ(checked(s), "") << foldShut;
   }
 }
 
@@ -274,14 +285,12 @@ TEST(CompactTabs, AnEndMayReachUnderAFlatNeighbourOfThePartnerAcrossACut) {
   // deep as ends of 45 degrees allow on a side of 1. A tab on g would fold under t, whose corner at B is as sharp: it has no room.
   const Vec3 A{0, 0, 0}, B{1, 0, 0}, C{1, 0.05, 0}, D{0, -0.05, 0}, E{0, 1, 0};
   const std::vector<std::array<Vec3, 3>> triangles = {{A, D, B}, {A, B, C}, {A, C, E}};
-  foldra::settings = foldra::Settings{};
-  foldra::settings.Seitenflag = false;
-  foldra::settings.Laschenbreite = 0.6;
+  const foldra::UnfoldOptions options = compactOptions(0.6);
   HandRun hand(triangles);
   foldra::prepareTriangles();
   foldra::createPieces();
   ASSERT_EQ(validPieces(), 3);
-  EXPECT_EQ(foldra::placeTabs(), 0) << "every cut edge carries a tab";
+  EXPECT_EQ(foldra::placeTabs(run, options), 0) << "every cut edge carries a tab";
   const gt& t = hand[0];
   int side = -1;
   for (int k = 0; k < 3; ++k) {
@@ -290,10 +299,7 @@ TEST(CompactTabs, AnEndMayReachUnderAFlatNeighbourOfThePartnerAcrossACut) {
   ASSERT_GE(side, 0);
   ASSERT_TRUE(t.placedLugs[side][0].has_value()) << "the tab stands on t, under g and h";
   EXPECT_NEAR(t.lugWidth[side], 0.5, 1e-12);
-  CheckOptions options;
-  options.compact = true;
-  EXPECT_TRUE(checkUnfolding(options).empty());
-  foldra::settings = foldra::Settings{};
+  EXPECT_EQ(checked(options), "");
 }
 
 TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {
@@ -313,13 +319,12 @@ TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {
       slot.push_back(i == 1 && j > 0);
     }
   }
-  foldra::settings = foldra::Settings{};
-  foldra::settings.Laschenbreite = 1.2;
+  const foldra::UnfoldOptions options = compactOptions(1.2);
   HandRun hand(triangles);
   foldra::prepareTriangles();
   foldra::createPieces();
   {
-    foldra::Joiner joiner(foldra::PageLimit{});
+    foldra::Joiner joiner(run, foldra::PageLimit{});
     for (std::size_t i = 0; i < triangles.size(); ++i) {
       for (int k = 0; k < 3; ++k) {
         gt& t = hand[i];
@@ -333,7 +338,7 @@ TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {
     joiner.finish();
   }
   ASSERT_EQ(validPieces(), 2);
-  EXPECT_EQ(foldra::placeTabs(), 0);
+  EXPECT_EQ(foldra::placeTabs(run, options), 0);
   int walls = 0;
   for (std::size_t i = 0; i < triangles.size(); ++i) {
     const gt& t = hand[i];
@@ -347,10 +352,7 @@ TEST(CompactTabs, ATabWithoutRoomInANotchGoesToTheOtherSide) {
     }
   }
   EXPECT_EQ(walls, 16) << "eight wall sides, seen from both pieces";
-  CheckOptions options;
-  options.compact = true;
-  EXPECT_TRUE(checkUnfolding(options).empty());
-  foldra::settings = foldra::Settings{};
+  EXPECT_EQ(checked(options), "");
 }
 
 // ---- Handing small pieces over ------------------------------------------------------------------
@@ -364,14 +366,12 @@ TEST(CompactHandOver, APieceTooLargeToJoinWholeGoesToBothNeighbours) {
     triangles.push_back({a, b, c});
     triangles.push_back({a, c, d});
   }
-  foldra::settings = foldra::Settings{};
-  foldra::settings.Laschenflag = false;
   HandRun hand(triangles);
   foldra::prepareTriangles();
   foldra::createPieces();
   const foldra::PageLimit page{true, 2.5, 2.5};
   {
-    foldra::Joiner joiner(page);
+    foldra::Joiner joiner(run, page);
     auto group = [](std::size_t i) { return i / 2 == 0 ? 0 : (i / 2 == 3 ? 2 : 1); };
     for (std::size_t i = 0; i < triangles.size(); ++i) {
       for (int k = 0; k < 3; ++k) {
@@ -388,7 +388,7 @@ TEST(CompactHandOver, APieceTooLargeToJoinWholeGoesToBothNeighbours) {
     joiner.finish();
   }
   ASSERT_EQ(validPieces(), 3);
-  EXPECT_EQ(foldra::handOverPieces(page), 1);
+  EXPECT_EQ(foldra::handOverPieces(run, page), 1);
   EXPECT_EQ(validPieces(), 2);
   for (const auto& c : run.containers) {
     if (!c->valid) continue;
@@ -403,7 +403,6 @@ TEST(CompactHandOver, APieceTooLargeToJoinWholeGoesToBothNeighbours) {
   CheckOptions options;
   options.tabs = false;
   EXPECT_TRUE(checkUnfolding(options).empty());
-  foldra::settings = foldra::Settings{};
 }
 
 // ---- Laying two pieces out afresh as one ----------------------------------------------------------
@@ -423,7 +422,7 @@ std::unique_ptr<HandRun> twoPiecesOfACone() {
   auto hand = std::make_unique<HandRun>(triangles);
   foldra::prepareTriangles();
   foldra::createPieces();
-  foldra::Joiner joiner(foldra::PageLimit{});
+  foldra::Joiner joiner(run, foldra::PageLimit{});
   for (std::size_t i = 0; i + 1 < 6; ++i) {
     if (i == 3) continue;
     gt& t = (*hand)[i];
@@ -440,23 +439,22 @@ std::unique_ptr<HandRun> twoPiecesOfACone() {
 }  // namespace
 
 TEST(CompactRegrow, TwoPiecesOfAConeBecomeOneWithoutMoreBareEdges) {
-  foldra::settings = compactSettings(0.15);
+  const foldra::UnfoldOptions options = compactOptions(0.15);
   const auto hand = twoPiecesOfACone();
   ASSERT_EQ(validPieces(), 2);
-  foldra::placeTabs();
+  foldra::placeTabs(run, options);
   const Cuts before = cutsOf();
-  EXPECT_EQ(foldra::regrowPieces(foldra::PageLimit{}), 1);
+  EXPECT_EQ(foldra::regrowPieces(run, options, foldra::PageLimit{}), 1);
   EXPECT_EQ(validPieces(), 1);
   // The cone closes round its apex but for one slit; its tabs leave no more edges bare.
   const Cuts after = cutsOf();
   EXPECT_EQ(after.edges, 1);
   EXPECT_LE(after.edges - after.tabbed, before.edges - before.tabbed);
-  EXPECT_EQ(checked(foldra::settings), "");
-  foldra::settings = foldra::Settings{};
+  EXPECT_EQ(checked(options), "");
 }
 
 TEST(CompactRegrow, APairThatDoesNotFitThePageStaysAsItWas) {
-  foldra::settings = compactSettings(0.15);
+  const foldra::UnfoldOptions options = compactOptions(0.15);
   const auto hand = twoPiecesOfACone();
   // A page just large enough for the larger piece: the whole cone laid flat, a disc of radius
   // 1.12 less a slit of 41 degrees, is at least 2.23 across.
@@ -470,10 +468,9 @@ TEST(CompactRegrow, APairThatDoesNotFitThePageStaysAsItWas) {
   }
   const double side = std::max(largest.width(), largest.height()) + 1e-9;
   ASSERT_LT(side, 2.2);
-  foldra::placeTabs();
+  foldra::placeTabs(run, options);
   const std::string was = snapshot();
-  EXPECT_EQ(foldra::regrowPieces(foldra::PageLimit{true, side, side}), 0);
+  EXPECT_EQ(foldra::regrowPieces(run, options, foldra::PageLimit{true, side, side}), 0);
   EXPECT_EQ(snapshot(), was);
   EXPECT_EQ(validPieces(), 2);
-  foldra::settings = foldra::Settings{};
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 
@@ -283,6 +284,31 @@ TEST(PlanarPredicates, AThinOverlapAtACornerIsFoundBeyondTheShortenedEdges) {
   EXPECT_FALSE(foldra::overlapDeeperThan(a, corner, foldra::kPointTolerance));
   EXPECT_FALSE(foldra::overlapDeeperThan(a, sliver, foldra::kPointTolerance)) << "thinner than the tolerance";
   EXPECT_TRUE(foldra::overlapDeeperThan(a, a, foldra::kPointTolerance));
+}
+
+TEST(PlanarPredicates, ConvexPolygonsOverlapOnlyDeeperThanTheDepth) {
+  // A square and a triangle whose tip reaches 0.5 into it through its lower side. The square is
+  // tested whole, across its own four sides: its diagonal is no side of it.
+  const Vec3 square[4] = {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}};
+  const Vec3 tip[3] = {{0.5, -1, 0}, {1.5, -1, 0}, {1, 0.5, 0}};
+  EXPECT_TRUE(foldra::overlapDeeperThan(square, 4, tip, 3, 0.1));
+  EXPECT_TRUE(foldra::overlapDeeperThan(tip, 3, square, 4, 0.1)) << "either order";
+  EXPECT_FALSE(foldra::overlapDeeperThan(square, 4, tip, 3, 0.6)) << "shallower than the depth";
+  const Vec3 clockwise[4] = {square[3], square[2], square[1], square[0]};
+  EXPECT_TRUE(foldra::overlapDeeperThan(clockwise, 4, tip, 3, 0.1)) << "either winding";
+  // Touching along a side or at a corner is no overlap.
+  const Vec3 beside[4] = {{2, 0, 0}, {3, 0, 0}, {3, 2, 0}, {2, 2, 0}};
+  const Vec3 atCorner[3] = {{2, 2, 0}, {3, 2, 0}, {3, 3, 0}};
+  EXPECT_FALSE(foldra::overlapDeeperThan(square, 4, beside, 4, foldra::kPointTolerance / 4));
+  EXPECT_FALSE(foldra::overlapDeeperThan(square, 4, atCorner, 3, foldra::kPointTolerance / 4));
+  // A corner that is not a number overlaps nothing.
+  const Vec3 broken[3] = {{1, 1, 0}, {std::numeric_limits<double>::quiet_NaN(), 1, 0}, {1, 1.5, 0}};
+  EXPECT_FALSE(foldra::overlapDeeperThan(square, 4, broken, 3, 0));
+  // Triangles give the same answer through either form.
+  const Vec3 a[3] = {{0, 0, 0}, {4, 0, 0}, {0, 4, 0}}, b[3] = {{1, 1, 0}, {5, 1, 0}, {1, 5, 0}};
+  for (const double depth : {0.0, 0.5, 1.0, 1.5}) {
+    EXPECT_EQ(foldra::overlapDeeperThan(a, b, depth), foldra::overlapDeeperThan(a, 3, b, 3, depth)) << depth;
+  }
 }
 
 TEST(Placement, HingeRotation) {

@@ -415,7 +415,7 @@ TEST(HostileRun, TabWidthsOfNoSizeMakeNoTabs) {
   foldra::Settings s;
   s.Laschenbreite = std::numeric_limits<double>::infinity();
   h.execute(s);
-  for (const std::string& f : checkUnfolding({})) ADD_FAILURE() << f;
+  for (const std::string& f : checkUnfoldingFor(s)) ADD_FAILURE() << f;
   expectFinitePieces(h.document(), 0);
 }
 

@@ -328,7 +328,7 @@ TEST(StudioForm, OffersTheProgramsWaysOfCuttingAndRefusesOneItDoesNotKnow) {
   cut.entries = {{foldra::kUnfoldingLongestEdge, "Longest edges first"}, {foldra::kUnfoldingCompact, "Compact"},
                  {foldra::kUnfoldingChoiceBase + 2, "Another"}};
   runtime::GadgetDescription shut;
-  shut.id = foldra::kGadgetSeamGap;
+  shut.id = foldra::kGadgetFoldShut;
   shut.label = "Fold shut seams that open at most";
   runtime::GadgetDescription confirm;
   confirm.id = foldra::kButtonConfirm;
@@ -337,7 +337,7 @@ TEST(StudioForm, OffersTheProgramsWaysOfCuttingAndRefusesOneItDoesNotKnow) {
   form.description.gadgets = {cut, shut, confirm};
   const json dialog = studio::dialogJson(form);
   EXPECT_EQ(dialog["gadgets"][0]["value"], job::method(job::Settings{}.unfold).choice) << "the command line's default";
-  EXPECT_EQ(dialog["lengths"]["foldShut"], foldra::kGadgetSeamGap);
+  EXPECT_EQ(dialog["lengths"]["foldShut"], foldra::kGadgetFoldShut);
   ASSERT_EQ(dialog["methods"].size(), std::size(job::kMethods));
   for (const job::Method& m : job::kMethods) {
     const json& row = dialog["methods"][std::to_string(m.choice)];
@@ -346,7 +346,7 @@ TEST(StudioForm, OffersTheProgramsWaysOfCuttingAndRefusesOneItDoesNotKnow) {
     EXPECT_EQ(row["description"], m.description);
   }
 
-  const std::string shutId = std::to_string(foldra::kGadgetSeamGap), cutId = std::to_string(foldra::kGadgetUnfolding);
+  const std::string shutId = std::to_string(foldra::kGadgetFoldShut), cutId = std::to_string(foldra::kGadgetUnfolding);
   studio::FormRun run;
   std::string error;
   ASSERT_TRUE(studio::readRunForm({{"gadgets", {{cutId, foldra::kUnfoldingLongestEdge}, {shutId, "0"}}}, {"press", 1}},

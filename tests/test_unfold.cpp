@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -12,6 +13,7 @@
 #include "intake/intake.h"
 #include "support.h"
 #include "unfold/box_tree.h"
+#include "unfold/part_index.h"
 #include "unfold/unfold.h"
 
 using namespace testing_support;
@@ -26,7 +28,7 @@ struct Variant {
   bool page;
   std::int32_t method = foldra::kUnfoldLongestEdge;
   /// Compact's widest seam folded shut: a thirtieth of the tab width, as the program's defaults.
-  double seamGap = 0;
+  double foldShut = 0;
 };
 
 constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true},
@@ -43,7 +45,7 @@ foldra::Settings settingsFor(Variant v) {
   s.Seitenhoehe = 14;
   s.Laschenbreite = 1.5;
   s.Abwicklungsart = v.method;
-  s.Nahtspalt = v.seamGap;
+  s.Nahtspalt = v.foldShut;
   return s;
 }
 
@@ -64,7 +66,7 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       h.add(mesh.make());
       const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
-      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " seam gap " << v.seamGap;
+      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
     }
   }
 }
@@ -88,7 +90,7 @@ TEST(Unfolding, SharedMeshesPassTheChecker) {
       s.Seitenbreite = size;
       s.Seitenhoehe = size * 1.4;
       ASSERT_TRUE(h.unfold(s)) << mesh;
-      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " seam gap " << v.seamGap;
+      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
     }
   }
 }
@@ -347,6 +349,97 @@ TEST(FastJoins, BoxTreeFindsExactlyTheBoxesThatMeet) {
   }
   bool stopped = tree.query(foldra::Box{0, 0, 100, 100}, [](std::uint32_t) { return true; });
   EXPECT_TRUE(stopped) << "a visit that answers true ends the query";
+}
+
+TEST(FastJoins, APartIndexFindsTheSamePartsBeforeAndAfterItGrowsATree) {
+  // Parts filed one by one; after every filing each query must visit exactly the parts whose
+  // boxes reach it, and every part or query without a finite box meets everything.
+  std::mt19937 random(11);
+  auto uniform = [&](double scale) { return scale * static_cast<double>(random()) / 4294967295.0; };
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<foldra::Box> boxes;
+  foldra::PartIndex index;
+  for (std::uint32_t i = 0; i < 80; ++i) {
+    const double x = uniform(50), y = uniform(50);
+    foldra::Box box{x, y, x + uniform(5), y + uniform(5)};
+    if (i == 5) box = {-inf, -inf, inf, inf};
+    if (i == 40) box.maxY = nan;
+    boxes.push_back(box);
+    index.add(i, box);
+    for (int q = 0; q < 20; ++q) {
+      const double qx = uniform(50), qy = uniform(50);
+      const foldra::Box query = q == 0 ? foldra::Box{nan, 0, 1, 1} : foldra::Box{qx, qy, qx + uniform(8), qy + uniform(8)};
+      std::vector<std::uint32_t> found;
+      index.query(query, [&](std::uint32_t part) {
+        found.push_back(part);
+        return false;
+      });
+      std::sort(found.begin(), found.end());
+      std::vector<std::uint32_t> expected;
+      for (std::uint32_t j = 0; j < boxes.size(); ++j) {
+        if (!boxes[j].finite() || !query.finite() || boxes[j].reaches(query)) expected.push_back(j);
+      }
+      ASSERT_EQ(found, expected) << "after " << i + 1 << " parts, query " << q;
+    }
+  }
+}
+
+TEST(Options, TheRecordIsReadOnceIntoTheOptionsWithTheSameDefaults) {
+  // The options a step gets by default are those a run with the record's defaults gets.
+  const foldra::UnfoldOptions fromRecord = foldra::unfoldOptions(foldra::Settings{});
+  const foldra::UnfoldOptions defaults;
+  EXPECT_EQ(fromRecord.method, defaults.method);
+  EXPECT_EQ(fromRecord.page.on, defaults.page.on);
+  EXPECT_EQ(fromRecord.page.width, defaults.page.width);
+  EXPECT_EQ(fromRecord.page.height, defaults.page.height);
+  EXPECT_EQ(fromRecord.tabs, defaults.tabs);
+  EXPECT_EQ(fromRecord.tabDepth, defaults.tabDepth);
+  EXPECT_EQ(fromRecord.foldShut, defaults.foldShut);
+  foldra::Settings s;
+  s.Abwicklungsart = foldra::kUnfoldCompact;
+  s.Seitenflag = true;
+  s.Seitenbreite = 12;
+  s.Seitenhoehe = 9;
+  s.Laschenflag = false;
+  s.Laschenbreite = 0.75;
+  s.Nahtspalt = 0.01;
+  const foldra::UnfoldOptions o = foldra::unfoldOptions(s);
+  EXPECT_EQ(o.method, foldra::kUnfoldCompact);
+  EXPECT_TRUE(o.page.on);
+  EXPECT_EQ(o.page.width, 12);
+  EXPECT_EQ(o.page.height, 9);
+  EXPECT_FALSE(o.tabs);
+  EXPECT_EQ(o.tabDepth, 0.75);
+  EXPECT_EQ(o.foldShut, 0.01);
+  EXPECT_EQ(o.usefulDepth(), 0) << "tabs off: none worth gluing";
+  // A depth that is no usable number places no tabs, where it would make tabs of no or
+  // infinite size.
+  for (const double depth : {0.0, -1.0, 1e-7, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    foldra::UnfoldOptions bad;
+    bad.tabDepth = depth;
+    EXPECT_FALSE(bad.placesTabs()) << depth;
+    EXPECT_EQ(bad.usefulDepth(), 0) << depth;
+  }
+}
+
+TEST(Options, AMethodTheDialogNeverOffersRunsLongestEdge) {
+  std::string pieces[2];
+  for (const std::int32_t method : {foldra::kUnfoldLongestEdge, std::int32_t{7}}) {
+    LinkedHost h;
+    h.add(bumpySphere(3, 2));
+    foldra::Settings s;
+    s.Laschenbreite = 0.5;
+    s.Abwicklungsart = method;
+    ASSERT_TRUE(h.unfold(s));
+    std::string& shot = pieces[method == foldra::kUnfoldLongestEdge ? 0 : 1];
+    for (const auto& c : run.containers) {
+      if (!c->valid) continue;
+      for (const gt* t : c->triangles) shot += std::to_string(t->serial - run.gtvec[0][0]->serial) + " ";
+      shot += "\n";
+    }
+    EXPECT_EQ(checkUnfoldingFor(s), std::vector<std::string>{});
+  }
+  EXPECT_EQ(pieces[1], pieces[0]);
 }
 
 TEST(Unfolding, FlatConnectedMeshBecomesOnePiece) {
@@ -778,7 +871,7 @@ std::unique_ptr<Pieces> notch() {
 TEST(FittingTabs, ATabWithoutRoomGoesToTheOtherSideOfItsEdge) {
   const auto p = notch();
   gt &u = p->tri[0], &g = p->tri[1], &wallA = p->tri[2], &wallD = p->tri[3];
-  EXPECT_EQ(foldra::fitLugs(), 0);
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 0);
   EXPECT_FALSE(hasTab(u, 0)) << "the first tab in list order gives way";
   EXPECT_TRUE(hasTab(wallA, sideTo(wallA, u)));
   EXPECT_TRUE(hasTab(g, 2)) << "the other one then fits";
@@ -799,10 +892,9 @@ TEST(FittingTabs, AMovedTabKeepsItsPieceOnThePage) {
   // A page exactly as large as the wall: no tab fits beside it.
   const foldra::gtc& wall = p->piece(wallA);
   const double box[4] = {wall.box.minX, wall.box.minY, wall.box.maxX, wall.box.maxY};
-  foldra::settings.Seitenflag = true;
-  foldra::settings.Seitenbreite = box[2] - box[0];
-  foldra::settings.Seitenhoehe = box[3] - box[1];
-  EXPECT_EQ(foldra::fitLugs(), 1) << "neither the wall's side nor a narrower tab in the corner has room";
+  foldra::UnfoldOptions options;
+  options.page = {true, box[2] - box[0], box[3] - box[1]};
+  EXPECT_EQ(foldra::fitLugs(run, options), 1) << "neither the wall's side nor a narrower tab in the corner has room";
   EXPECT_FALSE(hasTab(u, 0));
   EXPECT_FALSE(hasTab(wallA, sideTo(wallA, u)));
   EXPECT_TRUE(hasTab(g, 2));
@@ -824,11 +916,11 @@ TEST(FittingTabs, AnEdgeWithRoomOnNeitherSideKeepsNoTab) {
   for (std::size_t i = 0; i + 1 < 6; ++i) ASSERT_TRUE(p.join(i, sideTo(p.tri[i], p.tri[i + 1]), false));
   const int seam0 = sideTo(p.tri[0], p.tri[5]), seam5 = sideTo(p.tri[5], p.tri[0]);
   ASSERT_TRUE(hasTab(p.tri[0], seam0) || hasTab(p.tri[5], seam5));
-  EXPECT_EQ(foldra::fitLugs(), 1);
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 1);
   EXPECT_FALSE(hasTab(p.tri[0], seam0));
   EXPECT_FALSE(hasTab(p.tri[5], seam5));
   EXPECT_TRUE(checkUnfolding(CheckOptions{}).empty());
-  EXPECT_EQ(foldra::fitLugs(), 0) << "a second fitting finds nothing to do";
+  EXPECT_EQ(foldra::fitLugs(run, foldra::UnfoldOptions{}), 0) << "a second fitting finds nothing to do";
 }
 
 TEST(FittingTabs, StarPrismsKeepOneTabOnEveryCutEdge) {
@@ -839,7 +931,7 @@ TEST(FittingTabs, StarPrismsKeepOneTabOnEveryCutEdge) {
       foldra::Settings s;
       s.Laschenbreite = 1;
       ASSERT_TRUE(h.unfold(s));
-      const auto failures = checkUnfolding(CheckOptions{});
+      const auto failures = checkUnfoldingFor(s);
       EXPECT_TRUE(failures.empty()) << tips << " tips, inner radius " << inner << ": " << (failures.empty() ? "" : failures[0]);
     }
   }

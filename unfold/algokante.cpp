@@ -1,11 +1,11 @@
-// The unfolding driver: one piece per triangle, then two passes of joins over the edge table.
+// The longest-edge driver: one piece per triangle, then two passes of joins over the edge table,
+// then the tabs fitted to their pieces.
 #include <cmath>
 
 #include "geometry/kernel.h"
 #include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
-#include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
@@ -19,15 +19,17 @@ gt& entryTriangle(const EdgeTable& edges, std::size_t i) {
 
 }  // namespace
 
-void createPieces() {
-  for (auto& list : run.gtvec) {
+void createPieces() { createPieces(run); }
+
+void createPieces(RunState& state) {
+  for (auto& list : state.gtvec) {
     for (auto& t : list) {
       if (!t->usable) continue;
       auto piece = std::make_unique<gtc>();
       flatten(*t);
-      t->containerIndex = static_cast<std::int32_t>(run.containers.size());
+      t->containerIndex = static_cast<std::int32_t>(state.containers.size());
       piece->addTriangle(t.get());
-      run.containers.push_back(std::move(piece));
+      state.containers.push_back(std::move(piece));
     }
   }
 }
@@ -97,23 +99,16 @@ EdgeTable startUnfolding() {
 
 }  // namespace
 
-void unfoldTriangles() {
-  if (settings.Abwicklungsart == kUnfoldCompact) {
-    Compact();
-    return;
-  }
-  createTabs();
-  Algokante();
-}
+void Algokante() { Algokante(unfoldOptions(settings)); }
 
-void Algokante() {
+void Algokante(const UnfoldOptions& options) {
   const EdgeTable edges = startUnfolding();
-  Joiner joiner;
+  Joiner joiner(run, options.page);
   joinPasses(
       edges, [&](const gt& t) { return joiner.pieceOf(t); },
       [&](gt& t, int e, bool collisionTest) { return joiner.join(t, e, collisionTest); });
   joiner.finish();
-  fitLugs();
+  fitLugs(run, options);
 }
 
 void AlgokanteDirect() {
@@ -125,7 +120,7 @@ void AlgokanteDirect() {
         gtc& B = *run.containers[static_cast<std::size_t>(t.nb[e]->containerIndex)];
         return merge(A, B, t, e, collisionTest);
       });
-  fitLugs();
+  fitLugs(run, unfoldOptions(settings));
 }
 
 }  // namespace foldra

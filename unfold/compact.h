@@ -1,10 +1,12 @@
-// The compact unfolding's parts that its tests look into: the shape of a glue tab that folds
-// under its partner, and the tab placement after the cuts.
+// The compact unfolding and the parts of it that its tests look into: the shape of a glue tab
+// that folds under its partner, the tab placement after the cuts, the hand-over and the
+// regrowth.
 #pragma once
 
 #include "geometry/gt.h"
 #include "geometry/vec.h"
-#include "unfold/joiner.h"
+#include "host/run_state.h"
+#include "unfold/options.h"
 
 namespace foldra {
 
@@ -31,37 +33,39 @@ TabShape tabShape(Vec3 A, Vec3 B, double depth, double limitAtA, double limitAtB
 TabShape tabShapeWithEnds(Vec3 A, Vec3 B, double depth, double endAtA, double endAtB);
 /// The deepest tab a side of this length can carry, up to `depth`, with the steepest ends.
 double deepestTab(double sideLength, double depth);
-/// The shallowest tab worth gluing, as a share of the tab depth asked for.
-inline constexpr double kUsefulTabShare = 1.0 / 3.0;
+/// True when a tab of this depth is worth gluing: it falls short of the useful depth by no more
+/// than rounding.
+inline bool usefulTab(double depth, double useful) { return !(depth < useful * (1 - 1e-9)); }
 
-/// Folds shut every seam between two triangles of one piece whose two copies lie at most
-/// `gap` apart at both ends: paper takes up that little when the piece is folded, and the
-/// builder folds there instead of cutting and gluing an edge that has no room for a tab. Seams
-/// folded shut before are opened first, so that the call follows the pieces as they stand.
-/// Answers the number of seams folded shut.
-int foldSeamsShut(double gap);
+/// Folds shut every seam between two triangles of one piece of the run state whose two copies
+/// lie at most `foldShut` apart at both ends: paper takes up that little when the piece is
+/// folded, and the builder folds there instead of cutting and gluing an edge that has no room
+/// for a tab. Seams folded shut before are opened first, so that the call follows the pieces as
+/// they stand. Answers the number of seams folded shut.
+int foldSeamsShut(RunState& state, double foldShut);
 
-/// After the compact joins, with the seams that close folded shut first (Settings::Nahtspalt):
+/// After the compact joins, with the seams that close folded shut first (options.foldShut):
 /// one glue tab on every cut edge, on the side where it stands deepest without touching another
-/// part of its piece or leaving the page (a piece's box with the page limit on); narrower where
+/// part of its piece or leaving the page (a piece's box with the page limit on); shallower where
 /// neither side has room at the full depth; none where neither side has room for the shallowest
 /// useful one. Answers the number of cut edges left without a tab.
-int placeTabs();
+int placeTabs(RunState& state, const UnfoldOptions& options);
 
 /// Hands the pieces in the run state over to their neighbours where they fit, triangle by
 /// triangle, smallest piece first, each triangle tested against the faces of the piece it joins
 /// and against the page; a piece goes only when every one of its triangles found a place. Then
 /// single triangles take a partner from a neighbouring piece. Answers the number of pieces that
 /// went.
-int handOverPieces(PageLimit page);
+int handOverPieces(RunState& state, PageLimit page);
 
 /// Merges pairs of neighbouring pieces in the run state (smaller pieces first) where the
 /// smaller one and the larger one's triangles next to it, laid out afresh onto the rest of the
-/// larger one, fit without overlap within the page; a merge stays only when the tabs then leave
-/// no more cut edges bare than before. Places the tabs. Answers the number of pieces that went.
-int regrowPieces(PageLimit page);
+/// larger one, fit without overlap within `page`; a merge stays only when the tabs (placed with
+/// `options`) then leave no more cut edges bare than before. Places the tabs. Answers the
+/// number of pieces that went.
+int regrowPieces(RunState& state, const UnfoldOptions& options, PageLimit page);
 
-/// The compact unfolding stage: pieces joined by faces alone, then their tabs.
-void Compact();
+/// The compact unfolding stage on the run state: pieces joined by faces alone, then their tabs.
+void Compact(RunState& state, const UnfoldOptions& options);
 
 }  // namespace foldra

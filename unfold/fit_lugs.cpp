@@ -8,21 +8,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <unordered_map>
 #include <vector>
 
 #include "geometry/kernel.h"
-#include "host/run_state.h"
-#include "unfold/box_tree.h"
+#include "unfold/part_index.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
 
 namespace {
-
-/// Pieces with more parts than this keep a box tree; smaller ones are scanned.
-constexpr std::size_t kScanParts = 32;
 
 /// A triangle (side -1) or the tab on one of its sides.
 struct Part {
@@ -105,53 +100,11 @@ bool coversMeet(const Cover& a, const Cover& b) {
   return false;
 }
 
-/// The parts of one piece, found by their boxes. Parts with a coordinate that is not finite
-/// have no box to file them by: they are met by every query, and a query without a finite box
-/// meets every part.
-class PieceParts {
- public:
-  void add(std::uint32_t part, const Cover& cover) {
-    if (!cover.finite) {
-      loose_.push_back(part);
-      return;
-    }
-    if (filed_.size() < kScanParts) {
-      filed_.push_back({part, cover.outline});
-      if (filed_.size() == kScanParts) {
-        for (const auto& [item, box] : filed_) tree_.insert(item, box);
-      }
-      return;
-    }
-    tree_.insert(part, cover.outline);
-  }
-
-  template <class Visit>
-  bool query(const Cover& cover, Visit&& visit) const {
-    for (std::uint32_t part : loose_) {
-      if (visit(part)) return true;
-    }
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    const Box box = cover.finite ? cover.outline : Box{-inf, -inf, inf, inf};
-    if (filed_.size() < kScanParts) {
-      for (const auto& [item, itemBox] : filed_) {
-        if (itemBox.reaches(box) && visit(item)) return true;
-      }
-      return false;
-    }
-    return tree_.query(box, visit);
-  }
-
- private:
-  std::vector<std::uint32_t> loose_;
-  std::vector<std::pair<std::uint32_t, Box>> filed_;
-  BoxTree tree_;
-};
-
-/// A place for the tab of one edge: a side of one of the edge's two triangles, and a width.
+/// A place for the tab of one edge: a side of one of the edge's two triangles, and a depth.
 struct Candidate {
   gt* t;
   int side;
-  double width;
+  double depth;
 };
 
 /// A part with its cover, for the sweep over one piece.
@@ -213,39 +166,71 @@ void findCrowded(const gtc& piece, std::vector<Swept>& parts, std::vector<Part>&
   }
 }
 
-}  // namespace
-
-int fitLugs() {
-  auto& containers = run.containers;
+/// The crowded tabs of every valid piece, in the order of the triangle lists.
+std::vector<Part> crowdedTabs(const RunState& state) {
   // Most tabs fit where they are: a sweep over each piece finds the few that do not.
   std::vector<Part> crowded;
-  {
-    std::vector<Swept> scratch;
-    for (const auto& c : containers) {
-      if (c->valid) findCrowded(*c, scratch, crowded);
-    }
+  std::vector<Swept> scratch;
+  for (const auto& c : state.containers) {
+    if (c->valid) findCrowded(*c, scratch, crowded);
   }
-  if (crowded.empty()) return 0;
   std::sort(crowded.begin(), crowded.end(), [](const Part& a, const Part& b) {
     return a.t->serial < b.t->serial || (a.t->serial == b.t->serial && a.side < b.side);
   });
+  return crowded;
+}
 
-  // Then each of those in list order, against its piece as it stands; the pieces they touch
-  // are indexed when first needed.
-  std::vector<Part> parts;
-  std::unordered_map<std::int32_t, PieceParts> pieces;
-  auto valid = [&](const gt& t) {
+/// Moves crowded tabs one at a time, each against its piece as it stands; the pieces they touch
+/// are indexed when first needed.
+class TabFitter {
+ public:
+  TabFitter(RunState& state, const UnfoldOptions& options) : state_(state), options_(options) {}
+
+  /// Finds the crowded tab `here` a place where it meets nothing: the other side of its edge,
+  /// else half as deep on either side. False when none has room and the tab went.
+  bool refit(const Part& here) {
+    gt& t = *here.t;
+    const int k = here.side;
+    if (!t.placedLugs[k][0] || !meetsPiece(coverOf(here), t, here)) return true;
+    gt* g = t.nb[k];
+    const int s = t.nbedge[k];
+    // The other side takes the tab only where the edge is the same edge seen from there (a
+    // triangle with two sides on one neighbour is not) and is not a fold of its piece.
+    const bool across = g && s >= 0 && g->usable && g->normal != Vec3{} && valid(*g) && g->nb[s] == &t &&
+                        g->nbedge[s] == k && !isFold(*g, s);
+    // The tab over there is never deeper than this triangle is high over the edge.
+    const double wg = across ? std::min(options_.tabDepth, t.height[k]) : 0;
+    const Candidate candidates[3] = {{g, s, wg}, {&t, k, t.lugWidth[k] / 2}, {g, s, wg / 2}};
+    for (const Candidate& c : candidates) {
+      if (c.t == g && !across) continue;
+      const int c1 = (c.side + 1) % 3;
+      const LugPair tab = flatLug(c.t->p[c.side], c.t->p[c1], c.depth);
+      if (!tab[0] || !(c.depth > 0)) continue;
+      const Cover cover = tabCover(c.t->p[c.side], c.t->p[c1], *tab[0], *tab[1]);
+      if (meetsPiece(cover, *c.t, here) || !fitsPage(cover, *c.t)) continue;
+      RemoveLugs(t, k);
+      put(c, tab, cover);
+      return true;
+    }
+    RemoveLugs(t, k);
+    return false;
+  }
+
+ private:
+  bool valid(const gt& t) const {
     const auto i = static_cast<std::size_t>(t.containerIndex);
-    return t.containerIndex >= 0 && i < containers.size() && containers[i]->valid;
-  };
-  auto file = [&](PieceParts& piece, gt* t, int side) {
-    parts.push_back({t, side});
-    piece.add(static_cast<std::uint32_t>(parts.size() - 1), coverOf(parts.back()));
-  };
-  auto pieceOf = [&](const gt& t) -> PieceParts& {
-    auto [at, added] = pieces.try_emplace(t.containerIndex);
+    return t.containerIndex >= 0 && i < state_.containers.size() && state_.containers[i]->valid;
+  }
+
+  void file(PartIndex& piece, gt* t, int side) {
+    parts_.push_back({t, side});
+    piece.add(static_cast<std::uint32_t>(parts_.size() - 1), coverOf(parts_.back()).outline);
+  }
+
+  PartIndex& pieceOf(const gt& t) {
+    auto [at, added] = pieces_.try_emplace(t.containerIndex);
     if (added) {
-      for (gt* m : containers[static_cast<std::size_t>(t.containerIndex)]->triangles) {
+      for (gt* m : state_.containers[static_cast<std::size_t>(t.containerIndex)]->triangles) {
         file(at->second, m, -1);
         for (int k = 0; k < 3; ++k) {
           if (m->placedLugs[k][0]) file(at->second, m, k);
@@ -253,66 +238,55 @@ int fitLugs() {
       }
     }
     return at->second;
-  };
-  // True when the cover, meant for a side of t, meets a part of t's piece other than t itself
-  // and the tab `replaced`.
-  auto meetsPiece = [&](const Cover& cover, const gt& t, const Part& replaced) {
-    return pieceOf(t).query(cover, [&](std::uint32_t index) {
-      const Part& other = parts[index];
+  }
+
+  /// True when the cover, meant for a side of t, meets a part of t's piece other than t itself
+  /// and the tab `replaced`.
+  bool meetsPiece(const Cover& cover, const gt& t, const Part& replaced) {
+    return pieceOf(t).query(cover.outline, [&](std::uint32_t index) {
+      const Part& other = parts_[index];
       if (other.t == &t && other.side < 0) return false;
       if (other.t == replaced.t && other.side == replaced.side) return false;
       if (other.side >= 0 && !other.t->placedLugs[other.side][0]) return false;  // gone since
       return coversMeet(cover, coverOf(other));
     });
-  };
-  // True when the piece's box, grown by the cover, still fits the page.
-  auto fitsPage = [&](const Cover& cover, const gt& t) {
-    if (!settings.Seitenflag) return true;
-    const gtc& c = *containers[static_cast<std::size_t>(t.containerIndex)];
-    const Box grown = c.box.unite(cover.outline);
-    return cover.finite && grown.maxX - grown.minX <= settings.Seitenbreite &&
-           grown.maxY - grown.minY <= settings.Seitenhoehe;
-  };
-
-  int lost = 0;
-  for (const Part& here : crowded) {
-    gt& t = *here.t;
-    const int k = here.side;
-    if (!t.placedLugs[k][0] || !meetsPiece(coverOf(here), t, here)) continue;
-    gt* g = t.nb[k];
-    const int s = t.nbedge[k];
-    // The other side takes the tab only where the edge is the same edge seen from there (a
-    // triangle with two sides on one neighbour is not) and is not a fold of its piece.
-    const bool across = g && s >= 0 && g->usable && g->normal != Vec3{} && valid(*g) && g->nb[s] == &t &&
-                        g->nbedge[s] == k && !isFold(*g, s);
-    // The tab over there is never wider than this triangle is high over the edge.
-    const double wg = across ? std::min(settings.Laschenbreite, t.height[k]) : 0;
-    const Candidate candidates[3] = {{g, s, wg}, {&t, k, t.lugWidth[k] / 2}, {g, s, wg / 2}};
-    bool placed = false;
-    for (const Candidate& c : candidates) {
-      if (c.t == g && !across) continue;
-      const int c1 = (c.side + 1) % 3;
-      const LugPair tab = flatLug(c.t->p[c.side], c.t->p[c1], c.width);
-      if (!tab[0] || !(c.width > 0)) continue;
-      const Cover cover = tabCover(c.t->p[c.side], c.t->p[c1], *tab[0], *tab[1]);
-      if (meetsPiece(cover, *c.t, here) || !fitsPage(cover, *c.t)) continue;
-      RemoveLugs(t, k);
-      Vec3 own[3];
-      ownFlatCorners(*c.t, own);
-      c.t->Lugs[c.side] = flatLug(own[c.side], own[c1], c.width);
-      c.t->placedLugs[c.side] = tab;
-      c.t->lugWidth[c.side] = c.width;
-      gtc& piece = *containers[static_cast<std::size_t>(c.t->containerIndex)];
-      piece.box = piece.box.unite(cover.outline);
-      file(pieceOf(*c.t), c.t, c.side);
-      placed = true;
-      break;
-    }
-    if (!placed) {
-      RemoveLugs(t, k);
-      ++lost;
-    }
   }
+
+  /// True when the piece's box, grown by the cover, still fits the page; a cover that is not
+  /// finite fits no page.
+  bool fitsPage(const Cover& cover, const gt& t) const {
+    if (!options_.page.on) return true;
+    const gtc& c = *state_.containers[static_cast<std::size_t>(t.containerIndex)];
+    return cover.finite && options_.page.holds(c.box.unite(cover.outline));
+  }
+
+  /// Gives the candidate's side the tab, in both frames, and files it with its piece.
+  void put(const Candidate& c, const LugPair& tab, const Cover& cover) {
+    const int c1 = (c.side + 1) % 3;
+    Vec3 own[3];
+    ownFlatCorners(*c.t, own);
+    c.t->Lugs[c.side] = flatLug(own[c.side], own[c1], c.depth);
+    c.t->placedLugs[c.side] = tab;
+    c.t->lugWidth[c.side] = c.depth;
+    gtc& piece = *state_.containers[static_cast<std::size_t>(c.t->containerIndex)];
+    piece.box = piece.box.unite(cover.outline);
+    file(pieceOf(*c.t), c.t, c.side);
+  }
+
+  RunState& state_;
+  const UnfoldOptions& options_;
+  std::vector<Part> parts_;
+  std::unordered_map<std::int32_t, PartIndex> pieces_;
+};
+
+}  // namespace
+
+int fitLugs(RunState& state, const UnfoldOptions& options) {
+  const std::vector<Part> crowded = crowdedTabs(state);
+  if (crowded.empty()) return 0;
+  TabFitter fitter(state, options);
+  int lost = 0;
+  for (const Part& here : crowded) lost += fitter.refit(here) ? 0 : 1;
   return lost;
 }
 

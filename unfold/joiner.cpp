@@ -2,10 +2,8 @@
 #include "unfold/joiner.h"
 
 #include <cmath>
-#include <limits>
 #include <ostream>
 
-#include "host/run_state.h"
 #include "host/trace.h"
 
 namespace foldra {
@@ -72,29 +70,33 @@ bool boxOf(const FlatShape& s, Box& box) {
   return finite;
 }
 
-Box grown(const Box& b, double margin) {
-  return {b.minX - margin, b.minY - margin, b.maxX + margin, b.maxY + margin};
+/// The sum of the extents of the pieces createPieces made: no point of a piece can lie farther
+/// from its origin.
+double extentOf(const RunState& state) {
+  double extent = 0;
+  for (const auto& c : state.containers) {
+    Box b;
+    if (boxOf(shapeOf(*c->triangles.front()), b)) extent += b.width() + b.height();
+  }
+  return extent;
 }
-
 
 }  // namespace
 
-Vec3 Frame::unapply(Vec3 y) const { return identity ? y : transposeTimes(rot, y - offset); }
+Vec3 ChartFrame::unapply(Vec3 y) const { return identity ? y : transposeTimes(rot, y - offset); }
 
-Frame Frame::then(const Placement& outer) const {
-  Frame r;
+ChartFrame ChartFrame::then(const Placement& outer) const {
+  ChartFrame r;
   r.identity = false;
   r.rot = identity ? outer.rot : multiply(outer.rot, rot);
   r.offset = outer.apply(identity ? Vec3{} : offset);
   return r;
 }
 
-Joiner::Joiner() : Joiner(PageLimit{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe}) {}
-
-Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
-  const std::size_t n = run.containers.size();
+Joiner::Joiner(RunState& state, PageLimit page) : state_(state), test_(page, extentOf(state)), keepGhosts_(!page.on) {
+  const std::size_t n = state_.containers.size();
   tri_.resize(n);
-  for (std::size_t c = 0; c < n; ++c) tri_[c] = run.containers[c]->triangles.front();
+  for (std::size_t c = 0; c < n; ++c) tri_[c] = state_.containers[c]->triangles.front();
   chartOfTri_.resize(n);
   box_.resize(n);
   bounded_.resize(n);
@@ -107,20 +109,12 @@ Joiner::Joiner(PageLimit page) : page_(page), keepGhosts_(!page.on) {
   next_.assign(n, UINT32_MAX);
   parent_.assign(n, -1);
   linkTime_.assign(n, 0);
-  // Rounding moves a point by far less than a billionth of the sum of all pieces' extents, the
-  // farthest any point of a piece can lie from its origin: boxes grown by that margin meet
-  // whenever the overlap predicate could answer true.
-  double extent = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
-    Box b;
-    if (boxOf(shapeOf(*tri_[i]), b)) extent += b.width() + b.height();
     chartOfPiece_[i] = i;
     head_[i] = tail_[i] = i;
     ownerOfChart_[i] = static_cast<std::int32_t>(i);
     addMember(i, i);
   }
-  margin_ = 1e-9 * extent;
-  if (!std::isfinite(margin_)) margin_ = std::numeric_limits<double>::infinity();
 }
 
 std::int32_t Joiner::pieceOf(const gt& t) const { return ownerOfChart_[chartOfTri_[id(t)]]; }
@@ -190,15 +184,10 @@ bool Joiner::collides(Chart& CA, Chart& CB, const Placement& hinge) {
     auto test = [&](std::uint32_t y) {
       const gt& Y = *tri_[y];
       const FlatShape shapeY = walkB ? mapShape(shapeOf(Y), placeA) : mapShape(shapeOf(Y), placeB);
-      const gt& u = walkB ? X : Y;
-      const gt& g = walkB ? Y : X;
-      const FlatShape& U = walkB ? shapeX : shapeY;
-      const FlatShape& G = walkB ? shapeY : shapeX;
-      if (u.isneighbor(g) && countSharedCorners(U, G, g) == 2) return false;
-      const FlatParts partsY = partsOf(shapeY);
-      return walkB ? partsCollide(partsX, partsY, g) : partsCollide(partsY, partsX, g);
+      return walkB ? JoinTest::collides(X, shapeX, JoinTest::given(partsX), Y, shapeY, JoinTest::madeFrom(shapeY))
+                   : JoinTest::collides(Y, shapeY, JoinTest::madeFrom(shapeY), X, shapeX, JoinTest::given(partsX));
     };
-    if (visitNear(asked, grown(box, margin_), bounded, test)) return true;
+    if (visitNear(asked, test_.reach(box), bounded, test)) return true;
   }
   return false;
 }
@@ -215,17 +204,20 @@ bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) cons
       box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
     }
   }
-  return !page_.holds(box);
+  return !test_.fits(box);
+}
+
+void Joiner::keepGhost(const gt& t, int k, const LugPair& tab, std::int64_t time) {
+  if (!keepGhosts_ || !tab[0]) return;
+  Ghost& ghost = ghostOf(id(t), k);
+  ghost.time = time;
+  ghost.lug[0] = *tab[0];
+  ghost.second = tab[1].has_value();
+  ghost.lug[1] = ghost.second ? *tab[1] : Vec3{};
 }
 
 void Joiner::noteRemoval(gt& t, int k, std::int64_t time) {
-  if (keepGhosts_ && t.placedLugs[k][0]) {
-    Ghost& ghost = ghostOf(id(t), k);
-    ghost.time = time;
-    ghost.lug[0] = *t.placedLugs[k][0];
-    ghost.second = t.placedLugs[k][1].has_value();
-    ghost.lug[1] = ghost.second ? *t.placedLugs[k][1] : Vec3{};
-  }
+  keepGhost(t, k, t.placedLugs[k], time);
   RemoveLugs(t, k);
 }
 
@@ -265,8 +257,8 @@ void Joiner::removeFolds(Chart& CA, Chart& CB, const Placement& hinge, std::int6
   }
 }
 
-void Joiner::moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge) {
-  const Frame& toFrame = charts_[to].frame;
+void Joiner::moveMembers(Chart& from, std::uint32_t to, const ChartFrame& fromFrame, const Placement* hinge) {
+  const ChartFrame& toFrame = charts_[to].frame;
   auto move = [&](Vec3 v) {
     const Vec3 q = fromFrame.apply(v);
     return toFrame.unapply(hinge ? hinge->apply(q) : q);
@@ -299,7 +291,7 @@ void Joiner::moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, 
 
 bool Joiner::join(gt& t, int e, bool collisionTest) {
   const std::int32_t a = pieceOf(t);
-  gtc& A = *run.containers[static_cast<std::size_t>(a)];
+  gtc& A = *state_.containers[static_cast<std::size_t>(a)];
   if constexpr (kPieceTrace) *A.trace << "versuche zu mergen..\n";
   gt& g = *t.nb[e];
   const int s = t.nbedge[e];
@@ -309,7 +301,7 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
     return true;
   }
   const std::int32_t b = pieceOf(g);
-  gtc& B = *run.containers[static_cast<std::size_t>(b)];
+  gtc& B = *state_.containers[static_cast<std::size_t>(b)];
   const std::uint32_t sa = chartOfPiece_[static_cast<std::size_t>(a)];
   const std::uint32_t sb = chartOfPiece_[static_cast<std::size_t>(b)];
   Chart& CA = charts_[sa];
@@ -325,7 +317,7 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   RemoveLugs(t, e);
   RemoveLugs(g, s);
 
-  const bool pageTest = page_.on;
+  const bool pageTest = test_.page().on;
   Box box = A.box;
   const bool refuse = (pageTest && exceedsPage(CB, hinge, box)) || (collisionTest && collides(CA, CB, hinge));
   if (refuse) {
@@ -337,22 +329,24 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   const std::int64_t hingeTime = ++clock_;
   const std::int64_t joinTime = ++clock_;
   const std::int64_t foldTime = ++clock_;
-  if (keepGhosts_) {
-    // The hinge's tabs left before the moved triangles joined: the one on t's side counts in
-    // A's box (t joined A earlier), the one on g's side does not.
-    for (int i = 0; i < 2; ++i) {
-      gt& owner = i == 0 ? t : g;
-      const int side = i == 0 ? e : s;
-      if (!hingeTabs[i][0]) continue;
-      Ghost& ghost = ghostOf(id(owner), side);
-      ghost.time = hingeTime;
-      ghost.lug[0] = *hingeTabs[i][0];
-      ghost.second = hingeTabs[i][1].has_value();
-      ghost.lug[1] = ghost.second ? *hingeTabs[i][1] : Vec3{};
-    }
-  }
+  // The hinge's tabs left before the moved triangles joined: the one on t's side counts in A's
+  // box (t joined A earlier), the one on g's side does not.
+  keepGhost(t, e, hingeTabs[0], hingeTime);
+  keepGhost(g, s, hingeTabs[1], hingeTime);
   removeFolds(CA, CB, hinge, foldTime);
+  absorb(a, b, hinge, joinTime);
+  B.valid = false;
+  if constexpr (kPieceTrace) *A.trace << "container erfolgreich gemerged!\n";
+  return true;
+}
 
+void Joiner::absorb(std::int32_t a, std::int32_t b, const Placement& hinge, std::int64_t time) {
+  const std::uint32_t sa = chartOfPiece_[static_cast<std::size_t>(a)];
+  const std::uint32_t sb = chartOfPiece_[static_cast<std::size_t>(b)];
+  Chart& CA = charts_[sa];
+  Chart& CB = charts_[sb];
+  // The smaller chart's members move; when that is A's, B's chart is turned by the hinge and
+  // becomes A's.
   if (CB.count <= CA.count) {
     moveMembers(CB, sa, CB.frame, &hinge);
   } else {
@@ -364,21 +358,18 @@ bool Joiner::join(gt& t, int e, bool collisionTest) {
   next_[tail_[static_cast<std::size_t>(a)]] = head_[static_cast<std::size_t>(b)];
   tail_[static_cast<std::size_t>(a)] = tail_[static_cast<std::size_t>(b)];
   parent_[static_cast<std::size_t>(b)] = a;
-  linkTime_[static_cast<std::size_t>(b)] = joinTime;
-  B.valid = false;
-  if constexpr (kPieceTrace) *A.trace << "container erfolgreich gemerged!\n";
-  return true;
+  linkTime_[static_cast<std::size_t>(b)] = time;
 }
 
 void Joiner::finish() {
-  for (std::size_t c = 0; c < run.containers.size(); ++c) {
-    gtc& piece = *run.containers[c];
+  for (std::size_t c = 0; c < state_.containers.size(); ++c) {
+    gtc& piece = *state_.containers[c];
     piece.triangles.clear();
     if (!piece.valid) {
       piece.triangles.shrink_to_fit();
       continue;
     }
-    const Frame& frame = charts_[chartOfPiece_[c]].frame;
+    const ChartFrame& frame = charts_[chartOfPiece_[c]].frame;
     for (std::uint32_t m = head_[c];; m = next_[m]) {
       gt& u = *tri_[m];
       piece.triangles.push_back(&u);
@@ -394,8 +385,8 @@ void Joiner::finish() {
     }
   }
   if (keepGhosts_) writeBoxes();
-  for (std::size_t c = 0; c < run.containers.size(); ++c) {
-    for (gt* u : run.containers[c]->triangles) u->containerIndex = static_cast<std::int32_t>(c);
+  for (std::size_t c = 0; c < state_.containers.size(); ++c) {
+    for (gt* u : state_.containers[c]->triangles) u->containerIndex = static_cast<std::int32_t>(c);
   }
 }
 
@@ -403,7 +394,7 @@ void Joiner::writeBoxes() {
   // A piece's box holds every point each member brought when it joined the piece: its corners,
   // the tabs it has now, and the tabs removed since. When a member joined its final piece is the
   // time its first piece's chain of absorptions reached that piece.
-  const std::size_t n = run.containers.size();
+  const std::size_t n = state_.containers.size();
   std::vector<std::int64_t> joined(n, -1);
   std::vector<std::size_t> path;
   for (std::size_t q = 0; q < n; ++q) {
@@ -428,9 +419,9 @@ void Joiner::writeBoxes() {
     for (std::size_t p : path) joined[p] = time;
   }
   for (std::size_t c = 0; c < n; ++c) {
-    gtc& piece = *run.containers[c];
+    gtc& piece = *state_.containers[c];
     if (!piece.valid) continue;
-    const Frame& frame = charts_[chartOfPiece_[c]].frame;
+    const ChartFrame& frame = charts_[chartOfPiece_[c]].frame;
     Box box{kHuge, kHuge, kTiny, kTiny};
     for (const gt* u : piece.triangles) {
       const std::uint32_t m = id(*u);

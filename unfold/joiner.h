@@ -10,7 +10,7 @@
 // reach, and runs the same overlap predicate on exactly those pairs: pairs whose boxes are
 // apart cannot overlap. The result is that of `merge` joining the same pieces in the same order;
 // coordinates agree up to rounding. `finish` writes the coordinates, container indices,
-// triangle lists and boxes back into the run state.
+// triangle lists and boxes back into the run state it was given.
 #pragma once
 
 #include <array>
@@ -18,13 +18,22 @@
 #include <vector>
 
 #include "geometry/kernel.h"
+#include "host/run_state.h"
 #include "unfold/box_tree.h"
+#include "unfold/join_test.h"
+#include "unfold/options.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
 
-/// A rigid move x -> rot x + offset; the identity is applied exactly.
-struct Frame {
+/// The rigid move that takes a chart's local coordinates into its piece's frame: x -> rot x +
+/// offset. It is kept apart from Placement, the move of one hinge (pivot + trans + rot (x -
+/// pivot)), because it is composed and undone rather than applied once: a chart's frame is the
+/// product of every hinge its piece was turned by, it is inverted to test a moved triangle in
+/// the other chart's coordinates, and a chart never turned applies the identity exactly, so that
+/// its coordinates stay as they are to the last bit. Written as a Placement (pivot 0), the same
+/// move would round differently.
+struct ChartFrame {
   Mat3 rot;
   Vec3 offset;
   bool identity = true;
@@ -32,19 +41,8 @@ struct Frame {
   Vec3 apply(Vec3 x) const { return identity ? x : rot * x + offset; }
   /// The inverse move (rot is a rotation: its transpose undoes it).
   Vec3 unapply(Vec3 y) const;
-  /// The move `outer` after this one.
-  Frame then(const Placement& outer) const;
-};
-
-/// The page a joined piece must fit, never turned: its extent in x at most `width`, in y at
-/// most `height`.
-struct PageLimit {
-  bool on = false;
-  double width = 0, height = 0;
-
-  /// True when a piece of this box fits: always without the limit; never where the box or the
-  /// page has a size that is not a number.
-  bool holds(const Box& box) const { return !on || (box.width() <= width && box.height() <= height); }
+  /// The hinge `outer` after this move.
+  ChartFrame then(const Placement& outer) const;
 };
 
 /// False when side e of t and the side of its neighbour that leads back are not one side in
@@ -58,11 +56,9 @@ bool hingeable(const gt& t, int e);
 
 class Joiner {
  public:
-  /// Takes over the pieces createPieces made: one chart per piece, in the identity frame. Joins
-  /// keep pieces within the settings' page when the page limit is on.
-  Joiner();
-  /// The same with a page of its own.
-  explicit Joiner(PageLimit page);
+  /// Takes over the pieces createPieces made in the run state: one chart per piece, in the
+  /// identity frame. Joins keep pieces within the page when its limit is on.
+  Joiner(RunState& state, PageLimit page);
   /// The piece that holds t now.
   std::int32_t pieceOf(const gt& t) const;
   /// Joins the piece of t.nb[e] onto the piece of t along side e, as `merge` does.
@@ -76,7 +72,7 @@ class Joiner {
   static constexpr std::uint32_t kNone = UINT32_MAX;
   /// The members are a list through nextMember_, in the order they arrived.
   struct Chart {
-    Frame frame;
+    ChartFrame frame;
     std::uint32_t first = kNone, last = kNone, count = 0;
     /// Members whose box is not finite: tested against everything.
     std::vector<std::uint32_t> unbounded;
@@ -99,14 +95,18 @@ class Joiner {
   bool collides(Chart& CA, Chart& CB, const Placement& hinge);
   bool exceedsPage(const Chart& CB, const Placement& hinge, Box& box) const;
   void removeFolds(Chart& CA, Chart& CB, const Placement& hinge, std::int64_t time);
+  /// Keeps the corners of the tab that side k of t had until `time`, when ghosts are kept.
+  void keepGhost(const gt& t, int k, const LugPair& tab, std::int64_t time);
   void noteRemoval(gt& t, int k, std::int64_t time);
+  /// Piece b joined onto piece a by the hinge at `time`: charts, member lists and parents.
+  void absorb(std::int32_t a, std::int32_t b, const Placement& hinge, std::int64_t time);
   /// The ghost of member m's side k; the list is made when the first tab is removed, which the
   /// compact unfolding (tabs placed after the joins) never does.
   Ghost& ghostOf(std::uint32_t m, int k) {
     if (ghosts_.empty()) ghosts_.resize(tri_.size());
     return ghosts_[m][static_cast<std::size_t>(k)];
   }
-  void moveMembers(Chart& from, std::uint32_t to, const Frame& fromFrame, const Placement* hinge);
+  void moveMembers(Chart& from, std::uint32_t to, const ChartFrame& fromFrame, const Placement* hinge);
   void writeBoxes();
 
   std::vector<gt*> tri_;
@@ -125,9 +125,9 @@ class Joiner {
   std::vector<std::int32_t> parent_;
   std::vector<std::int64_t> linkTime_;
   std::vector<std::array<Ghost, 3>> ghosts_;
-  PageLimit page_;
+  RunState& state_;
+  JoinTest test_;
   bool keepGhosts_;
-  double margin_ = 0;
   std::int64_t clock_ = 0;
 };
 

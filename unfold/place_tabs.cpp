@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "geometry/kernel.h"
-#include "host/run_state.h"
-#include "unfold/box_tree.h"
 #include "unfold/compact.h"
+#include "unfold/joiner.h"
+#include "unfold/part_index.h"
 #include "unfold/unfold.h"
 
 namespace foldra {
@@ -27,9 +27,12 @@ constexpr double kShallowEnd = std::numbers::pi / 6;
 constexpr double kShallowerEnd = std::numbers::pi / 12;
 /// The walk round a corner gives up after this many triangles.
 constexpr int kMostFanSteps = 64;
-/// Depths tried, as shares of the depth asked for, deepest first; the last is the shallowest
-/// useful tab.
-constexpr double kDepthSteps[] = {1.0, 0.75, 0.5, kUsefulTabShare};
+/// Depths tried before the shallowest useful tab, as shares of the depth asked for, deepest
+/// first.
+constexpr double kDeeperSteps[] = {1.0, 0.75, 0.5};
+/// How much deeper than the point tolerance a tab must lie on another part to overlap it: a
+/// quarter, so that parts that only touch, along a side or at a corner, do not.
+constexpr double kTabOverlapDepth = kPointTolerance / 4;
 
 }  // namespace
 
@@ -84,83 +87,11 @@ Convex convexOf(std::initializer_list<Vec3> corners) {
   return c;
 }
 
-/// True when two convex polygons overlap by more than a quarter of the point tolerance across
-/// every side of either: parts that only touch, along a side or at a corner, do not overlap.
-bool overlaps(const Convex& a, const Convex& b) {
-  constexpr double kDepth = kPointTolerance / 4;
-  for (const Convex* c : {&a, &b}) {
-    for (int k = 0; k < c->n; ++k) {
-      const Vec3 p = c->p[k];
-      const Vec3 q = c->p[(k + 1) % c->n];
-      const double nx = q.y - p.y, ny = p.x - q.x;
-      const double len = std::hypot(nx, ny);
-      if (!(len > 0)) continue;
-      double minA = std::numeric_limits<double>::infinity(), maxA = -minA, minB = minA, maxB = -minA;
-      for (int i = 0; i < a.n; ++i) {
-        const double v = (nx * a.p[i].x + ny * a.p[i].y) / len;
-        minA = std::min(minA, v);
-        maxA = std::max(maxA, v);
-      }
-      for (int i = 0; i < b.n; ++i) {
-        const double v = (nx * b.p[i].x + ny * b.p[i].y) / len;
-        minB = std::min(minB, v);
-        maxB = std::max(maxB, v);
-      }
-      if (std::min(maxA, maxB) - std::max(minA, minB) <= kDepth) return false;
-    }
-  }
-  return true;
-}
-
 /// A face or a tab of a piece.
 struct Part {
   const gt* t;
   int side;  // -1 for the face
   Convex shape;
-};
-
-/// The parts of one piece, found by their boxes.
-class PieceIndex {
- public:
-  /// Makes room for this many parts at once: a large run holds every piece's index together,
-  /// and grown by doubling, they would take up to twice what they hold.
-  void reserve(std::size_t parts) {
-    parts_.reserve(parts);
-    if (parts > kScan) tree_.reserve(parts);
-  }
-
-  void add(Part part) {
-    const auto item = static_cast<std::uint32_t>(parts_.size());
-    parts_.push_back(part);
-    if (parts_.size() <= kScan) {
-      if (parts_.size() == kScan) {
-        for (std::uint32_t i = 0; i < kScan; ++i) tree_.insert(i, parts_[i].shape.box);
-      }
-      return;
-    }
-    tree_.insert(item, part.shape.box);
-  }
-
-  /// True when the shape overlaps a part other than the face of `own`.
-  bool meets(const Convex& shape, const gt& own) const {
-    auto test = [&](std::uint32_t i) {
-      const Part& part = parts_[i];
-      if (part.t == &own && part.side < 0) return false;
-      return overlaps(shape, part.shape);
-    };
-    if (parts_.size() < kScan) {
-      for (std::uint32_t i = 0; i < parts_.size(); ++i) {
-        if (parts_[i].shape.box.reaches(shape.box) && test(i)) return true;
-      }
-      return false;
-    }
-    return tree_.query(shape.box, test);
-  }
-
- private:
-  static constexpr std::size_t kScan = 24;
-  std::vector<Part> parts_;
-  BoxTree tree_;
 };
 
 /// A cut edge seen from both sides.
@@ -212,90 +143,109 @@ double roomAt(const gt* g, int corner, int from) {
   return room;
 }
 
-}  // namespace
-
-int foldSeamsShut(double gap) {
-  int shut = 0;
-  for (auto& list : run.gtvec) {
-    for (auto& t : list) t->foldedShut = 0;
+/// The tabs of the pieces in the run state, placed cut edge by cut edge in rounds of falling
+/// depth against the faces and the tabs placed before them.
+class TabPlacer {
+ public:
+  TabPlacer(RunState& state, const UnfoldOptions& options)
+      : state_(state), page_(options.page), depth_(options.tabDepth), useful_(options.usefulDepth()) {
+    indexFaces();
+    findCuts();
   }
-  if (!(gap > 0) || !std::isfinite(gap)) return 0;
-  for (auto& list : run.gtvec) {
-    for (auto& t : list) {
-      if (!t->usable || t->containerIndex < 0) continue;
-      for (int k = 0; k < 3; ++k) {
-        gt* g = t->nb[k];
-        const int s = t->nbedge[k];
-        if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
-        if (g->containerIndex != t->containerIndex || isFold(*t, k) || !hingeable(*t, k)) continue;
-        // t's corner k is g's corner s + 1, and t's corner k + 1 is g's corner s.
-        if (length(t->p[k] - g->p[(s + 1) % 3]) > gap || length(t->p[(k + 1) % 3] - g->p[s]) > gap) continue;
-        t->foldedShut = static_cast<std::uint8_t>(t->foldedShut | (1u << k));
-        g->foldedShut = static_cast<std::uint8_t>(g->foldedShut | (1u << s));
-        ++shut;
-      }
+
+  /// Places the tabs; answers the number of cut edges left without one.
+  int place(double usefulShare) {
+    std::vector<char> done(cuts_.size(), 0);
+    for (double share : kDeeperSteps) placeRound(share, done);
+    placeRound(usefulShare, done);
+    return static_cast<int>(std::count(done.begin(), done.end(), 0));
+  }
+
+ private:
+  /// One index per valid piece (after the joins most containers are empty), and one more that
+  /// no valid piece uses, with the faces of each piece.
+  void indexFaces() {
+    const auto& containers = state_.containers;
+    std::size_t valid = 0;
+    for (const auto& c : containers) valid += c->valid ? 1 : 0;
+    slot_.assign(containers.size(), static_cast<std::uint32_t>(valid));
+    for (std::size_t c = 0, next = 0; c < containers.size(); ++c) {
+      if (containers[c]->valid) slot_[c] = static_cast<std::uint32_t>(next++);
     }
-  }
-  return shut;
-}
-
-int placeTabs() {
-  auto& containers = run.containers;
-  foldSeamsShut(settings.Nahtspalt);
-  // Boxes of the faces alone; tabs grow them as they are placed.
-  for (const auto& c : containers) {
-    if (!c->valid) continue;
-    Box box{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
-            -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-    for (const gt* t : c->triangles) {
-      for (const Vec3& q : t->p) box.extend(q);
-    }
-    c->box = box;
-  }
-  if (!settings.Laschenflag) return 0;
-  const double depth = settings.Laschenbreite;
-  if (!(depth >= kPointTolerance) || !std::isfinite(depth)) return 0;
-  const double useful = depth * kUsefulTabShare;
-
-  // One index per valid piece (after the joins most containers are empty), and one more that
-  // no valid piece uses.
-  std::size_t valid = 0;
-  for (const auto& c : containers) valid += c->valid ? 1 : 0;
-  std::vector<std::uint32_t> slot(containers.size(), static_cast<std::uint32_t>(valid));
-  for (std::size_t c = 0, next = 0; c < containers.size(); ++c) {
-    if (containers[c]->valid) slot[c] = static_cast<std::uint32_t>(next++);
-  }
-  std::vector<PieceIndex> indexes(valid + 1);
-  auto index = [&](std::size_t c) -> PieceIndex& { return indexes[slot[c]]; };
-  for (std::size_t c = 0; c < containers.size(); ++c) {
-    if (!containers[c]->valid) continue;
+    indexes_.resize(valid + 1);
     // A piece of n triangles joined as a tree has n + 2 cut sides, each with at most one tab
     // on this side; seams folded shut only lower that.
-    index(c).reserve(2 * containers[c]->triangles.size() + 2);
-    for (const gt* t : containers[c]->triangles) {
-      if (hasArea(*t)) index(c).add({t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
-    }
-  }
-
-  std::vector<Cut> cuts;
-  for (auto& list : run.gtvec) {
-    for (auto& t : list) {
-      if (!t->usable || t->containerIndex < 0 || !hasArea(*t)) continue;
-      for (int k = 0; k < 3; ++k) {
-        gt* g = t->nb[k];
-        const int s = t->nbedge[k];
-        if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
-        if (!hasArea(*g) || g->containerIndex < 0 || isFold(*t, k)) continue;
-        cuts.push_back({t.get(), k, g, s});
+    std::size_t parts = 0;
+    for (const auto& c : containers) parts += c->valid ? 2 * c->triangles.size() + 2 : 0;
+    parts_.reserve(parts);
+    for (std::size_t c = 0; c < containers.size(); ++c) {
+      if (!containers[c]->valid) continue;
+      index(c).reserve(2 * containers[c]->triangles.size() + 2);
+      for (const gt* t : containers[c]->triangles) {
+        if (hasArea(*t)) add(c, {t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
       }
     }
   }
 
-  const PageLimit page{settings.Seitenflag, settings.Seitenbreite, settings.Seitenhoehe};
-  auto fitsPage = [&](const gtc& piece, const Convex& shape) { return page.holds(piece.box.unite(shape.box)); };
-  // The tab on side k of t at the given depth, where it lies in t's piece, folding under the
-  // partner g across side s.
-  auto candidate = [&](const gt& t, int k, const gt& g, int s, double want, Convex& shape) {
+  /// Every cut edge between two triangles with area, seen from the triangle created first.
+  void findCuts() {
+    for (auto& list : state_.gtvec) {
+      for (auto& t : list) {
+        if (!t->usable || t->containerIndex < 0 || !hasArea(*t)) continue;
+        for (int k = 0; k < 3; ++k) {
+          gt* g = t->nb[k];
+          const int s = t->nbedge[k];
+          if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
+          if (!hasArea(*g) || g->containerIndex < 0 || isFold(*t, k)) continue;
+          cuts_.push_back({t.get(), k, g, s});
+        }
+      }
+    }
+  }
+
+  PartIndex& index(std::size_t c) { return indexes_[slot_[c]]; }
+
+  void add(std::size_t piece, const Part& part) {
+    index(piece).add(static_cast<std::uint32_t>(parts_.size()), part.shape.box);
+    parts_.push_back(part);
+  }
+
+  /// True when the shape overlaps a part of the piece other than the face of `own`.
+  bool meets(std::size_t piece, const Convex& shape, const gt& own) {
+    return index(piece).query(shape.box, [&](std::uint32_t i) {
+      const Part& part = parts_[i];
+      if (part.t == &own && part.side < 0) return false;
+      return overlapDeeperThan(shape.p, shape.n, part.shape.p, part.shape.n, kTabOverlapDepth);
+    });
+  }
+
+  /// One round: every edge still without a tab gets one of this share of the depth where either
+  /// side has room.
+  void placeRound(double share, std::vector<char>& done) {
+    for (std::size_t i = 0; i < cuts_.size(); ++i) {
+      if (done[i]) continue;
+      const Cut& c = cuts_[i];
+      Convex onT, onG;
+      // As deep as this round asks, but no deeper than ends of 45 degrees allow, unless that is
+      // less than a useful tab: then the ends steepen as far as needed for a useful one.
+      const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
+      const double want = std::min(depth_ * share, std::max(useful_, side / 2));
+      const TabShape tabT = candidate(*c.t, c.k, *c.g, c.s, want, onT);
+      const TabShape tabG = candidate(*c.g, c.s, *c.t, c.k, want, onG);
+      if (tabT.depth == 0 && tabG.depth == 0) continue;
+      // The deeper of the two; at equal depth the side of the triangle created first.
+      if (tabT.depth >= tabG.depth) {
+        put(*c.t, c.k, tabT, onT);
+      } else {
+        put(*c.g, c.s, tabG, onG);
+      }
+      done[i] = 1;
+    }
+  }
+
+  /// The tab on side k of t at the given depth, where it lies in t's piece, folding under the
+  /// partner g across side s; depth 0 where none has room.
+  TabShape candidate(const gt& t, int k, const gt& g, int s, double want, Convex& shape) {
     const Vec3 A = t.p[k], B = t.p[(k + 1) % 3];
     // t's corner k is g's corner s + 1; t's corner k + 1 is g's corner s.
     const double roomA = roomAt(&g, (s + 1) % 3, s), roomB = roomAt(&g, s, s);
@@ -312,13 +262,15 @@ int placeTabs() {
         const bool atA = variant % 2 == 1;
         tab = tabShapeWithEnds(A, B, want, std::min(atA ? shallow : kSteepestTabEnd, roomA), std::min(atA ? kSteepestTabEnd : shallow, roomB));
       }
-      if (tab.depth < useful * (1 - 1e-9)) continue;
+      if (!usefulTab(tab.depth, useful_)) continue;
       shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
-      if (fitsPage(*containers[piece], shape) && !index(piece).meets(shape, t)) return tab;
+      if (page_.holds(state_.containers[piece]->box.unite(shape.box)) && !meets(piece, shape, t)) return tab;
     }
     return TabShape{};
-  };
-  auto place = [&](gt& t, int k, const TabShape& tab, const Convex& shape) {
+  }
+
+  /// Gives side k of t the tab, in both frames, and files it with its piece.
+  void put(gt& t, int k, const TabShape& tab, const Convex& shape) {
     // The same tab in the triangle's own flat frame: the rigid move that takes the side there
     // takes the tab along.
     Vec3 own[3];
@@ -336,33 +288,67 @@ int placeTabs() {
     t.placedLugs[k] = {tab.corner[0], tab.corner[1]};
     t.lugWidth[k] = tab.depth;
     const auto piece = static_cast<std::size_t>(t.containerIndex);
-    containers[piece]->box = containers[piece]->box.unite(shape.box);
-    index(piece).add({&t, k, shape});
-  };
+    state_.containers[piece]->box = state_.containers[piece]->box.unite(shape.box);
+    add(piece, {&t, k, shape});
+  }
 
-  std::vector<char> done(cuts.size(), 0);
-  for (double share : kDepthSteps) {
-    for (std::size_t i = 0; i < cuts.size(); ++i) {
-      if (done[i]) continue;
-      const Cut& c = cuts[i];
-      Convex onT, onG;
-      // As deep as this round asks, but no deeper than ends of 45 degrees allow, unless that is
-      // less than a useful tab: then the ends steepen as far as needed for a useful one.
-      const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
-      const double want = std::min(depth * share, std::max(useful, side / 2));
-      const TabShape tabT = candidate(*c.t, c.k, *c.g, c.s, want, onT);
-      const TabShape tabG = candidate(*c.g, c.s, *c.t, c.k, want, onG);
-      if (tabT.depth == 0 && tabG.depth == 0) continue;
-      // The deeper of the two; at equal depth the side of the triangle created first.
-      if (tabT.depth >= tabG.depth) {
-        place(*c.t, c.k, tabT, onT);
-      } else {
-        place(*c.g, c.s, tabG, onG);
+  RunState& state_;
+  PageLimit page_;
+  double depth_, useful_;
+  /// Every piece's faces and tabs, the index of each valid piece (slot_ names it), and the cut
+  /// edges.
+  std::vector<Part> parts_;
+  std::vector<PartIndex> indexes_;
+  std::vector<std::uint32_t> slot_;
+  std::vector<Cut> cuts_;
+};
+
+/// Boxes of the faces alone; tabs grow them as they are placed.
+void boxFaces(RunState& state) {
+  for (const auto& c : state.containers) {
+    if (!c->valid) continue;
+    Box box{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+            -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (const gt* t : c->triangles) {
+      for (const Vec3& q : t->p) box.extend(q);
+    }
+    c->box = box;
+  }
+}
+
+}  // namespace
+
+int foldSeamsShut(RunState& state, double foldShut) {
+  int shut = 0;
+  for (auto& list : state.gtvec) {
+    for (auto& t : list) t->foldedShut = 0;
+  }
+  if (!(foldShut > 0) || !std::isfinite(foldShut)) return 0;
+  for (auto& list : state.gtvec) {
+    for (auto& t : list) {
+      if (!t->usable || t->containerIndex < 0) continue;
+      for (int k = 0; k < 3; ++k) {
+        gt* g = t->nb[k];
+        const int s = t->nbedge[k];
+        if (!g || s < 0 || !g->usable || g->nb[s] != t.get() || g->serial < t->serial) continue;
+        if (g->containerIndex != t->containerIndex || isFold(*t, k) || !hingeable(*t, k)) continue;
+        // t's corner k is g's corner s + 1, and t's corner k + 1 is g's corner s.
+        if (length(t->p[k] - g->p[(s + 1) % 3]) > foldShut || length(t->p[(k + 1) % 3] - g->p[s]) > foldShut) continue;
+        t->foldedShut = static_cast<std::uint8_t>(t->foldedShut | (1u << k));
+        g->foldedShut = static_cast<std::uint8_t>(g->foldedShut | (1u << s));
+        ++shut;
       }
-      done[i] = 1;
     }
   }
-  return static_cast<int>(std::count(done.begin(), done.end(), 0));
+  return shut;
+}
+
+int placeTabs(RunState& state, const UnfoldOptions& options) {
+  foldSeamsShut(state, options.foldShut);
+  boxFaces(state);
+  if (!options.placesTabs()) return 0;
+  TabPlacer placer(state, options);
+  return placer.place(options.usefulShare);
 }
 
 }  // namespace foldra

@@ -7,6 +7,7 @@
 #include "geometry/gt.h"
 #include "geometry/vec.h"
 #include "unfold/gtc.h"
+#include "unfold/options.h"
 
 namespace foldra {
 
@@ -33,11 +34,12 @@ void restoreLugs(gt& t);
 void freeSavedLugs(const gt& t);
 /// Number of levels on the save stack (0 outside a merge).
 int savedLugLevels();
-/// After the joins: every tab that overlaps a triangle or another tab of its piece moves to the
-/// other side of its edge, else becomes half as wide on either side, else goes; tested in the
-/// order of the triangle lists against the piece as it stands. Answers the number of edges left
-/// without a tab.
-int fitLugs();
+/// After the joins of longest edge: every tab that overlaps a triangle or another tab of its
+/// piece moves to the other side of its edge (no deeper than options.tabDepth), else becomes half
+/// as deep on either side, else goes; tested in the order of the triangle lists against the piece
+/// as it stands, and, with the page limit of the options, against the page. Answers the number of
+/// edges left without a tab.
+int fitLugs(RunState& state, const UnfoldOptions& options);
 
 // Edge table.
 
@@ -70,19 +72,25 @@ bool isFold(const gt& t, int k);
 
 // Driver.
 
-/// The unfolding stage of the method the settings name, after triangle preparation: longest
-/// edge makes the glue tabs, then joins with them (Algokante); compact joins by faces alone,
-/// then places the tabs on the cut edges (Compact).
+/// The unfolding stage of the method the settings name, after triangle preparation
+/// (unfold/method.cpp): the settings record read into the options once, then longest edge
+/// makes the glue tabs and joins with them (Algokante); compact joins by faces alone, then
+/// places the tabs on the cut edges (Compact).
 void unfoldTriangles();
 
-/// The unfolding stage: one piece per triangle, then joins along flat edges (shortest first)
-/// and along every edge (longest first) with the collision test.
+/// The longest-edge stage on the run state, with the options the settings record asks for:
+/// one piece per triangle, then joins along flat edges (shortest first) and along every edge
+/// (longest first) with the collision test, then the tabs fitted to their pieces (fitLugs).
 void Algokante();
+/// The same with the given options (their page and tab depth).
+void Algokante(const UnfoldOptions& options);
 /// The same stage joining with `merge`, which moves the whole absorbed piece and tests each of
 /// its triangles against every member of the receiving one: quadratic in the mesh, kept as the
-/// reference the fast joins are compared with.
+/// reference the fast joins are compared with. Reads the settings record, as `merge` does.
 void AlgokanteDirect();
-/// One piece per usable triangle, flattened.
+/// One piece per usable triangle of the run state, flattened.
 void createPieces();
+/// The same on the given run state.
+void createPieces(RunState& state);
 
 }  // namespace foldra

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -347,6 +348,20 @@ TEST(MeshExport, KnowsTheFormatsItWrites) {
   EXPECT_FALSE(formats::canExportMesh("e.fbx"));
   EXPECT_FALSE(formats::canExportMesh("obj"));
   EXPECT_FALSE(formats::canExportMesh("f.obj.tmp"));
+
+  // The program lists these extensions; each must be one the read-back test above covers, and
+  // the error for any other names them all.
+  std::set<std::string> covered;
+  for (const FormatCase& format : kFormats) covered.insert(meshtest::fs::path(format.file).extension().string());
+  const std::vector<std::string> listed = formats::exportExtensions();
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), covered);
+  std::string error;
+  const auto source = twoObjects("");
+  EXPECT_FALSE(formats::exportMesh(*source, objectsOf(*source), "model.fbx", &error));
+  for (const std::string& extension : listed) {
+    EXPECT_TRUE(formats::canExportMesh("model" + extension)) << extension;
+    EXPECT_NE(error.find(extension), std::string::npos) << error;
+  }
 }
 
 TEST(MeshExport, DegenerateTrianglesWriteNoInfiniteOrNaNNumbers) {

@@ -12,6 +12,7 @@
 #include "pattern/drawing.h"
 #include "pattern/font.h"
 #include "pattern/labels.h"
+#include "pattern/seams.h"
 #include "pattern/sheet.h"
 #include "pattern_test_support.h"
 

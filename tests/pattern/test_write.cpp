@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <array>
+#include <cctype>
 #include <map>
 #include <sstream>
 #include <string>
@@ -166,6 +167,29 @@ TEST(WritePattern, PngWritesOneImagePerSheetAtTheResolution) {
     EXPECT_EQ(image.height, 630);
     expectColour(image.at(2, 2), kWhite, "the margin");
   }
+}
+
+// The formats' table is what the program lists and checks paths against, so each row must say
+// what writePattern really does with such a path: the extension in any case, one file or one per
+// sheet.
+TEST(WritePattern, EveryListedFormatIsWrittenAsItsRowSays) {
+  ASSERT_FALSE(patternFormats().empty());
+  for (const PatternFormat& format : patternFormats()) {
+    TempDir dir;
+    std::string upper = format.extension;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string path = dir.file("model" + upper);
+    EXPECT_EQ(patternFormatOf(path), &format) << path;
+    PatternReport report;
+    ASSERT_TRUE(write(threeBigSquares(), smallPage(), path, &report)) << path;
+    EXPECT_EQ(report.files.size(), format.filePerPage ? 3u : 1u) << path;
+    EXPECT_EQ(dir.names().size(), report.files.size()) << path;
+  }
+  EXPECT_EQ(patternFormatOf("model.txt"), nullptr);
+  EXPECT_EQ(patternFormatOf("model"), nullptr);
+  std::string error;
+  EXPECT_FALSE(writePattern(threeBigSquares(), smallPage(), "model.eps", nullptr, &error));
+  for (const PatternFormat& format : patternFormats()) EXPECT_NE(error.find(format.extension), std::string::npos) << error;
 }
 
 TEST(WritePattern, DrawsEveryCutAndEveryVisibleFoldOnce) {

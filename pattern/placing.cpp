@@ -1,0 +1,400 @@
+// Each edge's label on its glue tab, where it has one (a tab is deeper than the small triangles
+// along a dense outline); else beside the edge in its own triangle; else on a roomier triangle
+// nearby with a leader line. Labels that fit none of these try them all again a size smaller
+// (counted for a warning), and the last ones go onto any triangle within reach of a leader, or
+// are squeezed in at the smallest size.
+#include "pattern/placing.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <optional>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "pattern/keys.h"
+#include "pattern/plane.h"
+#include "pattern/sheet.h"
+#include "pattern/texture.h"
+
+namespace pattern::detail {
+
+namespace {
+
+// Sizes in millimetres on paper.
+constexpr double kLabelGap = 0.35;  // between an edge and its label
+constexpr double kLabelPad = 0.15;  // kept clear around every text box
+constexpr double kNumberHeight = 4.5;
+constexpr double kSmallestLabel = 0.8;  // a label that fits nowhere shrinks at most to this
+constexpr double kFarthestLeader = 12;  // a label that fits nowhere near its edge goes at most this far
+constexpr double kUnderlineDepth = 0.28;  // of the font size, kept below the baseline
+// Each smaller size a label tries is this share of the one before.
+constexpr double kShrink = 0.85;
+
+const Pen kLeaderPen{0.15, {0.2, 0.2, 0.2}, {}};
+constexpr Rgb kNumberColour{0, 0, 0};
+
+/// Where a label is tried, in this order at every size.
+enum class Where {
+  /// The edge's glue tab.
+  Tab,
+  /// The edge's own triangle.
+  Triangle,
+  /// A triangle around the edge's corners, with a leader line.
+  Neighbour,
+};
+
+/// The piece's triangles and tabs on the page, found by their sides and corners.
+struct PageShape {
+  std::vector<std::array<Point2, 3>> triangles;  // page
+  std::vector<std::vector<Point2>> tabs;         // page
+  std::unordered_map<SideKey, int, KeyHash> sideTriangle, sideTab;
+  std::unordered_map<PointKey, std::vector<int>, KeyHash> cornerTriangles;
+  double step = 1;
+};
+
+PageShape shapeOf(const PlacedPiece& p) {
+  PageShape s;
+  s.step = keyStep(*p.piece);
+  const auto& triangles = p.piece->triangles;
+  s.triangles.reserve(triangles.size());
+  for (size_t i = 0; i < triangles.size(); ++i) {
+    const Triangle& t = triangles[i];
+    s.triangles.push_back({p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])});
+    for (int k = 0; k < 3; ++k) {
+      s.sideTriangle.emplace(sideKey(t.p[k], t.p[(k + 1) % 3], s.step), static_cast<int>(i));
+      auto& list = s.cornerTriangles[keyOf(t.p[k], s.step)];
+      if (list.empty() || list.back() != static_cast<int>(i)) list.push_back(static_cast<int>(i));
+    }
+  }
+  for (size_t i = 0; i < p.piece->tabs.size(); ++i) {
+    const auto& c = p.piece->tabs[i].corners;
+    s.tabs.push_back({p.map(c[0]), p.map(c[1]), p.map(c[2]), p.map(c[3])});
+    s.sideTab.emplace(sideKey(c[0], c[1], s.step), static_cast<int>(i));
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string shrunkWarning(const LabelCount& count, const PatternOptions& options) {
+  const int shrunk = count.shrunk;
+  if (shrunk <= 0) return "";
+  return format(
+      "%d edge label%s did not fit at %s mm and %s printed smaller; a larger scale (--height, --scale) or a smaller "
+      "--label-size makes room",
+      shrunk, shrunk == 1 ? "" : "s", formatNumber(options.labelSize).c_str(), shrunk == 1 ? "is" : "are");
+}
+
+class LabelPlacer::Impl {
+ public:
+  Impl(const PatternOptions& options, const Packing& packing, const Textures& textures, LabelCount* count)
+      : options_(options), packing_(packing), textures_(textures), count_(count), font_(Font::get()) {}
+
+  void keepClear(const TextBox& box) { occupied_.add(box); }
+
+  void placePiece(const PlacedPiece& p, const std::vector<std::string>& texts) {
+    const PageShape s = shapeOf(p);
+    // The texts of the labels placed on this piece: one per seam and piece it joins.
+    std::set<std::string> labelled;
+    std::vector<int> waiting;
+    for (size_t e = 0; e < p.piece->edges.size(); ++e) {
+      if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
+    }
+    // The piece's number comes after the labels that fit at full size, before the others.
+    const double full = options_.labelSize / font_.digitHeight();
+    if (large(full)) placeAtSize(p, s, texts, full, false, &waiting, &labelled);
+    pieceNumber(p, s);
+    for (double size = full * kShrink; !waiting.empty() && large(size); size *= kShrink) {
+      placeAtSize(p, s, texts, size, true, &waiting, &labelled);
+    }
+    placeLeftOver(p, s, texts, waiting, &labelled);
+  }
+
+  void addTo(Page* page) {
+    if (!leaders_.path.empty()) page->marks.push_back(std::move(leaders_));
+    for (TextMark& t : texts_) page->marks.push_back(std::move(t));
+    leaders_ = StrokeMark{{}, kLeaderPen};
+    texts_.clear();
+  }
+
+ private:
+  // Whether a label at this font size is no smaller than the smallest a label may shrink to.
+  bool large(double size) const { return size * font_.digitHeight() >= kSmallestLabel - 1e-9; }
+
+  // Every waiting label at one size, each where it first fits: its tab, its triangle, then
+  // (at full size only) a neighbour. A leader to a neighbour is worth it for a label of full
+  // size, and the search over neighbours costs the most.
+  void placeAtSize(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts, double size,
+                   bool shrunk, std::vector<int>* waiting, std::set<std::string>* labelled) {
+    for (const Where where : {Where::Tab, Where::Triangle, Where::Neighbour}) {
+      if (shrunk && where == Where::Neighbour) break;
+      std::vector<int> still;
+      for (const int e : *waiting) {
+        if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, where)) {
+          still.push_back(e);
+          continue;
+        }
+        labelled->insert(texts[e]);
+        if (shrunk) ++count_->shrunk;
+      }
+      waiting->swap(still);
+    }
+  }
+
+  // What fits nowhere near its edge goes, at the smallest size, onto any triangle of the piece
+  // within reach of a leader line; else, where its seam carries a label elsewhere on this
+  // piece, it is left out (that label and the seam's end strokes say where the edge goes).
+  // Only a seam without any label is squeezed in over what is there.
+  void placeLeftOver(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts,
+                     const std::vector<int>& waiting, std::set<std::string>* labelled) {
+    std::vector<int> everyTriangle(s.triangles.size());
+    for (size_t t = 0; t < everyTriangle.size(); ++t) everyTriangle[t] = static_cast<int>(t);
+    const double least = kSmallestLabel / font_.digitHeight();
+    for (const int e : waiting) {
+      const Edge& edge = p.piece->edges[e];
+      if (nearest(p, s, everyTriangle, middle(p.map(edge.a), p.map(edge.b)), texts[e], least, kFarthestLeader)) {
+        labelled->insert(texts[e]);
+        ++count_->shrunk;
+        continue;
+      }
+      if (labelled->count(texts[e])) continue;
+      labelled->insert(texts[e]);
+      const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
+      const std::vector<Point2> own = t != s.sideTriangle.end()
+                                          ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
+                                          : std::vector<Point2>{p.map(edge.a), p.map(edge.b)};
+      squeeze(own, p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), t != s.sideTriangle.end() && textured(p, t->second));
+      ++count_->shrunk;
+    }
+  }
+
+  bool placeLabel(const PlacedPiece& p, const PageShape& s, const Edge& edge, const std::string& text, double size,
+                  Where where) {
+    switch (where) {
+      case Where::Tab: {
+        const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
+        return tab != s.sideTab.end() &&
+               tryPlace(s.tabs[tab->second], p.map(edge.a), p.map(edge.b), text, font_.set(text), size, false, nullptr);
+      }
+      case Where::Triangle: {
+        const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
+        if (t == s.sideTriangle.end()) return false;
+        const auto& tri = s.triangles[t->second];
+        return tryPlace({tri[0], tri[1], tri[2]}, p.map(edge.a), p.map(edge.b), text, font_.set(text), size,
+                        textured(p, t->second), nullptr);
+      }
+      case Where::Neighbour: return nearby(p, s, edge, middle(p.map(edge.a), p.map(edge.b)), text, size);
+    }
+    return false;
+  }
+
+  bool nearby(const PlacedPiece& p, const PageShape& s, const Edge& edge, Point2 from, const std::string& text,
+              double size) {
+    std::vector<int> candidates;
+    for (const Point2& corner : {edge.a, edge.b}) {
+      const auto it = s.cornerTriangles.find(keyOf(corner, s.step));
+      if (it == s.cornerTriangles.end()) continue;
+      candidates.insert(candidates.end(), it->second.begin(), it->second.end());
+    }
+    // Also the triangles around those: a fan of thin triangles often has a wide one nearby.
+    const size_t direct = candidates.size();
+    for (size_t i = 0; i < direct; ++i) {
+      for (int k = 0; k < 3; ++k) {
+        const Point2 q = p.piece->triangles[candidates[i]].p[k];
+        const auto it = s.cornerTriangles.find(keyOf(q, s.step));
+        if (it != s.cornerTriangles.end()) candidates.insert(candidates.end(), it->second.begin(), it->second.end());
+      }
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    return nearest(p, s, candidates, from, text, size, std::numeric_limits<double>::infinity());
+  }
+
+  /// The label on the first of the candidate triangles, nearest first and no farther from
+  /// `from` than `farthest`, with room for it, and a leader line to `from`.
+  bool nearest(const PlacedPiece& p, const PageShape& s, const std::vector<int>& candidates, Point2 from,
+               const std::string& text, double size, double farthest) {
+    std::vector<std::pair<double, int>> byDistance;
+    for (const int t : candidates) {
+      const Circle c = incircle(s.triangles[t]);
+      const double distance = std::hypot(c.centre.x - from.x, c.centre.y - from.y) - c.radius;
+      if (distance <= farthest) byDistance.push_back({distance, t});
+    }
+    std::sort(byDistance.begin(), byDistance.end());
+    const SetText set = font_.set(text);
+    for (const auto& [distance, t] : byDistance) {
+      const auto& tri = s.triangles[t];
+      for (int k = 0; k < 3; ++k) {
+        if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;
+      }
+    }
+    return false;
+  }
+
+  // Tries the slots of a text against side a-b of the polygon; the first free one is taken.
+  bool tryPlace(const std::vector<Point2>& polygon, Point2 a, Point2 b, const std::string& text, const SetText& set,
+                double size, bool backdrop, const Point2* leaderFrom) {
+    SideFrame frame;
+    if (!sideFrame(polygon, a, b, &frame)) return false;
+    const bool underline = readsOtherWayUp(text);
+    const double under = underline ? kUnderlineDepth * size : 0;
+    const double w = set.width * size, h = font_.digitHeight() * size + under;
+    for (const Slot& slot : slotsAgainst(polygon, frame, w, h, kLabelGap)) {
+      const TextBox box = boxOf(frame, slot, kLabelPad);
+      if (!occupied_.free(box)) continue;
+      if (leaderFrom && !leader(frame, slot, *leaderFrom)) continue;
+      occupied_.add(box);
+      addText(textIn(frame, slot, text, set, size, under), backdrop);
+      return true;
+    }
+    return false;
+  }
+
+  // A leader line from `from` (the edge's middle) to the middle of the slot's side that faces
+  // it; false, and nothing drawn, where it would cross a text.
+  bool leader(const SideFrame& frame, const Slot& slot, Point2 from) {
+    const TextBox inner = boxOf(frame, slot, 0);
+    Point2 end = middle(inner.c[0], inner.c[1]);
+    const Point2 toward{from.x - end.x, from.y - end.y};
+    const Point2 far = middle(inner.c[2], inner.c[3]);
+    if (std::hypot(from.x - far.x, from.y - far.y) < std::hypot(toward.x, toward.y)) end = far;
+    const Point2 d{end.x - from.x, end.y - from.y};
+    const double length = std::hypot(d.x, d.y);
+    const Point2 start = length > 0 ? along(from, d, std::min(0.2, length / 2) / length) : from;
+    if (occupied_.crosses(start, end)) return false;
+    leaders_.path.begin();
+    leaders_.path.add(from);
+    leaders_.path.add(end);
+    return true;
+  }
+
+  // The last resort, for a seam that has no label on this piece: the label at the smallest size
+  // against its edge, over the paper there, so that no seam is left without its partner. Where
+  // the edge's middle, quarters or its outer side leave the label clear of every other text, it
+  // goes there; else over the middle.
+  void squeeze(const std::vector<Point2>& own, Point2 a, Point2 b, const std::string& text, const SetText& set,
+               bool backdrop) {
+    const double size = kSmallestLabel / font_.digitHeight();
+    SideFrame frame;
+    if (!sideFrame(own, a, b, &frame)) frame = {a, {1, 0}, {0, 1}, 0};
+    const double w = set.width * size, h = font_.digitHeight() * size;
+    auto clearSlot = [&]() -> std::optional<Slot> {
+      for (const double t : {kLabelGap / 2, -h - kLabelGap / 2}) {
+        for (const double share : {0.5, 0.25, 0.75}) {
+          const Slot slot{frame.length * share - w / 2, t, w, h};
+          if (occupied_.free(boxOf(frame, slot, kLabelPad))) return slot;
+        }
+      }
+      return std::nullopt;
+    };
+    const Slot chosen = clearSlot().value_or(Slot{frame.length / 2 - w / 2, kLabelGap / 2, w, h});
+    occupied_.add(boxOf(frame, chosen, kLabelPad));
+    addText(textIn(frame, chosen, text, set, size, 0), backdrop);
+  }
+
+  // The piece's number, upright in the middle of a triangle, as large as the triangle's
+  // incircle allows between the label size and kNumberHeight: in the roomiest triangle where it
+  // meets no label, or, where every triangle is taken, over the roomiest one.
+  void pieceNumber(const PlacedPiece& p, const PageShape& s) {
+    std::vector<std::pair<double, int>> roomiest;
+    for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-incircle(s.triangles[i]).radius, static_cast<int>(i)});
+    std::stable_sort(roomiest.begin(), roomiest.end());
+    if (roomiest.empty()) return;
+    const std::string text = std::to_string(packing_.numbers[p.index]);
+    const SetText set = font_.set(text);
+    const double inkHeight = font_.digitHeight() + (readsOtherWayUp(text) ? kUnderlineDepth : 0);
+    const double halfDiagonal = std::hypot(set.width, inkHeight) / 2;
+    const double largest = kNumberHeight / font_.digitHeight(), smallest = options_.labelSize / font_.digitHeight();
+    auto boxAt = [&](Point2 centre, double size, double pad) {
+      const double w = set.width * size / 2 + pad, h = inkHeight * size / 2 + pad;
+      return TextBox{{Point2{centre.x - w, centre.y - h}, Point2{centre.x + w, centre.y - h},
+                      Point2{centre.x + w, centre.y + h}, Point2{centre.x - w, centre.y + h}}};
+    };
+    auto place = [&](Point2 centre, double size, int triangle) {
+      TextMark mark;
+      mark.text = text;
+      mark.set = set;
+      mark.size = size;
+      mark.origin = {centre.x - set.width * size / 2, centre.y - inkHeight * size / 2 + font_.digitHeight() * size};
+      TextMark& placed = addText(std::move(mark), textured(p, triangle));
+      placed.colour = kNumberColour;
+      occupied_.add(boxAt(centre, size, kLabelPad));
+    };
+    // The incircle's centre first, then points towards the corners, away from labelled sides.
+    auto inside = [&](const TextBox& box, const std::array<Point2, 3>& tri) {
+      const double turn = cross(minus(tri[1], tri[0]), minus(tri[2], tri[0]));
+      for (const Point2& q : box.c) {
+        for (int k = 0; k < 3; ++k) {
+          if (cross(minus(tri[(k + 1) % 3], tri[k]), minus(q, tri[k])) * turn < 0) return false;
+        }
+      }
+      return true;
+    };
+    const double least = kSmallestLabel / font_.digitHeight();
+    for (const double floor : {smallest, least}) {
+      for (const auto& [negativeRadius, t] : roomiest) {
+        const auto& tri = s.triangles[t];
+        const Circle c = incircle(tri);
+        if (c.radius < halfDiagonal * floor) break;
+        std::vector<Point2> centres{c.centre};
+        for (const double share : {0.25, 0.45}) {
+          for (const Point2& corner : tri) centres.push_back(along(c.centre, minus(corner, c.centre), share));
+        }
+        for (double size = std::min((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), largest); size >= floor - 1e-9;
+             size *= kShrink) {
+          for (const Point2& centre : centres) {
+            const TextBox box = boxAt(centre, size, kLabelPad);
+            if (inside(boxAt(centre, size, 0), tri) && occupied_.free(box)) {
+              place(centre, size, t);
+              return;
+            }
+          }
+        }
+      }
+    }
+    const Circle c = incircle(s.triangles[roomiest.front().second]);
+    place(c.centre, std::clamp((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), smallest, largest),
+          roomiest.front().second);
+  }
+
+  // A label's or number's text on the page, with the underline 6 and 9 need.
+  TextMark& addText(TextMark mark, bool backdrop) {
+    mark.colour = kLabelColour;
+    mark.underline = readsOtherWayUp(mark.text);
+    mark.backdrop = backdrop;
+    texts_.push_back(std::move(mark));
+    return texts_.back();
+  }
+
+  bool textured(const PlacedPiece& p, int triangle) const {
+    const Triangle& t = p.piece->triangles[triangle];
+    return options_.fill && t.hasUV && t.material >= 0 && textures_[t.material];
+  }
+
+  const PatternOptions& options_;
+  const Packing& packing_;
+  const Textures& textures_;
+  LabelCount* count_;
+  const Font& font_;
+  Occupancy occupied_;
+  StrokeMark leaders_{{}, kLeaderPen};
+  std::vector<TextMark> texts_;
+};
+
+LabelPlacer::LabelPlacer(const PatternOptions& options, const Packing& packing, const Textures& textures,
+                         LabelCount* count)
+    : impl_(std::make_unique<Impl>(options, packing, textures, count)) {}
+
+LabelPlacer::~LabelPlacer() = default;
+
+void LabelPlacer::keepClear(const TextBox& box) { impl_->keepClear(box); }
+
+void LabelPlacer::placePiece(const PlacedPiece& piece, const std::vector<std::string>& texts) {
+  impl_->placePiece(piece, texts);
+}
+
+void LabelPlacer::addTo(Page* page) { impl_->addTo(page); }
+
+}  // namespace pattern::detail

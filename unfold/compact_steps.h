@@ -1,0 +1,71 @@
+// The steps of the compact unfolding as its files share them: the mesh as the steps number it
+// (compact_mesh.cpp), the hand-over of small pieces (hand_over.cpp) and the regrowth of pairs
+// of pieces (regrow.cpp). The rounds that run them are in compact.cpp, the tabs in
+// place_tabs.cpp.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "geometry/gt.h"
+#include "host/run_state.h"
+#include "unfold/options.h"
+
+namespace foldra {
+
+/// A piece of at most this many triangles is small: the rounds promote its edges, and the
+/// hand-over tries it next to any neighbour.
+inline constexpr std::size_t kSmallTriangles = 5;
+
+/// An edge between two triangles that may become a fold: side k of t, seen from the triangle
+/// created first.
+struct Hinge {
+  gt* t;
+  int k;
+  /// Angle between the two faces' normals, 0 for coplanar ones (and for triangles without area,
+  /// which join wherever they fit).
+  double bend;
+  /// Length in space.
+  double length;
+  /// Too short for a useful tab on either side.
+  bool bare;
+};
+
+/// The triangles of the run numbered densely, and the edges that may join them.
+class CompactMesh {
+ public:
+  /// The mesh of the run state's triangles; a hinge is bare when it is too short for a tab of
+  /// `usefulDepth` (0: none is).
+  CompactMesh(const RunState& state, double usefulDepth);
+
+  /// Every triangle of the run, in the order of the triangle lists.
+  std::vector<gt*> triangles;
+  std::vector<Hinge> hinges;
+  /// Per triangle side (3 i + k): the bend across it.
+  std::vector<double> sideBend;
+  /// Sum of all side lengths: no piece reaches farther from its origin.
+  double extent = 0;
+
+  /// The triangle's number: its place in `triangles`.
+  std::uint32_t id(const gt& t) const { return bySerial_.empty() ? ids_.at(&t) : bySerial_[t.serial - first_]; }
+  /// The bend across side k of t.
+  double bend(const gt& t, int k) const { return sideBend[3 * id(t) + static_cast<std::size_t>(k)]; }
+
+ private:
+  std::uint64_t first_ = 0;
+  std::vector<std::uint32_t> bySerial_;
+  std::unordered_map<const gt*, std::uint32_t> ids_;
+};
+
+/// The pieces of the run state as the joins left them, handed over to their neighbours where
+/// they fit on `page`, smallest first; then partners for single triangles. Answers the number
+/// of pieces that went.
+int handOver(RunState& state, const CompactMesh& mesh, PageLimit page);
+
+/// Pairs of pieces merged where laying them out afresh on `page` lets them, each merge kept only
+/// when the tabs of the whole pattern (placed with `options`) leave no more edges bare than
+/// before; then the tabs. Answers the number of pieces that went.
+int regrowAndPlaceTabs(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options);
+
+}  // namespace foldra
