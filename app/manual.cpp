@@ -159,21 +159,21 @@ std::string formatWords(job::OutputKind kind, bool perSheet, const std::string& 
   return "";
 }
 
-/// The output formats, from the program's table: one paragraph for each run of formats that hold
+/// The output formats, from the program's list: one paragraph for each run of formats that hold
 /// the same (a kind; a pattern's one document apart from its files per sheet).
 std::string outputFormats() {
   std::string out = ".SH OUTPUT FORMATS\nThe extension of each \\fB\\-o\\fR file decides what is written:\n";
-  const auto& formats = job::kOutputFormats;
-  const std::size_t count = std::size(formats);
+  const std::vector<job::OutputFormat>& formats = job::outputFormats();
+  const std::size_t count = formats.size();
   for (std::size_t i = 0; i < count;) {
     std::size_t end = i;
     std::string names;
     // An extension is a dot and lower-case letters: nothing roff would read as a request.
     for (; end < count && formats[end].kind == formats[i].kind && formats[end].perSheet == formats[i].perSheet; ++end) {
-      names += (names.empty() ? "" : ", ") + ("\\fB" + std::string(formats[end].extension) + "\\fR");
-      if (!formats[end].companion.empty()) names += " (with its \\fB" + std::string(formats[end].companion) + "\\fR)";
+      names += (names.empty() ? "" : ", ") + ("\\fB" + formats[end].extension + "\\fR");
+      if (!formats[end].companion.empty()) names += " (with its \\fB" + formats[end].companion + "\\fR)";
     }
-    out += ".TP\n" + names + "\n" + formatWords(formats[i].kind, formats[i].perSheet, std::string(formats[i].extension)) + "\n";
+    out += ".TP\n" + names + "\n" + formatWords(formats[i].kind, formats[i].perSheet, formats[i].extension) + "\n";
     i = end;
   }
   return out + kOutputsTogether;

@@ -70,7 +70,7 @@ std::string inWords(const std::vector<std::string>& items) {
 /// The extensions of the output formats of one kind; Unknown: of every kind.
 std::vector<std::string> extensions(job::OutputKind kind) {
   std::vector<std::string> out;
-  for (const job::OutputFormat& f : job::kOutputFormats) {
+  for (const job::OutputFormat& f : job::outputFormats()) {
     if (kind == job::OutputKind::Unknown || f.kind == kind) out.emplace_back(f.extension);
   }
   return out;

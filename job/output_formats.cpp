@@ -3,12 +3,41 @@
 #include <cctype>
 #include <filesystem>
 
+#include "formats/mesh_io.h"
+#include "pattern/pattern.h"
+
 namespace job {
+
+namespace {
+
+/// The file a mesh writer puts beside its own, which the manual page names.
+std::string companionOf(const std::string& extension) {
+  if (extension == ".obj") return ".mtl";
+  if (extension == ".gltf") return ".bin";
+  return "";
+}
+
+}  // namespace
+
+const std::vector<OutputFormat>& outputFormats() {
+  static const std::vector<OutputFormat> formats = [] {
+    // The scene is the program's own file: the document after the run.
+    std::vector<OutputFormat> list{{".json", OutputKind::Scene, "", false}};
+    for (const std::string& extension : formats::exportExtensions()) {
+      list.push_back({extension, OutputKind::Mesh, companionOf(extension), false});
+    }
+    for (const pattern::PatternFormat& format : pattern::patternFormats()) {
+      list.push_back({format.extension, OutputKind::Pattern, "", format.filePerPage});
+    }
+    return list;
+  }();
+  return formats;
+}
 
 const OutputFormat* formatOfExtension(std::string_view extension) {
   std::string lower(extension);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const OutputFormat& f : kOutputFormats) {
+  for (const OutputFormat& f : outputFormats()) {
     if (f.extension == lower) return &f;
   }
   return nullptr;

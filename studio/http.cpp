@@ -11,8 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "job/output_formats.h"
-
 namespace studio {
 
 using nlohmann::json;
@@ -79,13 +77,12 @@ bool number(const json& value, double* out) {
 }
 
 std::string contentType(const std::string& extension) {
-  // The program's outputs go as their table says (a model's PNG textures with them); below are
-  // the page's own files, an OBJ's materials and the ZIP they are downloaded in.
-  if (const job::OutputFormat* format = job::formatOfExtension(extension)) return std::string(format->mediaType);
   static const std::map<std::string, std::string> types = {
       {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
       {".mjs", "text/javascript; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
+      {".json", "application/json"}, {".svg", "image/svg+xml"}, {".png", "image/png"},
       {".ico", "image/x-icon"}, {".txt", "text/plain; charset=utf-8"}, {".woff2", "font/woff2"},
+      {".pdf", "application/pdf"}, {".glb", "model/gltf-binary"}, {".obj", "text/plain; charset=utf-8"},
       {".mtl", "text/plain; charset=utf-8"}, {".zip", "application/zip"}};
   auto it = types.find(extension);
   return it == types.end() ? "application/octet-stream" : it->second;

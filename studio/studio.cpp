@@ -40,8 +40,8 @@ struct WorkFolder {
 /// sheet (the page shows the PNG sheets and offers the SVG ones).
 std::string sheetRoute() {
   std::string extensions;
-  for (const job::OutputFormat& f : job::kOutputFormats) {
-    if (f.perSheet) extensions += (extensions.empty() ? "" : "|") + std::string(f.extension.substr(1));
+  for (const job::OutputFormat& f : job::outputFormats()) {
+    if (f.perSheet) extensions += (extensions.empty() ? "" : "|") + f.extension.substr(1);
   }
   return R"(/api/sheet/([0-9]{1,4})\.()" + extensions + ")";
 }

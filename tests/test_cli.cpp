@@ -244,8 +244,8 @@ TEST_F(Cli, UsageErrorsSayWhatIsAllowed) {
   EXPECT_NE(help.out.find("17"), std::string::npos) << "defaults are listed";
   // Every format and every way of cutting is named where a person looks for it.
   const Result unknown = foldra("cube.json -o out.xyz");
-  for (const job::OutputFormat& f : job::kOutputFormats) {
-    const std::string extension(f.extension);
+  for (const job::OutputFormat& f : job::outputFormats()) {
+    const std::string& extension = f.extension;
     EXPECT_NE(unknown.err.find(extension), std::string::npos) << extension << ": " << unknown.err;
     EXPECT_NE(help.out.find(" " + extension + " "), std::string::npos) << extension;
   }

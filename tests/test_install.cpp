@@ -238,9 +238,9 @@ TEST(Manual, NamesWhatHelpNamesAndRendersWithoutWarnings) {
   for (const char* section : {" EXIT STATUS ", " EXAMPLES ", " FILES "}) EXPECT_NE(text.find(section), std::string::npos) << section;
   // The output formats are the program's table, each with the file it brings along.
   const std::string outputs = text.substr(formats, text.find(" EXIT STATUS ") - formats);
-  for (const job::OutputFormat& f : job::kOutputFormats) {
-    const std::string extension(f.extension);
-    const std::string named = f.companion.empty() ? extension : extension + " (with its " + std::string(f.companion) + ")";
+  for (const job::OutputFormat& f : job::outputFormats()) {
+    const std::string& extension = f.extension;
+    const std::string named = f.companion.empty() ? extension : extension + " (with its " + f.companion + ")";
     EXPECT_NE(outputs.find(named), std::string::npos) << named << " in" << outputs;
   }
 }
