@@ -136,7 +136,8 @@ class SceneWriter {
         out_.endArray();
         break;
       case sdk::kTagPolygonSelection:
-        out_.key("polygons");
+      case sdk::kTagEdgeSelection:
+        out_.key(tag.type == sdk::kTagEdgeSelection ? "edges" : "polygons");
         out_.beginArray(JsonLayout::Inline);
         for (std::int32_t index : tag.selection.indices()) out_.integer(index);
         out_.endArray();
@@ -326,12 +327,15 @@ class Reader {
         const json& e = array(entries[i], w, 4);
         t->uvw.push_back({point(e[0], w + "[0]"), point(e[1], w + "[1]"), point(e[2], w + "[2]"), point(e[3], w + "[3]")});
       }
-    } else if (type == "selection") {
-      t->type = sdk::kTagPolygonSelection;
-      const json& polygons = array(at(j, "polygons", where), where + ".polygons");
-      for (std::size_t i = 0; i < polygons.size(); ++i) {
-        const std::int32_t index = integer(polygons[i], where + ".polygons[" + std::to_string(i) + "]");
-        if (index < 0) throw Failure{where + ".polygons[" + std::to_string(i) + "]", "a polygon index cannot be negative"};
+    } else if (type == "selection" || type == "edges") {
+      const bool edges = type == "edges";
+      t->type = edges ? sdk::kTagEdgeSelection : sdk::kTagPolygonSelection;
+      const std::string member = edges ? "edges" : "polygons";
+      const json& indices = array(at(j, member.c_str(), where), where + "." + member);
+      for (std::size_t i = 0; i < indices.size(); ++i) {
+        const std::string w = where + "." + member + "[" + std::to_string(i) + "]";
+        const std::int32_t index = integer(indices[i], w);
+        if (index < 0) throw Failure{w, edges ? "an edge index cannot be negative" : "a polygon index cannot be negative"};
         t->selection.add(index);
       }
     } else if (type == "smoothing") {

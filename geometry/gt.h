@@ -70,6 +70,9 @@ struct gt {
   /// Bit k set: side k is a seam of the triangle's piece that the compact unfolding folds shut
   /// (its two copies lie within Settings::Nahtspalt of each other), a fold rather than a cut.
   std::uint8_t foldedShut = 0;
+  /// Per side: the marks a person set on the edge (kMarkCut, kMarkFold, kMarkTab, kMarkNoTab
+  /// of host/edge_marks.h), read by intake; 0 where nothing is marked.
+  std::uint8_t marks[3] = {0, 0, 0};
   /// Creation order over the whole run; breaks ties between equal heights (glue tabs).
   std::uint64_t serial;
   /// False for a triangle intake could not read (a corner index out of range, a corner that is

@@ -90,6 +90,7 @@ void collectObject(host::Object* o, std::int32_t ordinal) {
     }
     orientTriangles(j, polygons, polygonCount);
   }
+  readEdgeMarks(o, j);
   runTrace("Nachbarsuche ENDE");
   assignTextureNumbers(o, j);
 }

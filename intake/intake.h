@@ -28,6 +28,12 @@ std::int32_t orientTriangles(std::int32_t j, const sdk::Polygon* polygons, std::
 /// Turns one triangle: corners 1 and 2 (with their texture coordinates) and sides 0 and 2 swap.
 void turnTriangle(gt& t);
 
+/// Reads the edges a person marked on source object j (host/edge_marks.h) into the sides of its
+/// triangles, once they are linked and turned.
+void readEdgeMarks(host::Object* object, std::int32_t j);
+/// The side of triangle t that is side `polygonSide` (0..2) of its polygon.
+std::int32_t triangleSide(const gt& t, std::int32_t polygonSide);
+
 /// The texture pass on source object j.
 void assignTextureNumbers(host::Object* object, std::int32_t j);
 /// The restriction text of a texture tag; "none" when it cannot be read.

@@ -78,6 +78,22 @@ void fitCopiedTags(host::Object* object, const gtc& c, std::int32_t triangleCoun
     }
     host.messageTag(tag, sdk::kMessageUpdate);
   }
+  // An edge selection keeps the sides of the piece's triangles whose polygon edge it held: side
+  // k of the piece's polygon j (its triangle's side k) for edge 4 x polygon + the polygon's side.
+  std::int32_t g = 0;
+  for (host::Tag* tag = host.objectTag(object, sdk::kTagEdgeSelection, 0); tag;
+       tag = host.objectTag(object, sdk::kTagEdgeSelection, ++g)) {
+    host::Selection* selection = host.tagSelection(tag);
+    const auto ranges = rangesOf(selection);
+    host.selectionClear(selection);
+    for (std::int32_t j = 0; j < triangleCount; ++j) {
+      const gt& t = *c.triangles[static_cast<std::size_t>(j)];
+      for (int k = 0; k < 3 && t.polygon >= 0; ++k) {
+        if (inRanges(ranges, 4 * t.polygon + triangleSide(t, k))) host.selectionAdd(selection, 4 * j + k);
+      }
+    }
+    host.messageTag(tag, sdk::kMessageUpdate);
+  }
   std::int32_t u = 0;
   for (host::Tag* tag = host.objectTag(object, sdk::kTagUVW, 0); tag; tag = host.objectTag(object, sdk::kTagUVW, ++u)) {
     std::vector<sdk::UVWEntry> entries;

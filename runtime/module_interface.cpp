@@ -563,7 +563,8 @@ bool ModuleInterface::uvwResize(sdk::Tag* t, std::int32_t count) {
 }
 
 sdk::Selection* ModuleInterface::tagSelection(sdk::Tag* t) {
-  return t && tag(t)->type == sdk::kTagPolygonSelection ? handle(&tag(t)->selection) : nullptr;
+  const bool selects = t && (tag(t)->type == sdk::kTagPolygonSelection || tag(t)->type == sdk::kTagEdgeSelection);
+  return selects ? handle(&tag(t)->selection) : nullptr;
 }
 
 void ModuleInterface::messageTag(sdk::Tag* t, std::int32_t) {

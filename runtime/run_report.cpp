@@ -50,6 +50,8 @@ RunSide side(const sdk::RunSide& in) {
   }
   out.hasTab = in.hasTab != 0;
   if (out.hasTab) out.tab = {{{in.tab[0][0], in.tab[0][1]}, {in.tab[1][0], in.tab[1][1]}}};
+  out.edge = in.edge;
+  out.marks = static_cast<std::uint8_t>(in.marks & 0xf);
   return out;
 }
 
@@ -69,6 +71,7 @@ void onTriangle(void* context, const sdk::RunTriangle* in) {
     if (!std::isfinite(s.foldDegrees) || (s.hasTab && !finite(&s.tab[0][0], 4))) {
       return c.fail("a fold or glue tab that is not a finite number");
     }
+    if (s.edge < 0 || s.edge > 2) return c.fail("a side that names no edge of its polygon");
     t.sides[k] = side(s);
   }
   t.object = in->object;

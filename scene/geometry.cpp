@@ -78,6 +78,7 @@ void triangulate(Object& object) {
     }
   }
   const std::size_t oldCount = object.polygons.size();
+  const std::vector<Polygon>& oldPolygons = object.polygons;
   for (auto& tag : object.tags) {
     if (tag->type == sdk::kTagUVW) {
       std::vector<UVWEntry> uvw(out.size());
@@ -97,6 +98,22 @@ void triangulate(Object& object) {
       for (std::size_t t = 0; t < out.size(); ++t) {
         if (tag->selection.contains(static_cast<std::int32_t>(origins[t].polygon))) {
           selection.add(static_cast<std::int32_t>(t));
+        }
+      }
+      tag->selection = std::move(selection);
+    } else if (tag->type == sdk::kTagEdgeSelection) {
+      // Side j of a new triangle is the polygon's side i when it joins the same two corners in
+      // the same direction; the diagonal belongs to no side of the polygon.
+      PolygonSelection selection;
+      for (std::size_t t = 0; t < out.size(); ++t) {
+        const Origin& o = origins[t];
+        const bool quad = !isTriangle(oldPolygons[o.polygon]);
+        const int sides = quad ? 4 : 3;
+        for (int j = 0; j < 3; ++j) {
+          const int from = o.corners[j], to = o.corners[(j + 1) % 3];
+          if ((from + 1) % sides != to) continue;
+          const auto edge = static_cast<std::int32_t>(4 * o.polygon) + from;
+          if (tag->selection.contains(edge)) selection.add(static_cast<std::int32_t>(4 * t) + j);
         }
       }
       tag->selection = std::move(selection);

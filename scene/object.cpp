@@ -10,6 +10,7 @@ const char* Tag::typeWord(std::int32_t type) {
     case sdk::kTagTexture: return "texture";
     case sdk::kTagUVW: return "uvw";
     case sdk::kTagPolygonSelection: return "selection";
+    case sdk::kTagEdgeSelection: return "edges";
     case sdk::kTagSmoothing: return "smoothing";
     case sdk::kTagAnnotation: return "annotation";
     default: return nullptr;

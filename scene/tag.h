@@ -22,7 +22,8 @@ struct Tag {
   std::string restriction;
   /// Texture-coordinate tag: one entry per polygon.
   std::vector<UVWEntry> uvw;
-  /// Polygon-selection tag: the selected polygons.
+  /// Polygon-selection tag: the selected polygons. Edge-selection tag: the selected edges,
+  /// 4 x polygon + side.
   PolygonSelection selection;
   /// Smoothing tag: the angle in degrees below which edges are shaded smooth.
   double angle = 80.0;

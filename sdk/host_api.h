@@ -53,6 +53,10 @@ inline constexpr std::int32_t kObjectSphere = 5302;
 inline constexpr std::int32_t kTagTexture = 5616;
 inline constexpr std::int32_t kTagUVW = 5671;
 inline constexpr std::int32_t kTagPolygonSelection = 5673;
+/// A named set of edges of a polygon object: edge 4 x p + i is side i of polygon p, from its
+/// corner i to the next (for a triangle, side 2 runs from c back to a). An edge shared by two
+/// polygons can be named from either.
+inline constexpr std::int32_t kTagEdgeSelection = 5701;
 inline constexpr std::int32_t kTagSmoothing = 5690;
 inline constexpr std::int32_t kTagAnnotation = 5691;
 
@@ -161,6 +165,11 @@ struct RunSide {
   /// corner (k + 1) mod 3, then the one next to corner k (they may coincide).
   std::int32_t hasTab;
   double tab[2][2];
+  /// Which side of the source polygon this is (0..2): edge 4 x polygon + edge of the object,
+  /// as an edge selection names it.
+  std::int32_t edge;
+  /// The marks a person set on this side, bits 1 cut, 2 fold, 4 tab, 8 no tab; 0 for none.
+  std::int32_t marks;
 };
 
 /// One triangle of a piece of a run report.
@@ -355,6 +364,7 @@ class HostInterface {
   virtual bool uvwSet(Tag* tag, std::int32_t polygon, const UVWEntry& entry) = 0;
   /// Gives a texture-coordinate tag exactly `count` entries: the first ones kept, new ones zero.
   virtual bool uvwResize(Tag* tag, std::int32_t count) = 0;
+  /// The selection of a polygon-selection or an edge-selection tag, or null.
   virtual Selection* tagSelection(Tag* tag) = 0;
   virtual void messageTag(Tag* tag, std::int32_t id) = 0;
 

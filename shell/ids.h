@@ -1,8 +1,11 @@
 // The module's numbers that a host program needs to drive it: its command, its settings dialog
-// and the dialog's gadgets. Plain constants, so that a program can use them without the module.
+// and the dialog's gadgets, and the names of the edge marks it reads. Plain constants, so that a
+// program can use them without the module.
 #pragma once
 
 #include <cstdint>
+
+#include "host/edge_marks.h"
 
 namespace foldra {
 

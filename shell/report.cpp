@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/run_state.h"
+#include "intake/intake.h"
 #include "output/output.h"
 #include "unfold/unfold.h"
 
@@ -93,6 +94,9 @@ sdk::RunSide describeSide(const gt& t, int k, const std::unordered_map<const gt*
     pair(side.tab[0], *t.placedLugs[k][0]);
     pair(side.tab[1], t.placedLugs[k][1].value_or(*t.placedLugs[k][0]));
   }
+  // Turning a triangle swaps two of its sides; the mapping is its own inverse.
+  side.edge = triangleSide(t, k);
+  side.marks = t.marks[k];
   return side;
 }
 

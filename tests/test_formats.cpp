@@ -37,6 +37,7 @@ std::unique_ptr<scene::Document> everything() {
   s->selection.add(1);
   o->addTag(sdk::kTagSmoothing, "Smoothing")->angle = 40;
   o->addTag(sdk::kTagAnnotation, "Note")->text = "glue last";
+  o->addTag(sdk::kTagEdgeSelection, "Foldra cut")->selection.add(4 * 2 + 1);
   auto track = std::make_unique<scene::Track>();
   track->parameter = sdk::kObjectEditorVisibility;
   track->curve = std::make_unique<scene::Curve>();
@@ -83,6 +84,9 @@ TEST(SceneFiles, RoundTripGivesAnEqualDocument) {
   EXPECT_EQ(o.tag(sdk::kTagTexture, 0)->material, back->materials()[0].get());
   EXPECT_EQ(o.tag(sdk::kTagTexture, 1)->material, nullptr);
   EXPECT_TRUE(o.tag(sdk::kTagPolygonSelection, 0)->selection.contains(3));
+  ASSERT_NE(o.tag(sdk::kTagEdgeSelection, 0), nullptr) << "edge selections are kept apart from polygon selections";
+  EXPECT_TRUE(o.tag(sdk::kTagEdgeSelection, 0)->selection.contains(9));
+  EXPECT_EQ(o.tag(sdk::kTagPolygonSelection, 1), nullptr);
   EXPECT_EQ(back->objects()[1]->children.size(), 2u);
   EXPECT_TRUE(back->time.maximum == (scene::Time{47, 24}));
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "geometry/kernel.h"
+#include "host/edge_marks.h"
 #include "intake/intake.h"
 #include "support.h"
 #include "unfold/unfold.h"
@@ -187,6 +188,31 @@ TEST(Intake, AFaceWoundAgainstItsNeighbourIsTurned) {
   EXPECT_EQ(b.nb[2], &a) << "side 2 now runs from (4,0,0) back to (0,0,0)";
   EXPECT_EQ(b.nb[0], nullptr);
   EXPECT_EQ(linksAgainst(), 0);
+}
+
+TEST(Intake, MarkedEdgesReachBothCopiesAndATabMarkItsOwnSideEvenOnATurnedFace) {
+  LinkedHost h;
+  // As above: b is turned, so its polygon's side 0 is its side 2 and its side 1 stays side 1.
+  auto o = triangles({{0, 0, 0}, {4, 0, 0}, {1, 3, 0}, {3, -2, 0.5f}}, {{0, 1, 2, 2}, {0, 1, 3, 3}});
+  auto mark = [&](const char* name, std::initializer_list<int> edges) {
+    scene::Tag* tag = o->addTag(sdk::kTagEdgeSelection, name);
+    for (int e : edges) tag->selection.add(e);
+  };
+  // Edges past the triangles, and side 3 of a triangle, name nothing.
+  mark(foldra::kEdgesCut, {0, 4 * 7, 3});
+  mark(foldra::kEdgesTab, {4 * 1 + 0});
+  mark(foldra::kEdgesNoTab, {4 * 1 + 1});
+  h.add(std::move(o));
+  collect(h);
+  const gt& a = *run.gtvec[0][0];
+  const gt& b = *run.gtvec[0][1];
+  ASSERT_TRUE(b.turned);
+  EXPECT_EQ(a.marks[0], foldra::kMarkCut) << "the cut holds for the edge, the tab only for b's copy";
+  EXPECT_EQ(b.marks[2], foldra::kMarkCut | foldra::kMarkTab);
+  EXPECT_EQ(b.marks[1], foldra::kMarkNoTab);
+  EXPECT_EQ(a.marks[1] | a.marks[2] | b.marks[0], 0);
+  EXPECT_EQ(foldra::triangleSide(b, 0), 2);
+  EXPECT_EQ(foldra::triangleSide(a, 0), 0);
 }
 
 TEST(Intake, EachConnectedPartIsWoundOneWayByItsLargerShare) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -15,6 +16,7 @@
 #include "job/pattern_input.h"
 #include "runtime/run_report.h"
 #include "host/run_state.h"
+#include "shell/ids.h"
 #include "shell/plugin.h"
 #include "shell/report.h"
 #include "support.h"
@@ -51,12 +53,12 @@ struct TwoTriangles {
       for (int k = 0; k < 3; ++k) {
         t[i].flat[k][0] = flat[i][k][0];
         t[i].flat[k][1] = flat[i][k][1];
-        t[i].sides[k] = sdk::RunSide{sdk::kSideOpen, 0, 0, -1, -1, -1, 0, {}};
+        t[i].sides[k] = sdk::RunSide{sdk::kSideOpen, 0, 0, -1, -1, -1, 0, {}, 0, 0};
       }
       t[i].polygon = i;
     }
-    t[0].sides[1] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 1, 2, 0, {}};
-    t[1].sides[2] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 0, 1, 0, {}};
+    t[0].sides[1] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 1, 2, 0, {}, 0, 0};
+    t[1].sides[2] = sdk::RunSide{sdk::kSideFold, 0, 0, 0, 0, 1, 0, {}, 0, 0};
   }
   /// Describes the piece to the sink, announcing `announced` triangles.
   bool describe(const sdk::RunReportSink& sink, int announced = 2) const {
@@ -110,6 +112,39 @@ TEST(RunReport, EachCutIsLabelledLikeTheSameEdgeOfTheModelElsewhere) {
   }
 }
 
+TEST(RunReport, EverySideNamesItsPolygonsEdgeAndTheMarksSetThere) {
+  LinkedHost h;
+  auto ball = icosphere(1);
+  // Half the faces wound the other way: intake turns them, and their sides run against their
+  // polygons'.
+  for (std::size_t q = 0; q < ball->polygons.size(); q += 2) std::swap(ball->polygons[q].b, ball->polygons[q].c);
+  for (std::size_t q = 0; q < ball->polygons.size(); q += 2) ball->polygons[q].d = ball->polygons[q].c;
+  scene::Tag* cuts = ball->addTag(sdk::kTagEdgeSelection, foldra::kEdgesCut);
+  cuts->selection.add(4 * 3 + 1);
+  const std::vector<scene::Point> points = ball->points;
+  const std::vector<scene::Polygon> polygons = ball->polygons;
+  h.add(std::move(ball));
+  ASSERT_TRUE(h.unfold(foldra::Settings{}));
+  const runtime::RunReport report = reportOfRun();
+  int marked = 0;
+  for (const auto& piece : report.pieces) {
+    for (const runtime::RunTriangle& t : piece.triangles) {
+      const scene::Polygon& q = polygons[static_cast<std::size_t>(t.polygon)];
+      const std::int32_t corner[3] = {q.a, q.b, q.c};
+      for (std::size_t k = 0; k < 3; ++k) {
+        const runtime::RunSide& side = t.sides[k];
+        const scene::Point& from = points[static_cast<std::size_t>(corner[side.edge])];
+        const scene::Point& to = points[static_cast<std::size_t>(corner[(side.edge + 1) % 3])];
+        // The side joins the two corners of its polygon's edge, in either direction.
+        const std::array<double, 3> f{from.x, from.y, from.z}, g{to.x, to.y, to.z};
+        EXPECT_TRUE((t.space[k] == f && t.space[(k + 1) % 3] == g) || (t.space[k] == g && t.space[(k + 1) % 3] == f));
+        marked += side.marks == foldra::kMarkCut ? 1 : 0;
+      }
+    }
+  }
+  EXPECT_EQ(marked, 2) << "both copies of the marked edge say so";
+}
+
 TEST(RunReport, ADescriptionThatDoesNotHoldTogetherIsRefused) {
   runtime::RunReport report;
   std::string error;
@@ -133,7 +168,8 @@ TEST(RunReport, ADescriptionThatDoesNotHoldTogetherIsRefused) {
   };
   const std::vector<Case> cases = {
       {"a corner that is no number", [](TwoTriangles& m) { m.t[1].flat[2][0] = std::numeric_limits<double>::quiet_NaN(); }},
-      {"an infinite tab", [](TwoTriangles& m) { m.t[0].sides[0] = {sdk::kSideOpen, 0, 0, -1, -1, -1, 1, {{0, 0}, {INFINITY, 0}}}; }},
+      {"an infinite tab", [](TwoTriangles& m) { m.t[0].sides[0] = {sdk::kSideOpen, 0, 0, -1, -1, -1, 1, {{0, 0}, {INFINITY, 0}}, 0, 0}; }},
+      {"a side that names no edge of its polygon", [](TwoTriangles& m) { m.t[0].sides[2].edge = 3; }},
       {"a fold onto a triangle the piece does not have", [](TwoTriangles& m) { m.t[0].sides[1].triangle = 7; }},
       {"a fold onto a piece the run does not have", [](TwoTriangles& m) { m.t[0].sides[1].piece = -3; }},
       {"a fold whose other side names another", [](TwoTriangles& m) { m.t[1].sides[2].side = 0; }},

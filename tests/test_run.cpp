@@ -463,11 +463,15 @@ TEST(Run, EveryTagOnAPieceHoldsExactlyThePiecesPolygons) {
     scene::Tag* selection = o->addTag(sdk::kTagPolygonSelection, name);
     for (int q : polygons) selection->selection.add(q);
   }
+  const std::set<int> edges = {0, 1, 2, 4 * 7 + 1, 4 * 44 + 2};
+  scene::Tag* marks = o->addTag(sdk::kTagEdgeSelection, "Edges");
+  for (int e : edges) marks->selection.add(e);
   foldra::Settings s;
   s.Originalflag = false;
   h.execute(s);
 
   std::multiset<int> seen;
+  int edgesSeen = 0;
   for (const auto& piece : d.objects()) {
     if (piece.get() == o) continue;
     const auto n = static_cast<int>(piece->polygons.size());
@@ -491,6 +495,14 @@ TEST(Run, EveryTagOnAPieceHoldsExactlyThePiecesPolygons) {
         EXPECT_EQ(e.c, (scene::Point{float(q), v + 2, 0}));
       }
       EXPECT_EQ(selections[0]->selection.contains(j), marked.count(q) == 1) << "Marked, polygon " << q;
+      const scene::Tag* pieceEdges = piece->tag(sdk::kTagEdgeSelection, 0);
+      ASSERT_NE(pieceEdges, nullptr);
+      for (int k = 0; k < 3; ++k) {
+        // The piece's triangle j is its polygon j; the sphere's faces all wind one way, so its
+        // side k is the source polygon's side k.
+        EXPECT_EQ(pieceEdges->selection.contains(4 * j + k), edges.count(4 * q + k) == 1) << "polygon " << q << " side " << k;
+        edgesSeen += pieceEdges->selection.contains(4 * j + k) ? 1 : 0;
+      }
       EXPECT_EQ(selections[1]->selection.contains(j), painted.count(q) == 1) << "Painted, polygon " << q;
     }
     // A tab's coordinates run along its triangle's side: its first two points are that side's
@@ -515,4 +527,5 @@ TEST(Run, EveryTagOnAPieceHoldsExactlyThePiecesPolygons) {
   }
   const std::set<int> all = range(0, count - 1);
   EXPECT_EQ(seen, std::multiset<int>(all.begin(), all.end())) << "every source triangle once";
+  EXPECT_EQ(edgesSeen, static_cast<int>(edges.size())) << "every selected edge on the piece that holds its polygon";
 }

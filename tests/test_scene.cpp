@@ -1,6 +1,8 @@
 // Our host's document model: tree, undo, copies, polygon forms, triangulation, neighbours.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "formats/scene_json.h"
 #include "scene/document.h"
 #include "scene/neighbor.h"
@@ -155,6 +157,21 @@ TEST(Document, TriangulationKeepsTagsConsistent) {
   scene::triangulate(r);
   EXPECT_EQ(r.polygons[0], (scene::Polygon{0, 1, 3, 3}));
   EXPECT_EQ(r.polygons[1], (scene::Polygon{1, 2, 3, 3}));
+}
+
+TEST(Document, TriangulationCarriesMarkedEdgesToTheTrianglesThatHoldThem) {
+  scene::Object o(sdk::kObjectPolygon);
+  // A convex quadrangle, cut along a-c, and a triangle after it.
+  o.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}};
+  o.polygons = {{0, 1, 2, 3}, {1, 4, 2, 2}};
+  scene::Tag* edges = o.addTag(sdk::kTagEdgeSelection, "e");
+  // Sides b-c and d-a of the quadrangle, side c-b of the triangle.
+  for (int e : {1, 3, 4 + 2}) edges->selection.add(e);
+  scene::triangulate(o);
+  ASSERT_EQ(o.polygons.size(), 3u);
+  // Triangle 0 is a-b-c (b-c is its side 1), triangle 1 is a-c-d (d-a is its side 2); the
+  // diagonal a-c was no side of the quadrangle and stays unmarked.
+  EXPECT_EQ(edges->selection.indices(), (std::set<std::int32_t>{1, 4 + 2, 8 + 2}));
 }
 
 TEST(Document, NeighbourSearchPairsSharedEdgesInIndexOrder) {
