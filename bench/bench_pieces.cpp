@@ -150,7 +150,12 @@ int main(int argc, char** argv) {
   double size = 150, tab = compact ? 6 : 17, foldShut = 0.2;
   std::string drawing;
   pattern::PatternOptions paper;
+  bool bareSeams = false;
+  for (int i = 3; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--bare-seams")) bareSeams = true;
+  }
   for (int i = 3; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--bare-seams")) --i;
     if (!std::strcmp(argv[i], "--size")) size = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--tab")) tab = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--fold-shut")) foldShut = std::atof(argv[i + 1]);
@@ -193,6 +198,7 @@ int main(int argc, char** argv) {
   s.Seitenhoehe = (paper.pageHeight - 2 * paper.margin) / scale;
   s.Laschenbreite = tab / scale;
   s.Nahtspalt = foldShut / scale;
+  s.OffeneNaehte = bareSeams;
   s.Abwicklungsart = compact ? foldra::kUnfoldCompact : foldra::kUnfoldLongestEdge;
   foldra::run.activeDocument = foldra::host::api().activeDocument();
   foldra::clearTriangleLists();

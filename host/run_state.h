@@ -49,6 +49,9 @@ struct Settings {
   /// Compact only: a seam between two triangles of one piece whose two copies lie at most this
   /// far apart (model units) is folded shut instead of cut; 0 folds only copies that meet.
   double Nahtspalt = 0.0;
+  /// Compact only: leave cut edges without a tab where that saves pieces (the pieces as the
+  /// joins made them); off, every cut edge long enough for a useful tab gets one.
+  bool OffeneNaehte = false;
 };
 
 struct RunState {

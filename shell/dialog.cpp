@@ -36,6 +36,7 @@ bool FoldraDialog::Initvalues() {
   SetString(kGadgetPageHeight, shown(settings.Seitenhoehe));
   SetString(kGadgetTabWidth, shown(settings.Laschenbreite));
   SetString(kGadgetFoldShut, shown(settings.Nahtspalt));
+  SetBool(kGadgetBareSeams, settings.OffeneNaehte);
   SetLong(kGadgetLayout, settings.AlsAnimation + kLayoutChoiceBase, INT32_MIN, INT32_MAX, 1);
   SetLong(kGadgetUnfolding, settings.Abwicklungsart + kUnfoldingChoiceBase, INT32_MIN, INT32_MAX, 1);
   return true;
@@ -83,6 +84,7 @@ void FoldraDialog::readSettings() {
   settings.Seitenhoehe = readNumber(kGadgetPageHeight);
   settings.Laschenbreite = readNumber(kGadgetTabWidth);
   settings.Nahtspalt = readNumber(kGadgetFoldShut);
+  settings.OffeneNaehte = readBool(kGadgetBareSeams);
   std::int32_t layout = 0;
   GetLong(kGadgetLayout, layout);
   settings.AlsAnimation = layout - kLayoutChoiceBase;
@@ -100,6 +102,7 @@ void FoldraDialog::readSettings() {
     runTrace("Maximale Laschenbreite:", shown(settings.Laschenbreite));
     runTrace("Abwicklungsart:", settings.Abwicklungsart);
     runTrace("Nahtspalt:", shown(settings.Nahtspalt));
+    runTrace("OffeneNaehte:", settings.OffeneNaehte ? 1 : 0);
   }
 }
 

@@ -29,6 +29,8 @@ inline constexpr std::int32_t kGadgetPageHeight = 10008;
 inline constexpr std::int32_t kGadgetTabWidth = 10009;
 inline constexpr std::int32_t kGadgetUnfolding = 10010;
 inline constexpr std::int32_t kGadgetFoldShut = 10011;
+/// Compact: allow cut edges without a tab where that saves pieces.
+inline constexpr std::int32_t kGadgetBareSeams = 10013;
 inline constexpr std::int32_t kButtonConfirm = 1;
 inline constexpr std::int32_t kButtonCancel = 2;
 /// Values of the layout choice: kLayoutChoiceBase + layout mode.

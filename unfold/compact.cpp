@@ -165,6 +165,12 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   }
   if (bestRound >= 0 && bestRound + 1 != rounds) joinRound(state, mesh, best, page, smallArea);
   regrowAndPlaceTabs(state, mesh, page, options);
+  if (!options.bareSeams) {
+    giveEverySeamATab(state, mesh, page, options);
+  } else if (splitIntoParts(state, mesh) > 0) {
+    clearTabs(state);
+    placeTabs(state, options);
+  }
 }
 
 }  // namespace foldra

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "geometry/gt.h"
@@ -58,14 +59,34 @@ class CompactMesh {
   std::unordered_map<const gt*, std::uint32_t> ids_;
 };
 
+/// Pairs of a triangle (by the mesh's number) and a piece it may not be handed over to, sorted.
+using HandOverBars = std::vector<std::pair<std::uint32_t, std::int32_t>>;
+
 /// The pieces of the run state as the joins left them, handed over to their neighbours where
-/// they fit on `page`, smallest first; then partners for single triangles. Answers the number
-/// of pieces that went.
-int handOver(RunState& state, const CompactMesh& mesh, PageLimit page);
+/// they fit on `page`, smallest first; then partners for single triangles. A triangle never
+/// goes to a piece `bars` names for it. Answers the number of pieces that went.
+int handOver(RunState& state, const CompactMesh& mesh, PageLimit page, const HandOverBars* bars = nullptr);
 
 /// Pairs of pieces merged where laying them out afresh on `page` lets them, each merge kept only
 /// when the tabs of the whole pattern (placed with `options`) leave no more edges bare than
 /// before; then the tabs. Answers the number of pieces that went.
 int regrowAndPlaceTabs(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options);
+
+/// Takes every tab off, before the tabs are placed again for another layout.
+void clearTabs(RunState& state);
+
+/// Splits every piece of the run state into the parts its folds hold together: a piece whose
+/// triangles meet only at corners would fall apart when cut out. Each part beyond the first
+/// becomes a piece of its own, in the same flat frame. Answers the number of pieces made.
+int splitIntoParts(RunState& state, const CompactMesh& mesh);
+
+/// Recuts the pieces until every cut edge that is long enough for a useful tab carries one
+/// (the tabs placed with `options`), then hands small pieces over to their neighbours where the
+/// tabs still stand (on `page`, the joins' page). Where a seam inside one piece has no room for
+/// a tab, the piece is split between the seam's two sides, along folds chosen so that one split
+/// opens as many such seams as it can; where a seam between two pieces has no room, its
+/// triangle on the smaller piece becomes a piece of its own. Bounded by a number of passes, each
+/// one tab placement. Answers the number of cut edges left without a tab that could carry one.
+int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options);
 
 }  // namespace foldra

@@ -13,6 +13,7 @@ UnfoldOptions unfoldOptions(const Settings& record) {
   options.tabs = record.Laschenflag;
   options.tabDepth = record.Laschenbreite;
   options.foldShut = record.Nahtspalt;
+  options.bareSeams = record.OffeneNaehte;
   return options;
 }
 

@@ -42,6 +42,10 @@ struct UnfoldOptions {
   /// Compact: a seam between two triangles of one piece whose copies lie at most this far
   /// apart (model units) is folded shut instead of cut; 0 folds shut only copies that meet.
   double foldShut = 0.0;
+  /// Compact: allow cut edges without a tab where that saves pieces (the joins' pieces as they
+  /// stand); otherwise the pieces are cut again until every edge long enough for a useful tab
+  /// carries one.
+  bool bareSeams = false;
 
   /// True when compact places tabs: switched on, with a depth that is a finite number no less
   /// than the point tolerance (below it a tab is no more than its side).

@@ -116,16 +116,6 @@ class Regrower {
   std::unordered_map<const gt*, std::size_t> index_;
 };
 
-/// Takes every tab off, before the tabs are placed again for another layout.
-void clearTabs(RunState& state) {
-  for (auto& list : state.gtvec) {
-    for (auto& t : list) {
-      releaseTabs(*t);
-      for (double& w : t->lugWidth) w = 0;
-    }
-  }
-}
-
 /// What became of one try at merging a pair.
 enum class Tried {
   /// No layout of the pair was found.
@@ -306,6 +296,15 @@ class PairMerger {
 };
 
 }  // namespace
+
+void clearTabs(RunState& state) {
+  for (auto& list : state.gtvec) {
+    for (auto& t : list) {
+      releaseTabs(*t);
+      for (double& w : t->lugWidth) w = 0;
+    }
+  }
+}
 
 int regrowAndPlaceTabs(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
   const int bareBefore = placeTabs(state, options);
