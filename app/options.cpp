@@ -162,6 +162,9 @@ void defineOptions(CLI::App& cli, CommandLine* line) {
                  "Compact: a seam inside one piece whose two sides lie at most this far apart on paper, "
                  "millimetres, is folded shut instead of cut; 0 cuts every seam")
       ->check(notNegative);
+  cli.add_flag("--bare-seams", settings.bareSeams,
+               "Compact: allow cut edges without a glue tab where that saves pieces; by default every cut edge "
+               "long enough for a useful tab carries one");
   cli.add_flag("--keep-originals", settings.keepOriginals, "Keep the source objects in the scene next to the pieces");
   cli.add_flag("--no-materials", [&settings](std::int64_t) { settings.materials = false; },
                "Pieces without materials, texture selections and texture coordinates");

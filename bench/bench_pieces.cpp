@@ -2,30 +2,37 @@
 // many, how many of a single triangle or smaller than 1 cm², how much cutting, how many tabs,
 // how many cut edges have none, how many sheets they take, and how long the unfolding took.
 //
-//   bench_pieces MESH METHOD [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]
-//                [--draw FILE]
+//   bench_pieces MESH METHOD [--size MM | --height MM] [--tab MM] [--fold-shut MM] [--page WxH]
+//                [--margin MM] [--no-page] [--bare-seams] [--draw FILE]
 //
 // MESH is a mesh file, or a generated mesh: sphere:LEVELS (a bumpy icosphere, 20 * 4^LEVELS
 // triangles), torus:AROUNDxTUBE (2 triangles per quadrangle), terrain:N (N x N quadrangles of
 // random heights). METHOD is compact or longest-edge. The model is scaled so that its largest
-// dimension is --size millimetres (150); the page limit is on, the page --page (210x297) less
-// --margin (10) on every side; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
+// dimension is --size millimetres (150), or its height (y extent) --height millimetres; the page
+// limit is on (--no-page: off, as for mesh or scene output), the page --page (210x297) less
+// --margin (10) on every side; --bare-seams lets compact leave seams without a tab; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
 // the program's defaults); compact folds shut the seams inside a piece that open at most
 // --fold-shut millimetres (0.2, the program's default). --draw writes the pattern (line art, every fold drawn) to FILE
 // (.pdf, .svg or .png), to look at.
 //
-// Prints one line: mesh triangles method pieces singles under-1cm2 cut-edges cut-mm tabs
-// untabbed sheets seconds cpu-seconds. The seconds are those of the unfolding stage alone (with
-// the glue tabs it makes), as the host runs it after intake and preparation: wall-clock time,
-// and the processor time the stage took, which other work on the machine changes less.
+// Prints one line: mesh triangles method pieces parts singles under-1cm2 cut-edges cut-mm tabs
+// untabbed sheets median-edge-mm seconds cpu-seconds. `parts` counts the pieces whose triangles
+// fall apart into more than one part through their folds; `untabbed` the cut edges without a
+// tab on either side; the method is "compact-bare" with --bare-seams. The seconds are those of
+// the unfolding stage alone (with the glue tabs it makes), as the host runs it after intake and
+// preparation: wall-clock time, and the processor time the stage took, which other work on the
+// machine changes less.
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "formats/mesh_io.h"
 #include "geometry/kernel.h"
@@ -42,9 +49,24 @@ using Clock = std::chrono::steady_clock;
 using foldra::gt;
 
 struct Figures {
-  int pieces = 0, singles = 0, small = 0, cuts = 0, tabs = 0, untabbed = 0, sheets = 0;
-  double cutLength = 0;
+  int pieces = 0, parts = 0, singles = 0, small = 0, cuts = 0, tabs = 0, untabbed = 0, sheets = 0;
+  double cutLength = 0, medianEdge = 0;
 };
+
+/// True when the piece's triangles are not all joined to its first through folds.
+bool fallsApart(const foldra::gtc& piece) {
+  std::unordered_set<const gt*> reached{piece.triangles.front()};
+  std::vector<const gt*> stack{piece.triangles.front()};
+  while (!stack.empty()) {
+    const gt* t = stack.back();
+    stack.pop_back();
+    for (int k = 0; k < 3; ++k) {
+      const gt* g = t->nb[k];
+      if (g && foldra::isFold(*t, k) && reached.insert(g).second) stack.push_back(g);
+    }
+  }
+  return reached.size() != piece.triangles.size();
+}
 
 std::unique_ptr<scene::Object> generated(const std::string& mesh) {
   const auto colon = mesh.find(':');
@@ -104,12 +126,15 @@ Figures measure(double scale, const pattern::PatternOptions& paper, const std::s
       }
     }
     if (c->triangles.size() == 1) ++f.singles;
+    if (fallsApart(*c)) ++f.parts;
     if (area * scale * scale < 100) ++f.small;
     input.pieces.push_back(std::move(piece));
   }
+  std::vector<double> edges;
   for (const auto& list : foldra::run.gtvec) {
     for (const auto& t : list) {
       if (!t->usable) continue;
+      for (int k = 0; k < 3; ++k) edges.push_back(foldra::length(t->P[(k + 1) % 3] - t->P[k]) * scale);
       for (int k = 0; k < 3; ++k) {
         const gt* g = t->nb[k];
         const int s = t->nbedge[k];
@@ -120,6 +145,10 @@ Figures measure(double scale, const pattern::PatternOptions& paper, const std::s
         if (!t->placedLugs[k][0] && !g->placedLugs[s][0]) ++f.untabbed;
       }
     }
+  }
+  if (!edges.empty()) {
+    std::nth_element(edges.begin(), edges.begin() + static_cast<std::ptrdiff_t>(edges.size() / 2), edges.end());
+    f.medianEdge = edges[edges.size() / 2];
   }
   pattern::PatternOptions options = paper;
   options.scale = scale;
@@ -150,12 +179,19 @@ int main(int argc, char** argv) {
   double size = 150, tab = compact ? 6 : 17, foldShut = 0.2;
   std::string drawing;
   pattern::PatternOptions paper;
-  bool bareSeams = false;
+  bool bareSeams = false, pageLimit = true;
+  double height = 0;
   for (int i = 3; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--bare-seams")) bareSeams = true;
+    if (!std::strcmp(argv[i], "--no-page")) pageLimit = false;
   }
   for (int i = 3; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--bare-seams")) --i;
+    // Flags take no value.
+    if (!std::strcmp(argv[i], "--bare-seams") || !std::strcmp(argv[i], "--no-page")) {
+      --i;
+      continue;
+    }
+    if (!std::strcmp(argv[i], "--height")) height = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--size")) size = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--tab")) tab = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--fold-shut")) foldShut = std::atof(argv[i + 1]);
@@ -188,12 +224,12 @@ int main(int argc, char** argv) {
     }
   }
   const double largest = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
-  const double scale = size / largest;
+  const double scale = height > 0 ? height / (high[1] - low[1]) : size / largest;
 
   foldra::Settings& s = foldra::settings;
   s = foldra::Settings{};
   s.Originalflag = false;
-  s.Seitenflag = true;
+  s.Seitenflag = pageLimit;
   s.Seitenbreite = (paper.pageWidth - 2 * paper.margin) / scale;
   s.Seitenhoehe = (paper.pageHeight - 2 * paper.margin) / scale;
   s.Laschenbreite = tab / scale;
@@ -214,7 +250,8 @@ int main(int argc, char** argv) {
   for (const auto& list : foldra::run.gtvec) triangles += list.size();
   const Figures f = measure(scale, paper, drawing);
   foldra::releaseCopyDocuments();
-  std::printf("%s %zu %s %d %d %d %d %.0f %d %d %d %.3f %.3f\n", name.c_str(), triangles, method.c_str(), f.pieces,
-              f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, seconds, cpu);
+  const std::string shown = compact && bareSeams ? "compact-bare" : method;
+  std::printf("%s %zu %s %d %d %d %d %d %.0f %d %d %d %.1f %.3f %.3f\n", name.c_str(), triangles, shown.c_str(), f.pieces,
+              f.parts, f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, f.medianEdge, seconds, cpu);
   return 0;
 }

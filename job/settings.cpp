@@ -56,6 +56,7 @@ runtime::DialogScript dialogScript(const Settings& settings, double scale, bool 
   set(kEntryTabs, foldra::kGadgetTabs, settings.tabs ? "1" : "0");
   set(kEntryTabWidth, foldra::kGadgetTabWidth, typed(lengths.tabWidth));
   set(kEntryFoldShut, foldra::kGadgetFoldShut, typed(lengths.foldShut));
+  set(kEntryBareSeams, foldra::kGadgetBareSeams, settings.bareSeams ? "1" : "0");
   script.push_back(Step{Step::Kind::Press, button, ""});
   return script;
 }

@@ -55,6 +55,9 @@ struct Settings {
   /// Compact: seams inside one piece whose two sides lie at most this far apart are folded
   /// shut, not cut; 0 cuts every seam.
   double foldShut = kFoldShutMm;
+  /// Compact: allow cut edges without a glue tab where that saves pieces (the joins' pieces as
+  /// they stand); otherwise every cut edge long enough for a useful tab carries one.
+  bool bareSeams = false;
   /// The model's size on paper: millimetres per model unit; else the model's height (its y
   /// extent); else its largest dimension.
   std::optional<double> scale;
@@ -90,8 +93,9 @@ enum Entry : unsigned {
   kEntryTabWidth = 1u << 7,
   kEntryUnfolding = 1u << 8,
   kEntryFoldShut = 1u << 9,
+  kEntryBareSeams = 1u << 10,
 };
-inline constexpr unsigned kAllEntries = 0x3ffu;
+inline constexpr unsigned kAllEntries = 0x7ffu;
 
 /// The tab depth of a run: the one given, else the method's own.
 double tabDepth(const Settings& settings);

@@ -195,6 +195,10 @@ bool enter(const json& gadget, const Value& v, FormRun* run, std::string* error)
       s.dialogFoldShut = v.number;
       run->entries |= job::kEntryFoldShut;
       return true;
+    case foldra::kGadgetBareSeams:
+      s.bareSeams = v.checked;
+      run->entries |= job::kEntryBareSeams;
+      return true;
     case foldra::kGadgetUnfolding: {
       // The dialog may list a method that the program has no row for: it is refused, never run
       // as another.

@@ -68,6 +68,7 @@ CheckOptions CheckOptions::of(const foldra::Settings& settings) {
   options.tabs = settings.Laschenflag && settings.Laschenbreite >= foldra::kPointTolerance;
   options.compact = settings.Abwicklungsart == foldra::kUnfoldCompact;
   options.foldShut = options.compact ? settings.Nahtspalt : 0;
+  options.bareSeams = options.compact && settings.OffeneNaehte;
   options.tabDepth = settings.Laschenbreite;
   options.pageLimit = settings.Seitenflag;
   options.pageWidth = settings.Seitenbreite;
@@ -212,6 +213,22 @@ bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
   return true;
 }
 
+/// Whether the triangle t with a tab of width w on side k, and nothing else, fits the page.
+bool tabFitsPage(const gt& t, int k, double w, const CheckOptions& options) {
+  if (!options.pageLimit) return true;
+  const Vec3 A = t.p[k], B = t.p[(k + 1) % 3], C = t.p[(k + 2) % 3];
+  const double l = foldra::length(B - A);
+  if (!(l > 0)) return false;
+  const Vec3 e = (B - A) / l;
+  Vec3 out{-e.y, e.x, 0};
+  if (foldra::dot(out, C - A) > 0) out = -1.0 * out;
+  double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+  for (Vec3 q : {A, B, C, A + w * out, B + w * out}) {
+    minX = std::min(minX, q.x), minY = std::min(minY, q.y), maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+  }
+  return maxX - minX <= options.pageWidth && maxY - minY <= options.pageHeight;
+}
+
 }  // namespace
 
 int validPieces() {
@@ -322,6 +339,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           }
           if (!tab && !other && (tabCouldStand(*t, k, wt, options) || tabCouldStand(*g, s, wg, options))) {
             fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with no tab, though one could stand");
+          } else if (!tab && !other && options.compact && !options.bareSeams &&
+                     ((wt > 0 && tabFitsPage(*t, k, wt, options)) || (wg > 0 && tabFitsPage(*g, s, wg, options)))) {
+            fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with no tab, though it is long enough for one");
           }
         }
         if (!options.tabs && tab) fail(name(*t) + " has a tab though tabs are off");
@@ -343,6 +363,28 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         return std::max(kOverlapRounding, 1e-9 * std::max(extentOf(a), extentOf(b)));
       };
       overlappingParts(parts, rounding, "piece " + std::to_string(i), fail);
+    }
+    // One sheet of paper: every triangle reached from the first across folds, judged by the flat
+    // corners (two shared corners), not by the unfolding's own fold test.
+    if (!c.triangles.empty()) {
+      std::set<const gt*> members(c.triangles.begin(), c.triangles.end()), reached{c.triangles.front()};
+      std::vector<const gt*> stack{c.triangles.front()};
+      while (!stack.empty()) {
+        const gt* t = stack.back();
+        stack.pop_back();
+        for (int k = 0; k < 3; ++k) {
+          const gt* g = t->nb[k];
+          const int s = g ? sideBack(*t, *g) : -1;
+          if (!g || s < 0 || !members.count(g) || reached.count(g)) continue;
+          if (!flatSidesMeet(*t, k, *g, s) && !(foldra::isFold(*t, k) && flatSidesClose(*t, k, *g, s, options.foldShut))) continue;
+          reached.insert(g);
+          stack.push_back(g);
+        }
+      }
+      if (reached.size() != members.size()) {
+        fail("piece " + std::to_string(i) + " falls apart: " + std::to_string(members.size() - reached.size()) + " of its " +
+             std::to_string(members.size()) + " triangles are not joined to its first by folds");
+      }
     }
     // A single triangle larger than the page cannot be helped: only joins are refused.
     if (options.pageLimit && c.triangles.size() > 1) {

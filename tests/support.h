@@ -137,6 +137,9 @@ struct CheckOptions {
   double foldShut = 0;
   /// The most a tab reaches out from its edge (the settings' tab width), in model units.
   double tabDepth = 17;
+  /// Compact: cut edges may stay without a tab where the joins left no room for one; otherwise
+  /// every cut edge that could carry a useful tab on its own carries one.
+  bool bareSeams = false;
 
   /// The options that go with a run's settings (tabs of no width are no tabs).
   static CheckOptions of(const foldra::Settings& settings);
@@ -167,6 +170,9 @@ double overlapWidth(const FlatTriangle& a, const FlatTriangle& b);
 ///   (judged by boxes, independently of the unfolding); open edges none; with `compact`, where
 ///   no tab of the shallowest useful depth could stand on either side, its ends no steeper than
 ///   75 degrees nor than the partner's corners;
+/// - every piece is one part: its triangles are joined through folds;
+/// - with `compact` and without `bareSeams`, every cut edge carries a tab where a tab of the
+///   useful depth could stand on one of its sides with nothing else around;
 /// - with the page limit every piece of more than one triangle fits the page;
 /// - every flat coordinate is finite.
 std::vector<std::string> checkUnfolding(const CheckOptions& options);

@@ -29,12 +29,14 @@ struct Variant {
   std::int32_t method = foldra::kUnfoldLongestEdge;
   /// Compact's widest seam folded shut: a thirtieth of the tab width, as the program's defaults.
   double foldShut = 0;
+  /// Compact: seams without a tab allowed where the joins left no room.
+  bool bareSeams = false;
 };
 
 constexpr Variant kVariants[] = {{true, false}, {false, false}, {true, true}, {false, true},
                                  {true, false, foldra::kUnfoldCompact}, {false, false, foldra::kUnfoldCompact},
                                  {true, true, foldra::kUnfoldCompact}, {false, true, foldra::kUnfoldCompact},
-                                 {true, true, foldra::kUnfoldCompact, 0.05}};
+                                 {true, true, foldra::kUnfoldCompact, 0.05}, {true, true, foldra::kUnfoldCompact, 0.05, true}};
 
 /// Small tabs and a small page, so that the page limit bites on the test meshes.
 foldra::Settings settingsFor(Variant v) {
@@ -46,6 +48,7 @@ foldra::Settings settingsFor(Variant v) {
   s.Laschenbreite = 1.5;
   s.Abwicklungsart = v.method;
   s.Nahtspalt = v.foldShut;
+  s.OffeneNaehte = v.bareSeams;
   return s;
 }
 
@@ -66,7 +69,7 @@ TEST(Unfolding, EveryMeshPassesTheChecker) {
       h.add(mesh.make());
       const foldra::Settings s = settingsFor(v);
       ASSERT_TRUE(h.unfold(s)) << mesh.name;
-      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
+      EXPECT_EQ(checkedWith(s), "") << kindName(mesh.kind) << " mesh " << mesh.name << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut << " bare seams " << v.bareSeams;
     }
   }
 }
@@ -90,7 +93,7 @@ TEST(Unfolding, SharedMeshesPassTheChecker) {
       s.Seitenbreite = size;
       s.Seitenhoehe = size * 1.4;
       ASSERT_TRUE(h.unfold(s)) << mesh;
-      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut;
+      EXPECT_EQ(checkedWith(s), "") << mesh << " tabs " << v.tabs << " page " << v.page << " method " << v.method << " fold shut " << v.foldShut << " bare seams " << v.bareSeams;
     }
   }
 }

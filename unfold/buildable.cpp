@@ -43,20 +43,31 @@ bool linked(const gt& t, int k) {
   return g && s >= 0 && g->usable && g->nb[s] == &t;
 }
 
+/// What a cut edge needs to carry a tab: the useful depth, and the page.
+struct TabRoom {
+  double useful;
+  PageLimit page;
+};
+
 /// True when a tab of the useful depth could stand on side k of t with nothing else around:
 /// the side is long enough for it between ends no steeper than kSteepestTabEnd nor than the
-/// partner g's corners at the edge (its side s).
-bool couldCarry(const gt& t, int k, const gt& g, int s, double useful) {
+/// partner g's corners at the edge (its side s), and t with the tab fits the page.
+bool couldCarry(const gt& t, int k, const gt& g, int s, const TabRoom& room) {
   // t's corner k is g's corner s + 1; t's corner k + 1 is g's corner s.
-  const TabShape tab = tabShape(t.p[k], t.p[(k + 1) % 3], useful, g.angle[(s + 1) % 3], g.angle[s]);
-  return usefulTab(tab.depth, useful);
+  const TabShape tab = tabShapeWithEnds(t.p[k], t.p[(k + 1) % 3], room.useful, std::min(kSteepestTabEnd, g.angle[(s + 1) % 3]),
+                                        std::min(kSteepestTabEnd, g.angle[s]));
+  if (!usefulTab(tab.depth, room.useful)) return false;
+  Box box = flatBox(t.p[0], t.p[1], t.p[2]);
+  box.extend(tab.corner[0]);
+  box.extend(tab.corner[1]);
+  return room.page.holds(box);
 }
 
 /// True when the cut edge could carry a useful tab on one of its sides.
-bool tabbable(const gt& t, int k, double useful) {
+bool tabbable(const gt& t, int k, const TabRoom& room) {
   const gt& g = *t.nb[k];
   const int s = t.nbedge[k];
-  return hasArea(t) && hasArea(g) && (couldCarry(t, k, g, s, useful) || couldCarry(g, s, t, k, useful));
+  return hasArea(t) && hasArea(g) && (couldCarry(t, k, g, s, room) || couldCarry(g, s, t, k, room));
 }
 
 /// A cut edge that carries no tab though it could, seen from the triangle created first.
@@ -66,7 +77,7 @@ struct BareSeam {
   gt* g;
 };
 
-std::vector<BareSeam> bareSeams(const RunState& state, double useful) {
+std::vector<BareSeam> bareSeams(const RunState& state, const TabRoom& room) {
   std::vector<BareSeam> bare;
   for (const auto& list : state.gtvec) {
     for (const auto& t : list) {
@@ -76,7 +87,7 @@ std::vector<BareSeam> bareSeams(const RunState& state, double useful) {
         gt* g = t->nb[k];
         const int s = t->nbedge[k];
         if (g->serial < t->serial || g->containerIndex < 0 || isFold(*t, k)) continue;
-        if (t->placedLugs[k][0] || g->placedLugs[s][0] || !tabbable(*t, k, useful)) continue;
+        if (t->placedLugs[k][0] || g->placedLugs[s][0] || !tabbable(*t, k, room)) continue;
         bare.push_back({t.get(), k, g});
       }
     }
@@ -189,10 +200,11 @@ gt* leaving(const BareSeam& b, const RunState& state) {
 /// Splits piece c between the two sides of each of its bare seams, along folds of its fold
 /// tree: each seam's two sides are joined in the tree by one path, and a split at any fold of
 /// that path opens the seam. The fold on the most paths goes first, among equals the one that
-/// splits the piece most evenly; folds too short to carry a tab once cut are left. Answers
-/// true when the piece was split.
-bool splitBetween(RunState& state, const CompactMesh& mesh, std::size_t c, const std::vector<const BareSeam*>& seams, double useful,
-                  FoldTree& tree, std::vector<int>& count, std::vector<int>& label, std::vector<char>& cut) {
+/// splits the piece most evenly; folds too short to carry a tab once cut are left. A seam whose
+/// path has no other fold goes to `alone`: the side of it with fewer folds (it hangs on the
+/// piece most loosely) is to stand alone. Answers true when the piece was split.
+bool splitBetween(RunState& state, const CompactMesh& mesh, std::size_t c, const std::vector<const BareSeam*>& seams, const TabRoom& room,
+                  FoldTree& tree, std::vector<int>& count, std::vector<int>& label, std::vector<char>& cut, std::vector<gt*>& alone) {
   const std::vector<gt*>& members = state.containers[c]->triangles;
   tree.grow(members, mesh);
   // Each seam's path in the tree, as the triangles whose fold to their parent it crosses.
@@ -203,10 +215,15 @@ bool splitBetween(RunState& state, const CompactMesh& mesh, std::size_t c, const
     if (tree.depth[x] < 0 || tree.depth[y] < 0) continue;
     while (x != y) {
       std::uint32_t& deeper = tree.depth[x] >= tree.depth[y] ? x : y;
-      if (tabbable(*mesh.triangles[deeper], tree.up[deeper], useful)) path.push_back(deeper);
+      if (tabbable(*mesh.triangles[deeper], tree.up[deeper], room)) path.push_back(deeper);
       deeper = mesh.id(*tree.parent[deeper]);
     }
-    if (path.empty()) continue;
+    if (path.empty()) {
+      int ft = 0, fg = 0;
+      for (int k = 0; k < 3; ++k) ft += isFold(*b->t, k) ? 1 : 0, fg += isFold(*b->g, k) ? 1 : 0;
+      alone.push_back(ft < fg ? b->t : b->g);
+      continue;
+    }
     for (std::uint32_t e : path) ++count[e];
     paths.push_back(std::move(path));
   }
@@ -251,7 +268,7 @@ bool splitBetween(RunState& state, const CompactMesh& mesh, std::size_t c, const
 /// One pass of recutting: every piece split between the sides of its bare seams, and the
 /// triangle of every bare seam between two pieces that lies on the smaller piece made a piece
 /// of its own. Answers false when nothing changed.
-bool recut(RunState& state, const CompactMesh& mesh, const std::vector<BareSeam>& bare, double useful) {
+bool recut(RunState& state, const CompactMesh& mesh, const std::vector<BareSeam>& bare, const TabRoom& room) {
   const std::size_t n = mesh.triangles.size();
   std::vector<std::vector<const BareSeam*>> inside(state.containers.size());
   std::vector<gt*> alone;
@@ -268,7 +285,7 @@ bool recut(RunState& state, const CompactMesh& mesh, const std::vector<BareSeam>
   std::vector<int> count(n, 0), label(n, 0);
   std::vector<char> cut(n, 0);
   for (std::size_t c = 0; c < inside.size(); ++c) {
-    if (!inside[c].empty() && splitBetween(state, mesh, c, inside[c], useful, tree, count, label, cut)) changed = true;
+    if (!inside[c].empty() && splitBetween(state, mesh, c, inside[c], room, tree, count, label, cut, alone)) changed = true;
   }
   std::sort(alone.begin(), alone.end(), [](const gt* a, const gt* b) { return a->serial < b->serial; });
   alone.erase(std::unique(alone.begin(), alone.end()), alone.end());
@@ -326,20 +343,20 @@ class Layout {
 int placeAgain(RunState& state, const UnfoldOptions& options) {
   clearTabs(state);
   placeTabs(state, options);
-  return static_cast<int>(bareSeams(state, options.usefulDepth()).size());
+  return static_cast<int>(bareSeams(state, TabRoom{options.usefulDepth(), options.page}).size());
 }
 
 }  // namespace
 
 int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
   if (!options.placesTabs()) return 0;
-  const double useful = options.usefulDepth();
+  const TabRoom room{options.usefulDepth(), options.page};
   int bare = 0;
   for (int pass = 0; pass < kMostPasses; ++pass) {
     splitIntoParts(state, mesh);
     bare = placeAgain(state, options);
     if (bare == 0) break;
-    if (!recut(state, mesh, bareSeams(state, useful), useful)) break;
+    if (!recut(state, mesh, bareSeams(state, room), room)) break;
   }
   if (bare > 0) {
     splitIntoParts(state, mesh);

@@ -165,12 +165,13 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   }
   if (bestRound >= 0 && bestRound + 1 != rounds) joinRound(state, mesh, best, page, smallArea);
   regrowAndPlaceTabs(state, mesh, page, options);
-  if (!options.bareSeams) {
-    giveEverySeamATab(state, mesh, page, options);
-  } else if (splitIntoParts(state, mesh) > 0) {
+  // The hand-over, the regrowth and the seams folded shut can leave a piece whose triangles
+  // meet only at corners: cut out, it would fall apart.
+  if (splitIntoParts(state, mesh) > 0) {
     clearTabs(state);
     placeTabs(state, options);
   }
+  if (!options.bareSeams) giveEverySeamATab(state, mesh, page, options);
 }
 
 }  // namespace foldra

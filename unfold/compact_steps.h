@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "geometry/gt.h"
@@ -59,13 +58,10 @@ class CompactMesh {
   std::unordered_map<const gt*, std::uint32_t> ids_;
 };
 
-/// Pairs of a triangle (by the mesh's number) and a piece it may not be handed over to, sorted.
-using HandOverBars = std::vector<std::pair<std::uint32_t, std::int32_t>>;
-
 /// The pieces of the run state as the joins left them, handed over to their neighbours where
-/// they fit on `page`, smallest first; then partners for single triangles. A triangle never
-/// goes to a piece `bars` names for it. Answers the number of pieces that went.
-int handOver(RunState& state, const CompactMesh& mesh, PageLimit page, const HandOverBars* bars = nullptr);
+/// they fit on `page`, smallest first; then partners for single triangles. Answers the number
+/// of pieces that went.
+int handOver(RunState& state, const CompactMesh& mesh, PageLimit page);
 
 /// Pairs of pieces merged where laying them out afresh on `page` lets them, each merge kept only
 /// when the tabs of the whole pattern (placed with `options`) leave no more edges bare than

@@ -30,10 +30,9 @@ constexpr int kHandOverPasses = 3;
 /// its triangles found a place; the neighbours keep their layout and grow.
 class Dissolver {
  public:
-  Dissolver(RunState& state, const CompactMesh& mesh, PageLimit page, const HandOverBars* bars)
+  Dissolver(RunState& state, const CompactMesh& mesh, PageLimit page)
       : state_(state),
         mesh_(mesh),
-        bars_(bars),
         test_(page, mesh.extent),
         pieces_(state.containers.size()),
         mark_(mesh.triangles.size(), 0),
@@ -107,7 +106,7 @@ class Dissolver {
         const int r = t->nbedge[k];
         if (!h || r < 0 || h->nb[r] != t || h->nbedge[r] < 0 || h->containerIndex < 0 || !h->usable || !hingeable(*h, r)) continue;
         const auto c = static_cast<std::size_t>(h->containerIndex);
-        if (c != b && state_.containers[c]->valid && !barred(*t, c)) frontier.offer(h, r, mesh_.bend(*h, r));
+        if (c != b && state_.containers[c]->valid) frontier.offer(h, r, mesh_.bend(*h, r));
       }
     }
   }
@@ -175,11 +174,6 @@ class Dissolver {
     pieces_[b].reset();
   }
 
-  /// True when t may not be handed over to piece c.
-  bool barred(const gt& t, std::size_t c) const {
-    return bars_ && std::binary_search(bars_->begin(), bars_->end(), std::pair{mesh_.id(t), static_cast<std::int32_t>(c)});
-  }
-
   Piece& piece(std::size_t c) {
     if (!pieces_[c]) {
       pieces_[c] = std::make_unique<Piece>();
@@ -205,7 +199,6 @@ class Dissolver {
 
   RunState& state_;
   const CompactMesh& mesh_;
-  const HandOverBars* bars_;
   JoinTest test_;
   std::vector<std::unique_ptr<Piece>> pieces_;
   std::vector<char> mark_;
@@ -288,9 +281,9 @@ std::vector<std::size_t> smallestFirst(const RunState& state) {
 
 }  // namespace
 
-int handOver(RunState& state, const CompactMesh& mesh, PageLimit page, const HandOverBars* bars) {
+int handOver(RunState& state, const CompactMesh& mesh, PageLimit page) {
   auto& containers = state.containers;
-  Dissolver dissolver(state, mesh, page, bars);
+  Dissolver dissolver(state, mesh, page);
   const long budget = static_cast<long>(kHandOverWork * static_cast<double>(mesh.triangles.size()));
   int went = 0;
   // Pieces that could not go may find room once others went: further passes while pieces go.

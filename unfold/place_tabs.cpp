@@ -252,11 +252,14 @@ class TabPlacer {
     const auto piece = static_cast<std::size_t>(t.containerIndex);
     // The usual shape first; then, where that touches something, shapes that pull one end
     // back from its corner (a shallow end there, a steep one at the other), since what a tab
-    // meets is mostly a face or a tab at one of its corners.
-    for (int variant = 0; variant < 5; ++variant) {
+    // meets is mostly a face or a tab at one of its corners; last, both ends as steep as the
+    // partner allows, the deepest tab a short edge can carry.
+    for (int variant = 0; variant < 6; ++variant) {
       TabShape tab;
       if (variant == 0) {
         tab = tabShape(A, B, want, roomA, roomB);
+      } else if (variant == 5) {
+        tab = tabShapeWithEnds(A, B, want, std::min(kSteepestTabEnd, roomA), std::min(kSteepestTabEnd, roomB));
       } else {
         const double shallow = variant <= 2 ? kShallowEnd : kShallowerEnd;
         const bool atA = variant % 2 == 1;
