@@ -152,6 +152,27 @@ struct FoldTree {
 
 }  // namespace
 
+PieceLayout::PieceLayout(const RunState& state) {
+  for (const auto& list : state.gtvec) {
+    for (const auto& t : list) triangles_.push_back({t.get(), t->containerIndex, {t->p[0], t->p[1], t->p[2]}});
+  }
+  for (const auto& c : state.containers) pieces_.push_back({c->valid, c->triangles});
+}
+
+void PieceLayout::restore(RunState& state) const {
+  for (const Triangle& t : triangles_) {
+    t.t->containerIndex = t.piece;
+    for (int k = 0; k < 3; ++k) t.t->p[k] = t.p[static_cast<std::size_t>(k)];
+  }
+  state.containers.clear();
+  for (const Piece& p : pieces_) {
+    auto piece = std::make_unique<gtc>();
+    piece->valid = p.valid;
+    piece->triangles = p.triangles;
+    state.containers.push_back(std::move(piece));
+  }
+}
+
 int splitIntoParts(RunState& state, const CompactMesh& mesh) {
   std::vector<int> label(mesh.triangles.size(), -1);
   std::vector<gt*> queue;
@@ -303,43 +324,6 @@ bool recut(RunState& state, const CompactMesh& mesh, const std::vector<BareSeam>
   return changed;
 }
 
-/// Where every triangle lay and which piece held it, to go back to after a hand-over that cost
-/// tabs.
-class Layout {
- public:
-  explicit Layout(const RunState& state) {
-    for (const auto& list : state.gtvec) {
-      for (const auto& t : list) triangles_.push_back({t.get(), t->containerIndex, {t->p[0], t->p[1], t->p[2]}});
-    }
-    for (const auto& c : state.containers) pieces_.push_back({c->valid, c->triangles});
-  }
-
-  void restore(RunState& state) const {
-    for (const Triangle& t : triangles_) {
-      t.t->containerIndex = t.piece;
-      for (int k = 0; k < 3; ++k) t.t->p[k] = t.p[static_cast<std::size_t>(k)];
-    }
-    state.containers.resize(pieces_.size());
-    for (std::size_t c = 0; c < pieces_.size(); ++c) {
-      state.containers[c]->valid = pieces_[c].valid;
-      state.containers[c]->triangles = pieces_[c].triangles;
-    }
-  }
-
- private:
-  struct Triangle {
-    gt* t;
-    std::int32_t piece;
-    std::array<Vec3, 3> p;
-  };
-  struct Piece {
-    bool valid;
-    std::vector<gt*> triangles;
-  };
-  std::vector<Triangle> triangles_;
-  std::vector<Piece> pieces_;
-};
-
 int placeAgain(RunState& state, const UnfoldOptions& options) {
   clearTabs(state);
   placeTabs(state, options);
@@ -364,7 +348,7 @@ int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, 
   }
   // The recutting leaves small pieces behind; those that fit a neighbour go there, as long as
   // the tabs then stand as well as before.
-  const Layout before(state);
+  const PieceLayout before(state);
   if (handOver(state, mesh, page) > 0) {
     splitIntoParts(state, mesh);
     if (placeAgain(state, options) > bare) {

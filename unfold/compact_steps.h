@@ -4,6 +4,7 @@
 // place_tabs.cpp.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,27 @@ int handOver(RunState& state, const CompactMesh& mesh, PageLimit page);
 /// when the tabs of the whole pattern (placed with `options`) leave no more edges bare than
 /// before; then the tabs. Answers the number of pieces that went.
 int regrowAndPlaceTabs(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options);
+
+/// Where every triangle of the run lies and which piece holds it, to go back to. The pieces'
+/// boxes and tabs are not kept: placing the tabs again makes both.
+class PieceLayout {
+ public:
+  explicit PieceLayout(const RunState& state);
+  void restore(RunState& state) const;
+
+ private:
+  struct Triangle {
+    gt* t;
+    std::int32_t piece;
+    std::array<Vec3, 3> p;
+  };
+  struct Piece {
+    bool valid;
+    std::vector<gt*> triangles;
+  };
+  std::vector<Triangle> triangles_;
+  std::vector<Piece> pieces_;
+};
 
 /// Takes every tab off, before the tabs are placed again for another layout.
 void clearTabs(RunState& state);
