@@ -45,6 +45,7 @@ std::string checked(const foldra::UnfoldOptions& o) {
   options.pageHeight = o.page.height;
   options.foldShut = o.foldShut;
   options.tabDepth = o.tabDepth;
+  options.bareSeams = o.bareSeams;
   std::string all;
   for (const auto& f : checkUnfolding(options)) all += "\n  " + f;
   return all;
@@ -129,11 +130,13 @@ TEST(Compact, ACylindersWallUnrollsIntoOneStripCutOnce) {
 TEST(Compact, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedShutAndOnlyThen) {
   // A low cone of eight faces lies flat in one piece but for one seam from the apex to the
   // ring, which opens 0.0745 at the ring: its angles fall 0.43 degrees short of a full turn.
+  // With bare seams allowed it stays one piece and the seam stays without a tab.
   for (const double foldShut : {0.0, 0.05, 0.2}) {
     LinkedHost h;
     h.add(cone(8, 10, 0.5));
     foldra::Settings s = compactSettings(1.5);
     s.Nahtspalt = foldShut;
+    s.OffeneNaehte = true;
     ASSERT_TRUE(h.unfold(s));
     EXPECT_EQ(validPieces(), 1) << foldShut;
     const Cuts cuts = cutsOf();
@@ -141,6 +144,58 @@ TEST(Compact, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedShutAndOnlyThen) {
     // The open seam is too narrow for a tab to stand in it.
     EXPECT_EQ(cuts.tabbed, 0) << foldShut;
     EXPECT_EQ(checked(s), "") << foldShut;
+  }
+}
+
+TEST(Compact, AConesSeamTooNarrowForATabIsCutSoThatEveryEdgeHasOne) {
+  // The same cone by default: the seam that opens 0.43 degrees has no room for a tab, so the
+  // cone is cut into two pieces, and each of the two seams between them carries a tab. A seam
+  // narrow enough to fold shut still folds shut, in one piece.
+  for (const double foldShut : {0.0, 0.05, 0.2}) {
+    LinkedHost h;
+    h.add(cone(8, 10, 0.5));
+    foldra::Settings s = compactSettings(1.5);
+    s.Nahtspalt = foldShut;
+    ASSERT_TRUE(h.unfold(s));
+    const Cuts cuts = cutsOf();
+    if (foldShut > 0.0745) {
+      EXPECT_EQ(validPieces(), 1);
+      EXPECT_EQ(cuts.edges, 0);
+    } else {
+      EXPECT_EQ(validPieces(), 2) << foldShut;
+      EXPECT_EQ(cuts.edges, 2) << foldShut;
+      EXPECT_EQ(cuts.tabbed, 2) << foldShut;
+    }
+    EXPECT_EQ(checked(s), "") << foldShut;
+  }
+}
+
+TEST(Compact, AFanThatClosesWithoutRoomIsCutOnlyAlongEdgesThatTakeATab) {
+  // A taller cone of twelve faces opens about 40 degrees; a flatter one of twenty faces a
+  // degree or two: every cut edge of each has a tab, whatever the number of pieces.
+  for (const double height : {0.3, 1.0, 4.0}) {
+    LinkedHost h;
+    h.add(cone(20, 10, height));
+    const foldra::Settings s = compactSettings(1.5);
+    ASSERT_TRUE(h.unfold(s));
+    const Cuts cuts = cutsOf();
+    EXPECT_EQ(cuts.tabbed, cuts.edges) << height;
+    EXPECT_EQ(checked(s), "") << height;
+  }
+}
+
+TEST(Compact, PiecesThatTheHandOverLeftInPartsAreSplitIntoWholePieces) {
+  // Without tabs and with bare seams allowed, the hand-over and the regrowth of a bumpy sphere
+  // of 1,280 faces used to leave pieces whose triangles met only at corners (one of 290
+  // triangles fell into two parts of 179 and 111). Each part is now a piece of its own.
+  for (unsigned seed : {1u, 2u, 3u}) {
+    LinkedHost h;
+    h.add(bumpySphere(seed, 3));
+    foldra::Settings s = compactSettings(1.5);
+    s.Laschenflag = false;
+    s.OffeneNaehte = true;
+    ASSERT_TRUE(h.unfold(s));
+    EXPECT_EQ(checked(s), "") << "seed " << seed;
   }
 }
 
@@ -179,13 +234,14 @@ TEST(Compact, ASingleTriangleTakesNoPartnerThatWouldLeaveThePage) {
   EXPECT_EQ(checked(s), "");
 }
 
-TEST(Compact, FewerPiecesThanLongestEdgeAndNoSingleTriangles) {
+TEST(Compact, WithBareSeamsFewerPiecesThanLongestEdgeAndNoSingleTriangles) {
   for (unsigned seed : {1u, 2u, 3u}) {
     int longestEdge = 0, compact = 0;
     for (const bool isCompact : {false, true}) {
       LinkedHost h;
       h.add(bumpySphere(seed, 3));
       foldra::Settings s = compactSettings(0.3);
+      s.OffeneNaehte = true;
       if (!isCompact) s.Abwicklungsart = foldra::kUnfoldLongestEdge;
       ASSERT_TRUE(h.unfold(s));
       (isCompact ? compact : longestEdge) = validPieces();

@@ -138,6 +138,23 @@ TEST(Checker, FailsAFoldThatJoinsDifferentCornersOfTheModel) {
   EXPECT_NE(failures.front().find("joins different corners of the model"), std::string::npos) << failures.front();
 }
 
+TEST(Checker, FailsAPieceWhoseTrianglesMeetOnlyAtACorner) {
+  // Two triangles of one piece that touch at one corner: cut out, they are two loose parts.
+  LinkedHost h;
+  HandRun corner({{Vec3{0, 0, 0}, {4, 0, 0}, {0, 4, 0}}, {Vec3{4, 0, 0}, {8, 0, 0}, {8, 4, 0}}}, false);
+  foldra::prepareTriangles();
+  foldra::createPieces();
+  for (std::size_t i = 0; i < 2; ++i) {
+    for (int k = 0; k < 3; ++k) corner[i].p[k] = corner[i].P[k];
+  }
+  run.containers[0]->addTriangle(&corner[1]);
+  corner[1].containerIndex = 0;
+  run.containers[1]->valid = false;
+  const auto failures = checkUnfolding(CheckOptions{false});
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_NE(failures.front().find("falls apart: 1 of its 2 triangles"), std::string::npos) << failures.front();
+}
+
 TEST(Checker, FailsAThinOverlapThatTheJoinsPredicateLetsThrough) {
   LinkedHost h;
   HandRun apart({{Vec3{0, 0, 0}, {10, 0, 0}, {5, 5, 0}}, {Vec3{0, 0, 0}, {10, 0.01, 0}, {5, -5, 0}}}, false);
@@ -151,9 +168,11 @@ TEST(Checker, FailsAThinOverlapThatTheJoinsPredicateLetsThrough) {
   apart[1].containerIndex = 0;
   run.containers[1]->valid = false;
   ASSERT_FALSE(apart[0].triangleschnitt2d(apart[0].p[0], apart[0].p[1], apart[0].p[2], apart[1].p[0], apart[1].p[1], apart[1].p[2]));
+  // The two share no side, so the piece also falls apart; the overlap is found all the same.
   const auto failures = checkUnfolding(CheckOptions{false});
-  ASSERT_EQ(failures.size(), 1u);
+  ASSERT_EQ(failures.size(), 2u);
   EXPECT_NE(failures.front().find("overlaps"), std::string::npos) << failures.front();
+  EXPECT_NE(failures.back().find("falls apart"), std::string::npos) << failures.back();
 }
 
 // ---- The fast joins against the direct form ---------------------------------------------------
