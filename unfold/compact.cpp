@@ -131,6 +131,41 @@ Outcome joinRound(RunState& state, const CompactMesh& mesh, const std::vector<st
   return o;
 }
 
+int validPieceCount(const RunState& state) {
+  int n = 0;
+  for (const auto& c : state.containers) n += c->valid ? 1 : 0;
+  return n;
+}
+
+/// True when every side with a neighbour is named back by it.
+bool mutualNeighbours(const RunState& state) {
+  for (const auto& list : state.gtvec) {
+    for (const auto& t : list) {
+      for (int k = 0; k < 3; ++k) {
+        const gt* g = t->nb[k];
+        if (g && (t->nbedge[k] < 0 || g->nb[t->nbedge[k]] != t.get() || !g->usable || !t->usable)) return false;
+      }
+    }
+  }
+  return true;
+}
+
+/// The cut edges that carry no tab on either copy, whether or not one could stand there.
+int cutsWithoutTab(const RunState& state) {
+  int n = 0;
+  for (const auto& list : state.gtvec) {
+    for (const auto& t : list) {
+      if (!t->usable || t->containerIndex < 0) continue;
+      for (int k = 0; k < 3; ++k) {
+        const gt* g = t->nb[k];
+        if (!g || g->serial < t->serial || isFold(*t, k) || t->placedLugs[k][0] || g->placedLugs[t->nbedge[k]][0]) continue;
+        ++n;
+      }
+    }
+  }
+  return n;
+}
+
 /// The page the joins keep to: room for a useful tab beyond every side of a piece.
 PageLimit joinPage(const UnfoldOptions& options) {
   const double room = 2 * options.usefulDepth();
@@ -171,7 +206,25 @@ void Compact(RunState& state, const UnfoldOptions& options) {
     clearTabs(state);
     placeTabs(state, options);
   }
-  if (!options.bareSeams) giveEverySeamATab(state, mesh, page, options);
+  if (options.bareSeams) return;
+  giveEverySeamATab(state, mesh, page, options);
+  // Longest edge's joins keep room for a tab at every join; where the recutting above costs
+  // many pieces, its cuts, given compact's tabs and recut the same way, make fewer. Its stage
+  // works on the module's own run state, and only edges whose two faces name each other are
+  // tabbed alike by both.
+  if (&state != &run || !mutualNeighbours(state)) return;
+  const int pieces = validPieceCount(state), bare = cutsWithoutTab(state);
+  const PieceLayout compact(state);
+  foldSeamsShut(state, 0);
+  clearTabs(state);
+  state.containers.clear();
+  createTabs();
+  Algokante(options);
+  giveEverySeamATab(state, mesh, page, options);
+  if (validPieceCount(state) < pieces && cutsWithoutTab(state) <= bare) return;
+  compact.restore(state);
+  clearTabs(state);
+  placeTabs(state, options);
 }
 
 }  // namespace foldra
