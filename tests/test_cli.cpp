@@ -395,7 +395,8 @@ TEST_F(Cli, SharedMeshes) {
 TEST_F(Cli, LabelsOnADenseMeshAreShortAndNameItsPieces) {
   const std::string shared = sharedMeshes();
   if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
-  const Result r = foldra("'" + shared + "/spot.obj' -o spot.svg --no-overview");
+  // With bare seams, as few pieces as compact makes: numbers of two digits.
+  const Result r = foldra("'" + shared + "/spot.obj' -o spot.svg --no-overview --bare-seams");
   ASSERT_EQ(r.exit, 0) << r.err;
   // Piece numbers are black; edge labels are grey: the partner's number and a seam's letters.
   static const std::regex text(R"re(fill="(#[0-9a-f]{6})">([0-9]+)([a-z]*)</text>)re");
@@ -502,11 +503,19 @@ TEST_F(Cli, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedNotCut) {
   }
   for (int k = 0; k < 8; ++k) obj += "f 1 " + std::to_string(2 + k) + " " + std::to_string(2 + (k + 1) % 8) + "\n";
   write("cone.obj", obj);
+  // With bare seams allowed the seam stays open in one piece unless it folds shut.
   for (const auto& [width, bare] : {std::pair{"0", "1 cut edge without a tab"}, std::pair{"0.2", "1 cut edge without a tab"},
                                     std::pair{"1", "0 cut edges without a tab"}}) {
-    const Result r = foldra(std::string("cone.obj --scale 7.5 --fold-shut ") + width + " -o cone.json");
+    const Result r = foldra(std::string("cone.obj --scale 7.5 --bare-seams --fold-shut ") + width + " -o cone.json");
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_NE(r.out.find(bare), std::string::npos) << width << ": " << r.out;
     EXPECT_NE(r.out.find("1 piece"), std::string::npos) << width << ": " << r.out;
+  }
+  // By default a seam too narrow for a tab is cut into two pieces whose seams both carry one.
+  for (const auto& [width, pieces] : {std::pair{"0", "2 pieces"}, std::pair{"0.2", "2 pieces"}, std::pair{"1", "1 piece"}}) {
+    const Result r = foldra(std::string("cone.obj --scale 7.5 --fold-shut ") + width + " -o cone.json");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("0 cut edges without a tab"), std::string::npos) << width << ": " << r.out;
+    EXPECT_NE(r.out.find(pieces), std::string::npos) << width << ": " << r.out;
   }
 }

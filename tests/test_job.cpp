@@ -282,14 +282,17 @@ TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
   job::Settings settings;
   EXPECT_EQ(job::tabDepth(settings), job::method(job::Unfold::Compact).tabDepth);
   settings.tabDepth = 0.6;
+  const job::RunResult withTabs = unfold(bumpySphere(3, 3), settings, 1);
+  settings.bareSeams = true;
   const job::RunResult compact = unfold(bumpySphere(3, 3), settings, 1);
+  settings.bareSeams = false;
   settings.unfold = job::Unfold::LongestEdge;
   settings.tabDepth.reset();
   EXPECT_EQ(job::tabDepth(settings), job::method(job::Unfold::LongestEdge).tabDepth);
   settings.tabDepth = 0.6;
   const job::RunResult longestEdge = unfold(bumpySphere(3, 3), settings, 1);
   EXPECT_LT(compact.summary.pieces, longestEdge.summary.pieces);
-  for (const job::RunResult* result : {&compact, &longestEdge}) {
+  for (const job::RunResult* result : {&withTabs, &compact, &longestEdge}) {
     // The count agrees with the pattern: cut edges whose number no tab carries.
     std::set<int> cut, tabbed;
     for (const auto& piece : result->pattern.pieces) {
@@ -304,6 +307,7 @@ TEST_F(ModuleRun, CutsCompactUnlessToldAndCountsTheCutEdgesWithoutATab) {
     EXPECT_EQ(*result->summary.untabbed, bare);
   }
   EXPECT_GT(*compact.summary.untabbed, 0) << "slits inside large pieces have no room for a tab";
+  EXPECT_LT(*withTabs.summary.untabbed, *compact.summary.untabbed) << "by default the pieces are cut so that seams take tabs";
 }
 
 TEST_F(ModuleRun, EveryWayOfCuttingTheDialogOffersIsOneRowOfTheMethodsAndEnteredAsItsChoice) {
