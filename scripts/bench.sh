@@ -22,21 +22,41 @@ bench=build/bin/bench_unfold
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
-# The pieces both methods make, 150 mm large on A4 (10 mm margins, the page limit on), tabs of
-# 6 mm (compact) and 17 mm (longest edge): pieces, pieces of one triangle, pieces under 1 cm²,
-# cut edges, their length in mm, tabs, cut edges without a tab, A4 sheets, and the unfolding's
-# seconds (wall clock and processor).
+# The pieces the methods make on A4 (10 mm margins, the page limit on), tabs of 6 mm (compact,
+# by default and with --bare-seams) and 17 mm (longest edge): pieces, pieces in more than one
+# part, pieces of one triangle, pieces under 1 cm², cut edges, their length in mm, tabs, cut edges
+# without a tab, A4 sheets, the median edge on paper in mm, and the unfolding's seconds (wall
+# clock and processor). spot.obj at 150 mm; each generated mesh at a height where its edges are
+# mostly 3 mm or longer on paper. Then low-poly meshes with the page limit off (mesh or scene
+# output): how many compact gives as one piece.
+pieces_row() {
+  printf '%-14s %9s %-13s %7s %6s %7s %7s %7s %8s %7s %8s %7s %6s %8s %8s\n' "$@"
+}
 pieces_table() {
-  printf '%-14s %9s %-13s %7s %7s %7s %7s %8s %7s %8s %7s %8s %8s\n' \
-    mesh triangles method pieces single "<1cm2" cuts "cut mm" tabs untabbed sheets seconds cpu
-  meshes=(sphere:3 sphere:4 sphere:5 sphere:6 torus:32x16 torus:64x40 torus:128x80 torus:256x160
-          terrain:23 terrain:50 terrain:100 terrain:200)
-  [ -f ../shared/meshes/spot.obj ] && meshes=(../shared/meshes/spot.obj "${meshes[@]}")
-  for mesh in "${meshes[@]}"; do
-    for method in longest-edge compact; do
-      printf '%-14s %9s %-13s %7s %7s %7s %7s %8s %7s %8s %7s %8s %8s\n' $(build/bin/bench_pieces "$mesh" "$method")
+  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu
+  meshes=("sphere:3 --height 150" "sphere:4 --height 150" "sphere:5 --height 200" "sphere:6 --height 400"
+          "torus:32x16 --height 150" "torus:64x40 --height 150" "torus:128x80 --height 300" "torus:256x160 --height 600"
+          "terrain:23 --height 150" "terrain:50 --height 150" "terrain:100 --height 300" "terrain:200 --height 600")
+  [ -f ../shared/meshes/spot.obj ] && meshes=("../shared/meshes/spot.obj --size 150" "${meshes[@]}")
+  for entry in "${meshes[@]}"; do
+    read -r mesh size <<<"$entry"
+    for method in longest-edge compact "compact --bare-seams"; do
+      # shellcheck disable=SC2086
+      pieces_row $(build/bin/bench_pieces "$mesh" $method $size)
     done
   done
+  echo
+  echo "page limit off, compact by default: low-poly meshes that come out as one piece"
+  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu
+  one=0 all=0
+  for mesh in sphere:1 sphere:2 torus:8x6 torus:12x8 torus:16x10 torus:24x16 terrain:8 terrain:12 terrain:16 terrain:20; do
+    line=$(build/bin/bench_pieces "$mesh" compact --no-page)
+    # shellcheck disable=SC2086
+    pieces_row $line
+    all=$((all + 1))
+    [ "$(echo "$line" | awk '{ print $4 }')" = 1 ] && one=$((one + 1))
+  done
+  echo "$one of $all in one piece"
 }
 if [ "${1:-}" = "--pieces" ]; then
   pieces_table
