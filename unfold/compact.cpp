@@ -166,6 +166,21 @@ int cutsWithoutTab(const RunState& state) {
   return n;
 }
 
+/// From this many triangles on, every seam's tab is found by recutting longest edge's pieces
+/// alone (with 20,000 triangles and more the rounds are one).
+constexpr std::size_t kSeedOnly = 20000;
+
+/// Longest edge's pieces, their tabs taken off, with compact's tabs, recut until every seam
+/// that can carry a tab has one.
+void recutLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
+  foldSeamsShut(state, 0);
+  clearTabs(state);
+  state.containers.clear();
+  createTabs();
+  Algokante(options);
+  giveEverySeamATab(state, mesh, page, options);
+}
+
 /// The page the joins keep to: room for a useful tab beyond every side of a piece.
 PageLimit joinPage(const UnfoldOptions& options) {
   const double room = 2 * options.usefulDepth();
@@ -180,6 +195,16 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   // A piece is small next to its tabs; without a tab depth to measure by, by its triangles alone.
   const double smallArea = depth > 0 && std::isfinite(depth) ? (kSmallSide * depth) * (kSmallSide * depth) : 0;
   const PageLimit page = joinPage(options);
+  // Longest edge's joins keep room for a tab at every join: its cuts, given compact's tabs and
+  // recut the same way, are the other candidate where every seam must carry a tab. Its stage
+  // works on the module's own run state, and only edges whose two faces name each other are
+  // tabbed alike by both. On large meshes it is the only candidate: there it always made fewer
+  // pieces, and the time goes to one recutting instead of two.
+  const bool seed = !options.bareSeams && options.placesTabs() && &state == &run && mutualNeighbours(state);
+  if (seed && mesh.triangles.size() >= kSeedOnly) {
+    recutLongestEdge(state, mesh, page, options);
+    return;
+  }
 
   const std::size_t n = mesh.hinges.size();
   const int rounds = std::clamp(static_cast<int>(kRoundWork / std::max<double>(1, static_cast<double>(mesh.triangles.size()))), 1, kMostRounds);
@@ -208,19 +233,10 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   }
   if (options.bareSeams) return;
   giveEverySeamATab(state, mesh, page, options);
-  // Longest edge's joins keep room for a tab at every join; where the recutting above costs
-  // many pieces, its cuts, given compact's tabs and recut the same way, make fewer. Its stage
-  // works on the module's own run state, and only edges whose two faces name each other are
-  // tabbed alike by both.
-  if (&state != &run || !mutualNeighbours(state)) return;
+  if (!seed) return;
   const int pieces = validPieceCount(state), bare = cutsWithoutTab(state);
   const PieceLayout compact(state);
-  foldSeamsShut(state, 0);
-  clearTabs(state);
-  state.containers.clear();
-  createTabs();
-  Algokante(options);
-  giveEverySeamATab(state, mesh, page, options);
+  recutLongestEdge(state, mesh, page, options);
   if (validPieceCount(state) < pieces && cutsWithoutTab(state) <= bare) return;
   compact.restore(state);
   clearTabs(state);
