@@ -17,9 +17,11 @@
 // The best round is replayed. Then pairs of neighbouring pieces are laid out afresh as one
 // where that fits (regrow.cpp): the smaller piece and the larger one's triangles next to it are
 // laid again onto the rest, so the seam between them moves. A merge stays only when the tabs of
-// the whole pattern leave no more edges bare than before. The number of rounds, of placements
-// and of such checks depends on the size of the mesh alone, so the result never depends on the
-// speed of the machine.
+// the whole pattern leave no more edges bare than before. Unless bare seams are allowed, the
+// pieces are then cut again where a seam has no room for a tab (buildable.cpp), and longest
+// edge's pieces, recut the same way, are kept instead where they make fewer. The number of
+// rounds, of placements and of such checks depends on the size of the mesh alone, so the result
+// never depends on the speed of the machine.
 #include "unfold/compact.h"
 
 #include <algorithm>

@@ -65,7 +65,9 @@ int handOverPieces(RunState& state, PageLimit page);
 /// number of pieces that went.
 int regrowPieces(RunState& state, const UnfoldOptions& options, PageLimit page);
 
-/// The compact unfolding stage on the run state: pieces joined by faces alone, then their tabs.
+/// The compact unfolding stage on the run state: pieces joined by faces alone, then their tabs;
+/// every piece one part through its folds, and unless options.bareSeams, cut again until every
+/// cut edge long enough for a useful tab carries one.
 void Compact(RunState& state, const UnfoldOptions& options);
 
 }  // namespace foldra
