@@ -13,8 +13,8 @@
 //   becomes a piece of its own, whose sides carry tabs against nothing but each other.
 //
 // Then the tabs are placed again, and the passes repeat until no such edge is left or the
-// passes run out. Small pieces are then handed over to their neighbours as before the tabs,
-// and the hand-over stays only when the tabs still leave no edge bare that was tabbed.
+// passes run out. After the first passes the small pieces they leave are handed over to their
+// neighbours as before the tabs; the passes after them open the seams that costs.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -33,6 +33,8 @@ namespace {
 /// Passes of recutting at most; each is one tab placement. Every pass opens every bare seam
 /// it finds, so the few that follow only mop up tabs that newly cut folds could not take.
 constexpr int kMostPasses = 12;
+/// Passes after which the small pieces are handed over; the rest only recut.
+constexpr int kHandOverPasses = 2;
 
 bool hasArea(const gt& t) { return t.normal != Vec3{}; }
 
@@ -341,20 +343,13 @@ int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, 
     bare = placeAgain(state, options);
     if (bare == 0) break;
     if (!recut(state, mesh, bareSeams(state, room), room)) break;
+    // The first passes hand the small pieces the recutting leaves over to their neighbours,
+    // where they fit; the seams that costs are opened by the passes after them.
+    if (pass < kHandOverPasses) handOver(state, mesh, page);
   }
   if (bare > 0) {
     splitIntoParts(state, mesh);
     bare = placeAgain(state, options);
-  }
-  // The recutting leaves small pieces behind; those that fit a neighbour go there, as long as
-  // the tabs then stand as well as before.
-  const PieceLayout before(state);
-  if (handOver(state, mesh, page) > 0) {
-    splitIntoParts(state, mesh);
-    if (placeAgain(state, options) > bare) {
-      before.restore(state);
-      bare = placeAgain(state, options);
-    }
   }
   return bare;
 }
