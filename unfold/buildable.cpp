@@ -334,7 +334,7 @@ int placeAgain(RunState& state, const UnfoldOptions& options) {
 
 }  // namespace
 
-int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
+int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options, bool handOverFirst) {
   if (!options.placesTabs()) return 0;
   const TabRoom room{options.usefulDepth(), options.page};
   int bare = 0;
@@ -345,7 +345,7 @@ int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, 
     if (!recut(state, mesh, bareSeams(state, room), room)) break;
     // The first passes hand the small pieces the recutting leaves over to their neighbours,
     // where they fit; the seams that costs are opened by the passes after them.
-    if (pass < kHandOverPasses) handOver(state, mesh, page);
+    if (handOverFirst && pass < kHandOverPasses) handOver(state, mesh, page);
   }
   if (bare > 0) {
     splitIntoParts(state, mesh);

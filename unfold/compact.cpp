@@ -180,7 +180,9 @@ void recutLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, 
   state.containers.clear();
   createTabs();
   Algokante(options);
-  giveEverySeamATab(state, mesh, page, options);
+  // On large meshes handing the small pieces over cost more seams than it saved on the meshes
+  // measured; below, where both candidates are made, it mostly saves pieces.
+  giveEverySeamATab(state, mesh, page, options, mesh.triangles.size() < kSeedOnly);
 }
 
 /// The page the joins keep to: room for a useful tab beyond every side of a piece.
@@ -234,7 +236,7 @@ void Compact(RunState& state, const UnfoldOptions& options) {
     placeTabs(state, options);
   }
   if (options.bareSeams) return;
-  giveEverySeamATab(state, mesh, page, options);
+  giveEverySeamATab(state, mesh, page, options, true);
   if (!seed) return;
   const int pieces = validPieceCount(state), bare = cutsWithoutTab(state);
   const PieceLayout compact(state);

@@ -102,10 +102,10 @@ int splitIntoParts(RunState& state, const CompactMesh& mesh);
 /// (the tabs placed with `options`). Where a seam inside one piece has no room for a tab, the
 /// piece is split between the seam's two sides, along folds chosen so that one split opens as
 /// many such seams as it can; where a seam between two pieces has no room, its triangle on the
-/// smaller piece becomes a piece of its own. After the first passes the small pieces that
-/// leaves are handed over to their neighbours (on `page`, the joins' page), and the passes
-/// after them open the seams that costs. Bounded by a number of passes, each one tab placement.
-/// Answers the number of cut edges left without a tab that could carry one.
-int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options);
+/// smaller piece becomes a piece of its own. With `handOverFirst`, after the first passes the
+/// small pieces that leaves are handed over to their neighbours (on `page`, the joins' page),
+/// and the passes after them open the seams that costs. Bounded by a number of passes, each one
+/// tab placement. Answers the number of cut edges left without a tab that could carry one.
+int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options, bool handOverFirst);
 
 }  // namespace foldra
