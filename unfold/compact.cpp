@@ -25,8 +25,11 @@
 #include "unfold/compact.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "unfold/compact_steps.h"
@@ -172,17 +175,119 @@ int cutsWithoutTab(const RunState& state) {
 /// alone (with 20,000 triangles and more the rounds are one).
 constexpr std::size_t kSeedOnly = 20000;
 
-/// Longest edge's pieces, their tabs taken off, with compact's tabs, recut until every seam
-/// that can carry a tab has one.
-void recutLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
+/// Everything a finished layout holds: its pieces with their boxes, where every triangle lies,
+/// and the tabs in both frames. Going back to it needs none of the steps that made it, so a
+/// layout whose tabs no later step could make again (longest edge's own) can be kept.
+class FinishedLayout {
+ public:
+  explicit FinishedLayout(const RunState& state) {
+    for (const auto& list : state.gtvec) {
+      for (const auto& t : list) {
+        Triangle s{t.get(), t->containerIndex, {}, {}, {}, {}, t->foldedShut};
+        for (int k = 0; k < 3; ++k) {
+          const auto i = static_cast<std::size_t>(k);
+          s.p[i] = t->p[k];
+          s.lugs[i] = t->Lugs[k];
+          s.placed[i] = t->placedLugs[k];
+          s.width[i] = t->lugWidth[k];
+        }
+        triangles_.push_back(s);
+      }
+    }
+    for (const auto& c : state.containers) pieces_.push_back({c->valid, c->triangles, c->trans, c->rot, c->pivot, c->box});
+  }
+
+  void restore(RunState& state) const {
+    for (const Triangle& s : triangles_) {
+      gt& t = *s.t;
+      t.containerIndex = s.piece;
+      t.foldedShut = s.foldedShut;
+      for (int k = 0; k < 3; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        t.p[k] = s.p[i];
+        t.Lugs[k] = s.lugs[i];
+        t.placedLugs[k] = s.placed[i];
+        t.lugWidth[k] = s.width[i];
+      }
+    }
+    state.containers.clear();
+    for (const Piece& p : pieces_) {
+      auto piece = std::make_unique<gtc>();
+      piece->valid = p.valid;
+      piece->triangles = p.triangles;
+      piece->trans = p.trans;
+      piece->rot = p.rot;
+      piece->pivot = p.pivot;
+      piece->box = p.box;
+      state.containers.push_back(std::move(piece));
+    }
+  }
+
+ private:
+  struct Triangle {
+    gt* t;
+    std::int32_t piece;
+    std::array<Vec3, 3> p;
+    std::array<LugPair, 3> lugs, placed;
+    std::array<double, 3> width;
+    std::uint8_t foldedShut;
+  };
+  struct Piece {
+    bool valid;
+    std::vector<gt*> triangles;
+    Vec3 trans;
+    Mat3 rot;
+    Vec3 pivot;
+    Box box;
+  };
+  std::vector<Triangle> triangles_;
+  std::vector<Piece> pieces_;
+};
+
+/// How a finished candidate came out: cut edges without a tab first, then pieces.
+struct Standing {
+  int bare = 0, pieces = 0;
+  explicit Standing(const RunState& state) : bare(cutsWithoutTab(state)), pieces(validPieceCount(state)) {}
+  bool better(const Standing& o) const { return bare != o.bare ? bare < o.bare : pieces < o.pieces; }
+};
+
+/// Longest edge's own pieces and tabs, as that method makes them with the run's options, from
+/// the triangles alone: whatever the run state held before is dropped.
+void longestEdge(RunState& state, const UnfoldOptions& options) {
   foldSeamsShut(state, 0);
   clearTabs(state);
   state.containers.clear();
   createTabs();
   Algokante(options);
+}
+
+/// Longest edge's pieces (as longestEdge left them), their tabs taken off, with compact's tabs,
+/// recut until every seam that can carry a tab has one.
+void recutLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options) {
   // On large meshes handing the small pieces over cost more seams than it saved on the meshes
-  // measured; below, where both candidates are made, it mostly saves pieces.
+  // measured; below, where compact's own joins are a candidate too, it mostly saves pieces.
   giveEverySeamATab(state, mesh, page, options, mesh.triangles.size() < kSeedOnly);
+}
+
+/// The candidates that start from longest edge's joins: its own result, and its pieces recut.
+/// The run state ends as the better of the two, or as `present` where neither is better than
+/// it; ties keep the recut pieces over longest edge's own, and `present` over both.
+void bestFromLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options,
+                         const FinishedLayout* present) {
+  std::optional<Standing> presentStanding;
+  if (present) presentStanding.emplace(state);
+  longestEdge(state, options);
+  const Standing own(state);
+  const FinishedLayout ownLayout(state);
+  recutLongestEdge(state, mesh, page, options);
+  const Standing recut(state);
+  const bool ownWins = own.better(recut);
+  const Standing& best = ownWins ? own : recut;
+  if (presentStanding && !best.better(*presentStanding)) {
+    present->restore(state);
+  } else if (ownWins) {
+    ownLayout.restore(state);
+  }
 }
 
 /// The page the joins keep to: room for a useful tab beyond every side of a piece.
@@ -206,7 +311,7 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   // pieces, and the time goes to one recutting instead of two.
   const bool seed = !options.bareSeams && options.placesTabs() && &state == &run && mutualNeighbours(state);
   if (seed && mesh.triangles.size() >= kSeedOnly) {
-    recutLongestEdge(state, mesh, page, options);
+    bestFromLongestEdge(state, mesh, page, options, nullptr);
     return;
   }
 
@@ -238,13 +343,8 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   if (options.bareSeams) return;
   giveEverySeamATab(state, mesh, page, options, true);
   if (!seed) return;
-  const int pieces = validPieceCount(state), bare = cutsWithoutTab(state);
-  const PieceLayout compact(state);
-  recutLongestEdge(state, mesh, page, options);
-  if (validPieceCount(state) < pieces && cutsWithoutTab(state) <= bare) return;
-  compact.restore(state);
-  clearTabs(state);
-  placeTabs(state, options);
+  const FinishedLayout compact(state);
+  bestFromLongestEdge(state, mesh, page, options, &compact);
 }
 
 }  // namespace foldra
