@@ -94,6 +94,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   std::size_t undone = 0;
   while (s->document->undoCount() > 0 && s->document->undo()) ++undone;
   job::selectObjects(*s->document, {}, &error);
+  const double medianModelEdge = job::medianEdge(*s->document);
   job::Unfolding unfolding;
   unfolding.settings = form.settings;
   unfolding.scale = formScale(form, s->extent);
@@ -136,6 +137,8 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   // The module describes its pieces in the order it made them; each new piece goes in front of
   // the ones before it, so the document lists them the other way round.
   std::reverse(record.pieceObjects.begin(), record.pieceObjects.end());
+  const std::string shortEdges = job::shortEdgesWarning(medianModelEdge, unfolding.scale, s->extent[1]);
+  if (!shortEdges.empty()) record.warnings.push_back(shortEdges);
   if (!result.patternProblem.empty()) {
     record.warnings.push_back(result.patternProblem);
   } else if (!samePieces(record.pieceObjects, result.pattern)) {

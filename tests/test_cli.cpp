@@ -346,7 +346,10 @@ TEST_F(Cli, PatternOptionsSizeLabelsOverviewAndSheets) {
   ASSERT_GT(sheets, 20);
   EXPECT_NE(r.err.find("the pattern needs " + std::to_string(sheets) + " sheets"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("--fit-sheets"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("pattern on " + std::to_string(sheets) + " sheets"), std::string::npos) << r.out;
+  // The summary names the fill of many sheets as one range, not a number per sheet.
+  EXPECT_NE(r.out.find("pattern on " + std::to_string(sheets) + " sheets, "), std::string::npos) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("sheets, [0-9]+(\u2013[0-9]+)? % full\n"))) << r.out;
+  EXPECT_EQ(r.err.find("small on paper"), std::string::npos) << "8 mm edges: " << r.err;
 
   r = foldra("ball.json --page 70x70 --margin 5 -o four.svg --fit-sheets 4");
   ASSERT_EQ(r.exit, 0) << r.err;
@@ -361,6 +364,16 @@ TEST_F(Cli, PatternOptionsSizeLabelsOverviewAndSheets) {
   EXPECT_EQ(r.exit, 2) << "no pattern to fit";
   EXPECT_NE(r.err.find("no pattern output"), std::string::npos) << r.err;
   EXPECT_EQ(foldra("ball.json --label-size 0 -o x.pdf").exit, 2);
+
+  // At a fifth of the size the median edge is 1.5 mm on paper: said once, with the scale that makes
+  // them 3 mm, for a scene as for a pattern.
+  r = foldra("ball.json --scale 0.2 -o small.json");
+  ASSERT_EQ(r.exit, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: the triangles are small on paper: half their edges are 1.5 mm or shorter"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("--scale 0.4 "), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("small on paper"), r.err.rfind("small on paper")) << "once: " << r.err;
 }
 
 TEST_F(Cli, SharedMeshes) {

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "job/document.h"
+#include "job/job.h"
 #include "job/methods.h"
 #include "job/module.h"
 #include "job/pattern_input.h"
@@ -387,4 +388,35 @@ TEST_F(ModuleRun, ADialogClosedWithoutARunDescribesNoEarlierRun) {
   EXPECT_TRUE(result.pattern.pieces.empty());
   EXPECT_EQ(result.patternProblem, "");
   EXPECT_EQ(document->objects().size(), 1u) << "the document as it was";
+}
+
+TEST(Summary, SheetsFillIsShortHoweverManySheetsThereAre) {
+  EXPECT_EQ(job::sheetsFill({0.42}), "1 sheet, 42 % full");
+  EXPECT_EQ(job::sheetsFill({0.4, 0.62}), "2 sheets, 40 % and 62 % full");
+  EXPECT_EQ(job::sheetsFill({0.4, 0.62, 0.18}), "3 sheets, 40 %, 62 % and 18 % full");
+  std::vector<double> many(494, 0.2);
+  many[7] = 0.071;
+  many[300] = 0.349;
+  EXPECT_EQ(job::sheetsFill(many), "494 sheets, 7\u201335 % full");
+  EXPECT_EQ(job::sheetsFill(std::vector<double>(5, 0.5)), "5 sheets, 50 % full");
+}
+
+TEST(Summary, ShortEdgesOnPaperAreWarnedOfWithTheScaleThatMendsThem) {
+  // A level-4 icosphere of radius 10: edges about 0.8 units.
+  scene::Document ball;
+  ball.append(testing_support::icosphere(4, 10));
+  job::selectObjects(ball, {}, nullptr);
+  const double edge = job::medianEdge(ball);
+  EXPECT_NEAR(edge, 0.78, 0.08);
+  EXPECT_EQ(job::shortEdgesWarning(edge, 10, 20), "") << "7.8 mm edges are long enough";
+  const std::string w = job::shortEdgesWarning(edge, 1, 20);
+  EXPECT_NE(w.find("are 0.8 mm or shorter"), std::string::npos) << w;
+  // The suggested scale, typed again, gives edges of at least 3 mm.
+  const auto at = w.find("--scale ");
+  ASSERT_NE(at, std::string::npos) << w;
+  const double scale = std::stod(w.substr(at + 8));
+  EXPECT_GE(edge * scale, job::kShortestEdgeToBuild) << w;
+  EXPECT_LT(edge * scale, 1.1 * job::kShortestEdgeToBuild) << w;
+  EXPECT_EQ(job::shortEdgesWarning(0, 1, 20), "") << "no edges, nothing to say";
+  EXPECT_EQ(job::shortEdgesWarning(std::numeric_limits<double>::quiet_NaN(), 1, 20), "");
 }
