@@ -66,6 +66,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
 
   Changing s = Sessions::change(std::move(session), res, "busy: this session is already running the module");
   if (!s) return;
+  if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
   std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);
   if (!moduleLock.owns_lock()) {
@@ -172,6 +173,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo) {
   Changing s = context.sessions.change(req, res);
   if (!s) return;
+  if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
   const bool done = undo ? s->document->undo() : s->document->redo();
   if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");

@@ -100,8 +100,22 @@ std::shared_ptr<const Body> Session::scene() {
 }
 
 void Session::changed() {
+  ++revision;
   std::lock_guard<std::mutex> lock(sceneMutex_);
   scene_.reset();
+}
+
+bool staleRequest(const httplib::Request& req, const Session& session, httplib::Response& res) {
+  if (!req.has_header(kRevisionHeader)) return false;
+  const std::string shown = req.get_header_value(kRevisionHeader);
+  if (shown == std::to_string(session.revision.load())) return false;
+  res.status = 409;
+  res.set_content(text(json{{"error",
+                             "another tab of this browser changed the studio's model meanwhile: this page now shows "
+                             "what it holds; try again"},
+                            {"state", session.state()}}),
+                  "application/json");
+  return true;
 }
 
 Session::~Session() {
@@ -149,6 +163,7 @@ const RunRecord* Session::current() const {
 json Session::state() const {
   json out;
   out["session"] = true;
+  out["revision"] = revision.load();
   if (!document) {
     out["model"] = nullptr;
   } else {

@@ -74,6 +74,9 @@ struct Session {
   /// runs[i] is the run that undo level i + 1 holds.
   std::vector<RunRecord> runs;
   std::atomic<std::int64_t> lastSeen{0};
+  /// Counts the changes of what the session shows (a model opened, a run, undo, redo): a page
+  /// that sends the count it shows is refused when another tab changed the session since.
+  std::atomic<std::int64_t> revision{0};
   /// When the page said it was closed (0: it was not, or it came back since).
   std::atomic<std::int64_t> leftAt{0};
 
@@ -116,6 +119,15 @@ struct Held {
 };
 using Reading = Held<std::shared_lock<std::shared_mutex>>;
 using Changing = Held<std::unique_lock<std::shared_mutex>>;
+
+/// The header in which a page sends the session's revision it shows.
+inline constexpr const char* kRevisionHeader = "X-Foldra-Revision";
+
+/// True, with a 409 answer that says so and carries the session's state, when the request comes
+/// from a page showing an earlier revision of the session than it holds: another tab of the same
+/// browser changed it meanwhile, and the page must show that before it acts on it. Requests
+/// without the header are not checked.
+bool staleRequest(const httplib::Request& req, const Session& session, httplib::Response& res);
 
 inline constexpr const char* kBusy = "busy: this session is running the module";
 

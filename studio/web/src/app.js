@@ -36,6 +36,33 @@ function showError(text) {
   if (text) box.scrollIntoView({ block: 'nearest' });
 }
 
+// The tabs of one browser share the studio's session. Each change a tab makes is told to the
+// others, which show it at once and say so; a change sent from a page that still shows an
+// earlier state is refused by the studio, with the state it holds.
+const tabs = 'BroadcastChannel' in window ? new BroadcastChannel('foldra-studio') : null;
+function tellOtherTabs(what) {
+  if (tabs && state) tabs.postMessage({ revision: state.revision, what });
+}
+async function handOver(s, what) {
+  showing = 'pieces';
+  highlight(-1, 'tab');
+  if ($('sheet-viewer').open) $('sheet-viewer').close();
+  applyState(s);
+  await refreshScene();
+  const model = s.model ? s.model.name : 'no model';
+  showError(`Another tab of this browser ${what ?? 'changed the model'}: this page now shows the same (${model}).`);
+  say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
+}
+if (tabs) {
+  tabs.addEventListener('message', async (e) => {
+    if (!state || e.data.revision === state.revision) return;
+    try {
+      const s = await call('GET', '/api/state');
+      if (s.revision !== state.revision) await handOver(s, e.data.what);
+    } catch { /* the next action reports problems */ }
+  });
+}
+
 async function call(method, path, body) {
   const init = { method, headers: {} };
   if (body instanceof FormData) init.body = body;
@@ -43,10 +70,17 @@ async function call(method, path, body) {
     init.body = JSON.stringify(body);
     init.headers['Content-Type'] = 'application/json';
   }
+  if (method === 'POST' && state && state.revision !== undefined) init.headers['X-Foldra-Revision'] = String(state.revision);
   const res = await fetch(path, init);
   let data = null;
   try { data = await res.json(); } catch { data = null; }
-  if (!res.ok) throw new Error((data && data.error) || `The studio answered ${res.status} ${res.statusText}.`);
+  if (!res.ok) {
+    if (res.status === 409 && data && data.state) {
+      await handOver(data.state);
+      throw new Error(data.error.charAt(0).toUpperCase() + data.error.slice(1) + '.');
+    }
+    throw new Error((data && data.error) || `The studio answered ${res.status} ${res.statusText}.`);
+  }
   return data;
 }
 
@@ -584,6 +618,8 @@ function openViewer(n) {
   $('viewer-prev').addEventListener('click', () => openViewer(viewerSheet - 1));
   $('viewer-next').addEventListener('click', () => openViewer(viewerSheet + 1));
   $('viewer-close').addEventListener('click', () => $('sheet-viewer').close());
+  // However the viewer is closed (its button, Esc), the piece it pointed at is let go.
+  $('sheet-viewer').addEventListener('close', () => highlight(-1, 'viewer'));
   $('sheet-viewer').addEventListener('keydown', (e) => {
     if (e.key === 'ArrowRight') openViewer(viewerSheet + 1);
     if (e.key === 'ArrowLeft') openViewer(viewerSheet - 1);
@@ -610,7 +646,9 @@ async function openFiles(files) {
   try {
     const s = await call('POST', '/api/model', form);
     showing = 'pieces';
+    highlight(-1, 'open');
     applyState(s);
+    tellOtherTabs(`opened ${s.model.name}`);
     followPaper();
     await refreshScene();
     say(`Opened ${s.model.name}. Press Unfold to make the pieces.`);
@@ -651,7 +689,9 @@ async function runDialog(press) {
   try {
     const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p.fields });
     showing = 'pieces';
+    highlight(-1, 'run');
     applyState(s);
+    tellOtherTabs(`unfolded ${s.model.name}`);
     await refreshScene();
     window.foldraTimes.scene = performance.now() - runStarted;
     const pattern = s.run && s.run.pattern;
@@ -673,7 +713,9 @@ async function undoRedo(which) {
   setBusy(true);
   try {
     const s = await call('POST', `/api/${which}`);
+    highlight(-1, which);
     applyState(s);
+    tellOtherTabs(which === 'undo' ? 'undid a step' : 'redid a step');
     await refreshScene();
     say(which === 'undo' ? (s.run ? 'Undone.' : 'Undone: the model as opened.') : 'Redone.');
   } catch (e) {

@@ -341,6 +341,50 @@ test('the cube, dropped on the 3D view, in the animation layout: one piece a sec
   assert.equal(await page.locator('#viewport').getAttribute('data-objects'), String(cli.pieces));
 });
 
+test('two tabs of one browser: the second tab\'s model shows in the first, which says so; a stale change is refused', async () => {
+  // The first tab shows the cube's pieces; a piece is pointed at in the sheet viewer, which is
+  // closed with Esc.
+  assert.notEqual(await page.locator('#count-pieces').textContent(), '–');
+  await page.locator('.sheet-thumb').first().click();
+  await page.locator('#sheet-viewer').waitFor();
+  const piece = await page.evaluate(() => window.foldraState.run.pattern.pieces.findIndex((p) => p.sheet === 0));
+  const r = await page.locator('#viewer-sheet').boundingBox();
+  const box = await page.evaluate((i) => {
+    const run = window.foldraState.run.pattern;
+    const p = run.pieces[i];
+    return { x: (p.left + p.width / 2) / run.paper[0], y: (p.top + p.height / 2) / run.paper[1] };
+  }, piece);
+  await page.mouse.move(r.x + box.x * r.width, r.y + box.y * r.height);
+  await page.locator('#piece-info:not([hidden])').waitFor();
+  await page.keyboard.press('Escape');
+  await page.locator('#sheet-viewer').waitFor({ state: 'hidden' });
+  assert.equal(await page.locator('#piece-info').isHidden(), true, 'the caption goes with the viewer');
+
+  const revision = await page.evaluate(() => window.foldraState.revision);
+  const other = await context.newPage();
+  try {
+    await other.goto(url);
+    await other.locator('body[data-ready=true]').waitFor();
+    await other.setInputFiles('#file', [join(work, 'tetra.obj')]);
+    await other.locator('#model-info').filter({ hasText: 'tetra.obj' }).waitFor();
+    // The first tab follows at once and says why its model changed.
+    await page.locator('#model-info').filter({ hasText: 'tetra.obj' }).waitFor();
+    assert.match(await page.getByRole('alert').textContent(), /^Another tab of this browser opened tetra\.obj: this page now shows the same/);
+    assert.equal(await page.locator('#count-pieces').textContent(), '–', 'no result of the cube is left on show');
+    assert.equal(await page.locator('#sheets li').count(), 0, 'nor its sheets');
+    assert.equal(await page.locator('#piece-info').isHidden(), true);
+  } finally {
+    await other.close();
+  }
+  // A change sent by a page that still shows the cube is refused, with what the session holds.
+  const stale = await context.request.post(`${url}api/undo`, { headers: { 'X-Foldra-Revision': String(revision) } });
+  assert.equal(stale.status(), 409);
+  const answer = await stale.json();
+  assert.match(answer.error, /another tab/);
+  assert.equal(answer.state.model.name, 'tetra.obj');
+  await shot('4-handed-over');
+});
+
 test('messages say what is wrong with a number; Cancel puts the form back', async () => {
   const size = page.getByLabel('Model size (mm, longest side)');
   for (const [typed, said] of [['1e308', 'Model size: 1e308 mm is too large (at most 1000000 mm)'],
