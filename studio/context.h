@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,11 @@ struct Context {
   std::map<std::string, std::shared_ptr<const Body>> webFiles;
 };
 
+/// Reads the model file at `modelPath` (its companions beside it) into a new document, which
+/// replaces the session's model and its history; `name` is the file's name as the person knows
+/// it. False with *error set (the session unchanged) when it cannot be read or holds nothing to
+/// unfold.
+bool adoptModel(Session& session, const std::filesystem::path& modelPath, const std::string& name, std::string* error);
 /// POST /api/model: saves an upload into a fresh folder of the session and reads it into a new
 /// document, which replaces the session's model and its history.
 void upload(Context& context, const httplib::Request& req, httplib::Response& res);

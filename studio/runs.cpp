@@ -11,6 +11,7 @@
 #include "studio/context.h"
 #include "studio/form.h"
 #include "studio/http.h"
+#include "studio/kept.h"
 
 namespace studio {
 
@@ -133,6 +134,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   RunRecord record;
   record.summary = result.summary;
   record.script = runtime::formatDialogScript(result.script);
+  record.form = body;
   record.scale = unfolding.scale;
   record.pieceObjects = piecesInOrder(*s->document, result.pieces);
   // The module describes its pieces in the order it made them; each new piece goes in front of
@@ -167,6 +169,8 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   if (packing.joinable()) packing.join();
   if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
   kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  s->resume = nullptr;
+  saveSession(*s);
   answer(res, s->state());
 }
 
@@ -178,6 +182,7 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
   const bool done = undo ? s->document->undo() : s->document->redo();
   if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");
   s->changed();
+  saveSession(*s);
   answer(res, s->state());
 }
 

@@ -231,7 +231,19 @@ bool Studio::start(std::string* error) {
              " (is the port in use, or the address not one of this machine?)";
     return false;
   }
-  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout, o.leaveGrace);
+  Keeping keeping;
+  if (!o.keepFolder.empty()) {
+    std::error_code ec;
+    fs::create_directories(o.keepFolder, ec);
+    if (ec || !fs::is_directory(o.keepFolder, ec) || ::chmod(o.keepFolder.c_str(), 0700) != 0) {
+      *error = o.keepFolder + ": cannot make the folder for kept sessions";
+      return false;
+    }
+    keeping.folder = o.keepFolder;
+    keeping.age = o.keepAge;
+    keeping.bytes = o.keepBytes;
+  }
+  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout, o.leaveGrace, std::move(keeping));
   return true;
 }
 

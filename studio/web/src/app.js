@@ -49,6 +49,14 @@ async function handOver(s, what) {
   if ($('sheet-viewer').open) $('sheet-viewer').close();
   applyState(s);
   await refreshScene();
+  if (s.resume && s.model) {
+    // The studio had put the session away (a long pause, a restart) and brought it back from
+    // disk: its last run is made again, with the settings it had.
+    applyForm(s.resume);
+    await runDialog(Number(s.resume.press));
+    if ($('message').hidden) showError(`After a long pause the studio brought ${s.model.name} back and made its last run again: try again.`);
+    return;
+  }
   const model = s.model ? s.model.name : 'no model';
   showError(`Another tab of this browser ${what ?? 'changed the model'}: this page now shows the same (${model}).`);
   say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
@@ -222,6 +230,30 @@ function resetForm() {
   $('paper-size').value = String(d.size);
   tabEdited = false;
   setMethodTab();
+  paperChanged();
+}
+
+/// The form as a run was asked with ({gadgets, paper}): a kept session's last run, brought back.
+function applyForm(form) {
+  resetForm();
+  for (const [id, value] of Object.entries(form.gadgets ?? {})) {
+    const input = $(`gadget-${id}`);
+    if (!input) continue;
+    if (input.dataset.kind === 'check') input.checked = !!value;
+    else input.value = String(value);
+    if (input.dataset.derived === 'true') input.dataset.derived = 'false';
+  }
+  const paper = form.paper ?? {};
+  const named = Object.entries(PAPERS).find(([, [w, h]]) => (w === paper.width && h === paper.height)
+    || (h === paper.width && w === paper.height));
+  $('paper-format').value = named ? named[0] : 'custom';
+  $('paper-orientation').value = named && named[1][0] !== paper.width ? 'landscape' : 'portrait';
+  for (const key of ['width', 'height', 'margin', 'size', 'tab']) {
+    if (paper[key] !== undefined) $(`paper-${key}`).value = String(paper[key]);
+  }
+  if (paper.tab !== undefined) tabEdited = true;
+  const tabs = $(`gadget-${dialog.tabs}`);
+  if (tabs) $('paper-tab').disabled = !tabs.checked;
   paperChanged();
 }
 
@@ -812,6 +844,13 @@ async function start() {
     await refreshScene();
     say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
     document.body.dataset.ready = 'true';
+    if (s.resume && s.model) {
+      // A session kept from an earlier visit: its last run is made again with its settings.
+      applyForm(s.resume);
+      await runDialog(Number(s.resume.press));
+      if (!$('message').hidden) return;
+      say(`Welcome back: ${s.model.name} with the settings of your last run.`);
+    }
   } catch (e) {
     showError(`The studio could not start: ${e.message}`);
   }

@@ -30,7 +30,7 @@ const problems = [];  // errors the page met: script errors and failed requests
 
 function startStudio() {
   return new Promise((resolve, reject) => {
-    server = spawn(program, ['serve', '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'],
+    server = spawn(program, ['serve', '--port', '0', '--sessions', join(work, 'kept')], { stdio: ['ignore', 'pipe', 'inherit'],
       env: { ...process.env, TMPDIR: join(work, 'server') } });
     let out = '';
     server.stdout.on('data', (chunk) => {
@@ -414,4 +414,25 @@ test('a file the importer cannot read gets its message on the page', async () =>
 
 test('the page met no script error and no refused request but the bad file', () => {
   assert.deepEqual(problems.filter((p) => p !== '422 /api/model'), []);
+});
+
+test('work that survives: after the studio was stopped and started again, the model, the settings and the last result come back', async () => {
+  await openModel(house, 'house.obj');
+  await page.getByLabel('Model size (mm, longest side)').fill('120');
+  await unfold();
+  const before = await counts();
+  const sheets = await page.locator('#count-sheets').textContent();
+  const ended = new Promise((resolve) => server.once('exit', resolve));
+  server.kill('SIGTERM');
+  await ended;
+  url = await startStudio();
+  await page.goto(url);
+  await page.locator('body[data-ready=true]').waitFor();
+  await page.locator('#model-info').filter({ hasText: 'house.obj' }).waitFor();
+  await page.locator('#status').filter({ hasText: 'Welcome back: house.obj' }).waitFor({ timeout: 60000 });
+  assert.deepEqual(await counts(), before, 'the same pieces as before the restart');
+  assert.equal(await page.locator('#count-sheets').textContent(), sheets);
+  assert.equal(await page.getByLabel('Model size (mm, longest side)').inputValue(), '120', 'with its settings');
+  await page.locator('#sheets[data-loaded=true]').waitFor({ timeout: 60000 });
+  await shot('6-welcome-back');
 });
