@@ -160,6 +160,9 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
     case RunResult::Outcome::Unavailable:
       *error = "the module's command is not available for the selected objects";
       return false;
+    case RunResult::Outcome::Broken:
+      *error = "the run was broken off";
+      return false;
     case RunResult::Outcome::Refused:
     case RunResult::Outcome::Incomplete:
       *error = request.module + ": the run did not complete (" +

@@ -104,7 +104,9 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   unfolding.entries = form.entries;
   unfolding.cancel = form.cancel;
   job::RunResult result;
+  context.running.set(&*s, req.get_header_value(kTabHeader));
   context.module.unfold(s->document, unfolding, s->modelFolder, [&](const job::Progress& p) { s->setProgress(p); }, &result);
+  context.running.set(nullptr, "");
   // What follows is the session's own work: another session may run the module meanwhile.
   moduleLock.unlock();
   // Without a run (the dialog's cancel button, or settings it refused) the document goes back
@@ -122,6 +124,11 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
       return refuse(res, 400, "the dialog refused the settings: " + result.refusal);
     case job::RunResult::Outcome::Incomplete:
       return refuse(res, 500, "the module's dialog did not complete the run");
+    case job::RunResult::Outcome::Broken: {
+      json out = s->state();
+      out["message"] = "stopped";
+      return answer(res, out);
+    }
   }
   if (!result.recorded) {
     json out = s->state();
@@ -172,6 +179,14 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   s->resume = nullptr;
   saveSession(*s);
   answer(res, s->state());
+}
+
+void stopRun(Context& context, const httplib::Request& req, httplib::Response& res) {
+  auto session = context.sessions.require(req, res);
+  if (!session) return;
+  if (!context.running.is(session.get())) return refuse(res, 409, "no run of this session to stop");
+  context.module.breakRun();
+  answer(res, json{{"stopping", true}});
 }
 
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo) {

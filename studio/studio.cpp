@@ -178,7 +178,11 @@ struct Studio::Impl {
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });
     server.Post("/api/redo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, false); });
+    server.Post("/api/stop", [&c](const Req& req, Res& res) { stopRun(c, req, res); });
     server.Post("/api/leave", [&c](const Req& req, Res& res) {
+      // A closed tab stops the run it asked for; the session's other tabs keep theirs.
+      const std::string tab = req.body.substr(0, 64);
+      if (!tab.empty() && c.running.is(c.sessions.find(req).get(), tab)) c.module.breakRun();
       c.sessions.leave(req);
       answer(res, {{"left", true}});
     });

@@ -9,6 +9,8 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <thread>
+#include <atomic>
 
 #include "job/document.h"
 #include "job/job.h"
@@ -419,4 +421,64 @@ TEST(Summary, ShortEdgesOnPaperAreWarnedOfWithTheScaleThatMendsThem) {
   EXPECT_LT(edge * scale, 1.1 * job::kShortestEdgeToBuild) << w;
   EXPECT_EQ(job::shortEdgesWarning(0, 1, 20), "") << "no edges, nothing to say";
   EXPECT_EQ(job::shortEdgesWarning(std::numeric_limits<double>::quiet_NaN(), 1, 20), "");
+}
+
+TEST_F(ModuleRun, ARunBrokenOffAtAProgressReportLeavesTheDocumentAsItWasAndTheNextRunIsWhole) {
+  job::Settings settings;
+  const auto ball = [] {
+    auto document = std::make_unique<scene::Document>();
+    document->append(bumpySphere(4, 3));
+    job::selectObjects(*document, {}, nullptr);
+    return document;
+  };
+  for (const char* stage : {"Reading objects", "Cutting into pieces", "Placing glue tabs"}) {
+    auto document = ball();
+    const scene::Object* original = document->objects().front().get();
+    job::Unfolding unfolding;
+    unfolding.settings = settings;
+    unfolding.scale = 10;
+    unfolding.pattern = true;
+    // The break comes from another thread, as a studio's stop does, once the stage reports.
+    std::atomic<bool> reached{false}, sent{false};
+    std::thread stopper([&] {
+      while (!reached) std::this_thread::yield();
+      module_.breakRun();
+      sent = true;
+    });
+    job::RunResult result;
+    std::vector<std::string> stages;
+    module_.unfold(document, unfolding, "", [&](const job::Progress& p) {
+      if (stages.empty() || stages.back() != p.stage) stages.push_back(p.stage);
+      if (p.stage == stage && !reached) {
+        reached = true;
+        // The other thread asks before the next report.
+        for (int i = 0; i < 2000 && !sent; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }, &result);
+    reached = true;
+    stopper.join();
+    EXPECT_EQ(result.outcome, job::RunResult::Outcome::Broken) << stage;
+    EXPECT_FALSE(result.recorded) << stage;
+    EXPECT_EQ(document->undoCount(), 0u) << stage;
+    ASSERT_EQ(document->objects().size(), 1u) << stage;
+    EXPECT_EQ(document->objects().front().get(), original) << "the model as it was";
+    EXPECT_EQ(stages.back(), stage) << "nothing ran past the break";
+  }
+  // A break asked between runs is forgotten: the next run goes to its end, and the unfolding
+  // reports its stages on the way.
+  module_.breakRun();
+  std::vector<std::string> stages;
+  auto document = ball();
+  job::Unfolding unfolding;
+  unfolding.settings = settings;
+  unfolding.scale = 10;
+  job::RunResult result;
+  module_.unfold(document, unfolding, "", [&](const job::Progress& p) {
+    if (stages.empty() || stages.back() != p.stage) stages.push_back(p.stage);
+  }, &result);
+  EXPECT_EQ(result.outcome, job::RunResult::Outcome::Ran);
+  EXPECT_TRUE(result.recorded);
+  for (const char* stage : {"Reading objects", "Cutting into pieces", "Placing glue tabs", "Building pieces"}) {
+    EXPECT_NE(std::find(stages.begin(), stages.end(), stage), stages.end()) << stage;
+  }
 }

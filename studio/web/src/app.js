@@ -19,6 +19,9 @@ let extensions = [];
 let companions = [];
 let maxUpload = 0;
 let busy = false;
+let running = false;      // a run of this tab is being made: Cancel stops it
+// This page's own name, so that closing it stops the run it asked for and no other tab's.
+const tabId = Array.from(crypto.getRandomValues(new Uint8Array(8)), (b) => b.toString(16).padStart(2, '0')).join('');
 let shownSheets = '';    // the run whose sheets the page shows
 let showing = 'pieces';  // what the 3D view shows once there is a result: 'pieces' or 'model'
 let tabEdited = false;   // the person typed a tab depth of their own
@@ -79,6 +82,7 @@ async function call(method, path, body) {
     init.headers['Content-Type'] = 'application/json';
   }
   if (method === 'POST' && state && state.revision !== undefined) init.headers['X-Foldra-Revision'] = String(state.revision);
+  if (method === 'POST') init.headers['X-Foldra-Tab'] = tabId;
   const res = await fetch(path, init);
   let data = null;
   try { data = await res.json(); } catch { data = null; }
@@ -337,10 +341,15 @@ async function followPaper() {
 
 // --- state -----------------------------------------------------------------------------------
 
+/// True for the dialog's Cancel button while this tab's run is being made: it stops the run.
+function stops(button) {
+  return running && !!button.dataset.press && !button.classList.contains('primary');
+}
+
 function setBusy(on) {
   busy = on;
   document.body.dataset.busy = String(on);
-  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #oversize button')) b.disabled = on;
+  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #oversize button')) b.disabled = on && !stops(b);
   $('file').disabled = on;
   if (!on) applyState(state);
 }
@@ -442,7 +451,7 @@ function applyState(s) {
     : 'No model open.';
   $('undo').disabled = busy || !s || !s.undo;
   $('redo').disabled = busy || !s || !s.redo;
-  for (const b of document.querySelectorAll('#buttons button')) b.disabled = busy || !s || (!s.model && !!b.dataset.press && b.classList.contains('primary'));
+  for (const b of document.querySelectorAll('#buttons button')) b.disabled = (busy && !stops(b)) || !s || (!s.model && !!b.dataset.press && b.classList.contains('primary'));
   $('count-pieces').textContent = run ? String(run.pieces) : '–';
   $('count-triangles').textContent = run ? String(run.triangles) : '–';
   $('count-tabs').textContent = run ? String(run.tabs) : '–';
@@ -701,6 +710,7 @@ async function runDialog(press) {
   showError('');
   const p = paperFields();
   if (p.error) { showError(p.error); return; }
+  running = true;
   setBusy(true);
   runStarted = performance.now();
   window.foldraTimes = {};
@@ -720,6 +730,12 @@ async function runDialog(press) {
   }, 200);
   try {
     const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p.fields });
+    if (s.message === 'stopped') {
+      // Nothing changed: the page keeps what it shows.
+      applyState(s);
+      say('Stopped: the model is as it was before the run.');
+      return;
+    }
     showing = 'pieces';
     highlight(-1, 'run');
     applyState(s);
@@ -735,6 +751,7 @@ async function runDialog(press) {
   } finally {
     clearInterval(poll);
     $('progress').hidden = true;
+    running = false;
     setBusy(false);
   }
 }
@@ -763,6 +780,12 @@ $('dialog-form').addEventListener('submit', (event) => {
   event.preventDefault();
   const confirm = dialog.gadgets.find((g) => g.confirm);
   const press = Number(event.submitter ? event.submitter.dataset.press : confirm.id);
+  if (press !== confirm.id && running) {
+    // Cancel during a run stops it; the run's answer says so.
+    say('Stopping the run…');
+    call('POST', '/api/stop').catch(() => { /* the run has just ended */ });
+    return;
+  }
   if (press !== confirm.id) {
     // Cancel: the form goes back to where it started; the model and its result stay.
     resetForm();
@@ -823,7 +846,8 @@ function startPlaying() {
 $('play').addEventListener('click', () => (playing ? stopPlaying() : startPlaying()));
 $('speed').addEventListener('change', () => { if (playing) { stopPlaying(); startPlaying(); } });
 // The session's files are let go soon after the page is closed (a reload comes back in time).
-window.addEventListener('pagehide', () => navigator.sendBeacon('/api/leave'));
+// Closing the page also stops a run it asked for.
+window.addEventListener('pagehide', () => navigator.sendBeacon('/api/leave', tabId));
 
 async function start() {
   try {

@@ -25,6 +25,30 @@ f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n`;
 // One triangle per face: at 300 mm none of them fits on A4.
 const TETRA = 'v 0 0 0\nv 1 0 0\nv 0.5 0 0.866\nv 0.5 0.816 0.289\nf 1 2 3\nf 1 4 2\nf 2 4 3\nf 3 4 1\n';
 
+/// An icosahedron subdivided `levels` times onto the unit sphere, as OBJ text.
+function icosphere(levels) {
+  const t = (1 + Math.sqrt(5)) / 2;
+  let v = [[-1, t, 0], [1, t, 0], [-1, -t, 0], [1, -t, 0], [0, -1, t], [0, 1, t], [0, -1, -t], [0, 1, -t],
+    [t, 0, -1], [t, 0, 1], [-t, 0, -1], [-t, 0, 1]];
+  let f = [[0, 11, 5], [0, 5, 1], [0, 1, 7], [0, 7, 10], [0, 10, 11], [1, 5, 9], [5, 11, 4], [11, 10, 2], [10, 7, 6],
+    [7, 1, 8], [3, 9, 4], [3, 4, 2], [3, 2, 6], [3, 6, 8], [3, 8, 9], [4, 9, 5], [2, 4, 11], [6, 2, 10], [8, 6, 7], [9, 8, 1]];
+  const unit = (p) => { const l = Math.hypot(...p); return p.map((c) => c / l); };
+  v = v.map(unit);
+  for (let level = 0; level < levels; ++level) {
+    const middles = new Map();
+    const middle = (a, b) => {
+      const key = a < b ? `${a},${b}` : `${b},${a}`;
+      if (!middles.has(key)) { middles.set(key, v.length); v.push(unit(v[a].map((c, i) => (c + v[b][i]) / 2))); }
+      return middles.get(key);
+    };
+    f = f.flatMap(([a, b, c]) => {
+      const ab = middle(a, b), bc = middle(b, c), ca = middle(c, a);
+      return [[a, ab, ca], [b, bc, ab], [c, ca, bc], [ab, bc, ca]];
+    });
+  }
+  return v.map((p) => `v ${p.join(' ')}`).join('\n') + '\n' + f.map((q) => `f ${q.map((i) => i + 1).join(' ')}`).join('\n') + '\n';
+}
+
 let work, server, url, context, page, studioFolder;
 const problems = [];  // errors the page met: script errors and failed requests
 
@@ -383,6 +407,46 @@ test('two tabs of one browser: the second tab\'s model shows in the first, which
   assert.match(answer.error, /another tab/);
   assert.equal(answer.state.model.name, 'tetra.obj');
   await shot('4-handed-over');
+});
+
+test('a long run stops within a second of Cancel, with the progress of its stage shown, and leaves the model as it was', async () => {
+  const ball = join(work, 'ball.obj');
+  writeFileSync(ball, icosphere(6));
+  await openModel([ball], 'ball.obj');
+  await page.getByRole('button', { name: 'Unfold' }).click();
+  // The unfolding's own stage moves the bar, not the reading of the objects.
+  await page.locator('#progress-stage').filter({ hasText: /^Cutting into pieces \(\d+ %\)$/ }).waitFor({ timeout: 60000 });
+  const cancel = page.getByRole('button', { name: 'Cancel' });
+  assert.equal(await cancel.isEnabled(), true, 'Cancel stops the run');
+  const asked = Date.now();
+  await cancel.click();
+  await page.locator('#status').filter({ hasText: 'Stopped: the model is as it was before the run.' }).waitFor({ timeout: 10000 });
+  const took = Date.now() - asked;
+  console.log(`stopping a run of 81,920 triangles took ${took} ms`);
+  assert.ok(took < 3000, `stopped after ${took} ms`);
+  assert.equal(await page.locator('#count-pieces').textContent(), '–', 'no pieces: the model as opened');
+  assert.equal(await page.locator('#viewport').getAttribute('data-objects'), '1');
+  // The module is free at once for the next run.
+  const answer = await context.request.post(`${url}api/undo`);
+  assert.equal(answer.status(), 409);
+  assert.match((await answer.json()).error, /nothing to undo/);
+
+  // Closing the tab that asked for a run stops it too.
+  const other = await context.newPage();
+  await other.goto(url);
+  await other.locator('body[data-ready=true]').waitFor();
+  await other.getByRole('button', { name: 'Unfold' }).click();
+  await other.locator('#progress-stage').filter({ hasText: /^Cutting into pieces/ }).waitFor({ timeout: 60000 });
+  const closed = Date.now();
+  await other.close({ runBeforeUnload: true });
+  let progress;
+  do {
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    progress = await (await context.request.get(`${url}api/progress`)).json();
+  } while (progress.running && Date.now() - closed < 10000);
+  console.log(`closing the tab stopped its run after ${Date.now() - closed} ms`);
+  assert.equal(progress.running, false, 'the run ended with its tab');
+  assert.equal((await (await context.request.get(`${url}api/state`)).json()).run, null, 'and left nothing');
 });
 
 test('messages say what is wrong with a number; Cancel puts the form back', async () => {
