@@ -182,7 +182,16 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   Written written;
   const std::string name = fs::path(files.front()).stem().string();
-  if (!writeOutputs(*document, result.pattern, patternOptions(settings, *scale, name), outputs, &written, error)) {
+  pattern::PatternOptions drawn = patternOptions(settings, *scale, name);
+  // The pattern's own stages show on the bar while the other files are written beside it.
+  if (progress) {
+    drawn.progress = [&](const std::string& text, int percent) {
+      shown.stage = text;
+      shown.percent = percent;
+      progress(shown);
+    };
+  }
+  if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error)) {
     return false;
   }
   report->written = std::move(written.files);

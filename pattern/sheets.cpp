@@ -370,6 +370,7 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
   }
   LabelCount count;
   for (int sheet = 0; sheet < packing.sheets; ++sheet) {
+    if (options.progress) options.progress("Drawing the sheets", 100 * sheet / packing.sheets);
     SheetPainter painter(input, options, packing, textures, labels, &count);
     drawing->pages.push_back(painter.paint(sheet, sheetTitle(options, sheet, packing.sheets, first[sheet], last[sheet], size)));
   }
