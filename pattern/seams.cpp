@@ -223,8 +223,10 @@ std::vector<std::string> pieceNotes(const PatternInput& input, const std::vector
     }
     std::string note;
     if (ranges[i].first > 0) {
-      note = std::to_string(ranges[i].first);
-      if (ranges[i].last > ranges[i].first) note += "\u2013" + std::to_string(ranges[i].last);
+      // A word before the range: a note never reads as an edge's number.
+      note = ranges[i].last > ranges[i].first
+                 ? "edges " + std::to_string(ranges[i].first) + "\u2013" + std::to_string(ranges[i].last)
+                 : "edge " + std::to_string(ranges[i].first);
     }
     if (!elsewhere.empty()) {
       if (!note.empty()) note += " \u00B7 ";
@@ -301,7 +303,7 @@ std::vector<std::string> labelNotes() {
           "rises towards you, a valley fold sinks away from you.",
           "Each tab goes under the bare edge with the same number.",
           "Build the pieces in number order, each glued to one built.",
-          "Beside a piece's number: the edge numbers it starts; a lower",
+          "Beside a piece's number: the edges it starts; a lower",
           "one leads back to the piece that starts it. \"sheet 2\": it",
           "also joins pieces on sheet 2."};
 }

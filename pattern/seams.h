@@ -29,7 +29,7 @@ struct EdgeLabels {
   std::vector<std::vector<Tick>> ticks;          // per piece
   std::vector<NumberRange> ranges;               // per piece
   /// Per piece: the note printed beside its number: the range it starts and the other sheets
-  /// (from 1) that its partners lie on, "12\u201330 \u00B7 sheet 2"; empty for neither.
+  /// (from 1) that its partners lie on, "edges 12–30 · sheet 2"; empty for neither.
   std::vector<std::string> notes;
 };
 
