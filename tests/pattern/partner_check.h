@@ -11,6 +11,7 @@
 #include <map>
 #include <numbers>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,14 +58,17 @@ inline std::vector<SvgText> svgTexts(const std::string& svg, double pageHeight) 
 
 /// The segments of the sheet's leader lines (the thin dark grey pen), sheet millimetres, y up.
 inline std::vector<std::array<Point2, 2>> svgLeaders(const std::string& svg, double pageHeight) {
-  static const std::regex element(R"re(<path fill="none" stroke="#333333" stroke-width="0.15"[^>]* d="([^"]*)"/>)re");
-  static const std::regex segment(R"re(M([-0-9.]+) ([-0-9.]+)L([-0-9.]+) ([-0-9.]+))re");
+  // Read by hand: a sheet's leaders are one long path, too long for a regular expression.
+  const std::string pen = "<path fill=\"none\" stroke=\"#333333\" stroke-width=\"0.15\"";
   std::vector<std::array<Point2, 2>> leaders;
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
-    const std::string d = (*it)[1];
-    for (auto s = std::sregex_iterator(d.begin(), d.end(), segment); s != std::sregex_iterator(); ++s) {
-      leaders.push_back({Point2{std::stod((*s)[1]), pageHeight - std::stod((*s)[2])},
-                         Point2{std::stod((*s)[3]), pageHeight - std::stod((*s)[4])}});
+  for (size_t at = svg.find(pen); at != std::string::npos; at = svg.find(pen, at + 1)) {
+    const size_t from = svg.find(" d=\"", at), to = svg.find('"', from + 4);
+    if (from == std::string::npos || to == std::string::npos) break;
+    std::istringstream d(svg.substr(from + 4, to - from - 4));
+    char m = 0, l = 0;
+    double x0, y0, x1, y1;
+    while (d >> m >> x0 >> y0 >> l >> x1 >> y1 && m == 'M' && l == 'L') {
+      leaders.push_back({Point2{x0, pageHeight - y0}, Point2{x1, pageHeight - y1}});
     }
   }
   return leaders;
@@ -86,10 +90,11 @@ struct PartnerTally {
 
 /// Reads every sheet's SVG (`sheets`, in order) and checks, for every label: it belongs to one
 /// copy of a cut edge, every such copy carries exactly one label, and the label's text is
-/// printed on exactly one other copy, which is the partner of its edge in the model.
+/// printed on exactly one other copy, which is the partner of its edge in the model. With
+/// `strict` false the copies that fail are only counted.
 inline PartnerTally expectEveryLabelLeadsToItsPartner(const PatternInput& input, const Packing& packing,
                                                       const PatternOptions& options, const std::vector<std::string>& sheets,
-                                                      const std::string& what) {
+                                                      const std::string& what, bool strict = true) {
   struct Copy {
     int sheet, label;
     Point2 a, b;
@@ -164,7 +169,7 @@ inline PartnerTally expectEveryLabelLeadsToItsPartner(const PatternInput& input,
           }
         }
       }
-      EXPECT_GE(edge, 0) << what << ": label " << texts[t].text << " on sheet " << sheet + 1 << " belongs to no cut edge";
+      EXPECT_TRUE(!strict || edge >= 0) << what << ": label " << texts[t].text << " on sheet " << sheet + 1 << " belongs to no cut edge";
       if (edge < 0) continue;
       named[edge].push_back(texts[t].text);
       byText[texts[t].text].push_back(edge);
@@ -173,12 +178,13 @@ inline PartnerTally expectEveryLabelLeadsToItsPartner(const PatternInput& input,
   for (size_t c = 0; c < copies.size(); ++c) {
     if (twice[copies[c].label] != 2) continue;
     ++tally.copies;
-    EXPECT_EQ(named[c].size(), 1u) << what << ": a copy of edge " << copies[c].label << " on sheet " << copies[c].sheet + 1
-                                   << " carries " << named[c].size() << " labels";
+    EXPECT_TRUE(!strict || named[c].size() == 1u) << what << ": a copy of edge " << copies[c].label << " on sheet " << copies[c].sheet + 1
+                                   << " carries " << named[c].size() << " labels (" << copies[c].a.x << "," << options.pageHeight - copies[c].a.y << " to "
+                                   << copies[c].b.x << "," << options.pageHeight - copies[c].b.y << " on the page)";
     if (named[c].size() != 1) continue;
     const std::vector<int>& same = byText[named[c][0]];
     const bool leads = same.size() == 2 && copies[same[0]].label == copies[same[1]].label && same[0] != same[1];
-    EXPECT_TRUE(leads) << what << ": label " << named[c][0] << " is printed on " << same.size()
+    EXPECT_TRUE(!strict || leads) << what << ": label " << named[c][0] << " is printed on " << same.size()
                        << " edges, not on this edge and its partner";
     if (leads) ++tally.found;
   }
