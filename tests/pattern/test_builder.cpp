@@ -410,6 +410,25 @@ TEST(Builder, TheOverviewComesFirstInThePdfAndAsAFileOfItsOwn) {
   EXPECT_EQ(report.files, std::vector<std::string>{third.file("t-1.svg")});
 }
 
+TEST(Builder, TheOverviewListsThePiecesThatNoViewShows) {
+  // A small triangle deep inside the tetrahedron: hidden from every side.
+  PatternInput input = tetrahedron();
+  Piece inner = rightTriangle(5, 3);
+  inner.triangles[0].space = {Point3{8, 8, 8}, Point3{11, 8, 8}, Point3{8, 11, 8}};
+  input.pieces.push_back(inner);
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("t.svg")}, &report));
+  const std::string overview = read(dir.file("t-overview.svg"));
+  const int hidden = report.packing.numbers[4];
+  EXPECT_NE(overview.find("not seen in these views: piece " + std::to_string(hidden) + "<"), std::string::npos);
+  // The four faces show in the views and are not listed.
+  std::map<std::string, int> numbers;
+  for (const SvgText& t : svgTexts(overview, 297)) ++numbers[t.text];
+  for (int i = 0; i < 4; ++i) EXPECT_GE(numbers[std::to_string(report.packing.numbers[i])], 1);
+  EXPECT_EQ(numbers[std::to_string(hidden)], 0);
+}
+
 TEST(Builder, SheetsButTheLastAreMoreThanHalfFullWherePiecesAllow) {
   PatternInput input;
   for (int i = 0; i < 70; ++i) input.pieces.push_back(i % 3 ? square(i + 1, 35) : rectangle(i + 1, 60, 25));
