@@ -182,6 +182,7 @@ void Paper::cover(const std::vector<Point2>& polygon) {
       if (in || near) covered_[static_cast<size_t>(y) * columns_ + x] = 1;
     }
   }
+  sums_.clear();
 }
 
 void Paper::cover(Point2 lo, Point2 hi) { cover(std::vector<Point2>{lo, {hi.x, lo.y}, hi, {lo.x, hi.y}}); }
@@ -195,14 +196,22 @@ bool Paper::coveredAt(Point2 p) const {
 
 bool Paper::bare(Point2 lo, Point2 hi) const {
   if (lo.x < lo_.x || lo.y < lo_.y || hi.x > hi_.x || hi.y > hi_.y) return false;
-  for (double y = lo.y;; y = std::min(y + kPaperCell / 2, hi.y)) {
-    for (double x = lo.x;; x = std::min(x + kPaperCell / 2, hi.x)) {
-      if (coveredAt({x, y})) return false;
-      if (x >= hi.x) break;
+  const size_t stride = static_cast<size_t>(columns_) + 1;
+  if (sums_.empty()) {
+    sums_.assign(stride * (rows_ + 1), 0);
+    for (int y = 0; y < rows_; ++y) {
+      for (int x = 0; x < columns_; ++x) {
+        sums_[(y + 1) * stride + x + 1] = covered_[static_cast<size_t>(y) * columns_ + x] + sums_[y * stride + x + 1] +
+                                          sums_[(y + 1) * stride + x] - sums_[y * stride + x];
+      }
     }
-    if (y >= hi.y) break;
   }
-  return true;
+  const auto cell = [&](double v, double from, int count) {
+    return std::clamp(static_cast<int>(std::floor((v - from) / kPaperCell)), 0, count - 1);
+  };
+  const size_t x0 = cell(lo.x, lo_.x, columns_), x1 = cell(hi.x, lo_.x, columns_) + 1;
+  const size_t y0 = cell(lo.y, lo_.y, rows_), y1 = cell(hi.y, lo_.y, rows_) + 1;
+  return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] + sums_[y0 * stride + x0] == 0;
 }
 
 bool Paper::bare(Point2 a, Point2 b, double step) const {

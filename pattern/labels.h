@@ -57,6 +57,9 @@ class Paper {
   Point2 lo_, hi_;
   int columns_ = 0, rows_ = 0;
   std::vector<char> covered_;
+  /// Covered cells summed over every rectangle from the grid's corner, made on the first
+  /// question after a cover: a box is then answered in four look-ups whatever its size.
+  mutable std::vector<int> sums_;
 };
 
 /// A frame on a side of a convex polygon: origin at the side's first end, u along the side, n

@@ -40,6 +40,8 @@ constexpr double kTriangleCell = 4;  // of the grid that files a piece's triangl
 // How far beside its piece a label may stand, and how far along its edge it may move there.
 constexpr double kFarthestBeside = 10;
 constexpr double kBesideShift = 5;
+// How many triangles, nearest first, a label tries on its way to a leader line.
+constexpr size_t kNearestTried = 16;
 
 /// Where a label is tried, in this order at every size.
 enum class Where {
@@ -148,11 +150,11 @@ class LabelPlacer::Impl {
     if (large(full)) placeAtSize(p, s, texts, full, false, &waiting);
     const Point2 numberAt = pieceNumber(p, s);
     if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
-    // Smaller sizes down to the smallest that reads well, that one tried last.
-    for (double size = full * kShrink; !waiting.empty() && size > legible * (1 + 1e-9); size *= kShrink) {
-      placeAtSize(p, s, texts, size, true, &waiting);
-    }
-    if (!waiting.empty() && legible < full && large(legible)) placeAtSize(p, s, texts, legible, true, &waiting);
+    // Then one size between, and the smallest that reads well: each size costs a pass over the
+    // labels left, and the one between catches most of what fits at all.
+    const double between = std::max(legible, full * kShrink);
+    if (!waiting.empty() && between < full) placeAtSize(p, s, texts, between, true, &waiting);
+    if (!waiting.empty() && legible < between && large(legible)) placeAtSize(p, s, texts, legible, true, &waiting);
     placeLeftOver(p, s, texts, waiting);
   }
 
@@ -342,6 +344,9 @@ class LabelPlacer::Impl {
       if (distance <= farthest) byDistance.push_back({distance, t});
     }
     std::sort(byDistance.begin(), byDistance.end());
+    // The nearest few: a label that fits none of them would hang on a long leader anyway, and
+    // the cost per label stays the same on a dense piece.
+    if (byDistance.size() > kNearestTried) byDistance.resize(kNearestTried);
     const SetText set = font_.set(text);
     for (const auto& [distance, t] : byDistance) {
       const auto& tri = s.triangles[t];
