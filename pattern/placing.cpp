@@ -509,10 +509,21 @@ class LabelPlacer::Impl {
     for (const Edge& edge : p.piece->edges) {
       if (edge.kind == EdgeKind::Cut && beside(p, s, edge, note, legible)) return;
     }
+    // Upright near the number, where it meets no other text; over the paper there if need be.
     const double w = set.width * legible, h = font_.digitHeight() * legible;
+    const Slot slot{0, 0, w, h};
+    for (const double down : {1.5, -1.5 - h, 3.5, -3.5 - h, 6.0, -6.0 - h, 9.0, -9.0 - h}) {
+      for (const double right : {0.0, -w / 2, w / 2}) {
+        const SideFrame frame{{at.x - w / 2 + right, at.y + h + down}, {1, 0}, {0, -1}, w};
+        if (!occupied_.free(boxOf(frame, slot, kLabelPad))) continue;
+        occupied_.add(boxOf(frame, slot, kLabelPad));
+        addText(textIn(frame, slot, note, set, legible, 0), true);
+        return;
+      }
+    }
     const SideFrame frame{{at.x - w / 2, at.y + h + 1.5}, {1, 0}, {0, -1}, w};
-    occupied_.add(boxOf(frame, Slot{0, 0, w, h}, kLabelPad));
-    addText(textIn(frame, Slot{0, 0, w, h}, note, set, legible, 0), true);
+    occupied_.add(boxOf(frame, slot, kLabelPad));
+    addText(textIn(frame, slot, note, set, legible, 0), true);
   }
 
   // A label's or number's text on the page, with the underline 6 and 9 need.
