@@ -170,14 +170,17 @@ void Paper::cover(const std::vector<Point2>& polygon) {
     for (int x = x0; x <= x1; ++x) {
       const Point2 c{lo_.x + (x + 0.5) * kPaperCell, lo_.y + (y + 0.5) * kPaperCell};
       bool in = true, near = false;
-      for (size_t k = 0; k < polygon.size() && !near; ++k) {
+      for (size_t k = 0; k < polygon.size() && in; ++k) {
+        const Point2 a = polygon[k];
+        if (cross(minus(polygon[(k + 1) % polygon.size()], a), minus(c, a)) * turn < 0) in = false;
+      }
+      for (size_t k = 0; k < polygon.size() && !in && !near; ++k) {
         const Point2 a = polygon[k], b = polygon[(k + 1) % polygon.size()];
         const Point2 d = minus(b, a);
-        if (cross(d, minus(c, a)) * turn < 0) in = false;
         const double length2 = dot(d, d);
         const double t = length2 > 0 ? std::clamp(dot(minus(c, a), d) / length2, 0.0, 1.0) : 0;
         const Point2 q = along(a, d, t);
-        near = std::hypot(c.x - q.x, c.y - q.y) <= reach;
+        near = (c.x - q.x) * (c.x - q.x) + (c.y - q.y) * (c.y - q.y) <= reach * reach;
       }
       if (in || near) covered_[static_cast<size_t>(y) * columns_ + x] = 1;
     }
