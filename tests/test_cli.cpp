@@ -405,31 +405,34 @@ TEST_F(Cli, SharedMeshes) {
   }
 }
 
-TEST_F(Cli, LabelsOnADenseMeshAreShortAndNameItsPieces) {
+TEST_F(Cli, LabelsOnADenseMeshAreShortAndComeInPairs) {
   const std::string shared = sharedMeshes();
   if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
   const Result r = foldra("'" + shared + "/spot.obj' -o spot.svg --no-overview");
   ASSERT_EQ(r.exit, 0) << r.err;
-  // Piece numbers are black; edge labels are grey: the partner's number and a seam's letters.
+  // Piece numbers are black; edge labels are grey: the edge's number, printed on both copies.
   static const std::regex text(R"re(fill="(#[0-9a-f]{6})">([0-9]+)([a-z]*)</text>)re");
-  std::set<std::string> pieces, named;
+  std::set<std::string> pieces;
+  std::map<std::string, int> named;
   int labels = 0;
   for (int sheet = 1; fs::exists(path("spot-" + std::to_string(sheet) + ".svg")); ++sheet) {
     const std::string svg = slurp(path("spot-" + std::to_string(sheet) + ".svg"));
     for (auto it = std::sregex_iterator(svg.begin(), svg.end(), text); it != std::sregex_iterator(); ++it) {
       const std::smatch& m = *it;
+      EXPECT_TRUE(m[3].str().empty()) << m[0];
       if (m[1] == "#000000") {
-        EXPECT_TRUE(m[3].str().empty()) << m[0];
         pieces.insert(m[2]);
         continue;
       }
       ++labels;
-      named.insert(m[2]);
-      EXPECT_LT(m[2].length() + m[3].length(), 4u) << m[0];
+      ++named[m[2]];
+      EXPECT_LE(m[2].length(), 4u) << m[0];
     }
   }
-  EXPECT_GT(labels, 500);
-  for (const std::string& n : named) EXPECT_TRUE(pieces.count(n)) << "a label names piece " << n << ", which is not printed";
+  EXPECT_EQ(pieces.size(), 40u);
+  EXPECT_GT(labels, 4000) << "a label on every copy of every cut edge";
+  for (const auto& [number, count] : named) EXPECT_EQ(count, 2) << "edge " << number;
+  EXPECT_NE(r.err.find("below 1.5 mm; at about --scale "), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, ObjectsBelowASelectedObjectAreUnfoldedToo) {
