@@ -3,21 +3,25 @@
 // how many cut edges have none, how many sheets they take, and how long the unfolding took.
 //
 //   bench_pieces MESH METHOD [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]
-//                [--draw FILE]
+//                [--no-page] [--draw FILE]
 //
 // MESH is a mesh file, or a generated mesh: sphere:LEVELS (a bumpy icosphere, 20 * 4^LEVELS
-// triangles), torus:AROUNDxTUBE (2 triangles per quadrangle), terrain:N (N x N quadrangles of
-// random heights). METHOD is compact or longest-edge. The model is scaled so that its largest
-// dimension is --size millimetres (150); the page limit is on, the page --page (210x297) less
-// --margin (10) on every side; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
+// triangles), smooth:LEVELS (the same without bumps), torus:AROUNDxTUBE (2 triangles per
+// quadrangle), terrain:N (N x N quadrangles of random heights), hills:N (N x N quadrangles of
+// gentle hills, 2 N^2 triangles). METHOD is compact or longest-edge. The model is scaled so that
+// its largest dimension is --size millimetres (150); the page limit is on (off with
+// --no-page), the page --page (210x297) less --margin (10) on every side; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
 // the program's defaults); compact folds shut the seams inside a piece that open at most
 // --fold-shut millimetres (0.2, the program's default). --draw writes the pattern (line art, every fold drawn) to FILE
 // (.pdf, .svg or .png), to look at.
 //
 // Prints one line: mesh triangles method pieces singles under-1cm2 cut-edges cut-mm tabs
-// untabbed sheets seconds cpu-seconds. The seconds are those of the unfolding stage alone (with
-// the glue tabs it makes), as the host runs it after intake and preparation: wall-clock time,
-// and the processor time the stage took, which other work on the machine changes less.
+// untabbed sheets seconds cpu-seconds peak-MiB. The seconds are those of the unfolding stage
+// alone (with the glue tabs it makes), as the host runs it after intake and preparation:
+// wall-clock time, and the processor time the stage took, which other work on the machine
+// changes less; the peak memory is the process's largest resident size up to the end of the
+// unfolding, before the figures are counted.
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -51,6 +55,8 @@ std::unique_ptr<scene::Object> generated(const std::string& mesh) {
   if (colon == std::string::npos) return nullptr;
   const std::string kind = mesh.substr(0, colon), size = mesh.substr(colon + 1);
   if (kind == "sphere") return testing_support::bumpySphere(1, std::atoi(size.c_str()), 100.0, 0.1);
+  if (kind == "smooth") return testing_support::bumpySphere(1, std::atoi(size.c_str()), 100.0, 0.0);
+  if (kind == "hills") return testing_support::hills(std::atoi(size.c_str()));
   if (kind == "terrain") return testing_support::terrain(1, std::atoi(size.c_str()));
   if (kind == "torus") {
     const auto x = size.find('x');
@@ -137,7 +143,7 @@ Figures measure(double scale, const pattern::PatternOptions& paper, const std::s
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]\n");
+    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM] [--no-page]\n");
     return 2;
   }
   const std::string mesh = argv[1];
@@ -150,7 +156,13 @@ int main(int argc, char** argv) {
   double size = 150, tab = compact ? 6 : 17, foldShut = 0.2;
   std::string drawing;
   pattern::PatternOptions paper;
-  for (int i = 3; i + 1 < argc; i += 2) {
+  bool pageLimit = true;
+  for (int i = 3; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--no-page")) {
+      pageLimit = false;
+      continue;
+    }
+    if (i + 1 == argc) break;
     if (!std::strcmp(argv[i], "--size")) size = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--tab")) tab = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--fold-shut")) foldShut = std::atof(argv[i + 1]);
@@ -160,6 +172,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench_pieces: --page WxH\n");
       return 2;
     }
+    ++i;
   }
 
   testing_support::LinkedHost h;
@@ -188,7 +201,7 @@ int main(int argc, char** argv) {
   foldra::Settings& s = foldra::settings;
   s = foldra::Settings{};
   s.Originalflag = false;
-  s.Seitenflag = true;
+  s.Seitenflag = pageLimit;
   s.Seitenbreite = (paper.pageWidth - 2 * paper.margin) / scale;
   s.Seitenhoehe = (paper.pageHeight - 2 * paper.margin) / scale;
   s.Laschenbreite = tab / scale;
@@ -204,11 +217,14 @@ int main(int argc, char** argv) {
   foldra::unfoldTriangles();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = cpuSeconds() - cpuStart;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   std::size_t triangles = 0;
   for (const auto& list : foldra::run.gtvec) triangles += list.size();
   const Figures f = measure(scale, paper, drawing);
   foldra::releaseCopyDocuments();
-  std::printf("%s %zu %s %d %d %d %d %.0f %d %d %d %.3f %.3f\n", name.c_str(), triangles, method.c_str(), f.pieces,
-              f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, seconds, cpu);
+  std::printf("%s %zu %s %d %d %d %d %.0f %d %d %d %.3f %.3f %.1f\n", name.c_str(), triangles, method.c_str(), f.pieces,
+              f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, seconds, cpu, peakMiB);
   return 0;
 }
