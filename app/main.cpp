@@ -46,14 +46,8 @@ void printSummary(const job::Settings& settings, const job::Report& report, doub
     std::printf("foldra: to fit %d sheet%s the model is %.0f x %.0f x %.0f mm (--scale %s)\n", n, n == 1 ? "" : "s",
                 e[0] * report.scale, e[1] * report.scale, e[2] * report.scale, job::typed(report.scale).c_str());
   }
-  if (!report.sheetFill.empty()) {
-    // How full the sheets are, so that a scale or page size that wastes paper shows.
-    std::string used;
-    for (const double f : report.sheetFill) used += (used.empty() ? "" : ", ") + std::to_string(std::lround(100 * f)) + " %";
-    const std::size_t sheets = report.sheetFill.size();
-    std::printf("foldra: pattern on %zu sheet%s, covering %s of the printable area\n", sheets, sheets == 1 ? "" : "s",
-                used.c_str());
-  }
+  // How full the sheets are, so that a scale or page size that wastes paper shows.
+  if (!report.sheetFill.empty()) std::printf("foldra: pattern on %s\n", job::sheetsFill(report.sheetFill).c_str());
   const job::Summary& s = report.summary;
   std::string written;
   for (const auto& w : report.written) written += (written.empty() ? "" : ", ") + std::filesystem::relative(w).string();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <vector>
@@ -205,6 +206,13 @@ void defineOptions(CLI::App& cli, CommandLine* line) {
       ->check(positive);
   serve->add_option("--session-timeout", line->sessionMinutes, "Minutes after which an unused session ends and its files are deleted")
       ->check(positive);
+  serve->add_option("--sessions", line->keepFolder,
+                    "Folder in which sessions are kept, so that a reload, a pause or a restart brings the work back "
+                    "(default: $XDG_STATE_HOME/foldra/sessions, or ~/.local/state/foldra/sessions); none keeps nothing")
+      ->default_str("");
+  serve->add_option("--keep-days", line->keepDays, "Days after which a kept session not seen since is deleted")->check(positive);
+  serve->add_option("--keep-mb", line->keepMb, "Megabytes the kept sessions take at most; the least recently seen go first")
+      ->check(positive);
   serve->add_option("--module", line->serveModule, "The module file to run (default: the one installed with foldra, or beside the program in a build tree)")->default_str("");
 }
 
@@ -256,6 +264,23 @@ std::string readServe(CommandLine* line, const Locations& parts) {
   studio.maxUpload = static_cast<std::size_t>(line->maxUploadMb * 1024 * 1024);
   if (line->sessionMinutes > 1e6) return "--session-timeout: at most 1000000 minutes";
   studio.sessionTimeout = std::chrono::seconds(std::max<long long>(1, std::llround(line->sessionMinutes * 60)));
+  if (line->keepDays > 1e5) return "--keep-days: at most 100000 days";
+  if (line->keepMb > 1e9) return "--keep-mb: at most 1000000000 megabytes";
+  studio.keepAge = std::chrono::hours(std::max<long long>(1, std::llround(line->keepDays * 24)));
+  studio.keepBytes = static_cast<std::uintmax_t>(line->keepMb * 1024 * 1024);
+  if (line->keepFolder == "none") {
+    studio.keepFolder.clear();
+  } else if (!line->keepFolder.empty()) {
+    studio.keepFolder = line->keepFolder;
+  } else {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    if (state && *state == '/') {
+      studio.keepFolder = (std::filesystem::path(state) / "foldra" / "sessions").string();
+    } else if (home && *home == '/') {
+      studio.keepFolder = (std::filesystem::path(home) / ".local" / "state" / "foldra" / "sessions").string();
+    }
+  }
   return "";
 }
 

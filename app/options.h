@@ -31,6 +31,9 @@ struct CommandLine {
   studio::StudioOptions studio;
   /// `--max-upload` in megabytes, `--session-timeout` in minutes.
   double maxUploadMb = 100, sessionMinutes = 30;
+  /// Where the studio keeps sessions ("none": nowhere), how many days and megabytes at most.
+  std::string keepFolder;
+  double keepDays = 14, keepMb = 2048;
   /// `serve --module`; empty: the module found beside the program or under its prefix.
   std::string serveModule;
 };

@@ -6,22 +6,26 @@
 //                [--margin MM] [--no-page] [--bare-seams] [--draw FILE]
 //
 // MESH is a mesh file, or a generated mesh: sphere:LEVELS (a bumpy icosphere, 20 * 4^LEVELS
-// triangles), torus:AROUNDxTUBE (2 triangles per quadrangle), terrain:N (N x N quadrangles of
-// random heights). METHOD is compact or longest-edge. The model is scaled so that its largest
-// dimension is --size millimetres (150), or its height (y extent) --height millimetres; the page
-// limit is on (--no-page: off, as for mesh or scene output), the page --page (210x297) less
-// --margin (10) on every side; --bare-seams lets compact leave seams without a tab; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
+// triangles), smooth:LEVELS (the same without bumps), torus:AROUNDxTUBE (2 triangles per
+// quadrangle), terrain:N (N x N quadrangles of random heights), hills:N (N x N quadrangles of
+// gentle hills, 2 N^2 triangles). METHOD is compact or longest-edge. The model is scaled so that
+// its largest dimension is --size millimetres (150), or its height (y extent) --height
+// millimetres; the page limit is on (--no-page: off, as for mesh or scene output), the page
+// --page (210x297) less --margin (10) on every side; --bare-seams lets compact leave seams
+// without a tab; tabs are --tab millimetres (6 for compact, 17 for longest-edge,
 // the program's defaults); compact folds shut the seams inside a piece that open at most
 // --fold-shut millimetres (0.2, the program's default). --draw writes the pattern (line art, every fold drawn) to FILE
 // (.pdf, .svg or .png), to look at.
 //
 // Prints one line: mesh triangles method pieces parts singles under-1cm2 cut-edges cut-mm tabs
-// untabbed sheets median-edge-mm seconds cpu-seconds. `parts` counts the pieces whose triangles
-// fall apart into more than one part through their folds; `untabbed` the cut edges without a
-// tab on either side; the method is "compact-bare" with --bare-seams. The seconds are those of
-// the unfolding stage alone (with the glue tabs it makes), as the host runs it after intake and
-// preparation: wall-clock time, and the processor time the stage took, which other work on the
-// machine changes less.
+// untabbed sheets median-edge-mm seconds cpu-seconds peak-MiB. `parts` counts the pieces whose
+// triangles fall apart into more than one part through their folds; `untabbed` the cut edges
+// without a tab on either side; the method is "compact-bare" with --bare-seams. The seconds are
+// those of the unfolding stage alone (with the glue tabs it makes), as the host runs it after
+// intake and preparation: wall-clock time, and the processor time the stage took, which other
+// work on the machine changes less; the peak memory is the process's largest resident size up
+// to the end of the unfolding, before the figures are counted.
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -73,6 +77,8 @@ std::unique_ptr<scene::Object> generated(const std::string& mesh) {
   if (colon == std::string::npos) return nullptr;
   const std::string kind = mesh.substr(0, colon), size = mesh.substr(colon + 1);
   if (kind == "sphere") return testing_support::bumpySphere(1, std::atoi(size.c_str()), 100.0, 0.1);
+  if (kind == "smooth") return testing_support::bumpySphere(1, std::atoi(size.c_str()), 100.0, 0.0);
+  if (kind == "hills") return testing_support::hills(std::atoi(size.c_str()));
   if (kind == "terrain") return testing_support::terrain(1, std::atoi(size.c_str()));
   if (kind == "torus") {
     const auto x = size.find('x');
@@ -166,7 +172,7 @@ Figures measure(double scale, const pattern::PatternOptions& paper, const std::s
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM]\n");
+    std::fprintf(stderr, "usage: bench_pieces MESH compact|longest-edge [--size MM] [--tab MM] [--fold-shut MM] [--page WxH] [--margin MM] [--no-page]\n");
     return 2;
   }
   const std::string mesh = argv[1];
@@ -182,15 +188,16 @@ int main(int argc, char** argv) {
   bool bareSeams = false, pageLimit = true;
   double height = 0;
   for (int i = 3; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--bare-seams")) bareSeams = true;
-    if (!std::strcmp(argv[i], "--no-page")) pageLimit = false;
-  }
-  for (int i = 3; i + 1 < argc; i += 2) {
     // Flags take no value.
-    if (!std::strcmp(argv[i], "--bare-seams") || !std::strcmp(argv[i], "--no-page")) {
-      --i;
+    if (!std::strcmp(argv[i], "--no-page")) {
+      pageLimit = false;
       continue;
     }
+    if (!std::strcmp(argv[i], "--bare-seams")) {
+      bareSeams = true;
+      continue;
+    }
+    if (i + 1 == argc) break;
     if (!std::strcmp(argv[i], "--height")) height = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--size")) size = std::atof(argv[i + 1]);
     if (!std::strcmp(argv[i], "--tab")) tab = std::atof(argv[i + 1]);
@@ -201,6 +208,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench_pieces: --page WxH\n");
       return 2;
     }
+    ++i;
   }
 
   testing_support::LinkedHost h;
@@ -246,12 +254,15 @@ int main(int argc, char** argv) {
   foldra::unfoldTriangles();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double cpu = cpuSeconds() - cpuStart;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   std::size_t triangles = 0;
   for (const auto& list : foldra::run.gtvec) triangles += list.size();
   const Figures f = measure(scale, paper, drawing);
   foldra::releaseCopyDocuments();
   const std::string shown = compact && bareSeams ? "compact-bare" : method;
-  std::printf("%s %zu %s %d %d %d %d %d %.0f %d %d %d %.1f %.3f %.3f\n", name.c_str(), triangles, shown.c_str(), f.pieces,
-              f.parts, f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, f.medianEdge, seconds, cpu);
+  std::printf("%s %zu %s %d %d %d %d %d %.0f %d %d %d %.1f %.3f %.3f %.1f\n", name.c_str(), triangles, shown.c_str(), f.pieces,
+              f.parts, f.singles, f.small, f.cuts, f.cutLength, f.tabs, f.untabbed, f.sheets, f.medianEdge, seconds, cpu, peakMiB);
   return 0;
 }

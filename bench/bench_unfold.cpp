@@ -2,14 +2,15 @@
 // glue tabs, unfolding, scene output. Prints one line of figures; scripts/bench.sh runs one size
 // per process (so that the peak memory is that size's) and prints the table.
 //
-//   bench_unfold LEVELS [--direct] [--page] [--bump B] [--tab W] [--grid N] [--obj FILE]
+//   bench_unfold LEVELS [--direct] [--page] [--bump B] [--tab W] [--grid N] [--hills N] [--obj FILE]
 //
 // LEVELS subdivides an icosahedron (radius 100, each point moved in or out by up to 1 %, tabs up
 // to 0.2 wide): 4 gives 5,120 triangles, each level four times more. --bump B and --tab W change
 // the bump (0.02: 2 % from lowest to highest) and the tab width.
 // --direct joins with the direct form (the reference: quadratic). --page turns the page limit
-// on. --grid N unfolds a flat grid of N x N quadrangles instead. --obj writes the mesh as an OBJ
-// file for timing the foldra program, and stops.
+// on. --grid N unfolds a flat grid of N x N quadrangles instead, --hills N a landscape of N x N
+// quadrangles of gentle hills. --obj writes the mesh as an OBJ file for timing the foldra
+// program, and stops.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -48,12 +49,12 @@ void writeObj(const scene::Object& object, const char* path) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_unfold LEVELS [--direct] [--page] [--bump B] [--tab W] [--grid N] [--obj FILE]\n");
+    std::fprintf(stderr, "usage: bench_unfold LEVELS [--direct] [--page] [--bump B] [--tab W] [--grid N] [--hills N] [--obj FILE]\n");
     return 2;
   }
   const int levels = std::atoi(argv[1]);
   bool direct = false, page = false;
-  int gridSize = 0;
+  int gridSize = 0, hillsSize = 0;
   double bump = 0.02;
   double tab = 0.2;
   const char* obj = nullptr;
@@ -61,12 +62,14 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--direct")) direct = true;
     if (!std::strcmp(argv[i], "--page")) page = true;
     if (!std::strcmp(argv[i], "--grid") && i + 1 < argc) gridSize = std::atoi(argv[++i]);
+    if (!std::strcmp(argv[i], "--hills") && i + 1 < argc) hillsSize = std::atoi(argv[++i]);
     if (!std::strcmp(argv[i], "--obj") && i + 1 < argc) obj = argv[++i];
     if (!std::strcmp(argv[i], "--bump") && i + 1 < argc) bump = std::atof(argv[++i]);
     if (!std::strcmp(argv[i], "--tab") && i + 1 < argc) tab = std::atof(argv[++i]);
   }
-  auto mesh = gridSize > 0 ? testing_support::grid(gridSize, gridSize, 1.0)
-                           : testing_support::bumpySphere(1, levels, 100.0, bump);
+  auto mesh = gridSize > 0    ? testing_support::grid(gridSize, gridSize, 1.0)
+              : hillsSize > 0 ? testing_support::hills(hillsSize)
+                              : testing_support::bumpySphere(1, levels, 100.0, bump);
   if (obj) {
     writeObj(*mesh, obj);
     return 0;

@@ -128,9 +128,11 @@ bool checkPlyHeader(const std::string& path, std::string* error) {
   // A header is a few lines; one of more than 64 KiB is no header.
   for (std::size_t read = 0; read < 65536 && std::getline(in, line); read += line.size() + 1) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::istringstream words(line);
-    std::string keyword;
-    words >> keyword;
+    // Assimp splits header lines at blanks and tabs only: "end_header" followed by any other
+    // control character (a vertical tab, say) is no end to it, and it would read on forever.
+    line.erase(0, std::min(line.size(), line.find_first_not_of(" \t")));
+    const std::string keyword = line.substr(0, line.find_first_of(" \t"));
+    std::istringstream words(line.substr(keyword.size()));
     if (keyword == "end_header") {
       ended = true;
       break;

@@ -1,5 +1,6 @@
 #include "host/host.h"
 
+#include "host/progress.h"
 #include "host/trace.h"
 
 namespace foldra::host {
@@ -13,6 +14,11 @@ void install(sdk::HostInterface* ops) { operations = ops; }
 sdk::HostInterface* installed() { return operations; }
 
 sdk::HostInterface& api() { return *operations; }
+
+std::atomic<bool>& breakAsked() {
+  static std::atomic<bool> asked{false};
+  return asked;
+}
 
 }  // namespace foldra::host
 

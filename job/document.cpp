@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 
@@ -94,6 +95,49 @@ std::array<double, 3> selectionExtent(const scene::Document& document) {
   std::array<double, 3> extent{0, 0, 0};
   for (std::size_t i = 0; i < 3; ++i) extent[i] = high[i] >= low[i] ? high[i] - low[i] : 0;
   return extent;
+}
+
+double medianEdge(const scene::Document& document) {
+  auto copy = scene::polygonForm(*scene::copySelection(document, document.activeObjects(true)));
+  std::vector<double> lengths;
+  for (const scene::Object* o : copy->allObjects()) {
+    const auto& points = o->points;
+    const auto length = [&](std::int32_t i, std::int32_t j) {
+      const scene::Point &p = points[static_cast<std::size_t>(i)], &q = points[static_cast<std::size_t>(j)];
+      return std::hypot(p.x - q.x, p.y - q.y, p.z - q.z);
+    };
+    for (const auto& polygon : o->polygons) {
+      const std::int32_t corners[4] = {polygon.a, polygon.b, polygon.c, polygon.d};
+      const int n = polygon.c == polygon.d ? 3 : 4;
+      bool inside = true;
+      for (const std::int32_t k : corners) inside = inside && k >= 0 && static_cast<std::size_t>(k) < points.size();
+      if (!inside) continue;
+      for (int i = 0; i < n; ++i) {
+        const double l = length(corners[i], corners[(i + 1) % n]);
+        if (std::isfinite(l)) lengths.push_back(l);
+      }
+    }
+  }
+  if (lengths.empty()) return 0;
+  auto middle = lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2);
+  std::nth_element(lengths.begin(), middle, lengths.end());
+  return *middle;
+}
+
+std::string shortEdgesWarning(double medianModelEdge, double scale, double modelHeight) {
+  const double onPaper = medianModelEdge * scale;
+  if (!(onPaper > 0) || onPaper >= kShortestEdgeToBuild || !std::isfinite(onPaper)) return "";
+  // The scale that makes the median edge kShortestEdgeToBuild long, rounded up to two
+  // significant digits: a number a person types again.
+  const double wanted = scale * kShortestEdgeToBuild / onPaper;
+  const double unit = std::pow(10.0, std::floor(std::log10(wanted)) - 1);
+  const double fixed = std::ceil(wanted / unit - 1e-9) * unit;
+  char text[320];
+  std::snprintf(text, sizeof text,
+                "the triangles are small on paper: half their edges are %.1f mm or shorter, too short to cut, fold and "
+                "glue well; --scale %.6g (the model %.0f mm high) makes them %.0f mm",
+                onPaper, fixed, modelHeight * fixed, kShortestEdgeToBuild);
+  return text;
 }
 
 }  // namespace job

@@ -34,4 +34,17 @@ int unfoldableObjects(const scene::Document& document);
 /// Extent of the selected objects' polygon forms along x, y and z.
 std::array<double, 3> selectionExtent(const scene::Document& document);
 
+/// The median length of the selected objects' polygon edges in model units (each edge of a
+/// polygon counted once per polygon); 0 when they have none.
+double medianEdge(const scene::Document& document);
+
+/// Paper edges shorter than this are hard to cut, crease and glue by hand (millimetres).
+inline constexpr double kShortestEdgeToBuild = 3;
+
+/// The warning a builder needs when the model's median edge, `medianModelEdge` model units, is
+/// under kShortestEdgeToBuild on paper at `scale` millimetres per unit: how long it is and the
+/// scale (and the model's height at it) that would make it that long. Empty when the edges are
+/// long enough.
+std::string shortEdgesWarning(double medianModelEdge, double scale, double modelHeight);
+
 }  // namespace job

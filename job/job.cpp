@@ -77,6 +77,19 @@ double fitScale(Module& module, const scene::Document& document, const Unfolding
 
 }  // namespace
 
+std::string sheetsFill(const std::vector<double>& fill) {
+  const auto percent = [](double f) { return std::to_string(std::lround(100 * f)); };
+  const std::size_t n = fill.size();
+  std::string text = std::to_string(n) + (n == 1 ? " sheet, " : " sheets, ");
+  if (n <= 3) {
+    for (std::size_t i = 0; i < n; ++i) text += (i == 0 ? "" : i + 1 == n ? " and " : ", ") + percent(fill[i]) + " %";
+  } else {
+    const auto [least, most] = std::minmax_element(fill.begin(), fill.end());
+    text += percent(*least) == percent(*most) ? percent(*least) + " %" : percent(*least) + "\u2013" + percent(*most) + " %";
+  }
+  return text + " full";
+}
+
 bool run(const Request& request, const Settings& settings, const ProgressHandler& progress, Report* report,
          std::string* error) {
   Progress shown;
@@ -107,6 +120,7 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
     return false;
   }
   report->extent = selectionExtent(*document);
+  const double medianModelEdge = medianEdge(*document);
   std::optional<double> scale = chooseScale(settings, report->extent);
   if (!scale) {
     *error = "the selected objects have no height to scale (use --scale instead)";
@@ -146,6 +160,9 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
     case RunResult::Outcome::Unavailable:
       *error = "the module's command is not available for the selected objects";
       return false;
+    case RunResult::Outcome::Broken:
+      *error = "the run was broken off";
+      return false;
     case RunResult::Outcome::Refused:
     case RunResult::Outcome::Incomplete:
       *error = request.module + ": the run did not complete (" +
@@ -165,11 +182,22 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   Written written;
   const std::string name = fs::path(files.front()).stem().string();
-  if (!writeOutputs(*document, result.pattern, patternOptions(settings, *scale, name), outputs, &written, error)) {
+  pattern::PatternOptions drawn = patternOptions(settings, *scale, name);
+  // The pattern's own stages show on the bar while the other files are written beside it.
+  if (progress) {
+    drawn.progress = [&](const std::string& text, int percent) {
+      shown.stage = text;
+      shown.percent = percent;
+      progress(shown);
+    };
+  }
+  if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error)) {
     return false;
   }
   report->written = std::move(written.files);
   report->warnings = std::move(written.warnings);
+  const std::string shortEdges = shortEdgesWarning(medianModelEdge, *scale, report->extent[1]);
+  if (!shortEdges.empty()) report->warnings.push_back(shortEdges);
   if (written.packing) {
     report->sheetFill = written.packing->fill;
     if (written.packing->sheets > kManySheets) {

@@ -41,6 +41,10 @@ struct Report {
   std::vector<std::string> warnings;
 };
 
+/// The sheets and how full they are, short however many there are: "1 sheet, 42 % full",
+/// "3 sheets, 40 %, 62 % and 18 % full", "494 sheets, 7–35 % full" (the least and the most).
+std::string sheetsFill(const std::vector<double>& fill);
+
 /// Runs the job. With settings.fitSheets the scale is searched for: the module is run on copies
 /// of the model at other scales (the page limit in model units changes with the scale) until
 /// the largest scale whose pattern takes at most that many sheets is found. False with *error set (one line) when anything fails; no output file is then

@@ -84,9 +84,15 @@ int untabbedEdges(const runtime::RunReport& report) {
 
 }  // namespace
 
+void Module::breakRun() {
+  breakAsked_ = true;
+  host_.messageModule(foldra::kPluginId, sdk::kMessageBreakRun, nullptr);
+}
+
 void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding& unfolding,
                     const std::string& textureFolder, const ProgressHandler& progress, RunResult* result) {
   *result = RunResult{};
+  breakAsked_ = false;
   const int objects = unfoldableObjects(*document);
   std::set<const scene::Object*> existing;
   for (const auto& o : document->objects()) existing.insert(o.get());
@@ -117,6 +123,9 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
     result->outcome = RunResult::Outcome::Ran;
   }
   result->recorded = host_.activeDocument().undoCount() != undoBefore;
+  if (breakAsked_ && result->outcome == RunResult::Outcome::Ran && !result->recorded) {
+    result->outcome = RunResult::Outcome::Broken;
+  }
   // Only a run that changed the document is described: after a dialog closed without a run the
   // module's last run is an earlier one, on a document that may be gone. Every such run is, for
   // the summary's count of cut edges without a tab; the pattern is drawn from it when asked for.

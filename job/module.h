@@ -3,6 +3,7 @@
 // by the module itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -55,6 +56,8 @@ struct RunResult {
     Refused,
     /// The dialog did not close.
     Incomplete,
+    /// The run was broken off (see Module::breakRun) before it changed the document.
+    Broken,
   };
   Outcome outcome = Outcome::Incomplete;
   std::string refusal;
@@ -99,8 +102,14 @@ class Module {
   void unfold(std::unique_ptr<scene::Document>& document, const Unfolding& unfolding,
               const std::string& textureFolder, const ProgressHandler& progress, RunResult* result);
 
+  /// Asks the run that `unfold` is making, from another thread, to break off at the module's
+  /// next progress report; the run then leaves the document as it was and ends as Broken. Asked
+  /// between runs, it is forgotten when the next run starts.
+  void breakRun();
+
  private:
   runtime::Host host_;
+  std::atomic<bool> breakAsked_{false};
   std::string path_, folder_;
 };
 

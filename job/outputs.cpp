@@ -110,6 +110,7 @@ bool writeOutputs(const scene::Document& document, const pattern::PatternInput& 
   auto writePattern = [&](Result& r) {
     std::vector<std::string> staged;
     for (const std::size_t i : patternOutputs) staged.push_back(results[i].staged);
+    if (options.progress) options.progress("Packing the sheets", -1);
     const pattern::Packing packing = pattern::packPattern(pattern, options);
     r.ok = pattern::writePattern(pattern, options, packing, staged, &patternReport, &r.error);
     if (!r.ok) return;

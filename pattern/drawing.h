@@ -3,6 +3,7 @@
 // file format then writes the same list (PDF and PNG through cairo, SVG directly).
 #pragma once
 
+#include <functional>
 #include <cairo.h>
 
 #include <array>
@@ -110,7 +111,9 @@ void drawOverview(const PatternInput& input, const PatternOptions& options, cons
 void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page);
 
 /// The pages as one PDF document.
-std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& pages);
+/// Told before each page is written: the pages written so far, and of how many.
+using PageDone = std::function<void(int done, int pages)>;
+std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& pages, const PageDone& pageDone = {});
 
 /// The page as an SVG document.
 std::string svgPage(const Drawing& drawing, const Page& page);

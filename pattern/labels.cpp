@@ -139,6 +139,93 @@ void Occupancy::add(const TextBox& box) {
   cellsOf(lo, hi, [&](std::int64_t key) { cells_[key].push_back(index); });
 }
 
+namespace {
+// Cells of the paper grid, millimetres: finer than the gap between two pieces on a sheet.
+constexpr double kPaperCell = 0.5;
+}  // namespace
+
+Paper::Paper(Point2 lo, Point2 hi) : lo_(lo), hi_(hi) {
+  columns_ = std::max(1, static_cast<int>(std::ceil((hi.x - lo.x) / kPaperCell)));
+  rows_ = std::max(1, static_cast<int>(std::ceil((hi.y - lo.y) / kPaperCell)));
+  covered_.assign(static_cast<size_t>(columns_) * rows_, 0);
+}
+
+void Paper::cover(const std::vector<Point2>& polygon) {
+  if (polygon.size() < 2) return;
+  Point2 lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()}, hi{-lo.x, -lo.y};
+  for (const Point2& p : polygon) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y)};
+  }
+  // A cell is touched when its centre lies inside the polygon or within half a cell's diagonal
+  // of its outline: slightly more than the polygon, never less.
+  const double reach = kPaperCell * 0.7072;
+  double turn = 0;
+  for (size_t k = 0; k < polygon.size(); ++k) turn += cross(polygon[k], polygon[(k + 1) % polygon.size()]);
+  const int x0 = std::max(0, static_cast<int>(std::floor((lo.x - reach - lo_.x) / kPaperCell)));
+  const int x1 = std::min(columns_ - 1, static_cast<int>(std::floor((hi.x + reach - lo_.x) / kPaperCell)));
+  const int y0 = std::max(0, static_cast<int>(std::floor((lo.y - reach - lo_.y) / kPaperCell)));
+  const int y1 = std::min(rows_ - 1, static_cast<int>(std::floor((hi.y + reach - lo_.y) / kPaperCell)));
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) {
+      const Point2 c{lo_.x + (x + 0.5) * kPaperCell, lo_.y + (y + 0.5) * kPaperCell};
+      bool in = true, near = false;
+      for (size_t k = 0; k < polygon.size() && in; ++k) {
+        const Point2 a = polygon[k];
+        if (cross(minus(polygon[(k + 1) % polygon.size()], a), minus(c, a)) * turn < 0) in = false;
+      }
+      for (size_t k = 0; k < polygon.size() && !in && !near; ++k) {
+        const Point2 a = polygon[k], b = polygon[(k + 1) % polygon.size()];
+        const Point2 d = minus(b, a);
+        const double length2 = dot(d, d);
+        const double t = length2 > 0 ? std::clamp(dot(minus(c, a), d) / length2, 0.0, 1.0) : 0;
+        const Point2 q = along(a, d, t);
+        near = (c.x - q.x) * (c.x - q.x) + (c.y - q.y) * (c.y - q.y) <= reach * reach;
+      }
+      if (in || near) covered_[static_cast<size_t>(y) * columns_ + x] = 1;
+    }
+  }
+  sums_.clear();
+}
+
+void Paper::cover(Point2 lo, Point2 hi) { cover(std::vector<Point2>{lo, {hi.x, lo.y}, hi, {lo.x, hi.y}}); }
+
+bool Paper::coveredAt(Point2 p) const {
+  const int x = static_cast<int>(std::floor((p.x - lo_.x) / kPaperCell));
+  const int y = static_cast<int>(std::floor((p.y - lo_.y) / kPaperCell));
+  if (x < 0 || y < 0 || x >= columns_ || y >= rows_) return true;
+  return covered_[static_cast<size_t>(y) * columns_ + x] != 0;
+}
+
+bool Paper::bare(Point2 lo, Point2 hi) const {
+  if (lo.x < lo_.x || lo.y < lo_.y || hi.x > hi_.x || hi.y > hi_.y) return false;
+  const size_t stride = static_cast<size_t>(columns_) + 1;
+  if (sums_.empty()) {
+    sums_.assign(stride * (rows_ + 1), 0);
+    for (int y = 0; y < rows_; ++y) {
+      for (int x = 0; x < columns_; ++x) {
+        sums_[(y + 1) * stride + x + 1] = covered_[static_cast<size_t>(y) * columns_ + x] + sums_[y * stride + x + 1] +
+                                          sums_[(y + 1) * stride + x] - sums_[y * stride + x];
+      }
+    }
+  }
+  const auto cell = [&](double v, double from, int count) {
+    return std::clamp(static_cast<int>(std::floor((v - from) / kPaperCell)), 0, count - 1);
+  };
+  const size_t x0 = cell(lo.x, lo_.x, columns_), x1 = cell(hi.x, lo_.x, columns_) + 1;
+  const size_t y0 = cell(lo.y, lo_.y, rows_), y1 = cell(hi.y, lo_.y, rows_) + 1;
+  return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] + sums_[y0 * stride + x0] == 0;
+}
+
+bool Paper::bare(Point2 a, Point2 b, double step) const {
+  const double length = std::hypot(b.x - a.x, b.y - a.y);
+  const int n = std::max(1, static_cast<int>(std::ceil(length / step)));
+  for (int k = 0; k <= n; ++k) {
+    if (coveredAt(along(a, minus(b, a), static_cast<double>(k) / n))) return false;
+  }
+  return true;
+}
+
 bool sideFrame(const std::vector<Point2>& polygon, Point2 a, Point2 b, SideFrame* frame) {
   const double length = std::hypot(b.x - a.x, b.y - a.y);
   if (!(length > 0)) return false;

@@ -37,6 +37,31 @@ class Occupancy {
   std::unordered_map<std::int64_t, std::vector<int>> cells_;
 };
 
+/// The paper a sheet's pieces and their tabs take, and what else is kept free of text beside
+/// them (the legend, the title band), found by a grid of small cells: a label beside its piece
+/// goes only where the paper is bare, and its leader crosses no other piece.
+class Paper {
+ public:
+  /// The printable area of a page, page millimetres (y down).
+  Paper(Point2 lo, Point2 hi);
+  /// Marks the cells a convex polygon (page millimetres) touches.
+  void cover(const std::vector<Point2>& polygon);
+  void cover(Point2 lo, Point2 hi);
+  /// Whether the box lies in the printable area and touches no covered cell.
+  bool bare(Point2 lo, Point2 hi) const;
+  /// Whether the segment crosses no covered cell.
+  bool bare(Point2 a, Point2 b, double step) const;
+
+ private:
+  bool coveredAt(Point2 p) const;
+  Point2 lo_, hi_;
+  int columns_ = 0, rows_ = 0;
+  std::vector<char> covered_;
+  /// Covered cells summed over every rectangle from the grid's corner, made on the first
+  /// question after a cover: a box is then answered in four look-ups whatever its size.
+  mutable std::vector<int> sums_;
+};
+
 /// A frame on a side of a convex polygon: origin at the side's first end, u along the side, n
 /// its unit normal into the polygon.
 struct SideFrame {

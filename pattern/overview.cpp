@@ -26,6 +26,8 @@ constexpr double kNumberHeight = 2.4;
 constexpr double kTitleSize = 2.5;
 // A piece shows its number in a view where it covers at least this many square millimetres.
 constexpr double kLeastVisible = 4.0;
+// Millimetres under the views for the list of pieces that none of them shows.
+constexpr double kHiddenBand = 11.0;
 
 struct Vec {
   double x, y, z;
@@ -109,7 +111,8 @@ class OverviewPainter {
     // Two by two cells under the title; one scale for all views, so that sizes compare.
     const double top = options_.margin + 8, gapX = 6, gapY = 4 + kCaptionHeight * 2;
     const double cellW = (options_.pageWidth - 2 * options_.margin - gapX) / 2;
-    const double cellH = (options_.pageHeight - options_.margin - top - 2 * gapY) / 2;
+    // A band under the views for the pieces that none of them shows.
+    const double cellH = (options_.pageHeight - options_.margin - top - 2 * gapY - kHiddenBand) / 2;
     if (!(cellW > 10 && cellH > 10)) {
       drawing_.warnings.push_back("the page is too small for the overview; it is left out");
       return false;
@@ -124,10 +127,12 @@ class OverviewPainter {
 
     Page page;
     title(&page);
+    shown_.assign(packing_.positions.size(), 0);
     for (int i = 0; i < 4; ++i) {
       const Cell cell{options_.margin + (i % 2) * (cellW + gapX), top + (i / 2) * (cellH + gapY), cellW, cellH};
       view(kViews[i], cell, scale, &page);
     }
+    hiddenList(top + 2 * (cellH + gapY), &page);
     drawing_.pages.insert(drawing_.pages.begin(), std::move(page));
     drawing_.overview = 0;
     return true;
@@ -276,6 +281,7 @@ class OverviewPainter {
                          Point2{centre.x + tw / 2 + 0.3, centre.y + th / 2 + 0.3}, Point2{centre.x - tw / 2 - 0.3, centre.y + th / 2 + 0.3}}};
       if (!occupied_.free(box)) continue;
       occupied_.add(box);
+      shown_[i] = 1;
       TextMark mark;
       mark.text = text;
       mark.set = set;
@@ -283,6 +289,41 @@ class OverviewPainter {
       mark.origin = {centre.x - tw / 2, centre.y + th / 2};
       mark.underline = readsOtherWayUp(text);
       mark.backdrop = true;
+      page->marks.push_back(std::move(mark));
+    }
+  }
+
+  // The pieces whose number no view shows (inside the model, or too small to number), by
+  // number, in lines under the views: every piece is found on this page.
+  void hiddenList(double y, Page* page) const {
+    std::vector<int> hidden;
+    for (size_t i = 0; i < shown_.size(); ++i) {
+      if (!shown_[i]) hidden.push_back(packing_.numbers[i]);
+    }
+    if (hidden.empty()) return;
+    std::sort(hidden.begin(), hidden.end());
+    const double size = kCaptionHeight / font_.digitHeight();
+    const double room = options_.pageWidth - 2 * options_.margin;
+    std::vector<std::string> lines{hidden.size() == 1 ? "not seen in these views: piece " : "not seen in these views: pieces "};
+    for (size_t k = 0; k < hidden.size(); ++k) {
+      const std::string item = std::to_string(hidden[k]) + (k + 1 < hidden.size() ? ", " : "");
+      if (font_.set(lines.back() + item).width * size > room) lines.push_back("");
+      lines.back() += item;
+    }
+    const double row = kCaptionHeight * 1.6;
+    // What the band has no room for is counted on its last line.
+    const size_t fit = static_cast<size_t>(std::max(1.0, std::floor(kHiddenBand / row)));
+    if (lines.size() > fit) {
+      lines.resize(fit);
+      lines.back() = "and more: " + std::to_string(hidden.size()) + " pieces in all are not seen";
+    }
+    for (size_t r = 0; r < lines.size(); ++r) {
+      TextMark mark;
+      mark.text = lines[r];
+      mark.set = font_.set(lines[r]);
+      mark.size = size;
+      mark.origin = {options_.margin, y + kCaptionHeight + r * row};
+      mark.colour = {0.12, 0.12, 0.12};
       page->marks.push_back(std::move(mark));
     }
   }
@@ -302,6 +343,8 @@ class OverviewPainter {
   Drawing& drawing_;
   const Font& font_;
   std::vector<Face> faces_;
+  /// Per piece: its number is shown in a view.
+  std::vector<char> shown_;
   Vec centre_{0, 0, 0};
   Occupancy occupied_;
 };

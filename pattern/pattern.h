@@ -1,6 +1,7 @@
 // The printable pattern: the flat pieces drawn on sheets of paper to print, cut, fold and glue.
 #pragma once
 
+#include <functional>
 #include <array>
 #include <string>
 #include <vector>
@@ -106,6 +107,9 @@ struct PatternOptions {
   bool overview = true;
   /// The model's name, shown in every sheet's title line.
   std::string title;
+  /// When given, told how far the drawing and the writing have come: a stage ("Drawing the
+  /// sheets", "Writing the PDF") and its percentage, from the thread that writes.
+  std::function<void(const std::string& stage, int percent)> progress;
 };
 
 /// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)

@@ -88,7 +88,8 @@ std::vector<char32_t> codePoints(const std::string& text) {
 
 class PdfWriter {
  public:
-  PdfWriter(const Drawing& drawing, const std::vector<const Page*>& pages) : drawing_(drawing), pages_(pages) {}
+  PdfWriter(const Drawing& drawing, const std::vector<const Page*>& pages, const PageDone& pageDone)
+      : drawing_(drawing), pages_(pages), pageDone_(pageDone) {}
 
   std::string write() {
     out_ = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
@@ -98,7 +99,10 @@ class PdfWriter {
     const int info = object("<< /Creator (Foldra) /Producer (Foldra) /CreationDate (D:20000101000000Z) >>");
     const int font = glyphs_.empty() ? 0 : embedFont();
     std::vector<int> pageObjects;
-    for (const Page* page : pages_) pageObjects.push_back(writePage(*page, font));
+    for (const Page* page : pages_) {
+      if (pageDone_) pageDone_(static_cast<int>(pageObjects.size()), static_cast<int>(pages_.size()));
+      pageObjects.push_back(writePage(*page, font));
+    }
     std::string kids;
     for (const int p : pageObjects) kids += std::to_string(p) + " 0 R ";
     at(1, "<< /Type /Catalog /Pages 2 0 R >>");
@@ -443,12 +447,13 @@ class PdfWriter {
   std::map<int, int> images_;
   std::set<int> used_;
   std::map<std::string, double> alphas_;
+  const PageDone& pageDone_;
 };
 
 }  // namespace
 
-std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& pages) {
-  return PdfWriter(drawing, pages).write();
+std::string pdfDocument(const Drawing& drawing, const std::vector<const Page*>& pages, const PageDone& pageDone) {
+  return PdfWriter(drawing, pages, pageDone).write();
 }
 
 }  // namespace pattern::detail

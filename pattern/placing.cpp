@@ -1,8 +1,9 @@
-// Each edge's label on its glue tab, where it has one (a tab is deeper than the small triangles
-// along a dense outline); else beside the edge in its own triangle; else on a roomier triangle
-// nearby with a leader line. Labels that fit none of these try them all again a size smaller
-// (counted for a warning), and the last ones go onto any triangle within reach of a leader, or
-// are squeezed in at the smallest size.
+// Each edge's label beside its edge in its own triangle, where it has room; else on the edge's
+// glue tab (a tab is deeper than the small triangles along a dense outline); else on a roomier
+// triangle nearby, or on the bare paper beside the piece, with a leader line. Labels that fit
+// none of these try them again at smaller sizes down to the smallest that reads well (counted
+// for a warning), and the last ones go, smaller still, onto any triangle within reach of a
+// leader, or are squeezed in against their edge: every copy of every cut edge carries its label.
 #include "pattern/placing.h"
 
 #include <algorithm>
@@ -35,14 +36,23 @@ constexpr double kShrink = 0.85;
 const Pen kLeaderPen{0.15, {0.2, 0.2, 0.2}, {}};
 constexpr Rgb kNumberColour{0, 0, 0};
 
+constexpr double kTriangleCell = 4;  // of the grid that files a piece's triangles, page mm
+// How far beside its piece a label may stand, and how far along its edge it may move there.
+constexpr double kFarthestBeside = 10;
+constexpr double kBesideShift = 5;
+// How many triangles, nearest first, a label tries on its way to a leader line.
+constexpr size_t kNearestTried = 16;
+
 /// Where a label is tried, in this order at every size.
 enum class Where {
-  /// The edge's glue tab.
-  Tab,
   /// The edge's own triangle.
   Triangle,
+  /// The edge's glue tab.
+  Tab,
   /// A triangle around the edge's corners, with a leader line.
   Neighbour,
+  /// The bare paper beside the piece, with a leader line.
+  Beside,
 };
 
 /// The piece's triangles and tabs on the page, found by their sides and corners.
@@ -52,7 +62,14 @@ struct PageShape {
   std::unordered_map<SideKey, int, KeyHash> sideTriangle, sideTab;
   std::unordered_map<PointKey, std::vector<int>, KeyHash> cornerTriangles;
   double step = 1;
+  /// The triangles filed by their incircles' centres in square cells of kTriangleCell, so that
+  /// the triangles near a point are found without looking at the others.
+  std::unordered_map<std::int64_t, std::vector<int>> cells;
+  double largestRadius = 0;
 };
+
+std::int64_t cellKey(long long x, long long y) { return (static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x); }
+long long cellOf(double v) { return static_cast<long long>(std::floor(v / kTriangleCell)); }
 
 PageShape shapeOf(const PlacedPiece& p) {
   PageShape s;
@@ -62,6 +79,9 @@ PageShape shapeOf(const PlacedPiece& p) {
   for (size_t i = 0; i < triangles.size(); ++i) {
     const Triangle& t = triangles[i];
     s.triangles.push_back({p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])});
+    const Circle c = incircle(s.triangles.back());
+    s.cells[cellKey(cellOf(c.centre.x), cellOf(c.centre.y))].push_back(static_cast<int>(i));
+    s.largestRadius = std::max(s.largestRadius, c.radius);
     for (int k = 0; k < 3; ++k) {
       s.sideTriangle.emplace(sideKey(t.p[k], t.p[(k + 1) % 3], s.step), static_cast<int>(i));
       auto& list = s.cornerTriangles[keyOf(t.p[k], s.step)];
@@ -81,35 +101,61 @@ PageShape shapeOf(const PlacedPiece& p) {
 std::string shrunkWarning(const LabelCount& count, const PatternOptions& options) {
   const int shrunk = count.shrunk;
   if (shrunk <= 0) return "";
-  return format(
-      "%d edge label%s did not fit at %s mm and %s printed smaller; a larger scale (--height, --scale) or a smaller "
-      "--label-size makes room",
-      shrunk, shrunk == 1 ? "" : "s", formatNumber(options.labelSize).c_str(), shrunk == 1 ? "is" : "are");
+  std::string text = format("%d edge label%s did not fit at %s mm and %s printed smaller", shrunk, shrunk == 1 ? "" : "s",
+                            formatNumber(options.labelSize).c_str(), shrunk == 1 ? "is" : "are");
+  if (count.illegible > 0) {
+    text += format(", %d of them below %s mm", count.illegible, formatNumber(std::min(kLegibleLabel, options.labelSize)).c_str());
+  }
+  // Room for a label grows with the scale; the packing changes with it, so this is a guide.
+  const double scale = options.scale * count.enlarge;
+  if (std::isfinite(scale) && scale > options.scale) {
+    text += format("; at about --scale %s every label fits (or use a smaller --label-size)", formatNumber(scale).c_str());
+  } else {
+    text += "; a larger scale (--height, --scale) or a smaller --label-size makes room";
+  }
+  return text;
 }
 
 class LabelPlacer::Impl {
  public:
   Impl(const PatternOptions& options, const Packing& packing, const Textures& textures, LabelCount* count)
-      : options_(options), packing_(packing), textures_(textures), count_(count), font_(Font::get()) {}
+      : options_(options), packing_(packing), textures_(textures), count_(count), font_(Font::get()),
+        paper_({options.margin, options.margin}, {options.pageWidth - options.margin, options.pageHeight - options.margin}) {
+    // The title's band at the top of the printable area, where the packing keeps one.
+    const double reserve = titleReserve(options);
+    if (reserve > 0) paper_.cover({options.margin, options.margin}, {options.pageWidth - options.margin, options.margin + reserve});
+  }
 
   void keepClear(const TextBox& box) { occupied_.add(box); }
 
-  void placePiece(const PlacedPiece& p, const std::vector<std::string>& texts) {
+  void cover(const PlacedPiece& p) {
+    for (const Triangle& t : p.piece->triangles) paper_.cover({p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])});
+    for (const Tab& tab : p.piece->tabs) {
+      paper_.cover({p.map(tab.corners[0]), p.map(tab.corners[1]), p.map(tab.corners[2]), p.map(tab.corners[3])});
+    }
+  }
+
+  void cover(Point2 lo, Point2 hi) { paper_.cover(lo, hi); }
+
+  void placePiece(const PlacedPiece& p, const std::vector<std::string>& texts, const std::string& note) {
     const PageShape s = shapeOf(p);
-    // The texts of the labels placed on this piece: one per seam and piece it joins.
-    std::set<std::string> labelled;
     std::vector<int> waiting;
     for (size_t e = 0; e < p.piece->edges.size(); ++e) {
       if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
     }
-    // The piece's number comes after the labels that fit at full size, before the others.
+    // The piece's number and note come after the labels that fit at full size, before the
+    // others: a label beside its edge tells more than a number a little larger.
     const double full = options_.labelSize / font_.digitHeight();
-    if (large(full)) placeAtSize(p, s, texts, full, false, &waiting, &labelled);
-    pieceNumber(p, s);
-    for (double size = full * kShrink; !waiting.empty() && large(size); size *= kShrink) {
-      placeAtSize(p, s, texts, size, true, &waiting, &labelled);
-    }
-    placeLeftOver(p, s, texts, waiting, &labelled);
+    const double legible = std::min(kLegibleLabel, options_.labelSize) / font_.digitHeight();
+    if (large(full)) placeAtSize(p, s, texts, full, false, &waiting);
+    const Point2 numberAt = pieceNumber(p, s);
+    if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
+    // Then one size between, and the smallest that reads well: each size costs a pass over the
+    // labels left, and the one between catches most of what fits at all.
+    const double between = std::max(legible, full * kShrink);
+    if (!waiting.empty() && between < full) placeAtSize(p, s, texts, between, true, &waiting);
+    if (!waiting.empty() && legible < between && large(legible)) placeAtSize(p, s, texts, legible, true, &waiting);
+    placeLeftOver(p, s, texts, waiting);
   }
 
   void addTo(Page* page) {
@@ -123,51 +169,70 @@ class LabelPlacer::Impl {
   // Whether a label at this font size is no smaller than the smallest a label may shrink to.
   bool large(double size) const { return size * font_.digitHeight() >= kSmallestLabel - 1e-9; }
 
-  // Every waiting label at one size, each where it first fits: its tab, its triangle, then
-  // (at full size only) a neighbour. A leader to a neighbour is worth it for a label of full
-  // size, and the search over neighbours costs the most.
+  // A label printed at this font size below the label size: counted, with the enlargement that
+  // would give it its full size.
+  void countShrunk(double size) {
+    const double digits = size * font_.digitHeight();
+    ++count_->shrunk;
+    if (digits < std::min(kLegibleLabel, options_.labelSize) - 1e-9) ++count_->illegible;
+    if (digits > 0) count_->enlarge = std::max(count_->enlarge, options_.labelSize / digits);
+  }
+
+  // Every waiting label at one size, each where it first fits: its triangle, its tab, (at full
+  // size only) a neighbour, then the paper beside the piece. A leader to a neighbour is worth it
+  // for a label of full size, and the search over neighbours costs the most.
   void placeAtSize(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts, double size,
-                   bool shrunk, std::vector<int>* waiting, std::set<std::string>* labelled) {
-    for (const Where where : {Where::Tab, Where::Triangle, Where::Neighbour}) {
-      if (shrunk && where == Where::Neighbour) break;
+                   bool shrunk, std::vector<int>* waiting) {
+    for (const Where where : {Where::Triangle, Where::Tab, Where::Neighbour, Where::Beside}) {
+      if (shrunk && where == Where::Neighbour) continue;
       std::vector<int> still;
       for (const int e : *waiting) {
         if (!placeLabel(p, s, p.piece->edges[e], texts[e], size, where)) {
           still.push_back(e);
           continue;
         }
-        labelled->insert(texts[e]);
-        if (shrunk) ++count_->shrunk;
+        if (shrunk) countShrunk(size);
       }
       waiting->swap(still);
     }
   }
 
   // What fits nowhere near its edge goes, at the smallest size, onto any triangle of the piece
-  // within reach of a leader line; else, where its seam carries a label elsewhere on this
-  // piece, it is left out (that label and the seam's end strokes say where the edge goes).
-  // Only a seam without any label is squeezed in over what is there.
+  // within reach of a leader line; else it is squeezed in against its edge over what is there,
+  // so that no copy of a cut edge goes without its name.
   void placeLeftOver(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts,
-                     const std::vector<int>& waiting, std::set<std::string>* labelled) {
-    std::vector<int> everyTriangle(s.triangles.size());
-    for (size_t t = 0; t < everyTriangle.size(); ++t) everyTriangle[t] = static_cast<int>(t);
+                     const std::vector<int>& waiting) {
     const double least = kSmallestLabel / font_.digitHeight();
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
-      if (nearest(p, s, everyTriangle, middle(p.map(edge.a), p.map(edge.b)), texts[e], least, kFarthestLeader)) {
-        labelled->insert(texts[e]);
-        ++count_->shrunk;
+      const Point2 from = middle(p.map(edge.a), p.map(edge.b));
+      if (nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader)) {
+        countShrunk(least);
         continue;
       }
-      if (labelled->count(texts[e])) continue;
-      labelled->insert(texts[e]);
       const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
       const std::vector<Point2> own = t != s.sideTriangle.end()
                                           ? std::vector<Point2>{s.triangles[t->second][0], s.triangles[t->second][1], s.triangles[t->second][2]}
                                           : std::vector<Point2>{p.map(edge.a), p.map(edge.b)};
       squeeze(own, p.map(edge.a), p.map(edge.b), texts[e], font_.set(texts[e]), t != s.sideTriangle.end() && textured(p, t->second));
       ++count_->shrunk;
+      ++count_->illegible;
+      count_->enlarge = std::max(count_->enlarge, neededEnlargement(s, edge, texts[e]));
     }
+  }
+
+  // How many times larger the model must be for the label to fit at the label size in the
+  // roomiest triangle around its edge's corners (the room in a triangle grows with the scale).
+  double neededEnlargement(const PageShape& s, const Edge& edge, const std::string& text) const {
+    double roomiest = 0;
+    for (const Point2& corner : {edge.a, edge.b}) {
+      const auto it = s.cornerTriangles.find(keyOf(corner, s.step));
+      if (it == s.cornerTriangles.end()) continue;
+      for (const int t : it->second) roomiest = std::max(roomiest, incircle(s.triangles[t]).radius);
+    }
+    const double size = options_.labelSize / font_.digitHeight();
+    const double halfDiagonal = std::hypot(font_.set(text).width * size, font_.digitHeight() * size) / 2 + kLabelPad + kLabelGap;
+    return roomiest > 0 ? std::max(1.0, halfDiagonal / roomiest) : 1;
   }
 
   bool placeLabel(const PlacedPiece& p, const PageShape& s, const Edge& edge, const std::string& text, double size,
@@ -186,6 +251,47 @@ class LabelPlacer::Impl {
                         textured(p, t->second), nullptr);
       }
       case Where::Neighbour: return nearby(p, s, edge, middle(p.map(edge.a), p.map(edge.b)), text, size);
+      case Where::Beside: return beside(p, s, edge, text, size);
+    }
+    return false;
+  }
+
+  // The label upright on the bare paper outside the piece, off its edge, with a leader from the
+  // edge's middle that crosses no paper and no text.
+  bool beside(const PlacedPiece& p, const PageShape& s, const Edge& edge, const std::string& text, double size) {
+    const Point2 a = p.map(edge.a), b = p.map(edge.b), m = middle(a, b);
+    const Point2 d = minus(b, a);
+    const double length = std::hypot(d.x, d.y);
+    if (!(length > 0)) return false;
+    const Point2 u{d.x / length, d.y / length};
+    Point2 out{-u.y, u.x};
+    const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
+    if (t != s.sideTriangle.end() && dot(minus(incircle(s.triangles[t->second]).centre, m), out) > 0) out = {-out.x, -out.y};
+    const bool underline = readsOtherWayUp(text);
+    const double under = underline ? kUnderlineDepth * size : 0;
+    const SetText set = font_.set(text);
+    const double w = set.width * size, h = font_.digitHeight() * size + under;
+    const double reach = std::abs(out.x) * (w / 2 + kLabelPad) + std::abs(out.y) * (h / 2 + kLabelPad);
+    for (const double gap : {0.6, 1.5, 2.5, 4.0, 6.0, 8.0, kFarthestBeside}) {
+      for (const double shift : {0.0, -kBesideShift / 2, kBesideShift / 2, -kBesideShift, kBesideShift}) {
+        const Point2 centre = along(along(m, out, gap + reach), u, shift);
+        const Point2 lo{centre.x - w / 2 - kLabelPad, centre.y - h / 2 - kLabelPad};
+        const Point2 hi{centre.x + w / 2 + kLabelPad, centre.y + h / 2 + kLabelPad};
+        if (!paper_.bare(lo, hi)) continue;
+        // Upright: the frame's side is the text's bottom, its normal points up the page.
+        const SideFrame frame{{centre.x - w / 2, centre.y + h / 2}, {1, 0}, {0, -1}, w};
+        const Slot slot{0, 0, w, h};
+        const TextBox box = boxOf(frame, slot, kLabelPad);
+        if (!occupied_.free(box)) continue;
+        const Point2 end{std::clamp(m.x, lo.x, hi.x), std::clamp(m.y, lo.y, hi.y)};
+        if (!paper_.bare(along(m, out, 0.5), end, 0.25) || occupied_.crosses(along(m, out, 0.2), end)) continue;
+        leaders_.path.begin();
+        leaders_.path.add(m);
+        leaders_.path.add(end);
+        occupied_.add(box);
+        addText(textIn(frame, slot, text, set, size, under), false);
+        return true;
+      }
     }
     return false;
   }
@@ -212,6 +318,21 @@ class LabelPlacer::Impl {
     return nearest(p, s, candidates, from, text, size, std::numeric_limits<double>::infinity());
   }
 
+  /// The triangles whose incircle comes within `farthest` of the point, from the grid's cells
+  /// around it: as many as lie near, however large the piece.
+  static std::vector<int> within(const PageShape& s, Point2 from, double farthest) {
+    const double reach = farthest + s.largestRadius;
+    std::vector<int> found;
+    for (long long y = cellOf(from.y - reach); y <= cellOf(from.y + reach); ++y) {
+      for (long long x = cellOf(from.x - reach); x <= cellOf(from.x + reach); ++x) {
+        const auto it = s.cells.find(cellKey(x, y));
+        if (it != s.cells.end()) found.insert(found.end(), it->second.begin(), it->second.end());
+      }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
   /// The label on the first of the candidate triangles, nearest first and no farther from
   /// `from` than `farthest`, with room for it, and a leader line to `from`.
   bool nearest(const PlacedPiece& p, const PageShape& s, const std::vector<int>& candidates, Point2 from,
@@ -223,6 +344,9 @@ class LabelPlacer::Impl {
       if (distance <= farthest) byDistance.push_back({distance, t});
     }
     std::sort(byDistance.begin(), byDistance.end());
+    // The nearest few: a label that fits none of them would hang on a long leader anyway, and
+    // the cost per label stays the same on a dense piece.
+    if (byDistance.size() > kNearestTried) byDistance.resize(kNearestTried);
     const SetText set = font_.set(text);
     for (const auto& [distance, t] : byDistance) {
       const auto& tri = s.triangles[t];
@@ -297,11 +421,12 @@ class LabelPlacer::Impl {
   // The piece's number, upright in the middle of a triangle, as large as the triangle's
   // incircle allows between the label size and kNumberHeight: in the roomiest triangle where it
   // meets no label, or, where every triangle is taken, over the roomiest one.
-  void pieceNumber(const PlacedPiece& p, const PageShape& s) {
+  // Returns where the number's centre is.
+  Point2 pieceNumber(const PlacedPiece& p, const PageShape& s) {
     std::vector<std::pair<double, int>> roomiest;
     for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-incircle(s.triangles[i]).radius, static_cast<int>(i)});
     std::stable_sort(roomiest.begin(), roomiest.end());
-    if (roomiest.empty()) return;
+    if (roomiest.empty()) return {0, 0};
     const std::string text = std::to_string(packing_.numbers[p.index]);
     const SetText set = font_.set(text);
     const double inkHeight = font_.digitHeight() + (readsOtherWayUp(text) ? kUnderlineDepth : 0);
@@ -348,7 +473,7 @@ class LabelPlacer::Impl {
             const TextBox box = boxAt(centre, size, kLabelPad);
             if (inside(boxAt(centre, size, 0), tri) && occupied_.free(box)) {
               place(centre, size, t);
-              return;
+              return centre;
             }
           }
         }
@@ -357,6 +482,48 @@ class LabelPlacer::Impl {
     const Circle c = incircle(s.triangles[roomiest.front().second]);
     place(c.centre, std::clamp((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), smallest, largest),
           roomiest.front().second);
+    return c.centre;
+  }
+
+  // The note beside the piece's number: in the triangle nearest the number with room for it,
+  // at the label size or down to the smallest that reads well; else on the paper beside the
+  // piece; else over the number's triangle, at that smallest size.
+  void pieceNote(const PlacedPiece& p, const PageShape& s, const std::string& note, Point2 at, double full,
+                 double legible) {
+    const SetText set = font_.set(note);
+    const std::vector<int> near = within(s, at, kFarthestLeader * 2);
+    std::vector<std::pair<double, int>> byDistance;
+    for (const int t : near) {
+      const Circle c = incircle(s.triangles[t]);
+      byDistance.push_back({std::hypot(c.centre.x - at.x, c.centre.y - at.y), t});
+    }
+    std::sort(byDistance.begin(), byDistance.end());
+    for (const double size : {full, legible}) {
+      for (const auto& [distance, t] : byDistance) {
+        const auto& tri = s.triangles[t];
+        for (int k = 0; k < 3; ++k) {
+          if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], note, set, size, textured(p, t), nullptr)) return;
+        }
+      }
+    }
+    for (const Edge& edge : p.piece->edges) {
+      if (edge.kind == EdgeKind::Cut && beside(p, s, edge, note, legible)) return;
+    }
+    // Upright near the number, where it meets no other text; over the paper there if need be.
+    const double w = set.width * legible, h = font_.digitHeight() * legible;
+    const Slot slot{0, 0, w, h};
+    for (const double down : {1.5, -1.5 - h, 3.5, -3.5 - h, 6.0, -6.0 - h, 9.0, -9.0 - h}) {
+      for (const double right : {0.0, -w / 2, w / 2}) {
+        const SideFrame frame{{at.x - w / 2 + right, at.y + h + down}, {1, 0}, {0, -1}, w};
+        if (!occupied_.free(boxOf(frame, slot, kLabelPad))) continue;
+        occupied_.add(boxOf(frame, slot, kLabelPad));
+        addText(textIn(frame, slot, note, set, legible, 0), true);
+        return;
+      }
+    }
+    const SideFrame frame{{at.x - w / 2, at.y + h + 1.5}, {1, 0}, {0, -1}, w};
+    occupied_.add(boxOf(frame, slot, kLabelPad));
+    addText(textIn(frame, slot, note, set, legible, 0), true);
   }
 
   // A label's or number's text on the page, with the underline 6 and 9 need.
@@ -379,6 +546,7 @@ class LabelPlacer::Impl {
   LabelCount* count_;
   const Font& font_;
   Occupancy occupied_;
+  Paper paper_;
   StrokeMark leaders_{{}, kLeaderPen};
   std::vector<TextMark> texts_;
 };
@@ -391,8 +559,12 @@ LabelPlacer::~LabelPlacer() = default;
 
 void LabelPlacer::keepClear(const TextBox& box) { impl_->keepClear(box); }
 
-void LabelPlacer::placePiece(const PlacedPiece& piece, const std::vector<std::string>& texts) {
-  impl_->placePiece(piece, texts);
+void LabelPlacer::cover(const PlacedPiece& piece) { impl_->cover(piece); }
+
+void LabelPlacer::cover(Point2 lo, Point2 hi) { impl_->cover(lo, hi); }
+
+void LabelPlacer::placePiece(const PlacedPiece& piece, const std::vector<std::string>& texts, const std::string& note) {
+  impl_->placePiece(piece, texts, note);
 }
 
 void LabelPlacer::addTo(Page* page) { impl_->addTo(page); }

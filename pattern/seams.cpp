@@ -1,19 +1,20 @@
-// Where one piece's edges glue to another's: the runs of consecutive cut edges along an outline
-// that join the same piece form seams, lettered per pair of pieces in the order the
-// lower-numbered piece meets them. A seam is labelled with the partner's printed number and,
-// where the pair shares more than one seam, the seam's letter: "28b" on piece 12, "12b" on piece
-// 28; a seam within one piece by its letter alone. The two ends of every seam get a tick into
-// the piece, at the same corners on both sides, so that its edges are matched one for one.
+// What the cut edges are called. Every cut edge of the model that has a partner gets one number,
+// printed on both of its copies: the pieces are taken in printed order, each piece's cut edges
+// in order around its outline, and an edge is numbered when the first of its copies is reached.
+// So each piece starts a run of numbers (its range), the edges it shares with later pieces and
+// with itself; an edge numbered below the range leads back to the earlier piece whose range
+// holds it, which is the piece it is glued to when the pieces are built in number order. The
+// runs of consecutive cut edges that join the same piece form seams, whose two ends get a tick
+// into the piece, at the same corners on both sides.
 //
 // The steps, each a function below: the two copies of every cut edge (`Twins`), each piece's
-// outline as chains of cut edges (`outlineChains`), the seams and their letters (`findSeams`),
-// the edges that carry a label (`labelledEdges`), the texts (`labelTexts`), the ticks
-// (`seamTicks`).
+// outline as chains of cut edges (`outlineChains`), the seams (`findSeams`), the numbers
+// (`edgeNumbers`), the notes beside the pieces' numbers (`pieceNotes`), the ticks (`seamTicks`).
 #include "pattern/seams.h"
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -24,26 +25,12 @@ namespace pattern::detail {
 
 namespace {
 
-// A seam's label is printed once for every this many of its edges: enough for a builder to
-// read the partner from any edge at a glance, few enough that labels have room on a dense
-// outline; the ticks at its ends tell where the seam starts and stops.
-constexpr size_t kSeamStretch = 4;
-
 double lengthOf(const Edge& e) { return std::hypot(e.b.x - e.a.x, e.b.y - e.a.y); }
 
 Point2 leftNormal(const Edge& e) {
   const Point2 d = minus(e.b, e.a);
   const double length = std::hypot(d.x, d.y);
   return length > 0 ? Point2{-d.y / length, d.x / length} : Point2{0, 0};
-}
-
-// Seam letters: a to z without i, l and o, which read like 1, 1 and 0; then aa, ab, ...
-std::string seamLetter(int n) {
-  static const std::string letters = "abcdefghjkmnpqrstuvwxyz";
-  const int base = static_cast<int>(letters.size());
-  std::string text;
-  for (++n; n > 0; n = (n - 1) / base) text.insert(text.begin(), letters[static_cast<size_t>((n - 1) % base)]);
-  return text;
 }
 
 /// One copy of a cut edge: a piece and an edge of it (input order); -1 for none.
@@ -143,36 +130,32 @@ std::vector<Chain> outlineChains(const Piece& piece, Partner partner) {
 }
 
 struct Seam {
-  /// Index into Seams::ofPair.
-  int pair = 0;
-  /// From 0, within its pair of pieces.
-  int letter = 0;
-  /// The piece that lettered it and the seam's edges there, in outline order.
+  /// The piece that reached it first and the seam's edges there, in outline order.
   int piece = 0;
   std::vector<int> edges;
 };
 
 struct Seams {
   std::vector<Seam> list;
-  /// The number of seams of each pair of pieces.
-  std::vector<int> ofPair;
   /// Per piece, per edge: the edge's seam (index into `list`), or -1.
   std::vector<std::vector<int>> of;
   /// Per piece: its outline's chains of cut edges.
   std::vector<std::vector<Chain>> chains;
 };
 
-/// The seams, found piece by piece in printed order: each run of consecutive edges along a chain
-/// that join the same partner and belong to no seam yet is one, lettered after the seams its
-/// pair already has. Its twins on the partner join the same seam, so the partner meets it
-/// lettered.
-Seams findSeams(const PatternInput& input, const std::vector<int>& numbers, const Twins& twins) {
-  std::vector<int> byNumber(input.pieces.size());
+/// The pieces (input order) in printed order.
+std::vector<int> inPrintedOrder(const std::vector<int>& numbers) {
+  std::vector<int> byNumber(numbers.size());
   for (size_t i = 0; i < byNumber.size(); ++i) byNumber[i] = static_cast<int>(i);
   std::sort(byNumber.begin(), byNumber.end(), [&](int a, int b) { return numbers[a] < numbers[b]; });
+  return byNumber;
+}
 
+/// The seams, found piece by piece in printed order: each run of consecutive edges along a chain
+/// that join the same partner and belong to no seam yet is one. Its twins on the partner join
+/// the same seam.
+Seams findSeams(const PatternInput& input, const std::vector<int>& byNumber, const Twins& twins) {
   Seams seams;
-  std::map<std::pair<int, int>, int> pairIndex;
   seams.of.resize(input.pieces.size());
   for (size_t i = 0; i < input.pieces.size(); ++i) seams.of[i].assign(input.pieces[i].edges.size(), -1);
   seams.chains.resize(input.pieces.size());
@@ -188,11 +171,8 @@ Seams findSeams(const PatternInput& input, const std::vector<int>& numbers, cons
           const int e = chain.edges[m];
           if (seams.of[i][e] >= 0) continue;
           if (seam < 0) {
-            const auto key = std::minmax(numbers[i], numbers[partner]);
-            const auto [it, added] = pairIndex.emplace(key, static_cast<int>(seams.ofPair.size()));
-            if (added) seams.ofPair.push_back(0);
             seam = static_cast<int>(seams.list.size());
-            seams.list.push_back({it->second, seams.ofPair[it->second]++, i, {}});
+            seams.list.push_back({i, {}});
           }
           const Occurrence twin = twins.of(i, e);
           seams.of[i][e] = seam;
@@ -206,52 +186,61 @@ Seams findSeams(const PatternInput& input, const std::vector<int>& numbers, cons
   return seams;
 }
 
-/// Per piece, per edge: whether it carries its seam's label. One label for every few edges of a
-/// seam, on the longest of them and on its twin: both sides of a seam carry their labels on the
-/// same edges.
-std::vector<std::vector<char>> labelledEdges(const PatternInput& input, const Seams& seams, const Twins& twins) {
-  std::vector<std::vector<char>> labelled(input.pieces.size());
-  for (size_t i = 0; i < input.pieces.size(); ++i) labelled[i].assign(input.pieces[i].edges.size(), 0);
-  for (const Seam& seam : seams.list) {
-    const auto& edges = input.pieces[seam.piece].edges;
-    const std::vector<int>& run = seam.edges;
-    const size_t groups = (run.size() + kSeamStretch - 1) / kSeamStretch;
-    for (size_t g = 0; g < groups; ++g) {
-      const size_t from = g * run.size() / groups, to = (g + 1) * run.size() / groups;
-      int longest = run[from];
-      for (size_t m = from; m < to; ++m) {
-        if (lengthOf(edges[run[m]]) > lengthOf(edges[longest])) longest = run[m];
+/// Per piece, per edge: the edge's number, 0 where it has no partner. Numbered along each
+/// piece's chains in printed order, both copies at once.
+std::vector<std::vector<int>> edgeNumbers(const PatternInput& input, const std::vector<int>& byNumber,
+                                          const Seams& seams, const Twins& twins, std::vector<NumberRange>* ranges) {
+  std::vector<std::vector<int>> number(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) number[i].assign(input.pieces[i].edges.size(), 0);
+  ranges->assign(input.pieces.size(), {});
+  int next = 1;
+  for (const int i : byNumber) {
+    const int first = next;
+    for (const Chain& chain : seams.chains[i]) {
+      for (const int e : chain.edges) {
+        const Occurrence twin = twins.of(i, e);
+        if (twin.piece < 0 || number[i][e] > 0) continue;
+        number[i][e] = next;
+        number[twin.piece][twin.edge] = next;
+        ++next;
       }
-      const Occurrence twin = twins.of(seam.piece, longest);
-      labelled[seam.piece][longest] = 1;
-      labelled[twin.piece][twin.edge] = 1;
     }
+    if (next > first) (*ranges)[i] = {first, next - 1};
   }
-  return labelled;
+  return number;
 }
 
-/// Per piece, per edge: the text of its label, empty where it carries none.
-std::vector<std::vector<std::string>> labelTexts(const PatternInput& input, const std::vector<int>& numbers,
-                                                 const Seams& seams, const Twins& twins,
-                                                 const std::vector<std::vector<char>>& labelled) {
-  std::vector<std::vector<std::string>> texts(input.pieces.size());
+/// Per piece: its range, and the other sheets its partners are on.
+std::vector<std::string> pieceNotes(const PatternInput& input, const std::vector<int>& sheets, const Twins& twins,
+                                    const std::vector<NumberRange>& ranges) {
+  std::vector<std::string> notes(input.pieces.size());
   for (size_t i = 0; i < input.pieces.size(); ++i) {
-    texts[i].resize(input.pieces[i].edges.size());
-    for (size_t e = 0; e < texts[i].size(); ++e) {
-      const int s = seams.of[i][e];
-      if (s < 0 || !labelled[i][e]) continue;
-      const Seam& seam = seams.list[s];
+    std::set<int> elsewhere;
+    for (size_t e = 0; e < input.pieces[i].edges.size(); ++e) {
+      if (input.pieces[i].edges[e].kind != EdgeKind::Cut) continue;
       const Occurrence twin = twins.of(static_cast<int>(i), static_cast<int>(e));
-      // A seam within one piece is named by its letter alone: no number means this piece.
-      if (twin.piece == static_cast<int>(i)) {
-        texts[i][e] = seamLetter(seam.letter);
-        continue;
-      }
-      texts[i][e] = std::to_string(numbers[twin.piece]);
-      if (seams.ofPair[seam.pair] > 1) texts[i][e] += seamLetter(seam.letter);
+      if (twin.piece >= 0 && sheets[twin.piece] != sheets[i]) elsewhere.insert(sheets[twin.piece] + 1);
     }
+    std::string note;
+    if (ranges[i].first > 0) {
+      // A word before the range: a note never reads as an edge's number.
+      note = ranges[i].last > ranges[i].first
+                 ? "edges " + std::to_string(ranges[i].first) + "\u2013" + std::to_string(ranges[i].last)
+                 : "edge " + std::to_string(ranges[i].first);
+    }
+    if (!elsewhere.empty()) {
+      if (!note.empty()) note += " \u00B7 ";
+      note += elsewhere.size() == 1 ? "sheet " : "sheets ";
+      bool firstSheet = true;
+      for (const int sheet : elsewhere) {
+        if (!firstSheet) note += ",";
+        note += std::to_string(sheet);
+        firstSheet = false;
+      }
+    }
+    notes[i] = std::move(note);
   }
-  return texts;
+  return notes;
 }
 
 /// The ticks of piece `i`: one at every corner of its chains where a seam starts or stops,
@@ -309,14 +298,30 @@ std::vector<Tick> seamTicks(const PatternInput& input, int i, const Seams& seams
 }  // namespace
 
 std::vector<std::string> labelNotes() {
-  return {"12b: glue to piece 12 at seam b (same letter there)", "b alone: to seam b of this piece; a stroke ends a seam"};
+  return {"How to build: print side out (the printed side is the model's outside).",
+          "Cut the solid lines. With the printed side up, a mountain fold",
+          "rises towards you, a valley fold sinks away from you.",
+          "Each tab goes under the bare edge with the same number.",
+          "Build the pieces in number order, each glued to one built.",
+          "Beside a piece's number: the edges it starts; a lower",
+          "one leads back to the piece that starts it. \"sheet 2\": it",
+          "also joins pieces on sheet 2."};
 }
 
-EdgeLabels seamLabels(const PatternInput& input, const std::vector<int>& numbers) {
+EdgeLabels seamLabels(const PatternInput& input, const std::vector<int>& numbers, const std::vector<int>& sheets) {
   const Twins twins(input);
-  const Seams seams = findSeams(input, numbers, twins);
+  const std::vector<int> byNumber = inPrintedOrder(numbers);
+  const Seams seams = findSeams(input, byNumber, twins);
   EdgeLabels out;
-  out.texts = labelTexts(input, numbers, seams, twins, labelledEdges(input, seams, twins));
+  const std::vector<std::vector<int>> number = edgeNumbers(input, byNumber, seams, twins, &out.ranges);
+  out.texts.resize(input.pieces.size());
+  for (size_t i = 0; i < input.pieces.size(); ++i) {
+    out.texts[i].resize(number[i].size());
+    for (size_t e = 0; e < number[i].size(); ++e) {
+      if (number[i][e] > 0) out.texts[i][e] = std::to_string(number[i][e]);
+    }
+  }
+  out.notes = pieceNotes(input, sheets, twins, out.ranges);
   out.ticks.resize(input.pieces.size());
   for (size_t i = 0; i < input.pieces.size(); ++i) out.ticks[i] = seamTicks(input, static_cast<int>(i), seams, twins);
   return out;

@@ -133,7 +133,12 @@ class SheetPainter {
     if (!tabs.path.empty()) page_.marks.push_back(std::move(tabs));
     lines(pieces);
     seamEnds(pieces);
-    for (const PlacedPiece& p : pieces) placer_.placePiece(p, labels_.texts[p.index]);
+    for (const PlacedPiece& p : pieces) placer_.cover(p);
+    if (sheet == packing_.legendSheet) {
+      placer_.cover({packing_.legendMin.x, options_.pageHeight - packing_.legendMax.y},
+                    {packing_.legendMax.x, options_.pageHeight - packing_.legendMin.y});
+    }
+    for (const PlacedPiece& p : pieces) placer_.placePiece(p, labels_.texts[p.index], labels_.notes[p.index]);
     placer_.addTo(&page_);
     titleLine(title);
     if (sheet == packing_.legendSheet) legend();
@@ -343,11 +348,15 @@ std::array<double, 3> modelSize(const PatternInput& input, double scale) {
 namespace {
 
 // The title line of a sheet: the model's name, the sheet, its pieces and the model's size.
-std::string sheetTitle(const PatternOptions& options, int sheet, int sheets, int first, int last,
+std::string sheetTitle(const PatternOptions& options, int sheet, int sheets, int first, int last, NumberRange edges,
                        const std::array<double, 3>& size) {
   std::string title = options.title.empty() ? "" : options.title + "  \u00B7  ";
   title += format("sheet %d of %d  \u00B7  ", sheet + 1, sheets);
   title += first == last ? format("piece %d", first) : format("pieces %d\u2013%d", first, last);
+  if (edges.first > 0) {
+    title += edges.first == edges.last ? format(", edge %d", edges.first)
+                                       : format(", edges %d\u2013%d", edges.first, edges.last);
+  }
   if (size[0] > 0 || size[1] > 0 || size[2] > 0) {
     title += "  \u00B7  model " + formatNumber(std::round(size[0])) + " \u00D7 " + formatNumber(std::round(size[1])) +
              " \u00D7 " + formatNumber(std::round(size[2])) + " mm";
@@ -359,19 +368,29 @@ std::string sheetTitle(const PatternOptions& options, int sheet, int sheets, int
 
 void drawSheets(const PatternInput& input, const PatternOptions& options, const Packing& packing,
                 const Textures& textures, Drawing* drawing) {
-  const EdgeLabels labels = seamLabels(input, packing.numbers);
+  std::vector<int> sheetOf(input.pieces.size(), 0);
+  for (const Position& p : packing.positions) sheetOf[p.piece] = p.sheet;
+  const EdgeLabels labels = seamLabels(input, packing.numbers, sheetOf);
   const std::array<double, 3> size = modelSize(input, options.scale);
   // The pieces on each sheet run from its lowest printed number to its highest.
+  // And the edges they start from the lowest first to the highest last.
   std::vector<int> first(packing.sheets, 0), last(packing.sheets, 0);
+  std::vector<NumberRange> edges(packing.sheets);
   for (const Position& p : packing.positions) {
     const int n = packing.numbers[p.piece];
     first[p.sheet] = first[p.sheet] == 0 ? n : std::min(first[p.sheet], n);
     last[p.sheet] = std::max(last[p.sheet], n);
+    const NumberRange r = labels.ranges[p.piece];
+    if (r.first <= 0) continue;
+    NumberRange& e = edges[p.sheet];
+    e.first = e.first == 0 ? r.first : std::min(e.first, r.first);
+    e.last = std::max(e.last, r.last);
   }
   LabelCount count;
   for (int sheet = 0; sheet < packing.sheets; ++sheet) {
+    if (options.progress) options.progress("Drawing the sheets", 100 * sheet / packing.sheets);
     SheetPainter painter(input, options, packing, textures, labels, &count);
-    drawing->pages.push_back(painter.paint(sheet, sheetTitle(options, sheet, packing.sheets, first[sheet], last[sheet], size)));
+    drawing->pages.push_back(painter.paint(sheet, sheetTitle(options, sheet, packing.sheets, first[sheet], last[sheet], edges[sheet], size)));
   }
   if (std::string warning = shrunkWarning(count, options); !warning.empty()) drawing->warnings.push_back(std::move(warning));
 }

@@ -64,15 +64,22 @@ bool writeText(const std::string& path, const std::string& text, formats::Staged
 // Each format's writer takes the drawing and the files the path becomes (filesOf): one for a
 // document of all pages, else one per page in the order inOrder gives.
 
-bool writePdf(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
-              formats::StagedFiles* staged, std::string* error) {
-  return writeText(paths[0], detail::pdfDocument(drawing, inOrder(drawing)), staged, error);
+/// Reports page `done` of `pages` written in the format named `format`, where progress is asked for.
+void tellPage(const PatternOptions& options, const char* format, int done, int pages) {
+  if (options.progress && pages > 0) options.progress(std::string("Writing the ") + format, 100 * done / pages);
 }
 
-bool writeSvg(const Drawing& drawing, const PatternOptions&, const std::vector<std::string>& paths,
+bool writePdf(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& paths,
+              formats::StagedFiles* staged, std::string* error) {
+  const auto pageDone = [&](int done, int pages) { tellPage(options, "PDF", done, pages); };
+  return writeText(paths[0], detail::pdfDocument(drawing, inOrder(drawing), pageDone), staged, error);
+}
+
+bool writeSvg(const Drawing& drawing, const PatternOptions& options, const std::vector<std::string>& paths,
               formats::StagedFiles* staged, std::string* error) {
   const std::vector<const Page*> pages = inOrder(drawing);
   for (size_t i = 0; i < pages.size(); ++i) {
+    tellPage(options, "SVG sheets", static_cast<int>(i), static_cast<int>(pages.size()));
     if (!writeText(paths[i], detail::svgPage(drawing, *pages[i]), staged, error)) return false;
   }
   return true;
@@ -84,6 +91,7 @@ bool writePng(const Drawing& drawing, const PatternOptions& options, const std::
   if (!detail::pngSize(options, &width, &height, error)) return false;
   const std::vector<const Page*> pages = inOrder(drawing);
   for (size_t i = 0; i < pages.size(); ++i) {
+    tellPage(options, "PNG sheets", static_cast<int>(i), static_cast<int>(pages.size()));
     std::string png, problem;
     if (!detail::pngPage(drawing, *pages[i], options, &png, &problem)) {
       *error = paths[i] + ": cannot be written (" + problem + ")";

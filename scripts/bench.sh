@@ -26,17 +26,18 @@ quick=0
 # by default and with --bare-seams) and 17 mm (longest edge): pieces, pieces in more than one
 # part, pieces of one triangle, pieces under 1 cm², cut edges, their length in mm, tabs, cut edges
 # without a tab, A4 sheets, the median edge on paper in mm, and the unfolding's seconds (wall
-# clock and processor). spot.obj at 150 mm; each generated mesh at a height where its edges are
+# clock and processor) with the process's peak memory. spot.obj at 150 mm; each generated mesh at a height where its edges are
 # mostly 3 mm or longer on paper. Then low-poly meshes with the page limit off (mesh or scene
 # output): how many compact gives as one piece.
 pieces_row() {
-  printf '%-14s %9s %-13s %7s %6s %7s %7s %7s %8s %7s %8s %7s %6s %8s %8s\n' "$@"
+  printf '%-14s %9s %-13s %7s %6s %7s %7s %7s %8s %7s %8s %7s %6s %8s %8s %8s\n' "$@"
 }
 pieces_table() {
-  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu
+  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu "peak MiB"
   meshes=("sphere:3 --height 150" "sphere:4 --height 150" "sphere:5 --height 200" "sphere:6 --height 400"
           "torus:32x16 --height 150" "torus:64x40 --height 150" "torus:128x80 --height 300" "torus:256x160 --height 600"
-          "terrain:23 --height 150" "terrain:50 --height 150" "terrain:100 --height 300" "terrain:200 --height 600")
+          "terrain:23 --height 150" "terrain:50 --height 150" "terrain:100 --height 300" "terrain:200 --height 600"
+          "smooth:5 --height 200" "smooth:6 --height 400" "smooth:7 --height 800" "hills:200 --size 600")
   [ -f ../shared/meshes/spot.obj ] && meshes=("../shared/meshes/spot.obj --size 150" "${meshes[@]}")
   for entry in "${meshes[@]}"; do
     read -r mesh size <<<"$entry"
@@ -47,7 +48,7 @@ pieces_table() {
   done
   echo
   echo "page limit off, compact by default: low-poly meshes that come out as one piece"
-  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu
+  pieces_row mesh triangles method pieces parts single "<1cm2" cuts "cut mm" tabs untabbed sheets edge seconds cpu "peak MiB"
   one=0 all=0
   for mesh in sphere:1 sphere:2 torus:8x6 torus:12x8 torus:16x10 torus:24x16 terrain:8 terrain:12 terrain:16 terrain:20; do
     line=$(build/bin/bench_pieces "$mesh" compact --no-page)

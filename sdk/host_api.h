@@ -40,6 +40,12 @@ inline constexpr std::int32_t kMessageDescribeRun = 1059411;
 /// the module may let go (a later kMessageDescribeRun then describes nothing). A module that
 /// does not know it answers -1 and keeps them until its next run.
 inline constexpr std::int32_t kMessageForgetRun = 1059412;
+/// Our own message, which a host may send from another thread while a run goes on: the module
+/// breaks the run off at its next progress report, before it changes the document, so that the
+/// run leaves the document as it was and records no undo step. Sent between runs it is
+/// forgotten when the next run starts. A module that does not know it answers -1 and the run
+/// goes on to its end, as it does for a host that never sends it.
+inline constexpr std::int32_t kMessageBreakRun = 1059413;
 
 // Object types.
 inline constexpr std::int32_t kObjectPolygon = 5100;

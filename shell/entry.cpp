@@ -1,6 +1,7 @@
 // The entry point, start-up and the command.
 #include <new>
 
+#include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
 #include "intake/intake.h"
@@ -67,6 +68,11 @@ bool PluginStart() {
 }
 
 bool PluginMessage(std::int32_t id, void* data) {
+  // Comes from another thread while a run goes on: it only sets the flag the run reads.
+  if (id == sdk::kMessageBreakRun) {
+    host::breakAsked() = true;
+    return true;
+  }
   startupTrace("PluginMessage");
   if (id == sdk::kMessageNone) return true;
   if (id == sdk::kMessageDescribeRun) return data && describeRun(*static_cast<const sdk::RunReportSink*>(data));

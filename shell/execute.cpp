@@ -1,5 +1,6 @@
 // The run driver: the stages of one run in their order, and the removal of the source objects.
 #include "geometry/kernel.h"
+#include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
 #include "intake/intake.h"
@@ -49,7 +50,22 @@ bool unfoldSelection() {
 
 void Execute() {
   runTrace("Execute");
-  if (unfoldSelection()) {
+  host::breakAsked() = false;
+  bool unfolded = false;
+  try {
+    unfolded = unfoldSelection();
+  } catch (const host::RunBroken&) {
+    // Broken off before anything reached the document: the run leaves nothing, not even a
+    // description of itself.
+    runTrace("foldra: broken off");
+    forgetRun();
+    clearTriangleLists();
+    clearContainers();
+    releaseCopyDocuments();
+    host::api().statusClear();
+    return;
+  }
+  if (unfolded) {
     runTrace("foldra: creating scene..");
     drawContainer(layoutMode(settings.AlsAnimation));
     // Scene output was the last reader of the copies.

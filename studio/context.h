@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,23 @@ struct Context {
   job::Module module;
   /// Held by a run: the module keeps one run state.
   std::mutex moduleMutex;
+  /// The run the module is making: its session and the tab that asked for it (a stop asked in
+  /// that session, or that tab closed, breaks the run off).
+  struct Running {
+    std::mutex mutex;
+    const Session* session = nullptr;
+    std::string tab;
+    void set(const Session* s, std::string t) {
+      std::lock_guard<std::mutex> lock(mutex);
+      session = s;
+      tab = std::move(t);
+    }
+    /// True when the run is the session's (and, with a tab given, that tab's).
+    bool is(const Session* s, const std::string& t = "") {
+      std::lock_guard<std::mutex> lock(mutex);
+      return s && session == s && (t.empty() || t == tab);
+    }
+  } running;
   /// The module's dialog as the form shows it (see dialogJson).
   nlohmann::json dialog;
   /// The extensions of the mesh files the studio opens.
@@ -37,11 +55,20 @@ struct Context {
   std::map<std::string, std::shared_ptr<const Body>> webFiles;
 };
 
+/// Reads the model file at `modelPath` (its companions beside it) into a new document, which
+/// replaces the session's model and its history; `name` is the file's name as the person knows
+/// it. False with *error set (the session unchanged) when it cannot be read or holds nothing to
+/// unfold.
+bool adoptModel(Session& session, const std::filesystem::path& modelPath, const std::string& name, std::string* error);
 /// POST /api/model: saves an upload into a fresh folder of the session and reads it into a new
 /// document, which replaces the session's model and its history.
 void upload(Context& context, const httplib::Request& req, httplib::Response& res);
 /// POST /api/run: the form's run of the module on the model as opened, and its pattern.
 void run(Context& context, const httplib::Request& req, httplib::Response& res);
+/// The header in which a page names its tab (a name of its own making, per page load).
+inline constexpr const char* kTabHeader = "X-Foldra-Tab";
+/// POST /api/stop: breaks off the session's run, which then answers that it stopped.
+void stopRun(Context& context, const httplib::Request& req, httplib::Response& res);
 /// POST /api/undo and /api/redo.
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo);
 /// GET /api/download/NAME: the current result as a file.

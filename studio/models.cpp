@@ -5,6 +5,7 @@
 #include "job/document.h"
 #include "studio/context.h"
 #include "studio/http.h"
+#include "studio/kept.h"
 #include "studio/scene_view.h"
 
 namespace studio {
@@ -36,6 +37,32 @@ void keepTexturesInside(scene::Document& document, const fs::path& folder) {
 }
 
 }  // namespace
+
+bool adoptModel(Session& s, const fs::path& modelPath, const std::string& name, std::string* error) {
+  const fs::path folder = modelPath.parent_path();
+  auto document = std::make_unique<scene::Document>();
+  // The file is named by the studio's own path; the person knows it by theirs.
+  // Images inside the file (a GLB's) are written beside it, where its textures are read from.
+  int faces = 0;
+  if (!job::loadModel(modelPath.string(), *document, error, name, folder.string(), &faces)) return false;
+  keepTexturesInside(*document, folder);
+  job::selectObjects(*document, {}, error);
+  if (job::unfoldableObjects(*document) == 0) {
+    *error = name + ": nothing to unfold (no polygon object)";
+    return false;
+  }
+  s.setExtent(job::selectionExtent(*document));
+  s.modelObjects = static_cast<int>(document->objects().size());
+  // Faces as the file has them: an 18-sided cylinder has 18, however its caps are split.
+  s.modelFaces = faces;
+  s.modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
+  s.document = std::move(document);
+  s.modelName = name;
+  s.modelFolder = folder.string();
+  s.keepRuns(0);
+  s.changed();
+  return true;
+}
 
 void upload(Context& context, const httplib::Request& req, httplib::Response& res) {
   auto session = context.sessions.require(req, res);
@@ -78,33 +105,16 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   }
   if (!saved) return discard(), refuse(res, 500, "cannot save the upload");
 
-  auto document = std::make_unique<scene::Document>();
   std::string error;
-  // The file is named by the studio's own path; the person knows it by theirs.
-  // Images inside the file (a GLB's) are written beside it, where its textures are read from.
-  int faces = 0;
-  if (!job::loadModel(modelPath.string(), *document, &error, shown(model->filename), folder.string(), &faces)) {
+  const std::string previous = s->modelFolder;
+  if (!adoptModel(*s, modelPath, shown(model->filename), &error)) {
     discard();
     return refuse(res, 422, error);
   }
-  keepTexturesInside(*document, folder);
-  job::selectObjects(*document, {}, &error);
-  if (job::unfoldableObjects(*document) == 0) {
-    discard();
-    return refuse(res, 422, shown(model->filename) + ": nothing to unfold (no polygon object)");
-  }
   // The new model replaces the old one and its history.
-  if (!s->modelFolder.empty()) fs::remove_all(s->modelFolder, ec);
-  s->setExtent(job::selectionExtent(*document));
-  s->modelObjects = static_cast<int>(document->objects().size());
-  // Faces as the file has them: an 18-sided cylinder has 18, however its caps are split.
-  s->modelFaces = faces;
-  s->modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
-  s->document = std::move(document);
-  s->modelName = shown(model->filename);
-  s->modelFolder = folder.string();
-  s->keepRuns(0);
-  s->changed();
+  if (!previous.empty()) fs::remove_all(previous, ec);
+  s->resume = nullptr;
+  saveSession(*s);
   answer(res, s->state());
 }
 

@@ -11,6 +11,7 @@
 #include "studio/context.h"
 #include "studio/form.h"
 #include "studio/http.h"
+#include "studio/kept.h"
 
 namespace studio {
 
@@ -66,6 +67,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
 
   Changing s = Sessions::change(std::move(session), res, "busy: this session is already running the module");
   if (!s) return;
+  if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
   std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);
   if (!moduleLock.owns_lock()) {
@@ -94,6 +96,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   std::size_t undone = 0;
   while (s->document->undoCount() > 0 && s->document->undo()) ++undone;
   job::selectObjects(*s->document, {}, &error);
+  const double medianModelEdge = job::medianEdge(*s->document);
   job::Unfolding unfolding;
   unfolding.settings = form.settings;
   unfolding.scale = formScale(form, s->extent);
@@ -101,7 +104,9 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   unfolding.entries = form.entries;
   unfolding.cancel = form.cancel;
   job::RunResult result;
+  context.running.set(&*s, req.get_header_value(kTabHeader));
   context.module.unfold(s->document, unfolding, s->modelFolder, [&](const job::Progress& p) { s->setProgress(p); }, &result);
+  context.running.set(nullptr, "");
   // What follows is the session's own work: another session may run the module meanwhile.
   moduleLock.unlock();
   // Without a run (the dialog's cancel button, or settings it refused) the document goes back
@@ -119,6 +124,11 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
       return refuse(res, 400, "the dialog refused the settings: " + result.refusal);
     case job::RunResult::Outcome::Incomplete:
       return refuse(res, 500, "the module's dialog did not complete the run");
+    case job::RunResult::Outcome::Broken: {
+      json out = s->state();
+      out["message"] = "stopped";
+      return answer(res, out);
+    }
   }
   if (!result.recorded) {
     json out = s->state();
@@ -131,11 +141,14 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   RunRecord record;
   record.summary = result.summary;
   record.script = runtime::formatDialogScript(result.script);
+  record.form = body;
   record.scale = unfolding.scale;
   record.pieceObjects = piecesInOrder(*s->document, result.pieces);
   // The module describes its pieces in the order it made them; each new piece goes in front of
   // the ones before it, so the document lists them the other way round.
   std::reverse(record.pieceObjects.begin(), record.pieceObjects.end());
+  const std::string shortEdges = job::shortEdgesWarning(medianModelEdge, unfolding.scale, s->extent[1]);
+  if (!shortEdges.empty()) record.warnings.push_back(shortEdges);
   if (!result.patternProblem.empty()) {
     record.warnings.push_back(result.patternProblem);
   } else if (!samePieces(record.pieceObjects, result.pattern)) {
@@ -163,16 +176,28 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   if (packing.joinable()) packing.join();
   if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
   kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  s->resume = nullptr;
+  saveSession(*s);
   answer(res, s->state());
+}
+
+void stopRun(Context& context, const httplib::Request& req, httplib::Response& res) {
+  auto session = context.sessions.require(req, res);
+  if (!session) return;
+  if (!context.running.is(session.get())) return refuse(res, 409, "no run of this session to stop");
+  context.module.breakRun();
+  answer(res, json{{"stopping", true}});
 }
 
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo) {
   Changing s = context.sessions.change(req, res);
   if (!s) return;
+  if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
   const bool done = undo ? s->document->undo() : s->document->redo();
   if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");
   s->changed();
+  saveSession(*s);
   answer(res, s->state());
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -23,6 +24,13 @@ struct StudioOptions {
   std::chrono::seconds sessionTimeout{30 * 60};
   /// A session whose page was closed ends this long after, unless the page comes back (a reload).
   std::chrono::seconds leaveGrace{60};
+  /// Where sessions are kept on disk between visits and across restarts (the model, the settings,
+  /// the last run); empty keeps nothing: a session's files go when it ends.
+  std::string keepFolder;
+  /// A kept session not seen for this long is deleted.
+  std::chrono::hours keepAge{24 * 14};
+  /// Kept sessions together take at most this much disk; the least recently seen go first.
+  std::uintmax_t keepBytes = 2ull << 30;
   /// Sessions open at once; further browsers are refused until one ends.
   std::size_t maxSessions = 32;
   /// Called while a run holds the module, before the module starts (tests use it to hold a run).

@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 
 #include "studio/http.h"
+#include "studio/kept.h"
 #include "studio/scene_view.h"
 
 namespace studio {
@@ -100,14 +102,38 @@ std::shared_ptr<const Body> Session::scene() {
 }
 
 void Session::changed() {
+  ++revision;
   std::lock_guard<std::mutex> lock(sceneMutex_);
   scene_.reset();
 }
 
+bool staleRequest(const httplib::Request& req, const Session& session, httplib::Response& res) {
+  if (!req.has_header(kRevisionHeader)) return false;
+  const std::string shown = req.get_header_value(kRevisionHeader);
+  if (shown == std::to_string(session.revision.load())) return false;
+  res.status = 409;
+  res.set_content(text(json{{"error",
+                             "another tab of this browser changed the studio's model meanwhile: this page now shows "
+                             "what it holds; try again"},
+                            {"state", session.state()}}),
+                  "application/json");
+  return true;
+}
+
 Session::~Session() {
   // The sheets being drawn stop before their folder goes.
+  std::vector<std::string> runFolders;
+  for (const RunRecord& r : runs) runFolders.push_back(r.folder);
   runs.clear();
   std::error_code ec;
+  if (kept) {
+    // A kept session keeps its model and record; its runs' files are drawn again when it is back.
+    for (const std::string& f : runFolders) {
+      if (!f.empty()) fs::remove_all(f, ec);
+    }
+    touchSession(*this);
+    return;
+  }
   fs::remove_all(folder, ec);
 }
 
@@ -149,6 +175,8 @@ const RunRecord* Session::current() const {
 json Session::state() const {
   json out;
   out["session"] = true;
+  out["revision"] = revision.load();
+  if (!resume.is_null()) out["resume"] = resume;
   if (!document) {
     out["model"] = nullptr;
   } else {
@@ -199,8 +227,10 @@ Sessions::~Sessions() {
   sessions_.clear();
 }
 
-void Sessions::start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace) {
+void Sessions::start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace,
+                     Keeping keeping) {
   work_ = std::move(work);
+  keeping_ = std::move(keeping);
   most_ = most;
   timeout_ = timeout;
   grace_ = grace;
@@ -214,12 +244,47 @@ std::size_t Sessions::count() const {
 
 std::shared_ptr<Session> Sessions::find(const httplib::Request& req) {
   const std::string id = cookieId(req);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sessions_.find(id);
+    if (it != sessions_.end()) {
+      it->second->lastSeen = now();
+      it->second->leftAt = 0;
+      return it->second;
+    }
+  }
+  return restore(id);
+}
+
+std::shared_ptr<Session> Sessions::restore(const std::string& id) {
+  if (!keeping_.on() || !sessionIdLike(id)) return nullptr;
+  // The page asks for several things at once when it loads: one of them brings the session back.
+  std::lock_guard<std::mutex> restoring(restoreMutex_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sessions_.find(id);
+    if (it != sessions_.end()) return it->second;
+    if (sessions_.size() >= most_) return nullptr;
+  }
+  std::error_code ec;
+  const fs::path folder = keeping_.folder / id;
+  if (!fs::is_directory(folder, ec)) return nullptr;
+  auto s = std::make_shared<Session>();
+  s->id = id;
+  s->folder = folder;
+  s->kept = true;
+  std::string error;
+  if (!restoreSession(*s, &error)) {
+    // What cannot be brought back starts afresh under the same name.
+    s = std::make_shared<Session>();
+    s->id = id;
+    s->folder = folder;
+    s->kept = true;
+  }
+  s->lastSeen = now();
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = sessions_.find(id);
-  if (it == sessions_.end()) return nullptr;
-  it->second->lastSeen = now();
-  it->second->leftAt = 0;
-  return it->second;
+  sessions_[id] = s;
+  return s;
 }
 
 void Sessions::leave(const httplib::Request& req) {
@@ -242,7 +307,8 @@ std::shared_ptr<Session> Sessions::open(const httplib::Request& req, httplib::Re
   }
   auto s = std::make_shared<Session>();
   s->id = randomId();
-  s->folder = fs::path(work_) / s->id;
+  s->kept = keeping_.on();
+  s->folder = (s->kept ? keeping_.folder : fs::path(work_)) / s->id;
   std::error_code ec;
   fs::create_directory(s->folder, ec);
   if (ec || ::chmod(s->folder.c_str(), 0700) != 0) {
@@ -251,7 +317,10 @@ std::shared_ptr<Session> Sessions::open(const httplib::Request& req, httplib::Re
   }
   s->lastSeen = now();
   sessions_[s->id] = s;
-  res.set_header("Set-Cookie", std::string(kCookie) + "=" + s->id + "; Path=/; HttpOnly; SameSite=Strict");
+  // A kept session's cookie lasts as long as its files do, also across a restart of the browser.
+  const std::string lasts =
+      s->kept ? "; Max-Age=" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(keeping_.age).count()) : "";
+  res.set_header("Set-Cookie", std::string(kCookie) + "=" + s->id + "; Path=/; HttpOnly; SameSite=Strict" + lasts);
   return s;
 }
 
@@ -280,7 +349,18 @@ Changing Sessions::change(std::shared_ptr<Session> session, httplib::Response& r
 void Sessions::reap() {
   std::unique_lock<std::mutex> lock(reaperMutex_);
   const auto interval = std::clamp(std::min(timeout_ / 4, grace_ / 2), std::chrono::seconds(1), std::chrono::seconds(30));
+  // Kept sessions are cleaned when the studio starts and every hour after.
+  std::int64_t cleaned = std::numeric_limits<std::int64_t>::min() / 2;
   while (!stopping_) {
+    if (keeping_.on() && now() - cleaned >= 3600) {
+      std::set<std::string> open;
+      {
+        std::lock_guard<std::mutex> sessionsLock(mutex_);
+        for (const auto& [id, session] : sessions_) open.insert(id);
+      }
+      cleanKept(keeping_, open);
+      cleaned = now();
+    }
     reaperWake_.wait_for(lock, interval);
     if (stopping_) break;
     std::vector<std::shared_ptr<Session>> ended;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -53,12 +54,18 @@ struct RunRecord {
   /// Millimetres on paper per model unit.
   double scale = 1;
   std::vector<std::string> warnings;
+  /// The form the run was asked with (the page's request), kept with the session.
+  nlohmann::json form;
 };
 /// One person's work: the model they opened, the document with its undo history, and what each
 /// run left.
 struct Session {
   std::string id;
   std::filesystem::path folder;
+  /// Kept on disk when it ends (see kept.h): only its runs' files are deleted then.
+  bool kept = false;
+  /// A kept session brought back: the form of the run it showed, which the page runs again.
+  nlohmann::json resume;
   /// Guards everything below but the progress: runs, uploads, undo and redo change the session
   /// (exclusive); views and downloads read it (shared, so that a page loads its sheets at once).
   std::shared_mutex mutex;
@@ -74,6 +81,9 @@ struct Session {
   /// runs[i] is the run that undo level i + 1 holds.
   std::vector<RunRecord> runs;
   std::atomic<std::int64_t> lastSeen{0};
+  /// Counts the changes of what the session shows (a model opened, a run, undo, redo): a page
+  /// that sends the count it shows is refused when another tab changed the session since.
+  std::atomic<std::int64_t> revision{0};
   /// When the page said it was closed (0: it was not, or it came back since).
   std::atomic<std::int64_t> leftAt{0};
 
@@ -117,13 +127,36 @@ struct Held {
 using Reading = Held<std::shared_lock<std::shared_mutex>>;
 using Changing = Held<std::unique_lock<std::shared_mutex>>;
 
+/// Where and how long sessions are kept on disk. An empty folder keeps nothing: a session's
+/// files go when it ends.
+struct Keeping {
+  std::filesystem::path folder;
+  /// A kept session not seen for this long is deleted.
+  std::chrono::hours age{24 * 14};
+  /// The kept sessions' files together stay under this; the least recently seen go first.
+  std::uintmax_t bytes = 2ull << 30;
+  bool on() const { return !folder.empty(); }
+};
+
+/// The header in which a page sends the session's revision it shows.
+inline constexpr const char* kRevisionHeader = "X-Foldra-Revision";
+
+/// True, with a 409 answer that says so and carries the session's state, when the request comes
+/// from a page showing an earlier revision of the session than it holds: another tab of the same
+/// browser changed it meanwhile, and the page must show that before it acts on it. Requests
+/// without the header are not checked.
+bool staleRequest(const httplib::Request& req, const Session& session, httplib::Response& res);
+
 inline constexpr const char* kBusy = "busy: this session is running the module";
 
 class Sessions {
  public:
   ~Sessions();
-  /// Keeps sessions' folders in `work`; ends sessions unused for `timeout`.
-  void start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace);
+  /// Keeps sessions' folders in `work`, or in keeping.folder where sessions are kept on disk;
+  /// ends sessions unused for `timeout` (a kept one stays on disk, and comes back when its
+  /// browser does).
+  void start(std::string work, std::size_t most, std::chrono::seconds timeout, std::chrono::seconds grace,
+             Keeping keeping = {});
   std::size_t count() const;
 
   /// The request's session, or a new one (with its cookie set on the answer); null with the
@@ -149,8 +182,12 @@ class Sessions {
 
  private:
   void reap();
+  /// The kept session of this id brought back into memory, or null.
+  std::shared_ptr<Session> restore(const std::string& id);
 
   std::string work_;
+  Keeping keeping_;
+  std::mutex restoreMutex_;
   std::size_t most_ = 0;
   std::chrono::seconds timeout_{0};
   std::chrono::seconds grace_{0};

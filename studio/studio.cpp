@@ -178,7 +178,11 @@ struct Studio::Impl {
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });
     server.Post("/api/redo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, false); });
+    server.Post("/api/stop", [&c](const Req& req, Res& res) { stopRun(c, req, res); });
     server.Post("/api/leave", [&c](const Req& req, Res& res) {
+      // A closed tab stops the run it asked for; the session's other tabs keep theirs.
+      const std::string tab = req.body.substr(0, 64);
+      if (!tab.empty() && c.running.is(c.sessions.find(req).get(), tab)) c.module.breakRun();
       c.sessions.leave(req);
       answer(res, {{"left", true}});
     });
@@ -231,7 +235,19 @@ bool Studio::start(std::string* error) {
              " (is the port in use, or the address not one of this machine?)";
     return false;
   }
-  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout, o.leaveGrace);
+  Keeping keeping;
+  if (!o.keepFolder.empty()) {
+    std::error_code ec;
+    fs::create_directories(o.keepFolder, ec);
+    if (ec || !fs::is_directory(o.keepFolder, ec) || ::chmod(o.keepFolder.c_str(), 0700) != 0) {
+      *error = o.keepFolder + ": cannot make the folder for kept sessions";
+      return false;
+    }
+    keeping.folder = o.keepFolder;
+    keeping.age = o.keepAge;
+    keeping.bytes = o.keepBytes;
+  }
+  m.context.sessions.start(m.work.path, o.maxSessions, o.sessionTimeout, o.leaveGrace, std::move(keeping));
   return true;
 }
 

@@ -232,6 +232,26 @@ std::unique_ptr<scene::Object> terrain(unsigned seed, int n) {
   return polygonObject("Terrain", p, f);
 }
 
+std::unique_ptr<scene::Object> hills(int n) {
+  std::vector<V> p;
+  std::vector<std::vector<int>> f;
+  const double tau = 6.283185307179586;
+  for (int j = 0; j <= n; ++j) {
+    for (int i = 0; i <= n; ++i) {
+      const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
+      const double height = 0.03 * n * (std::sin(tau * 2 * u) * std::cos(tau * 1.5 * v) + 0.5 * std::sin(tau * 3 * (u + v)));
+      p.push_back({1.0 * i, 1.0 * j, height});
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      const int a = j * (n + 1) + i;
+      f.push_back({a, a + 1, a + n + 2, a + n + 1});
+    }
+  }
+  return polygonObject("Hills", p, f);
+}
+
 std::unique_ptr<scene::Object> randomSoup(unsigned seed, int faces) {
   std::mt19937 random(seed);
   auto uniform = [&] { return static_cast<double>(random()) / 4294967295.0; };

@@ -43,6 +43,9 @@ std::unique_ptr<scene::Object> bumpySphere(unsigned seed, int levels = 2, double
 /// A grid of n x n quadrangles with random heights (fixed seed): open, folds both ways, and flat
 /// stretches where neighbouring heights repeat.
 std::unique_ptr<scene::Object> terrain(unsigned seed, int n);
+/// A flat-ish landscape of n x n quadrangles, one unit wide each: gentle hills a few percent of
+/// its width high, smooth everywhere, so that page-limited pieces fill the page.
+std::unique_ptr<scene::Object> hills(int n);
 /// A random mesh of `faces` triangles and quadrangles (fixed seed) that breaks every rule a
 /// modeller's mesh keeps: repeated points, faces that share points in any orientation, edges
 /// of three or more faces, duplicate faces, slivers and faces without area.

@@ -9,8 +9,11 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <thread>
+#include <atomic>
 
 #include "job/document.h"
+#include "job/job.h"
 #include "job/methods.h"
 #include "job/module.h"
 #include "job/pattern_input.h"
@@ -391,4 +394,95 @@ TEST_F(ModuleRun, ADialogClosedWithoutARunDescribesNoEarlierRun) {
   EXPECT_TRUE(result.pattern.pieces.empty());
   EXPECT_EQ(result.patternProblem, "");
   EXPECT_EQ(document->objects().size(), 1u) << "the document as it was";
+}
+
+TEST(Summary, SheetsFillIsShortHoweverManySheetsThereAre) {
+  EXPECT_EQ(job::sheetsFill({0.42}), "1 sheet, 42 % full");
+  EXPECT_EQ(job::sheetsFill({0.4, 0.62}), "2 sheets, 40 % and 62 % full");
+  EXPECT_EQ(job::sheetsFill({0.4, 0.62, 0.18}), "3 sheets, 40 %, 62 % and 18 % full");
+  std::vector<double> many(494, 0.2);
+  many[7] = 0.071;
+  many[300] = 0.349;
+  EXPECT_EQ(job::sheetsFill(many), "494 sheets, 7\u201335 % full");
+  EXPECT_EQ(job::sheetsFill(std::vector<double>(5, 0.5)), "5 sheets, 50 % full");
+}
+
+TEST(Summary, ShortEdgesOnPaperAreWarnedOfWithTheScaleThatMendsThem) {
+  // A level-4 icosphere of radius 10: edges about 0.8 units.
+  scene::Document ball;
+  ball.append(testing_support::icosphere(4, 10));
+  job::selectObjects(ball, {}, nullptr);
+  const double edge = job::medianEdge(ball);
+  EXPECT_NEAR(edge, 0.78, 0.08);
+  EXPECT_EQ(job::shortEdgesWarning(edge, 10, 20), "") << "7.8 mm edges are long enough";
+  const std::string w = job::shortEdgesWarning(edge, 1, 20);
+  EXPECT_NE(w.find("are 0.8 mm or shorter"), std::string::npos) << w;
+  // The suggested scale, typed again, gives edges of at least 3 mm.
+  const auto at = w.find("--scale ");
+  ASSERT_NE(at, std::string::npos) << w;
+  const double scale = std::stod(w.substr(at + 8));
+  EXPECT_GE(edge * scale, job::kShortestEdgeToBuild) << w;
+  EXPECT_LT(edge * scale, 1.1 * job::kShortestEdgeToBuild) << w;
+  EXPECT_EQ(job::shortEdgesWarning(0, 1, 20), "") << "no edges, nothing to say";
+  EXPECT_EQ(job::shortEdgesWarning(std::numeric_limits<double>::quiet_NaN(), 1, 20), "");
+}
+
+TEST_F(ModuleRun, ARunBrokenOffAtAProgressReportLeavesTheDocumentAsItWasAndTheNextRunIsWhole) {
+  job::Settings settings;
+  const auto ball = [] {
+    auto document = std::make_unique<scene::Document>();
+    document->append(bumpySphere(4, 3));
+    job::selectObjects(*document, {}, nullptr);
+    return document;
+  };
+  for (const char* stage : {"Reading objects", "Cutting into pieces", "Placing glue tabs"}) {
+    auto document = ball();
+    const scene::Object* original = document->objects().front().get();
+    job::Unfolding unfolding;
+    unfolding.settings = settings;
+    unfolding.scale = 10;
+    unfolding.pattern = true;
+    // The break comes from another thread, as a studio's stop does, once the stage reports.
+    std::atomic<bool> reached{false}, sent{false};
+    std::thread stopper([&] {
+      while (!reached) std::this_thread::yield();
+      module_.breakRun();
+      sent = true;
+    });
+    job::RunResult result;
+    std::vector<std::string> stages;
+    module_.unfold(document, unfolding, "", [&](const job::Progress& p) {
+      if (stages.empty() || stages.back() != p.stage) stages.push_back(p.stage);
+      if (p.stage == stage && !reached) {
+        reached = true;
+        // The other thread asks before the next report.
+        for (int i = 0; i < 2000 && !sent; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }, &result);
+    reached = true;
+    stopper.join();
+    EXPECT_EQ(result.outcome, job::RunResult::Outcome::Broken) << stage;
+    EXPECT_FALSE(result.recorded) << stage;
+    EXPECT_EQ(document->undoCount(), 0u) << stage;
+    ASSERT_EQ(document->objects().size(), 1u) << stage;
+    EXPECT_EQ(document->objects().front().get(), original) << "the model as it was";
+    EXPECT_EQ(stages.back(), stage) << "nothing ran past the break";
+  }
+  // A break asked between runs is forgotten: the next run goes to its end, and the unfolding
+  // reports its stages on the way.
+  module_.breakRun();
+  std::vector<std::string> stages;
+  auto document = ball();
+  job::Unfolding unfolding;
+  unfolding.settings = settings;
+  unfolding.scale = 10;
+  job::RunResult result;
+  module_.unfold(document, unfolding, "", [&](const job::Progress& p) {
+    if (stages.empty() || stages.back() != p.stage) stages.push_back(p.stage);
+  }, &result);
+  EXPECT_EQ(result.outcome, job::RunResult::Outcome::Ran);
+  EXPECT_TRUE(result.recorded);
+  for (const char* stage : {"Reading objects", "Cutting into pieces", "Placing glue tabs", "Building pieces"}) {
+    EXPECT_NE(std::find(stages.begin(), stages.end(), stage), stages.end()) << stage;
+  }
 }

@@ -644,6 +644,73 @@ TEST(StudioSessions, FilesArePrivateAndGoWithTheSession) {
   EXPECT_FALSE(fs::exists(folder));
 }
 
+TEST(StudioSessions, KeptSessionsSurviveAPauseAndARestartAndAreCleanedWithinTheirBounds) {
+  TempDir kept;
+  studio::StudioOptions options;
+  options.sessionTimeout = std::chrono::seconds(1);
+  options.keepFolder = (kept.path() / "sessions").string();
+  std::string cookie, id;
+  {
+    Served served(options);
+    Browser browser(served);
+    ASSERT_EQ(browser.upload({{"cube.obj", kCube}})->status, 200);
+    auto res = browser.run(stackRun());
+    ASSERT_EQ(res->status, 200) << errorOf(res);
+    const json ran = json::parse(res->body);
+    // A pause longer than the timeout: the session leaves memory, and the next request brings
+    // it back from disk with its model and the run to make again, past the revision shown.
+    for (int i = 0; i < 100 && served.studio().sessionCount() > 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(served.studio().sessionCount(), 0u);
+    res = browser.get("/api/state");
+    ASSERT_EQ(res->status, 200) << errorOf(res);
+    json back = json::parse(res->body);
+    ASSERT_TRUE(back["model"].is_object()) << back.dump();
+    EXPECT_EQ(back["model"]["name"], "cube.obj");
+    EXPECT_EQ(back["resume"], stackRun());
+    EXPECT_GT(back["revision"].get<int>(), ran["revision"].get<int>());
+    // Undo from a page that still shows the run before the pause is refused with what is there.
+    httplib::Headers stale = browser.headers();
+    stale.emplace("X-Foldra-Revision", std::to_string(ran["revision"].get<int>()));
+    res = served.client().Post("/api/undo", stale, "", "text/plain");
+    EXPECT_EQ(res->status, 409);
+    res = browser.run(stackRun());
+    ASSERT_EQ(res->status, 200) << errorOf(res);
+    EXPECT_EQ(json::parse(res->body)["run"]["pieces"], ran["run"]["pieces"]);
+    EXPECT_FALSE(json::parse(res->body).contains("resume")) << "made again: nothing left to resume";
+    cookie = browser.headers().begin()->second;
+    id = cookie.substr(cookie.find('=') + 1);
+  }
+  // A restart: the same browser finds its model again, under its own name only.
+  ASSERT_TRUE(fs::exists(kept.path() / "sessions" / id / "session.json"));
+  {
+    Served served(options);
+    auto res = served.client().Get("/api/state", {{"Cookie", cookie}});
+    ASSERT_EQ(res->status, 200);
+    EXPECT_EQ(json::parse(res->body)["model"]["name"], "cube.obj");
+    res = served.client().Get("/api/state", {{"Cookie", "foldra_studio=../../etc"}});
+    EXPECT_EQ(json::parse(res->body)["model"], nullptr) << "a name that is no session's starts a new one";
+  }
+  // A record that is not one (truncated) gives a fresh session, not an error.
+  {
+    std::ofstream(kept.path() / "sessions" / id / "session.json") << "{\"version\": 1, \"mod";
+    Served served(options);
+    auto res = served.client().Get("/api/state", {{"Cookie", cookie}});
+    ASSERT_EQ(res->status, 200);
+    EXPECT_EQ(json::parse(res->body)["model"], nullptr);
+  }
+  // Over its bounds the kept folder loses its least recently seen sessions first.
+  options.keepBytes = 1;
+  {
+    Served served(options);
+    for (int i = 0; i < 100 && fs::exists(kept.path() / "sessions" / id); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_FALSE(fs::exists(kept.path() / "sessions" / id));
+  }
+}
+
 /// The resident memory of this process, in kilobytes.
 long residentKb() {
   std::ifstream statm("/proc/self/statm");

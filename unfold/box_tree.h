@@ -35,6 +35,31 @@ class BoxTree {
     }
     return false;
   }
+  /// Calls visit(item) for the members below every node that `gain` finds worth entering: a
+  /// node whose box has a gain of 0 or less is left, one whose gain is not a number is entered.
+  /// Each node is weighed as the walk reaches it, so that what visit has learnt prunes what is
+  /// left, and of two children the one of larger gain is walked first. For the members that
+  /// reach farthest in some direction.
+  template <class Gain, class Visit>
+  void descend(Gain&& gain, Visit&& visit) const {
+    if (root_ < 0) return;
+    stack_.clear();
+    stack_.push_back(root_);
+    while (!stack_.empty()) {
+      const Node& node = nodes_[static_cast<std::size_t>(stack_.back())];
+      stack_.pop_back();
+      if (gain(node.box) <= 0) continue;
+      if (node.left < 0) {
+        visit(node.item);
+        continue;
+      }
+      const bool leftFirst = gain(nodes_[static_cast<std::size_t>(node.left)].box) > gain(nodes_[static_cast<std::size_t>(node.right)].box);
+      stack_.push_back(leftFirst ? node.right : node.left);
+      stack_.push_back(leftFirst ? node.left : node.right);
+    }
+  }
+  /// The box of every member; only for a tree that is not empty.
+  const Box& bounds() const { return nodes_[static_cast<std::size_t>(root_)].box; }
   /// Makes room for this many members at once (a tree of n members has 2n - 1 nodes).
   void reserve(std::size_t items) { nodes_.reserve(2 * items); }
   /// Frees every node.

@@ -32,6 +32,7 @@
 #include <optional>
 #include <vector>
 
+#include "host/progress.h"
 #include "unfold/compact_steps.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
@@ -112,18 +113,23 @@ void promoteSmallPieces(const RunState& state, const CompactMesh& mesh, std::vec
 }
 
 /// One round: the greedy joins in the given order, then the small pieces handed over.
-Outcome joinRound(RunState& state, const CompactMesh& mesh, const std::vector<std::uint32_t>& order, PageLimit page, double smallArea) {
+/// `progress` counts the hinges tried, from `done` on.
+Outcome joinRound(RunState& state, const CompactMesh& mesh, const std::vector<std::uint32_t>& order, PageLimit page, double smallArea,
+                  host::StageProgress& progress, std::int64_t done) {
   state.containers.clear();
   createPieces(state);
   {
     Joiner joiner(state, page);
+    std::int64_t tried = 0;
     for (std::uint32_t i : order) {
       const Hinge& h = mesh.hinges[i];
       if (joiner.pieceOf(*h.t) != joiner.pieceOf(*h.t->nb[h.k])) joiner.join(*h.t, h.k, true);
+      if ((++tried & 127) == 0) progress.step(done + tried);
     }
     joiner.finish();
   }
   handOver(state, mesh, page);
+  progress.step(done + static_cast<std::int64_t>(order.size()));
   Outcome o;
   for (const auto& c : state.containers) {
     if (!c->valid) continue;
@@ -322,9 +328,12 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   std::vector<std::uint32_t> order(n), best;
   double bestScore = 0;
   int bestRound = -1;
+  // The rounds and the best one's replay, by the hinges each tries.
+  const std::int64_t perRound = static_cast<std::int64_t>(n);
+  host::StageProgress progress("Cutting into pieces", perRound * (rounds + (rounds > 1 ? 1 : 0)));
   for (int round = 0; round < rounds; ++round) {
     sortOrder(mesh, promoted, round % 2 == 0 ? weights.bendOnly : weights.byLength, order);
-    const Outcome o = joinRound(state, mesh, order, page, smallArea);
+    const Outcome o = joinRound(state, mesh, order, page, smallArea, progress, perRound * round);
     if (bestRound < 0 || o.score() < bestScore) {
       bestScore = o.score();
       bestRound = round;
@@ -332,7 +341,7 @@ void Compact(RunState& state, const UnfoldOptions& options) {
     }
     if (round + 1 < rounds) promoteSmallPieces(state, mesh, promoted);
   }
-  if (bestRound >= 0 && bestRound + 1 != rounds) joinRound(state, mesh, best, page, smallArea);
+  if (bestRound >= 0 && bestRound + 1 != rounds) joinRound(state, mesh, best, page, smallArea, progress, perRound * rounds);
   regrowAndPlaceTabs(state, mesh, page, options);
   // The hand-over, the regrowth and the seams folded shut can leave a piece whose triangles
   // meet only at corners: cut out, it would fall apart.

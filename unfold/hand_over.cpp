@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "geometry/kernel.h"
+#include "host/progress.h"
 #include "unfold/box_tree.h"
 #include "unfold/compact.h"
 #include "unfold/compact_steps.h"
@@ -291,6 +292,7 @@ int handOver(RunState& state, const CompactMesh& mesh, PageLimit page) {
     const int before = went;
     for (std::size_t b : smallestFirst(state)) {
       if (dissolver.work >= budget) break;
+      host::breakPoint();
       if (containers[b]->valid && dissolver.dissolve(b)) ++went;
     }
     if (went == before) break;
@@ -299,6 +301,7 @@ int handOver(RunState& state, const CompactMesh& mesh, PageLimit page) {
   // room on their neighbours.
   if (pairSingles(state, dissolver) > 0) {
     for (std::size_t c = 0; c < containers.size(); ++c) {
+      host::breakPoint();
       if (containers[c]->valid && containers[c]->triangles.size() == 2 && dissolver.dissolve(c)) ++went;
     }
   }

@@ -1,6 +1,7 @@
 // The joins of the unfolding on charts with bounding-box trees; see joiner.h.
 #include "unfold/joiner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
@@ -193,17 +194,43 @@ bool Joiner::collides(Chart& CA, Chart& CB, const Placement& hinge) {
 }
 
 bool Joiner::exceedsPage(const Chart& CB, const Placement& hinge, Box& box) const {
-  // Exactly the points the direct page test adds, in any order: the box only grows, so it
-  // exceeds the page at the end exactly when it did at some step.
-  for (std::uint32_t m = CB.first; m != kNone; m = nextMember_[m]) {
+  // Exactly the points the direct page test adds. The box keeps the extremes of what it meets
+  // (strict comparisons), so the order they come in does not change it, and a point that lies
+  // within the box in all four directions changes nothing: a chart with a tree is asked only
+  // for the members that could reach past the box, so that a join costs what the smaller piece
+  // costs even when the larger one moves.
+  auto place = [&](Vec3 v) { return hinge.apply(CB.frame.apply(v)); };
+  auto add = [&](std::uint32_t m) {
     const gt& u = *tri_[m];
     for (int k = 0; k < 3; ++k) {
-      box.extend(hinge.apply(CB.frame.apply(u.p[k])));
+      box.extend(place(u.p[k]));
       if (!u.placedLugs[k][0]) continue;
-      box.extend(hinge.apply(CB.frame.apply(*u.placedLugs[k][0])));
-      box.extend(u.placedLugs[k][1] ? hinge.apply(CB.frame.apply(*u.placedLugs[k][1])) : Vec3{});
+      box.extend(place(*u.placedLugs[k][0]));
+      box.extend(u.placedLugs[k][1] ? place(*u.placedLugs[k][1]) : Vec3{});
     }
+  };
+  if (!CB.treeBuilt) {
+    for (std::uint32_t m = CB.first; m != kNone; m = nextMember_[m]) add(m);
+    return !test_.fits(box);
   }
+  for (std::uint32_t m : CB.unbounded) add(m);
+  // The move is linear in x and y (the rotations turn about z): the placed x of a point in a
+  // node's box is at most o.x + max(r0 minX, r0 maxX) + max(r1 minY, r1 maxY), up to rounding,
+  // which moves nothing by a billionth of the coordinates involved. Where that margin is not
+  // a number or infinite, every node is entered.
+  const Mat3 r = multiply(hinge.rot, CB.frame.identity ? Mat3::identity() : CB.frame.rot);
+  const Vec3 o = place(Vec3{});
+  const Box& all = CB.tree.bounds();
+  const double reach = std::max({std::fabs(all.minX), std::fabs(all.maxX), std::fabs(all.minY), std::fabs(all.maxY)});
+  const double margin = 1e-9 * (4 * reach + std::fabs(o.x) + std::fabs(o.y) + std::fabs(CB.frame.offset.x) + std::fabs(CB.frame.offset.y) +
+                                std::fabs(hinge.pivot.x) + std::fabs(hinge.pivot.y) + std::fabs(hinge.trans.x) + std::fabs(hinge.trans.y));
+  auto highest = [](double a, double lo, double hi) { return std::max(a * lo, a * hi); };
+  auto lowest = [](double a, double lo, double hi) { return std::min(a * lo, a * hi); };
+  auto visit = [&](std::uint32_t m) { add(m); };
+  CB.tree.descend([&](const Box& b) { return o.x + highest(r.m[0], b.minX, b.maxX) + highest(r.m[1], b.minY, b.maxY) + margin - box.maxX; }, visit);
+  CB.tree.descend([&](const Box& b) { return box.minX - (o.x + lowest(r.m[0], b.minX, b.maxX) + lowest(r.m[1], b.minY, b.maxY) - margin); }, visit);
+  CB.tree.descend([&](const Box& b) { return o.y + highest(r.m[3], b.minX, b.maxX) + highest(r.m[4], b.minY, b.maxY) + margin - box.maxY; }, visit);
+  CB.tree.descend([&](const Box& b) { return box.minY - (o.y + lowest(r.m[3], b.minX, b.maxX) + lowest(r.m[4], b.minY, b.maxY) - margin); }, visit);
   return !test_.fits(box);
 }
 

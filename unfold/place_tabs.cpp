@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/kernel.h"
+#include "host/progress.h"
 #include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/part_index.h"
@@ -156,8 +157,11 @@ class TabPlacer {
   /// Places the tabs; answers the number of cut edges left without one.
   int place(double usefulShare) {
     std::vector<char> done(cuts_.size(), 0);
-    for (double share : kDeeperSteps) placeRound(share, done);
-    placeRound(usefulShare, done);
+    const auto rounds = static_cast<std::int64_t>(std::size(kDeeperSteps) + 1);
+    host::StageProgress progress("Placing glue tabs", rounds * static_cast<std::int64_t>(cuts_.size()));
+    std::int64_t round = 0;
+    for (double share : kDeeperSteps) placeRound(share, done, progress, round++);
+    placeRound(usefulShare, done, progress, round);
     return static_cast<int>(std::count(done.begin(), done.end(), 0));
   }
 
@@ -221,8 +225,10 @@ class TabPlacer {
 
   /// One round: every edge still without a tab gets one of this share of the depth where either
   /// side has room.
-  void placeRound(double share, std::vector<char>& done) {
+  void placeRound(double share, std::vector<char>& done, host::StageProgress& progress, std::int64_t round) {
+    const auto cuts = static_cast<std::int64_t>(cuts_.size());
     for (std::size_t i = 0; i < cuts_.size(); ++i) {
+      if ((i & 1023) == 0) progress.step(round * cuts + static_cast<std::int64_t>(i));
       if (done[i]) continue;
       const Cut& c = cuts_[i];
       Convex onT, onG;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geometry/kernel.h"
+#include "host/progress.h"
 #include "unfold/box_tree.h"
 #include "unfold/compact.h"
 #include "unfold/compact_steps.h"
@@ -143,7 +144,11 @@ class PairMerger {
   template <class Accept>
   int run(Accept& accept) {
     int went = 0;
-    for (std::size_t a : bySize()) {
+    const std::vector<std::size_t> order = bySize();
+    host::StageProgress progress("Laying pairs of pieces out afresh", static_cast<std::int64_t>(order.size()));
+    std::int64_t done = 0;
+    for (std::size_t a : order) {
+      progress.step(done++);
       if (!state_.containers[a]->valid) continue;
       const Tried tried = mergeWithANeighbour(a, accept);
       if (tried == Tried::kMerged) ++went;

@@ -363,6 +363,8 @@ TEST(MeshImport, BadFilesGiveOneLineNamingTheFileAndLeaveTheDocumentAlone) {
       {"huge.obj", "v 1e40 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "a point coordinate is not a finite number"},
       {"nan-uv.ply", nullptr, "a texture coordinate is not a finite number"},
       {"bad-index.ply", nullptr, ""},
+      // Assimp reads on forever after an end_header that a vertical tab follows.
+      {"vtab.ply", "ply\nformat ascii 1.0\nelement vertex 0\nend_header\x0b\n", "the PLY header does not end"},
   };
   TempDir dir;
   write(dir.file("nan-uv.ply"), plyHeader(3, 1) + "0 0 0 nan 0\n1 0 0 1 0\n0 1 0 0 1\n3 0 1 2\n");

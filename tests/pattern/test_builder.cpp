@@ -14,92 +14,33 @@
 #include "pattern/labels.h"
 #include "pattern/seams.h"
 #include "pattern/sheet.h"
+#include "partner_check.h"
 #include "pattern_test_support.h"
 
 namespace patterntest {
 namespace {
 
-/// A text element of an SVG sheet, with its box in sheet millimetres (y up, as the pieces).
-struct SvgText {
-  std::string text;
-  double size = 0;  // font size, millimetres
-  std::array<Point2, 4> box;
-  /// An edge label: a number, a seam's letters or both, in the labels' grey (piece numbers are
-  /// black), and not a word of the legend.
-  bool label = false;
-};
+bool isNumber(const std::string& text) { return std::regex_match(text, std::regex("[0-9]+")); }
 
-std::vector<SvgText> svgTexts(const std::string& svg, double pageHeight) {
-  const double digits = detail::Font::get().digitHeight();
-  static const std::regex element(
-      R"re(<text transform="translate\(([-0-9.]+) ([-0-9.]+)(?:\) rotate\(([-0-9.e]+))?\)" font-size="([0-9.e-]+)" textLength="([0-9.e-]+)"[^>]*fill="(#[0-9a-f]{6})"[^>]*>([^<]*)</text>)re");
-  std::vector<SvgText> texts;
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), element); it != std::sregex_iterator(); ++it) {
-    const std::smatch& m = *it;
-    const double x = std::stod(m[1]), y = std::stod(m[2]), angle = m[3].matched ? std::stod(m[3]) * std::numbers::pi / 180 : 0;
-    SvgText t;
-    t.text = m[7];
-    const auto& items = detail::LegendText{}.items;
-    t.label = m[6] != "#000000" && std::regex_match(t.text, std::regex("[0-9]*[a-z]*")) && !t.text.empty() &&
-              std::find(items.begin(), items.end(), t.text) == items.end();
-    t.size = std::stod(m[4]);
-    const double width = std::stod(m[5]), top = digits * t.size;
-    const double c = std::cos(angle), s = std::sin(angle);
-    const Point2 local[4] = {{0, 0}, {width, 0}, {width, -top}, {0, -top}};
-    for (int k = 0; k < 4; ++k) {
-      const Point2 page{x + c * local[k].x - s * local[k].y, y + s * local[k].x + c * local[k].y};
-      t.box[k] = {page.x, pageHeight - page.y};
-    }
-    texts.push_back(t);
-  }
-  return texts;
+/// The sheet of every piece (input order).
+std::vector<int> sheetsOf(const Packing& packing) {
+  std::vector<int> sheets(packing.positions.size());
+  for (const Position& p : packing.positions) sheets[p.piece] = p.sheet;
+  return sheets;
 }
 
-bool isNumber(const std::string& text) { return std::regex_match(text, std::regex("[0-9]+[a-z]*")); }
-
-/// The piece a label names: its digits, or where it has none (a seam within one piece), 0.
-int partnerOf(const std::string& label) {
-  size_t digits = 0;
-  while (digits < label.size() && std::isdigit(static_cast<unsigned char>(label[digits]))) ++digits;
-  return digits ? std::stoi(label.substr(0, digits)) : 0;
-}
-
-/// Checks the labels printed on every sheet against the input: each sheet names every piece
-/// that its pieces' cut edges join, and no other (a label without a number stands for its own
-/// piece). Returns the number of labels.
+/// Checks the labels printed on every sheet against the input: each label leads to its edge's
+/// partner. Returns the number of labels.
 int expectLabelsNamePartners(const PatternInput& input, const PatternReport& report, const PatternOptions& options) {
-  const std::vector<int>& n = report.packing.numbers;
-  std::map<int, std::vector<std::pair<int, int>>> owners;  // label -> (piece, edge)
-  for (size_t i = 0; i < input.pieces.size(); ++i) {
-    for (size_t e = 0; e < input.pieces[i].edges.size(); ++e) {
-      const Edge& edge = input.pieces[i].edges[e];
-      if (edge.kind == EdgeKind::Cut && edge.label > 0) owners[edge.label].push_back({static_cast<int>(i), static_cast<int>(e)});
-    }
-  }
-  std::vector<std::set<int>> expected(report.packing.sheets), printed(report.packing.sheets);
-  for (const auto& [label, pair] : owners) {
-    if (pair.size() != 2) continue;
-    for (int k = 0; k < 2; ++k) {
-      const int other = pair[0].first == pair[1].first ? 0 : n[pair[1 - k].first];
-      expected[report.packing.positions[pair[k].first].sheet].insert(other);
-    }
-  }
-  int labels = 0;
-  for (int sheet = 0; sheet < report.packing.sheets; ++sheet) {
-    for (const SvgText& t : svgTexts(read(report.files[sheet]), options.pageHeight)) {
-      if (!t.label) continue;
-      printed[sheet].insert(partnerOf(t.text));
-      ++labels;
-    }
-    EXPECT_EQ(printed[sheet], expected[sheet]) << "sheet " << sheet + 1;
-  }
-  return labels;
+  const PartnerTally tally = expectEveryLabelLeadsToItsPartner(input, report.packing, options, sheetSvgs(report), "pattern");
+  EXPECT_EQ(tally.found, tally.copies);
+  return tally.labels;
 }
 
 /// How many labels the pieces carry.
 int labelCount(const PatternInput& input, const Packing& packing) {
   int count = 0;
-  for (const auto& texts : detail::seamLabels(input, packing.numbers).texts) {
+  for (const auto& texts : detail::seamLabels(input, packing.numbers, sheetsOf(packing)).texts) {
     for (const std::string& text : texts) count += text.empty() ? 0 : 1;
   }
   return count;
@@ -154,23 +95,19 @@ PatternInput gluedGrids() {
   return input;
 }
 
-TEST(Builder, EveryCutEdgeNamesThePieceItsTwinIsOn) {
+TEST(Builder, EveryCopyOfEveryCutEdgeCarriesTheEdgesNumber) {
   const PatternInput input = gluedGrids();
   TempDir dir;
   PatternReport report;
   ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("g.svg")}, &report));
-  expectLabelsNamePartners(input, report, PatternOptions{});
+  EXPECT_EQ(expectLabelsNamePartners(input, report, PatternOptions{}), 26) << "both copies of 13 edges";
+  // The 13 edges glued are numbered 1 to 13, each number printed twice.
   std::map<std::string, int> seen;
   for (const std::string& file : report.files) {
     for (const SvgText& t : svgTexts(read(file), PatternOptions{}.pageHeight)) seen[t.text] += t.label ? 1 : 0;
   }
-  // The grids share one seam all round: its 12 edges carry a label on every fourth edge or so,
-  // each naming the other grid alone.
-  const std::vector<int>& n = report.packing.numbers;
-  EXPECT_EQ(seen[std::to_string(n[1])], 3);
-  EXPECT_EQ(seen[std::to_string(n[0])], 3);
-  EXPECT_EQ(seen[std::to_string(n[2])], 1);
-  EXPECT_EQ(seen[std::to_string(n[3])], 1);
+  for (int n = 1; n <= 13; ++n) EXPECT_EQ(seen[std::to_string(n)], 2) << n;
+  EXPECT_EQ(seen["14"], 0);
 }
 
 /// Four rectangles: A joins B along two seams with C's edge between them (A's left side and
@@ -187,16 +124,28 @@ PatternInput seamed() {
   return input;
 }
 
-TEST(Builder, SeamsAreLetteredPerPairAndTheirEndsTicked) {
+TEST(Builder, EdgesAreNumberedPieceByPieceAndSeamEndsTicked) {
   const PatternInput input = seamed();
   for (const std::vector<int>& numbers : {std::vector<int>{1, 2, 3, 4}, std::vector<int>{12, 5, 31, 7}}) {
-    const detail::EdgeLabels labels = detail::seamLabels(input, numbers);
-    const std::string a = std::to_string(numbers[0]), b = std::to_string(numbers[1]), c = std::to_string(numbers[2]);
-    // The same letter on both sides of a seam, whichever piece comes first.
-    EXPECT_EQ(labels.texts[0], (std::vector<std::string>{b + "a", c, b + "b", "", ""}));
-    EXPECT_EQ(labels.texts[1], (std::vector<std::string>{a + "a", "", a + "b", "", ""}));
-    EXPECT_EQ(labels.texts[2], (std::vector<std::string>{a, "", "", "", ""}));
-    EXPECT_EQ(labels.texts[3], (std::vector<std::string>{"a", "", "a", "", ""})) << "the own piece, by letter alone";
+    const detail::EdgeLabels labels = detail::seamLabels(input, numbers, {0, 0, 0, 0});
+    // Numbered in printed order, each piece around its outline; both copies alike. Where B
+    // comes first, its two edges get 1 and 2, D's seam within itself 3, A's edge to C 4.
+    if (numbers[0] == 1) {
+      EXPECT_EQ(labels.texts[0], (std::vector<std::string>{"1", "2", "3", "", ""}));
+      EXPECT_EQ(labels.texts[1], (std::vector<std::string>{"1", "", "3", "", ""}));
+      EXPECT_EQ(labels.texts[2], (std::vector<std::string>{"2", "", "", "", ""}));
+      EXPECT_EQ(labels.texts[3], (std::vector<std::string>{"4", "", "4", "", ""})) << "a seam within one piece";
+      EXPECT_EQ(labels.ranges[0].first, 1);
+      EXPECT_EQ(labels.ranges[0].last, 3);
+      EXPECT_EQ(labels.ranges[1].first, 0) << "B starts no number: all its edges lead back to A";
+      EXPECT_EQ(labels.notes[0], "edges 1\u20133");
+      EXPECT_EQ(labels.notes[3], "edge 4");
+    } else {
+      EXPECT_EQ(labels.texts[0], (std::vector<std::string>{"1", "4", "2", "", ""}));
+      EXPECT_EQ(labels.texts[1], (std::vector<std::string>{"1", "", "2", "", ""}));
+      EXPECT_EQ(labels.texts[2], (std::vector<std::string>{"4", "", "", "", ""}));
+      EXPECT_EQ(labels.texts[3], (std::vector<std::string>{"3", "", "3", "", ""}));
+    }
     // A seam's ends: where A's run of cut edges starts and stops and where its partner changes;
     // each single-edge seam of B and D at both its ends. Ticks point into their piece.
     const std::vector<std::vector<Point2>> corners = {
@@ -218,15 +167,19 @@ TEST(Builder, SeamsAreLetteredPerPairAndTheirEndsTicked) {
   }
   // A loop that is one seam all round is ticked once on each side.
   const PatternInput grids = gluedGrids();
-  const detail::EdgeLabels loop = detail::seamLabels(grids, {1, 2, 3, 4});
+  const detail::EdgeLabels loop = detail::seamLabels(grids, {1, 2, 3, 4}, {0, 0, 0, 0});
   EXPECT_EQ(loop.ticks[0].size(), 1u);
   EXPECT_EQ(loop.ticks[1].size(), 1u);
-  // Its 12 edges in three stretches of four, each labelled once, on the same edges on both.
-  for (size_t e = 0; e < loop.texts[0].size(); ++e) EXPECT_EQ(loop.texts[0][e].empty(), loop.texts[1][e].empty()) << e;
-  EXPECT_EQ(std::count(loop.texts[0].begin(), loop.texts[0].end(), "2"), 3);
+  // Its 12 edges each carry a number, the same on both sides.
+  int named = 0;
+  for (size_t e = 0; e < loop.texts[0].size(); ++e) {
+    EXPECT_EQ(loop.texts[0][e], loop.texts[1][e]) << e;
+    named += loop.texts[0][e].empty() ? 0 : 1;
+  }
+  EXPECT_EQ(named, 12);
 }
 
-TEST(Builder, SeamLettersSkipLettersThatReadAsDigits) {
+TEST(Builder, EdgeNumbersStayShortAndNotesNameTheOtherSheets) {
   PatternInput input;
   // Two strips that keep every other bottom edge glued to each other and leave the rest open:
   // they meet along 30 separate one-edge seams.
@@ -236,18 +189,22 @@ TEST(Builder, SeamLettersSkipLettersThatReadAsDigits) {
       if (e.kind == EdgeKind::Cut && (e.label > 119 || (e.label - 1) % 4 != 0)) e.label = 0;
     }
   }
-  const detail::EdgeLabels labels = detail::seamLabels(input, {1, 2});
-  std::set<std::string> seams;
+  const detail::EdgeLabels labels = detail::seamLabels(input, {1, 2}, {0, 1});
+  std::set<std::string> first, second;
   for (const std::string& text : labels.texts[0]) {
-    if (text.empty()) continue;
-    EXPECT_EQ(text.substr(0, 1), "2");
-    EXPECT_EQ(text.find_first_of("ilo"), std::string::npos) << text;
-    seams.insert(text.substr(1));
+    if (!text.empty()) first.insert(text);
   }
-  EXPECT_EQ(seams.size(), 30u);
-  // Twenty-three single letters, then two: aa to ag.
-  for (const char* seam : {"a", "h", "z", "aa", "ag"}) EXPECT_TRUE(seams.count(seam)) << seam;
-  EXPECT_FALSE(seams.count("ah"));
+  for (const std::string& text : labels.texts[1]) {
+    if (!text.empty()) second.insert(text);
+  }
+  EXPECT_EQ(first.size(), 30u);
+  EXPECT_EQ(first, second) << "the same number on both copies";
+  for (int n = 1; n <= 30; ++n) EXPECT_TRUE(first.count(std::to_string(n))) << n;
+  // Piece 1 starts them all; each piece's note names the other's sheet.
+  EXPECT_EQ(labels.notes[0], "edges 1\u201330 \u00B7 sheet 2");
+  EXPECT_EQ(labels.notes[1], "sheet 1");
+  // On one sheet there is nothing to name but the range.
+  EXPECT_EQ(detail::seamLabels(input, {2, 1}, {0, 0}).notes[1], "edges 1\u201330");
 }
 
 TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
@@ -268,11 +225,9 @@ TEST(Builder, ThePdfCarriesTheSameLabelsAndTitlesAsText) {
   std::map<std::string, int> words;
   std::istringstream in(text);
   for (std::string word; in >> word;) ++words[word];
-  const std::vector<int>& n = report.packing.numbers;
-  for (const char* seam : {"a", "b"}) {
-    EXPECT_EQ(words[std::to_string(n[1]) + seam], 1) << seam << "\n" << text;
-    EXPECT_EQ(words[std::to_string(n[0]) + seam], 1) << seam;
-  }
+  // Edges 1 to 4 each on both copies (the pieces' numbers are words of their own too).
+  for (int n = 1; n <= 4; ++n) EXPECT_GE(words[std::to_string(n)], 2) << n << "\n" << text;
+  EXPECT_EQ(words["5"], 0) << text;
   EXPECT_NE(text.find("sheet 1 of " + std::to_string(report.packing.sheets)), std::string::npos) << text;
   EXPECT_EQ(words["grids"], report.packing.sheets) << "the name in every sheet's title";
 #endif
@@ -453,6 +408,25 @@ TEST(Builder, TheOverviewComesFirstInThePdfAndAsAFileOfItsOwn) {
   TempDir third;
   ASSERT_TRUE(writeAll(flat, PatternOptions{}, {third.file("t.svg")}, &report));
   EXPECT_EQ(report.files, std::vector<std::string>{third.file("t-1.svg")});
+}
+
+TEST(Builder, TheOverviewListsThePiecesThatNoViewShows) {
+  // A small triangle deep inside the tetrahedron: hidden from every side.
+  PatternInput input = tetrahedron();
+  Piece inner = rightTriangle(5, 3);
+  inner.triangles[0].space = {Point3{8, 8, 8}, Point3{11, 8, 8}, Point3{8, 11, 8}};
+  input.pieces.push_back(inner);
+  TempDir dir;
+  PatternReport report;
+  ASSERT_TRUE(writeAll(input, PatternOptions{}, {dir.file("t.svg")}, &report));
+  const std::string overview = read(dir.file("t-overview.svg"));
+  const int hidden = report.packing.numbers[4];
+  EXPECT_NE(overview.find("not seen in these views: piece " + std::to_string(hidden) + "<"), std::string::npos);
+  // The four faces show in the views and are not listed.
+  std::map<std::string, int> numbers;
+  for (const SvgText& t : svgTexts(overview, 297)) ++numbers[t.text];
+  for (int i = 0; i < 4; ++i) EXPECT_GE(numbers[std::to_string(report.packing.numbers[i])], 1);
+  EXPECT_EQ(numbers[std::to_string(hidden)], 0);
 }
 
 TEST(Builder, SheetsButTheLastAreMoreThanHalfFullWherePiecesAllow) {

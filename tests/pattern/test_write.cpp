@@ -137,6 +137,21 @@ TEST(WritePattern, PdfHasOnePagePerSheetAtThePageSize) {
   }
 }
 
+TEST(WritePattern, TellsHowFarTheDrawingAndEachFormatHaveComeAndWritesTheSameBytes) {
+  TempDir dir;
+  PatternOptions options = smallPage();
+  ASSERT_TRUE(write(threeBigSquares(), options, dir.file("plain.pdf"), nullptr));
+  std::vector<std::pair<std::string, int>> told;
+  options.progress = [&](const std::string& stage, int percent) { told.emplace_back(stage, percent); };
+  ASSERT_TRUE(write(threeBigSquares(), options, dir.file("told.pdf"), nullptr));
+  EXPECT_EQ(read(dir.file("told.pdf")), read(dir.file("plain.pdf"))) << "being told changes nothing";
+  // Three sheets drawn and three pages written, each stage rising.
+  std::map<std::string, std::vector<int>> byStage;
+  for (const auto& [stage, percent] : told) byStage[stage].push_back(percent);
+  EXPECT_EQ(byStage["Drawing the sheets"], (std::vector<int>{0, 33, 66}));
+  EXPECT_EQ(byStage["Writing the PDF"], (std::vector<int>{0, 33, 66}));
+}
+
 TEST(WritePattern, SvgWritesOneFilePerSheetAtThePageSize) {
   TempDir dir;
   PatternOptions options = smallPage();

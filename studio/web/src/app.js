@@ -19,6 +19,9 @@ let extensions = [];
 let companions = [];
 let maxUpload = 0;
 let busy = false;
+let running = false;      // a run of this tab is being made: Cancel stops it
+// This page's own name, so that closing it stops the run it asked for and no other tab's.
+const tabId = Array.from(crypto.getRandomValues(new Uint8Array(8)), (b) => b.toString(16).padStart(2, '0')).join('');
 let shownSheets = '';    // the run whose sheets the page shows
 let showing = 'pieces';  // what the 3D view shows once there is a result: 'pieces' or 'model'
 let tabEdited = false;   // the person typed a tab depth of their own
@@ -36,6 +39,41 @@ function showError(text) {
   if (text) box.scrollIntoView({ block: 'nearest' });
 }
 
+// The tabs of one browser share the studio's session. Each change a tab makes is told to the
+// others, which show it at once and say so; a change sent from a page that still shows an
+// earlier state is refused by the studio, with the state it holds.
+const tabs = 'BroadcastChannel' in window ? new BroadcastChannel('foldra-studio') : null;
+function tellOtherTabs(what) {
+  if (tabs && state) tabs.postMessage({ revision: state.revision, what });
+}
+async function handOver(s, what) {
+  showing = 'pieces';
+  highlight(-1, 'tab');
+  if ($('sheet-viewer').open) $('sheet-viewer').close();
+  applyState(s);
+  await refreshScene();
+  if (s.resume && s.model) {
+    // The studio had put the session away (a long pause, a restart) and brought it back from
+    // disk: its last run is made again, with the settings it had.
+    applyForm(s.resume);
+    await runDialog(Number(s.resume.press));
+    if ($('message').hidden) showError(`After a long pause the studio brought ${s.model.name} back and made its last run again: try again.`);
+    return;
+  }
+  const model = s.model ? s.model.name : 'no model';
+  showError(`Another tab of this browser ${what ?? 'changed the model'}: this page now shows the same (${model}).`);
+  say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
+}
+if (tabs) {
+  tabs.addEventListener('message', async (e) => {
+    if (!state || e.data.revision === state.revision) return;
+    try {
+      const s = await call('GET', '/api/state');
+      if (s.revision !== state.revision) await handOver(s, e.data.what);
+    } catch { /* the next action reports problems */ }
+  });
+}
+
 async function call(method, path, body) {
   const init = { method, headers: {} };
   if (body instanceof FormData) init.body = body;
@@ -43,10 +81,18 @@ async function call(method, path, body) {
     init.body = JSON.stringify(body);
     init.headers['Content-Type'] = 'application/json';
   }
+  if (method === 'POST' && state && state.revision !== undefined) init.headers['X-Foldra-Revision'] = String(state.revision);
+  if (method === 'POST') init.headers['X-Foldra-Tab'] = tabId;
   const res = await fetch(path, init);
   let data = null;
   try { data = await res.json(); } catch { data = null; }
-  if (!res.ok) throw new Error((data && data.error) || `The studio answered ${res.status} ${res.statusText}.`);
+  if (!res.ok) {
+    if (res.status === 409 && data && data.state) {
+      await handOver(data.state);
+      throw new Error(data.error.charAt(0).toUpperCase() + data.error.slice(1) + '.');
+    }
+    throw new Error((data && data.error) || `The studio answered ${res.status} ${res.statusText}.`);
+  }
   return data;
 }
 
@@ -191,6 +237,30 @@ function resetForm() {
   paperChanged();
 }
 
+/// The form as a run was asked with ({gadgets, paper}): a kept session's last run, brought back.
+function applyForm(form) {
+  resetForm();
+  for (const [id, value] of Object.entries(form.gadgets ?? {})) {
+    const input = $(`gadget-${id}`);
+    if (!input) continue;
+    if (input.dataset.kind === 'check') input.checked = !!value;
+    else input.value = String(value);
+    if (input.dataset.derived === 'true') input.dataset.derived = 'false';
+  }
+  const paper = form.paper ?? {};
+  const named = Object.entries(PAPERS).find(([, [w, h]]) => (w === paper.width && h === paper.height)
+    || (h === paper.width && w === paper.height));
+  $('paper-format').value = named ? named[0] : 'custom';
+  $('paper-orientation').value = named && named[1][0] !== paper.width ? 'landscape' : 'portrait';
+  for (const key of ['width', 'height', 'margin', 'size', 'tab']) {
+    if (paper[key] !== undefined) $(`paper-${key}`).value = String(paper[key]);
+  }
+  if (paper.tab !== undefined) tabEdited = true;
+  const tabs = $(`gadget-${dialog.tabs}`);
+  if (tabs) $('paper-tab').disabled = !tabs.checked;
+  paperChanged();
+}
+
 /// The form's values as the gadgets take them: {id: value}. Lengths in model units go only when
 /// the person typed them; otherwise the server works them out from the paper.
 function gadgetValues() {
@@ -271,10 +341,15 @@ async function followPaper() {
 
 // --- state -----------------------------------------------------------------------------------
 
+/// True for the dialog's Cancel button while this tab's run is being made: it stops the run.
+function stops(button) {
+  return running && !!button.dataset.press && !button.classList.contains('primary');
+}
+
 function setBusy(on) {
   busy = on;
   document.body.dataset.busy = String(on);
-  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #oversize button')) b.disabled = on;
+  for (const b of document.querySelectorAll('#buttons button, #undo, #redo, #oversize button')) b.disabled = on && !stops(b);
   $('file').disabled = on;
   if (!on) applyState(state);
 }
@@ -376,7 +451,7 @@ function applyState(s) {
     : 'No model open.';
   $('undo').disabled = busy || !s || !s.undo;
   $('redo').disabled = busy || !s || !s.redo;
-  for (const b of document.querySelectorAll('#buttons button')) b.disabled = busy || !s || (!s.model && !!b.dataset.press && b.classList.contains('primary'));
+  for (const b of document.querySelectorAll('#buttons button')) b.disabled = (busy && !stops(b)) || !s || (!s.model && !!b.dataset.press && b.classList.contains('primary'));
   $('count-pieces').textContent = run ? String(run.pieces) : '–';
   $('count-triangles').textContent = run ? String(run.triangles) : '–';
   $('count-tabs').textContent = run ? String(run.tabs) : '–';
@@ -584,6 +659,8 @@ function openViewer(n) {
   $('viewer-prev').addEventListener('click', () => openViewer(viewerSheet - 1));
   $('viewer-next').addEventListener('click', () => openViewer(viewerSheet + 1));
   $('viewer-close').addEventListener('click', () => $('sheet-viewer').close());
+  // However the viewer is closed (its button, Esc), the piece it pointed at is let go.
+  $('sheet-viewer').addEventListener('close', () => highlight(-1, 'viewer'));
   $('sheet-viewer').addEventListener('keydown', (e) => {
     if (e.key === 'ArrowRight') openViewer(viewerSheet + 1);
     if (e.key === 'ArrowLeft') openViewer(viewerSheet - 1);
@@ -610,7 +687,9 @@ async function openFiles(files) {
   try {
     const s = await call('POST', '/api/model', form);
     showing = 'pieces';
+    highlight(-1, 'open');
     applyState(s);
+    tellOtherTabs(`opened ${s.model.name}`);
     followPaper();
     await refreshScene();
     say(`Opened ${s.model.name}. Press Unfold to make the pieces.`);
@@ -631,6 +710,7 @@ async function runDialog(press) {
   showError('');
   const p = paperFields();
   if (p.error) { showError(p.error); return; }
+  running = true;
   setBusy(true);
   runStarted = performance.now();
   window.foldraTimes = {};
@@ -650,8 +730,16 @@ async function runDialog(press) {
   }, 200);
   try {
     const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p.fields });
+    if (s.message === 'stopped') {
+      // Nothing changed: the page keeps what it shows.
+      applyState(s);
+      say('Stopped: the model is as it was before the run.');
+      return;
+    }
     showing = 'pieces';
+    highlight(-1, 'run');
     applyState(s);
+    tellOtherTabs(`unfolded ${s.model.name}`);
     await refreshScene();
     window.foldraTimes.scene = performance.now() - runStarted;
     const pattern = s.run && s.run.pattern;
@@ -663,6 +751,7 @@ async function runDialog(press) {
   } finally {
     clearInterval(poll);
     $('progress').hidden = true;
+    running = false;
     setBusy(false);
   }
 }
@@ -673,7 +762,9 @@ async function undoRedo(which) {
   setBusy(true);
   try {
     const s = await call('POST', `/api/${which}`);
+    highlight(-1, which);
     applyState(s);
+    tellOtherTabs(which === 'undo' ? 'undid a step' : 'redid a step');
     await refreshScene();
     say(which === 'undo' ? (s.run ? 'Undone.' : 'Undone: the model as opened.') : 'Redone.');
   } catch (e) {
@@ -689,6 +780,12 @@ $('dialog-form').addEventListener('submit', (event) => {
   event.preventDefault();
   const confirm = dialog.gadgets.find((g) => g.confirm);
   const press = Number(event.submitter ? event.submitter.dataset.press : confirm.id);
+  if (press !== confirm.id && running) {
+    // Cancel during a run stops it; the run's answer says so.
+    say('Stopping the run…');
+    call('POST', '/api/stop').catch(() => { /* the run has just ended */ });
+    return;
+  }
   if (press !== confirm.id) {
     // Cancel: the form goes back to where it started; the model and its result stay.
     resetForm();
@@ -749,7 +846,8 @@ function startPlaying() {
 $('play').addEventListener('click', () => (playing ? stopPlaying() : startPlaying()));
 $('speed').addEventListener('change', () => { if (playing) { stopPlaying(); startPlaying(); } });
 // The session's files are let go soon after the page is closed (a reload comes back in time).
-window.addEventListener('pagehide', () => navigator.sendBeacon('/api/leave'));
+// Closing the page also stops a run it asked for.
+window.addEventListener('pagehide', () => navigator.sendBeacon('/api/leave', tabId));
 
 async function start() {
   try {
@@ -770,6 +868,13 @@ async function start() {
     await refreshScene();
     say(s.model ? `${s.model.name} is open.` : 'Open a model to begin.');
     document.body.dataset.ready = 'true';
+    if (s.resume && s.model) {
+      // A session kept from an earlier visit: its last run is made again with its settings.
+      applyForm(s.resume);
+      await runDialog(Number(s.resume.press));
+      if (!$('message').hidden) return;
+      say(`Welcome back: ${s.model.name} with the settings of your last run.`);
+    }
   } catch (e) {
     showError(`The studio could not start: ${e.message}`);
   }

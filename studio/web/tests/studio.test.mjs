@@ -25,12 +25,36 @@ f 1 4 3 2\nf 5 6 7 8\nf 1 2 6 5\nf 2 3 7 6\nf 3 4 8 7\nf 4 1 5 8\n`;
 // One triangle per face: at 300 mm none of them fits on A4.
 const TETRA = 'v 0 0 0\nv 1 0 0\nv 0.5 0 0.866\nv 0.5 0.816 0.289\nf 1 2 3\nf 1 4 2\nf 2 4 3\nf 3 4 1\n';
 
+/// An icosahedron subdivided `levels` times onto the unit sphere, as OBJ text.
+function icosphere(levels) {
+  const t = (1 + Math.sqrt(5)) / 2;
+  let v = [[-1, t, 0], [1, t, 0], [-1, -t, 0], [1, -t, 0], [0, -1, t], [0, 1, t], [0, -1, -t], [0, 1, -t],
+    [t, 0, -1], [t, 0, 1], [-t, 0, -1], [-t, 0, 1]];
+  let f = [[0, 11, 5], [0, 5, 1], [0, 1, 7], [0, 7, 10], [0, 10, 11], [1, 5, 9], [5, 11, 4], [11, 10, 2], [10, 7, 6],
+    [7, 1, 8], [3, 9, 4], [3, 4, 2], [3, 2, 6], [3, 6, 8], [3, 8, 9], [4, 9, 5], [2, 4, 11], [6, 2, 10], [8, 6, 7], [9, 8, 1]];
+  const unit = (p) => { const l = Math.hypot(...p); return p.map((c) => c / l); };
+  v = v.map(unit);
+  for (let level = 0; level < levels; ++level) {
+    const middles = new Map();
+    const middle = (a, b) => {
+      const key = a < b ? `${a},${b}` : `${b},${a}`;
+      if (!middles.has(key)) { middles.set(key, v.length); v.push(unit(v[a].map((c, i) => (c + v[b][i]) / 2))); }
+      return middles.get(key);
+    };
+    f = f.flatMap(([a, b, c]) => {
+      const ab = middle(a, b), bc = middle(b, c), ca = middle(c, a);
+      return [[a, ab, ca], [b, bc, ab], [c, ca, bc], [ab, bc, ca]];
+    });
+  }
+  return v.map((p) => `v ${p.join(' ')}`).join('\n') + '\n' + f.map((q) => `f ${q.map((i) => i + 1).join(' ')}`).join('\n') + '\n';
+}
+
 let work, server, url, context, page, studioFolder;
 const problems = [];  // errors the page met: script errors and failed requests
 
 function startStudio() {
   return new Promise((resolve, reject) => {
-    server = spawn(program, ['serve', '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'],
+    server = spawn(program, ['serve', '--port', '0', '--sessions', join(work, 'kept')], { stdio: ['ignore', 'pipe', 'inherit'],
       env: { ...process.env, TMPDIR: join(work, 'server') } });
     let out = '';
     server.stdout.on('data', (chunk) => {
@@ -341,6 +365,90 @@ test('the cube, dropped on the 3D view, in the animation layout: one piece a sec
   assert.equal(await page.locator('#viewport').getAttribute('data-objects'), String(cli.pieces));
 });
 
+test('two tabs of one browser: the second tab\'s model shows in the first, which says so; a stale change is refused', async () => {
+  // The first tab shows the cube's pieces; a piece is pointed at in the sheet viewer, which is
+  // closed with Esc.
+  assert.notEqual(await page.locator('#count-pieces').textContent(), '–');
+  await page.locator('.sheet-thumb').first().click();
+  await page.locator('#sheet-viewer').waitFor();
+  const piece = await page.evaluate(() => window.foldraState.run.pattern.pieces.findIndex((p) => p.sheet === 0));
+  const r = await page.locator('#viewer-sheet').boundingBox();
+  const box = await page.evaluate((i) => {
+    const run = window.foldraState.run.pattern;
+    const p = run.pieces[i];
+    return { x: (p.left + p.width / 2) / run.paper[0], y: (p.top + p.height / 2) / run.paper[1] };
+  }, piece);
+  await page.mouse.move(r.x + box.x * r.width, r.y + box.y * r.height);
+  await page.locator('#piece-info:not([hidden])').waitFor();
+  await page.keyboard.press('Escape');
+  await page.locator('#sheet-viewer').waitFor({ state: 'hidden' });
+  assert.equal(await page.locator('#piece-info').isHidden(), true, 'the caption goes with the viewer');
+
+  const revision = await page.evaluate(() => window.foldraState.revision);
+  const other = await context.newPage();
+  try {
+    await other.goto(url);
+    await other.locator('body[data-ready=true]').waitFor();
+    await other.setInputFiles('#file', [join(work, 'tetra.obj')]);
+    await other.locator('#model-info').filter({ hasText: 'tetra.obj' }).waitFor();
+    // The first tab follows at once and says why its model changed.
+    await page.locator('#model-info').filter({ hasText: 'tetra.obj' }).waitFor();
+    assert.match(await page.getByRole('alert').textContent(), /^Another tab of this browser opened tetra\.obj: this page now shows the same/);
+    assert.equal(await page.locator('#count-pieces').textContent(), '–', 'no result of the cube is left on show');
+    assert.equal(await page.locator('#sheets li').count(), 0, 'nor its sheets');
+    assert.equal(await page.locator('#piece-info').isHidden(), true);
+  } finally {
+    await other.close();
+  }
+  // A change sent by a page that still shows the cube is refused, with what the session holds.
+  const stale = await context.request.post(`${url}api/undo`, { headers: { 'X-Foldra-Revision': String(revision) } });
+  assert.equal(stale.status(), 409);
+  const answer = await stale.json();
+  assert.match(answer.error, /another tab/);
+  assert.equal(answer.state.model.name, 'tetra.obj');
+  await shot('4-handed-over');
+});
+
+test('a long run stops within a second of Cancel, with the progress of its stage shown, and leaves the model as it was', async () => {
+  const ball = join(work, 'ball.obj');
+  writeFileSync(ball, icosphere(6));
+  await openModel([ball], 'ball.obj');
+  await page.getByRole('button', { name: 'Unfold' }).click();
+  // The unfolding's own stage moves the bar, not the reading of the objects.
+  await page.locator('#progress-stage').filter({ hasText: /^Cutting into pieces \(\d+ %\)$/ }).waitFor({ timeout: 60000 });
+  const cancel = page.getByRole('button', { name: 'Cancel' });
+  assert.equal(await cancel.isEnabled(), true, 'Cancel stops the run');
+  const asked = Date.now();
+  await cancel.click();
+  await page.locator('#status').filter({ hasText: 'Stopped: the model is as it was before the run.' }).waitFor({ timeout: 10000 });
+  const took = Date.now() - asked;
+  console.log(`stopping a run of 81,920 triangles took ${took} ms`);
+  assert.ok(took < 3000, `stopped after ${took} ms`);
+  assert.equal(await page.locator('#count-pieces').textContent(), '–', 'no pieces: the model as opened');
+  assert.equal(await page.locator('#viewport').getAttribute('data-objects'), '1');
+  // The module is free at once for the next run.
+  const answer = await context.request.post(`${url}api/undo`);
+  assert.equal(answer.status(), 409);
+  assert.match((await answer.json()).error, /nothing to undo/);
+
+  // Closing the tab that asked for a run stops it too.
+  const other = await context.newPage();
+  await other.goto(url);
+  await other.locator('body[data-ready=true]').waitFor();
+  await other.getByRole('button', { name: 'Unfold' }).click();
+  await other.locator('#progress-stage').filter({ hasText: /^Cutting into pieces/ }).waitFor({ timeout: 60000 });
+  const closed = Date.now();
+  await other.close({ runBeforeUnload: true });
+  let progress;
+  do {
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    progress = await (await context.request.get(`${url}api/progress`)).json();
+  } while (progress.running && Date.now() - closed < 10000);
+  console.log(`closing the tab stopped its run after ${Date.now() - closed} ms`);
+  assert.equal(progress.running, false, 'the run ended with its tab');
+  assert.equal((await (await context.request.get(`${url}api/state`)).json()).run, null, 'and left nothing');
+});
+
 test('messages say what is wrong with a number; Cancel puts the form back', async () => {
   const size = page.getByLabel('Model size (mm, longest side)');
   for (const [typed, said] of [['1e308', 'Model size: 1e308 mm is too large (at most 1000000 mm)'],
@@ -370,4 +478,25 @@ test('a file the importer cannot read gets its message on the page', async () =>
 
 test('the page met no script error and no refused request but the bad file', () => {
   assert.deepEqual(problems.filter((p) => p !== '422 /api/model'), []);
+});
+
+test('work that survives: after the studio was stopped and started again, the model, the settings and the last result come back', async () => {
+  await openModel(house, 'house.obj');
+  await page.getByLabel('Model size (mm, longest side)').fill('120');
+  await unfold();
+  const before = await counts();
+  const sheets = await page.locator('#count-sheets').textContent();
+  const ended = new Promise((resolve) => server.once('exit', resolve));
+  server.kill('SIGTERM');
+  await ended;
+  url = await startStudio();
+  await page.goto(url);
+  await page.locator('body[data-ready=true]').waitFor();
+  await page.locator('#model-info').filter({ hasText: 'house.obj' }).waitFor();
+  await page.locator('#status').filter({ hasText: 'Welcome back: house.obj' }).waitFor({ timeout: 60000 });
+  assert.deepEqual(await counts(), before, 'the same pieces as before the restart');
+  assert.equal(await page.locator('#count-sheets').textContent(), sheets);
+  assert.equal(await page.getByLabel('Model size (mm, longest side)').inputValue(), '120', 'with its settings');
+  await page.locator('#sheets[data-loaded=true]').waitFor({ timeout: 60000 });
+  await shot('6-welcome-back');
 });
