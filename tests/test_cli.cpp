@@ -430,7 +430,8 @@ TEST_F(Cli, LabelsOnADenseMeshAreShortAndComeInPairs) {
       EXPECT_LE(m[2].length(), 4u) << m[0];
     }
   }
-  EXPECT_EQ(pieces.size(), 40u);
+  EXPECT_GT(pieces.size(), 10u);
+  EXPECT_LT(pieces.size(), 100u);
   EXPECT_GT(labels, 4000) << "a label on every copy of every cut edge";
   for (const auto& [number, count] : named) EXPECT_EQ(count, 2) << "edge " << number;
   EXPECT_NE(r.err.find("below 1.5 mm; at about --scale "), std::string::npos) << r.err;

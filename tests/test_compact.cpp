@@ -262,6 +262,7 @@ TEST(Compact, JoinsTestFacesNotTabs) {
   LinkedHost h;
   h.add(icosphere(1));
   foldra::Settings s = compactSettings(20);
+  s.OffeneNaehte = true;
   ASSERT_TRUE(h.unfold(s));
   const int withWideTabs = validPieces();
   LinkedHost other;

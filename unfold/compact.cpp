@@ -275,6 +275,30 @@ void recutLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, 
   giveEverySeamATab(state, mesh, page, options, mesh.triangles.size() < kSeedOnly);
 }
 
+/// True when every piece, its tabs included, keeps to the page. Compact's own steps keep to
+/// it as they go; longest edge's result is measured before it may stand.
+bool keepsToPage(const RunState& state, const PageLimit& page) {
+  if (!page.on) return true;
+  std::vector<std::optional<Box>> boxes(state.containers.size());
+  for (const auto& list : state.gtvec) {
+    for (const auto& t : list) {
+      if (t->containerIndex < 0) continue;
+      auto& box = boxes[static_cast<std::size_t>(t->containerIndex)];
+      if (!box) box = flatBox(t->p[0], t->p[1], t->p[2]);
+      for (int k = 0; k < 3; ++k) {
+        box->extend(t->p[k]);
+        for (const LugPoint& corner : t->placedLugs[k]) {
+          if (corner) box->extend(*corner);
+        }
+      }
+    }
+  }
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (boxes[i] && state.containers[i]->valid && !page.holds(*boxes[i])) return false;
+  }
+  return true;
+}
+
 /// The candidates that start from longest edge's joins: its own result, and its pieces recut.
 /// The run state ends as the better of the two, or as `present` where neither is better than
 /// it; ties keep the recut pieces over longest edge's own, and `present` over both.
@@ -283,11 +307,14 @@ void bestFromLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit pag
   std::optional<Standing> presentStanding;
   if (present) presentStanding.emplace(state);
   longestEdge(state, options);
+  // Longest edge does not keep its tabs to the page: where they leave it, its own result is
+  // no candidate (a page of a size that is not a number holds no piece at all).
+  const bool ownCounts = keepsToPage(state, options.page);
   const Standing own(state);
   const FinishedLayout ownLayout(state);
   recutLongestEdge(state, mesh, page, options);
   const Standing recut(state);
-  const bool ownWins = own.better(recut);
+  const bool ownWins = ownCounts && own.better(recut);
   const Standing& best = ownWins ? own : recut;
   if (presentStanding && !best.better(*presentStanding)) {
     present->restore(state);
