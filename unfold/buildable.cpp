@@ -334,6 +334,10 @@ int placeAgain(RunState& state, const UnfoldOptions& options) {
 
 }  // namespace
 
+int bareTabbableSeams(const RunState& state, const UnfoldOptions& options) {
+  return static_cast<int>(bareSeams(state, TabRoom{options.usefulDepth(), options.page}).size());
+}
+
 int giveEverySeamATab(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options, bool handOverFirst) {
   if (!options.placesTabs()) return 0;
   const TabRoom room{options.usefulDepth(), options.page};

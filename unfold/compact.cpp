@@ -161,22 +161,6 @@ bool mutualNeighbours(const RunState& state) {
   return true;
 }
 
-/// The cut edges that carry no tab on either copy, whether or not one could stand there.
-int cutsWithoutTab(const RunState& state) {
-  int n = 0;
-  for (const auto& list : state.gtvec) {
-    for (const auto& t : list) {
-      if (!t->usable || t->containerIndex < 0) continue;
-      for (int k = 0; k < 3; ++k) {
-        const gt* g = t->nb[k];
-        if (!g || g->serial < t->serial || isFold(*t, k) || t->placedLugs[k][0] || g->placedLugs[t->nbedge[k]][0]) continue;
-        ++n;
-      }
-    }
-  }
-  return n;
-}
-
 /// From this many triangles on, every seam's tab is found by recutting longest edge's pieces
 /// alone (with 20,000 triangles and more the rounds are one).
 constexpr std::size_t kSeedOnly = 20000;
@@ -250,10 +234,12 @@ class FinishedLayout {
   std::vector<Piece> pieces_;
 };
 
-/// How a finished candidate came out: cut edges without a tab first, then pieces.
+/// How a finished candidate came out: cut edges without a tab that could carry one first,
+/// then pieces. An edge too short for a useful tab is no fault of either candidate.
 struct Standing {
   int bare = 0, pieces = 0;
-  explicit Standing(const RunState& state) : bare(cutsWithoutTab(state)), pieces(validPieceCount(state)) {}
+  Standing(const RunState& state, const UnfoldOptions& options)
+      : bare(bareTabbableSeams(state, options)), pieces(validPieceCount(state)) {}
   bool better(const Standing& o) const { return bare != o.bare ? bare < o.bare : pieces < o.pieces; }
 };
 
@@ -305,15 +291,15 @@ bool keepsToPage(const RunState& state, const PageLimit& page) {
 void bestFromLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options,
                          const FinishedLayout* present) {
   std::optional<Standing> presentStanding;
-  if (present) presentStanding.emplace(state);
+  if (present) presentStanding.emplace(state, options);
   longestEdge(state, options);
   // Longest edge does not keep its tabs to the page: where they leave it, its own result is
   // no candidate (a page of a size that is not a number holds no piece at all).
   const bool ownCounts = keepsToPage(state, options.page);
-  const Standing own(state);
+  const Standing own(state, options);
   const FinishedLayout ownLayout(state);
   recutLongestEdge(state, mesh, page, options);
-  const Standing recut(state);
+  const Standing recut(state, options);
   const bool ownWins = ownCounts && own.better(recut);
   const Standing& best = ownWins ? own : recut;
   if (presentStanding && !best.better(*presentStanding)) {

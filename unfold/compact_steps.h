@@ -98,6 +98,9 @@ void clearTabs(RunState& state);
 /// becomes a piece of its own, in the same flat frame. Answers the number of pieces made.
 int splitIntoParts(RunState& state, const CompactMesh& mesh);
 
+/// The cut edges without a tab that could carry a useful one (of `options`' tabs, on its page).
+int bareTabbableSeams(const RunState& state, const UnfoldOptions& options);
+
 /// Recuts the pieces until every cut edge that is long enough for a useful tab carries one
 /// (the tabs placed with `options`). Where a seam inside one piece has no room for a tab, the
 /// piece is split between the seam's two sides, along folds chosen so that one split opens as
