@@ -485,6 +485,12 @@ class LabelPlacer::Impl {
     return c.centre;
   }
 
+  // True when the box lies within the printable area of the sheet.
+  bool printable(Point2 lo, Point2 hi) const {
+    return lo.x >= options_.margin && lo.y >= options_.margin && hi.x <= options_.pageWidth - options_.margin &&
+           hi.y <= options_.pageHeight - options_.margin;
+  }
+
   // The note beside the piece's number: in the triangle nearest the number with room for it,
   // at the label size or down to the smallest that reads well; else on the paper beside the
   // piece; else over the number's triangle, at that smallest size.
@@ -509,16 +515,22 @@ class LabelPlacer::Impl {
     for (const Edge& edge : p.piece->edges) {
       if (edge.kind == EdgeKind::Cut && beside(p, s, edge, note, legible)) return;
     }
-    // Upright near the number, where it meets no other text; over the paper there if need be.
+    // Upright near the number, where it meets no other text: first on bare paper inside the
+    // printable area (off every piece, tab and the sheet's title), then over the paper there.
     const double w = set.width * legible, h = font_.digitHeight() * legible;
     const Slot slot{0, 0, w, h};
-    for (const double down : {1.5, -1.5 - h, 3.5, -3.5 - h, 6.0, -6.0 - h, 9.0, -9.0 - h}) {
-      for (const double right : {0.0, -w / 2, w / 2}) {
-        const SideFrame frame{{at.x - w / 2 + right, at.y + h + down}, {1, 0}, {0, -1}, w};
-        if (!occupied_.free(boxOf(frame, slot, kLabelPad))) continue;
-        occupied_.add(boxOf(frame, slot, kLabelPad));
-        addText(textIn(frame, slot, note, set, legible, 0), true);
-        return;
+    for (const bool barePaper : {true, false}) {
+      for (const double down : {1.5, -1.5 - h, 3.5, -3.5 - h, 6.0, -6.0 - h, 9.0, -9.0 - h}) {
+        for (const double right : {0.0, -w / 2, w / 2}) {
+          const SideFrame frame{{at.x - w / 2 + right, at.y + h + down}, {1, 0}, {0, -1}, w};
+          if (!occupied_.free(boxOf(frame, slot, kLabelPad))) continue;
+          const Point2 lo{frame.origin.x - kLabelPad, frame.origin.y - h - kLabelPad};
+          const Point2 hi{frame.origin.x + w + kLabelPad, frame.origin.y + kLabelPad};
+          if (barePaper ? !paper_.bare(lo, hi) : !printable(lo, hi)) continue;
+          occupied_.add(boxOf(frame, slot, kLabelPad));
+          addText(textIn(frame, slot, note, set, legible, 0), true);
+          return;
+        }
       }
     }
     const SideFrame frame{{at.x - w / 2, at.y + h + 1.5}, {1, 0}, {0, -1}, w};
