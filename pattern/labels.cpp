@@ -144,6 +144,61 @@ namespace {
 constexpr double kPaperCell = 0.5;
 }  // namespace
 
+namespace {
+
+double segmentDistance(Point2 p, Point2 a, Point2 b) {
+  const Point2 d = minus(b, a);
+  const double length2 = dot(d, d);
+  const double t = length2 > 0 ? std::clamp(dot(minus(p, a), d) / length2, 0.0, 1.0) : 0;
+  return std::hypot(p.x - a.x - t * d.x, p.y - a.y - t * d.y);
+}
+
+// Edges at most this sine of an angle apart run the same way to a reader's eye.
+constexpr double kSameWay = 0.02;
+// A label's own edge must be nearer than any other by this much, millimetres.
+constexpr double kNearer = 0.1;
+
+}  // namespace
+
+void CutEdges::add(Point2 a, Point2 b) {
+  const int i = static_cast<int>(edges_.size());
+  edges_.push_back({a, b});
+  const auto [lo, hi] = extent({a, b});
+  const int x0 = static_cast<int>(std::floor(lo.x / kCell)), x1 = static_cast<int>(std::floor(hi.x / kCell));
+  const int y0 = static_cast<int>(std::floor(lo.y / kCell)), y1 = static_cast<int>(std::floor(hi.y / kCell));
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) cells_[(static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x)].push_back(i);
+  }
+}
+
+bool CutEdges::readsAsOwn(const TextBox& box, Point2 a, Point2 b) const {
+  const Point2 centre = middle(box.c[0], box.c[2]);
+  const Point2 d = minus(b, a);
+  const double length = std::hypot(d.x, d.y);
+  if (!(length > 0)) return true;
+  const double own = segmentDistance(centre, a, b);
+  // Only edges that pass within the own edge's distance (and the margin) can be nearer.
+  const double reach = own + kNearer;
+  const int x0 = static_cast<int>(std::floor((centre.x - reach) / kCell)), x1 = static_cast<int>(std::floor((centre.x + reach) / kCell));
+  const int y0 = static_cast<int>(std::floor((centre.y - reach) / kCell)), y1 = static_cast<int>(std::floor((centre.y + reach) / kCell));
+  auto same = [](Point2 p, Point2 q) { return std::abs(p.x - q.x) < 1e-9 && std::abs(p.y - q.y) < 1e-9; };
+  for (int y = y0; y <= y1; ++y) {
+    for (int x = x0; x <= x1; ++x) {
+      const auto it = cells_.find((static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x));
+      if (it == cells_.end()) continue;
+      for (const int i : it->second) {
+        const auto& [p, q] = edges_[i];
+        if ((same(p, a) && same(q, b)) || (same(p, b) && same(q, a))) continue;
+        const Point2 e = minus(q, p);
+        const double other = std::hypot(e.x, e.y);
+        if (!(other > 0) || std::abs(cross(d, e)) / (length * other) > kSameWay) continue;
+        if (segmentDistance(centre, p, q) < reach) return false;
+      }
+    }
+  }
+  return true;
+}
+
 Paper::Paper(Point2 lo, Point2 hi) : lo_(lo), hi_(hi) {
   columns_ = std::max(1, static_cast<int>(std::ceil((hi.x - lo.x) / kPaperCell)));
   rows_ = std::max(1, static_cast<int>(std::ceil((hi.y - lo.y) / kPaperCell)));

@@ -37,6 +37,22 @@ class Occupancy {
   std::unordered_map<std::int64_t, std::vector<int>> cells_;
 };
 
+/// The named cut edges of a sheet, found by a grid of cells. A builder takes a label that runs
+/// along a cut edge for the nearest such edge: a label beside its own edge must not stand
+/// nearer to another one that runs the same way (the far side of a thin tab, a neighbour's
+/// edge across the gap between two pieces).
+class CutEdges {
+ public:
+  void add(Point2 a, Point2 b);
+  /// Whether the box, which runs along edge a-b, is nearer to that edge than to every other
+  /// cut edge that runs the same way, by a margin a reader can see.
+  bool readsAsOwn(const TextBox& box, Point2 a, Point2 b) const;
+
+ private:
+  std::vector<std::array<Point2, 2>> edges_;
+  std::unordered_map<std::int64_t, std::vector<int>> cells_;
+};
+
 /// The paper a sheet's pieces and their tabs take, and what else is kept free of text beside
 /// them (the legend, the title band), found by a grid of small cells: a label beside its piece
 /// goes only where the paper is bare, and its leader crosses no other piece.

@@ -130,6 +130,9 @@ class LabelPlacer::Impl {
 
   void cover(const PlacedPiece& p) {
     for (const Triangle& t : p.piece->triangles) paper_.cover({p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])});
+    for (const Edge& e : p.piece->edges) {
+      if (e.kind == EdgeKind::Cut && e.label > 0) cuts_.add(p.map(e.a), p.map(e.b));
+    }
     for (const Tab& tab : p.piece->tabs) {
       paper_.cover({p.map(tab.corners[0]), p.map(tab.corners[1]), p.map(tab.corners[2]), p.map(tab.corners[3])});
     }
@@ -206,7 +209,8 @@ class LabelPlacer::Impl {
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
       const Point2 from = middle(p.map(edge.a), p.map(edge.b));
-      if (nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader)) {
+      if (nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader) ||
+          beside(p, s, edge, texts[e], least)) {
         countShrunk(least);
         continue;
       }
@@ -272,9 +276,16 @@ class LabelPlacer::Impl {
     const SetText set = font_.set(text);
     const double w = set.width * size, h = font_.digitHeight() * size + under;
     const double reach = std::abs(out.x) * (w / 2 + kLabelPad) + std::abs(out.y) * (h / 2 + kLabelPad);
+    // The edge's own tab lies between it and the bare paper: the label stands past the tab, and
+    // its leader crosses the tab (a line over a tab names the edge the tab belongs to).
+    double past = 0;
+    const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
+    if (tab != s.sideTab.end()) {
+      for (const Point2& corner : s.tabs[tab->second]) past = std::max(past, dot(minus(corner, m), out));
+    }
     for (const double gap : {0.6, 1.5, 2.5, 4.0, 6.0, 8.0, kFarthestBeside}) {
       for (const double shift : {0.0, -kBesideShift / 2, kBesideShift / 2, -kBesideShift, kBesideShift}) {
-        const Point2 centre = along(along(m, out, gap + reach), u, shift);
+        const Point2 centre = along(along(m, out, past + gap + reach), u, shift);
         const Point2 lo{centre.x - w / 2 - kLabelPad, centre.y - h / 2 - kLabelPad};
         const Point2 hi{centre.x + w / 2 + kLabelPad, centre.y + h / 2 + kLabelPad};
         if (!paper_.bare(lo, hi)) continue;
@@ -283,8 +294,10 @@ class LabelPlacer::Impl {
         const Slot slot{0, 0, w, h};
         const TextBox box = boxOf(frame, slot, kLabelPad);
         if (!occupied_.free(box)) continue;
-        const Point2 end{std::clamp(m.x, lo.x, hi.x), std::clamp(m.y, lo.y, hi.y)};
-        if (!paper_.bare(along(m, out, 0.5), end, 0.25) || occupied_.crosses(along(m, out, 0.2), end)) continue;
+        // The leader ends on the text's own box, not on the room kept clear around it, where
+        // another text's room may begin.
+        const Point2 end{std::clamp(m.x, lo.x + kLabelPad, hi.x - kLabelPad), std::clamp(m.y, lo.y + kLabelPad, hi.y - kLabelPad)};
+        if (!paper_.bare(along(m, out, past + 0.5), end, 0.25) || occupied_.crosses(along(m, out, 0.2), end)) continue;
         leaders_.path.begin();
         leaders_.path.add(m);
         leaders_.path.add(end);
@@ -368,6 +381,8 @@ class LabelPlacer::Impl {
     for (const Slot& slot : slotsAgainst(polygon, frame, w, h, kLabelGap)) {
       const TextBox box = boxOf(frame, slot, kLabelPad);
       if (!occupied_.free(box)) continue;
+      // Without a leader the label names the edge it runs along, so no other may be nearer.
+      if (!leaderFrom && !cuts_.readsAsOwn(boxOf(frame, slot, 0), a, b)) continue;
       if (leaderFrom && !leader(frame, slot, *leaderFrom)) continue;
       occupied_.add(box);
       addText(textIn(frame, slot, text, set, size, under), backdrop);
@@ -408,7 +423,7 @@ class LabelPlacer::Impl {
       for (const double t : {kLabelGap / 2, -h - kLabelGap / 2}) {
         for (const double share : {0.5, 0.25, 0.75}) {
           const Slot slot{frame.length * share - w / 2, t, w, h};
-          if (occupied_.free(boxOf(frame, slot, kLabelPad))) return slot;
+          if (occupied_.free(boxOf(frame, slot, kLabelPad)) && cuts_.readsAsOwn(boxOf(frame, slot, 0), a, b)) return slot;
         }
       }
       return std::nullopt;
@@ -556,6 +571,7 @@ class LabelPlacer::Impl {
   const Packing& packing_;
   const Textures& textures_;
   LabelCount* count_;
+  CutEdges cuts_;
   const Font& font_;
   Occupancy occupied_;
   Paper paper_;

@@ -317,6 +317,23 @@ TEST(Builder, NumbersThatReadOtherwiseUpsideDownAreUnderlined) {
   }
 }
 
+// A builder takes a label for the nearest cut edge it runs along: a label beside its edge reads
+// as that edge's only where no other edge that runs the same way (the next piece's across a
+// narrow gap) is as near; an edge at an angle, or its own edge listed again, does not count.
+TEST(Builder, ALabelReadsAsItsOwnEdgesOnlyWhereNoParallelEdgeIsNearer) {
+  const auto boxAt = [](double y0, double y1) { return detail::TextBox{{Point2{1, y0}, {3, y0}, {3, y1}, {1, y1}}}; };
+  detail::CutEdges cuts;
+  cuts.add({0, 0}, {4, 0});
+  cuts.add({0, 0}, {4, 0});
+  cuts.add({0, 0}, {0, 3});  // at a right angle: never mistaken for the label's edge
+  EXPECT_TRUE(cuts.readsAsOwn(boxAt(0.3, 1.3), {0, 0}, {4, 0}));
+  cuts.add({0, 2}, {4, 2.01});  // the next piece's edge, 2 mm off and almost parallel
+  EXPECT_TRUE(cuts.readsAsOwn(boxAt(0.3, 1.0), {0, 0}, {4, 0})) << "0.65 mm from its own edge, 1.35 mm from the other";
+  EXPECT_FALSE(cuts.readsAsOwn(boxAt(0.5, 1.5), {0, 0}, {4, 0})) << "halfway between the two reads as either";
+  EXPECT_FALSE(cuts.readsAsOwn(boxAt(1.0, 1.8), {0, 0}, {4, 0})) << "nearer to the other edge";
+  EXPECT_TRUE(cuts.readsAsOwn(boxAt(1.0, 1.8), {0, 2}, {4, 2.01})) << "which it then names";
+}
+
 TEST(Builder, PiecesAreNumberedInReadingOrderAcrossTheSheets) {
   PatternInput input;
   for (int i = 0; i < 40; ++i) input.pieces.push_back(square(i + 1, 20 + (i * 7) % 30));
