@@ -200,16 +200,18 @@ class LabelPlacer::Impl {
     }
   }
 
-  // What fits nowhere near its edge goes, at the smallest size, onto any triangle of the piece
-  // within reach of a leader line; else it is squeezed in against its edge over what is there,
-  // so that no copy of a cut edge goes without its name.
+  // What fits nowhere near its edge goes, at the smallest size, onto its tab, onto any triangle
+  // of the piece within reach of a leader line, or beside the piece past its tab; else it is
+  // squeezed in against its edge over what is there, so that no copy of a cut edge goes
+  // without its name.
   void placeLeftOver(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts,
                      const std::vector<int>& waiting) {
     const double least = kSmallestLabel / font_.digitHeight();
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
       const Point2 from = middle(p.map(edge.a), p.map(edge.b));
-      if (nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader) ||
+      if (placeLabel(p, s, edge, texts[e], least, Where::Tab) ||
+          nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader) ||
           beside(p, s, edge, texts[e], least)) {
         countShrunk(least);
         continue;
