@@ -152,12 +152,13 @@ class LabelPlacer::Impl {
     const double legible = std::min(kLegibleLabel, options_.labelSize) / font_.digitHeight();
     if (large(full)) placeAtSize(p, s, texts, full, false, &waiting);
     const Point2 numberAt = pieceNumber(p, s);
-    if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
     // Then one size between, and the smallest that reads well: each size costs a pass over the
-    // labels left, and the one between catches most of what fits at all.
+    // labels left, and the one between catches most of what fits at all. The note waits for
+    // them: it tells where a range starts, a label which edge meets which.
     const double between = std::max(legible, full * kShrink);
     if (!waiting.empty() && between < full) placeAtSize(p, s, texts, between, true, &waiting);
     if (!waiting.empty() && legible < between && large(legible)) placeAtSize(p, s, texts, legible, true, &waiting);
+    if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
     placeLeftOver(p, s, texts, waiting);
   }
 
@@ -200,16 +201,23 @@ class LabelPlacer::Impl {
     }
   }
 
-  // What fits nowhere near its edge goes, at the smallest size, onto its tab, onto any triangle
-  // of the piece within reach of a leader line, or beside the piece past its tab; else it is
+  // What fits nowhere near its edge goes onto a triangle of the piece within reach of a leader
+  // line at the smallest size that reads well; else, at the smallest size, onto its tab, onto
+  // such a triangle, or beside the piece past its tab; else it is
   // squeezed in against its edge over what is there, so that no copy of a cut edge goes
   // without its name.
   void placeLeftOver(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts,
                      const std::vector<int>& waiting) {
     const double least = kSmallestLabel / font_.digitHeight();
+    const double legible = std::min(kLegibleLabel, options_.labelSize) / font_.digitHeight();
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
       const Point2 from = middle(p.map(edge.a), p.map(edge.b));
+      // A leader to a triangle nearby keeps the label readable, where one has room.
+      if (large(legible) && nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], legible, kFarthestLeader)) {
+        countShrunk(legible);
+        continue;
+      }
       if (placeLabel(p, s, edge, texts[e], least, Where::Tab) ||
           nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader) ||
           beside(p, s, edge, texts[e], least)) {

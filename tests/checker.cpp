@@ -251,16 +251,18 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
       if (!listed.insert(t).second) fail(name(*t) + " is listed twice");
     }
   }
-  // How far each piece reaches from its origin. A piece's members are carried through the frames
-  // of the pieces it was joined from, so with huge coordinates a member is placed no closer than
-  // the rounding at the piece's reach, even where it ends near the origin.
-  std::vector<double> reach(containers.size(), 0.0);
+  // How far the pieces reach from their origins. A piece's members are carried through the
+  // frames of the pieces it was joined from, and a piece cut from a larger one keeps what that
+  // one's frame rounded, so with huge coordinates a member is placed no closer than the rounding
+  // at the farthest reach of any piece, even where it ends near the origin.
+  double farthest = 0;
   for (std::size_t i = 0; i < containers.size() && !options.precise; ++i) {
     if (!containers[i]->valid) continue;
     for (const gt* t : containers[i]->triangles) {
-      for (const Vec3& p : t->p) reach[i] = std::max({reach[i], std::fabs(p.x), std::fabs(p.y)});
+      for (const Vec3& p : t->p) farthest = std::max({farthest, std::fabs(p.x), std::fabs(p.y)});
     }
   }
+  const std::vector<double> reach(containers.size(), farthest);
   for (const auto& list : foldra::run.gtvec) {
     for (const auto& t : list) {
       if (!t->usable) continue;
@@ -376,7 +378,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           const gt* g = t->nb[k];
           const int s = g ? sideBack(*t, *g) : -1;
           if (!g || s < 0 || !members.count(g) || reached.count(g)) continue;
-          if (!flatSidesMeet(*t, k, *g, s) && !(foldra::isFold(*t, k) && flatSidesClose(*t, k, *g, s, options.foldShut))) continue;
+          // With huge coordinates the two copies of a fold meet to the rounding at the piece's reach.
+          const bool meet = flatSidesMeet(*t, k, *g, s) || (!options.precise && flatSidesClose(*t, k, *g, s, 1e-9 * reach[i]));
+          if (!meet && !(foldra::isFold(*t, k) && flatSidesClose(*t, k, *g, s, options.foldShut))) continue;
           reached.insert(g);
           stack.push_back(g);
         }
