@@ -308,9 +308,15 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
           if (shut) continue;
           // Folded back up, the two triangles must meet in the same two corners of the model.
           for (const int c : {k, (k + 1) % 3}) {
+            // The nearest of g's corners: on a sliver two of them may lie within the tolerance.
             int at = -1;
-            for (int i = 0; i < 3 && at < 0; ++i) {
-              if (samePoint(t->p[c], g->p[i])) at = i;
+            double nearest = INFINITY;
+            for (int i = 0; i < 3; ++i) {
+              const double d = std::hypot(t->p[c].x - g->p[i].x, t->p[c].y - g->p[i].y);
+              if (samePoint(t->p[c], g->p[i]) && d < nearest) {
+                nearest = d;
+                at = i;
+              }
             }
             if (options.precise && (at < 0 || foldra::length(t->P[c] - g->P[at]) > 1e-9 * longest)) {
               fail(name(*t) + " side " + std::to_string(k) + ": a fold with " + name(*g) + " joins different corners of the model");
