@@ -58,6 +58,7 @@ enum class Where {
 /// The piece's triangles and tabs on the page, found by their sides and corners.
 struct PageShape {
   std::vector<std::array<Point2, 3>> triangles;  // page
+  std::vector<Circle> circles;                   // each triangle's incircle, page
   std::vector<std::vector<Point2>> tabs;         // page
   std::unordered_map<SideKey, int, KeyHash> sideTriangle, sideTab;
   std::unordered_map<PointKey, std::vector<int>, KeyHash> cornerTriangles;
@@ -76,10 +77,12 @@ PageShape shapeOf(const PlacedPiece& p) {
   s.step = keyStep(*p.piece);
   const auto& triangles = p.piece->triangles;
   s.triangles.reserve(triangles.size());
+  s.circles.reserve(triangles.size());
   for (size_t i = 0; i < triangles.size(); ++i) {
     const Triangle& t = triangles[i];
     s.triangles.push_back({p.map(t.p[0]), p.map(t.p[1]), p.map(t.p[2])});
     const Circle c = incircle(s.triangles.back());
+    s.circles.push_back(c);
     s.cells[cellKey(cellOf(c.centre.x), cellOf(c.centre.y))].push_back(static_cast<int>(i));
     s.largestRadius = std::max(s.largestRadius, c.radius);
     for (int k = 0; k < 3; ++k) {
@@ -214,12 +217,13 @@ class LabelPlacer::Impl {
       const Edge& edge = p.piece->edges[e];
       const Point2 from = middle(p.map(edge.a), p.map(edge.b));
       // A leader to a triangle nearby keeps the label readable, where one has room.
-      if (large(legible) && nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], legible, kFarthestLeader)) {
+      const Nearest near = nearestAround(s, from, kFarthestLeader);
+      if (large(legible) && onNearest(p, s, near, from, texts[e], legible)) {
         countShrunk(legible);
         continue;
       }
       if (placeLabel(p, s, edge, texts[e], least, Where::Tab) ||
-          nearest(p, s, within(s, from, kFarthestLeader), from, texts[e], least, kFarthestLeader) ||
+          onNearest(p, s, near, from, texts[e], least) ||
           beside(p, s, edge, texts[e], least)) {
         countShrunk(least);
         continue;
@@ -242,7 +246,7 @@ class LabelPlacer::Impl {
     for (const Point2& corner : {edge.a, edge.b}) {
       const auto it = s.cornerTriangles.find(keyOf(corner, s.step));
       if (it == s.cornerTriangles.end()) continue;
-      for (const int t : it->second) roomiest = std::max(roomiest, incircle(s.triangles[t]).radius);
+      for (const int t : it->second) roomiest = std::max(roomiest, s.circles[t].radius);
     }
     const double size = options_.labelSize / font_.digitHeight();
     const double halfDiagonal = std::hypot(font_.set(text).width * size, font_.digitHeight() * size) / 2 + kLabelPad + kLabelGap;
@@ -280,7 +284,7 @@ class LabelPlacer::Impl {
     const Point2 u{d.x / length, d.y / length};
     Point2 out{-u.y, u.x};
     const auto t = s.sideTriangle.find(sideKey(edge.a, edge.b, s.step));
-    if (t != s.sideTriangle.end() && dot(minus(incircle(s.triangles[t->second]).centre, m), out) > 0) out = {-out.x, -out.y};
+    if (t != s.sideTriangle.end() && dot(minus(s.circles[t->second].centre, m), out) > 0) out = {-out.x, -out.y};
     const bool underline = readsOtherWayUp(text);
     const double under = underline ? kUnderlineDepth * size : 0;
     const SetText set = font_.set(text);
@@ -352,7 +356,61 @@ class LabelPlacer::Impl {
         if (it != s.cells.end()) found.insert(found.end(), it->second.begin(), it->second.end());
       }
     }
-    std::sort(found.begin(), found.end());
+    // In the cells' order: whoever takes them orders them by distance, then by number.
+    return found;
+  }
+
+  using Nearest = std::vector<std::pair<double, int>>;
+
+  // The nearest few: a label that fits none of them would hang on a long leader anyway, and
+  // the cost per label stays the same on a dense piece. In order of distance, then number.
+  static void keepNearest(Nearest& byDistance) {
+    const auto tried = byDistance.begin() + static_cast<std::ptrdiff_t>(std::min(byDistance.size(), kNearestTried));
+    std::partial_sort(byDistance.begin(), tried, byDistance.end());
+    byDistance.erase(tried, byDistance.end());
+  }
+
+  // Distance from the point to a triangle's incircle, when no farther than `farthest`.
+  static bool nearEnough(const PageShape& s, int t, Point2 from, double farthest, Nearest& out) {
+    const Circle& c = s.circles[static_cast<size_t>(t)];
+    const double dx = c.centre.x - from.x, dy = c.centre.y - from.y, reach = farthest + c.radius;
+    if (dx * dx + dy * dy > reach * reach) return false;
+    const double distance = std::hypot(dx, dy) - c.radius;
+    if (distance > farthest) return false;
+    out.push_back({distance, t});
+    return true;
+  }
+
+  /// The nearest few triangles of the piece whose incircle comes within `farthest` of the point,
+  /// found ring by ring of the grid's cells around it: the search stops at the ring beyond which
+  /// no triangle can be nearer than the few already found.
+  static Nearest nearestAround(const PageShape& s, Point2 from, double farthest) {
+    Nearest found;
+    const long long cx = cellOf(from.x), cy = cellOf(from.y);
+    const long long rings = static_cast<long long>(std::ceil((farthest + s.largestRadius) / kTriangleCell)) + 1;
+    auto visit = [&](long long x, long long y) {
+      const auto it = s.cells.find(cellKey(x, y));
+      if (it == s.cells.end()) return;
+      for (const int t : it->second) nearEnough(s, t, from, farthest, found);
+    };
+    for (long long r = 0; r <= rings; ++r) {
+      for (long long y = cy - r; y <= cy + r; ++y) {
+        if (y == cy - r || y == cy + r) {
+          for (long long x = cx - r; x <= cx + r; ++x) visit(x, y);
+        } else {
+          visit(cx - r, y);
+          if (r > 0) visit(cx + r, y);
+        }
+      }
+      // Every triangle of a ring further out has its centre more than r cells from the point.
+      if (found.size() >= kNearestTried) {
+        const double bound = static_cast<double>(r) * kTriangleCell - s.largestRadius;
+        const auto nth = found.begin() + static_cast<std::ptrdiff_t>(kNearestTried - 1);
+        std::nth_element(found.begin(), nth, found.end());
+        if (nth->first <= bound) break;
+      }
+    }
+    keepNearest(found);
     return found;
   }
 
@@ -360,19 +418,19 @@ class LabelPlacer::Impl {
   /// `from` than `farthest`, with room for it, and a leader line to `from`.
   bool nearest(const PlacedPiece& p, const PageShape& s, const std::vector<int>& candidates, Point2 from,
                const std::string& text, double size, double farthest) {
-    std::vector<std::pair<double, int>> byDistance;
-    for (const int t : candidates) {
-      const Circle c = incircle(s.triangles[t]);
-      const double distance = std::hypot(c.centre.x - from.x, c.centre.y - from.y) - c.radius;
-      if (distance <= farthest) byDistance.push_back({distance, t});
-    }
-    std::sort(byDistance.begin(), byDistance.end());
-    // The nearest few: a label that fits none of them would hang on a long leader anyway, and
-    // the cost per label stays the same on a dense piece.
-    if (byDistance.size() > kNearestTried) byDistance.resize(kNearestTried);
+    Nearest byDistance;
+    byDistance.reserve(candidates.size());
+    for (const int t : candidates) nearEnough(s, t, from, farthest, byDistance);
+    keepNearest(byDistance);
+    return onNearest(p, s, byDistance, from, text, size);
+  }
+
+  /// The label on the first of these triangles with room for it, with a leader line to `from`.
+  bool onNearest(const PlacedPiece& p, const PageShape& s, const Nearest& byDistance, Point2 from, const std::string& text,
+                 double size) {
     const SetText set = font_.set(text);
     for (const auto& [distance, t] : byDistance) {
-      const auto& tri = s.triangles[t];
+      const auto& tri = s.triangles[static_cast<size_t>(t)];
       for (int k = 0; k < 3; ++k) {
         if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;
       }
@@ -449,7 +507,7 @@ class LabelPlacer::Impl {
   // Returns where the number's centre is.
   Point2 pieceNumber(const PlacedPiece& p, const PageShape& s) {
     std::vector<std::pair<double, int>> roomiest;
-    for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-incircle(s.triangles[i]).radius, static_cast<int>(i)});
+    for (size_t i = 0; i < s.triangles.size(); ++i) roomiest.push_back({-s.circles[i].radius, static_cast<int>(i)});
     std::stable_sort(roomiest.begin(), roomiest.end());
     if (roomiest.empty()) return {0, 0};
     const std::string text = std::to_string(packing_.numbers[p.index]);
@@ -486,7 +544,7 @@ class LabelPlacer::Impl {
     for (const double floor : {smallest, least}) {
       for (const auto& [negativeRadius, t] : roomiest) {
         const auto& tri = s.triangles[t];
-        const Circle c = incircle(tri);
+        const Circle& c = s.circles[t];
         if (c.radius < halfDiagonal * floor) break;
         std::vector<Point2> centres{c.centre};
         for (const double share : {0.25, 0.45}) {
@@ -504,7 +562,7 @@ class LabelPlacer::Impl {
         }
       }
     }
-    const Circle c = incircle(s.triangles[roomiest.front().second]);
+    const Circle c = s.circles[roomiest.front().second];
     place(c.centre, std::clamp((c.radius - kLabelPad) / std::max(halfDiagonal, 1e-9), smallest, largest),
           roomiest.front().second);
     return c.centre;
@@ -525,7 +583,7 @@ class LabelPlacer::Impl {
     const std::vector<int> near = within(s, at, kFarthestLeader * 2);
     std::vector<std::pair<double, int>> byDistance;
     for (const int t : near) {
-      const Circle c = incircle(s.triangles[t]);
+      const Circle c = s.circles[t];
       byDistance.push_back({std::hypot(c.centre.x - at.x, c.centre.y - at.y), t});
     }
     std::sort(byDistance.begin(), byDistance.end());
