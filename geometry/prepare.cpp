@@ -148,7 +148,14 @@ void flatten(gt& t) {
     }
     const Vec3 q0 = M * (*t.Lugs[k][0] - t.P[c]);
     const Vec3 q1 = t.Lugs[k][1] ? M * (*t.Lugs[k][1] - t.P[c]) : Vec3{};
-    if (isFinite(q0) && isFinite(q1)) {
+    // The map is rigid: each outer corner keeps its distance from its end of the side. On a
+    // sliver the frame is too ill-conditioned to hold it, and the tab is drawn from the flat side.
+    auto kept = [&](Vec3 flat, Vec3 space, int end) {
+      const double there = length(space - t.P[end]), here = length(flat - t.p[end]);
+      return std::fabs(here - there) <= 1e-6 * std::max(there, length(t.P[(k + 1) % 3] - t.P[k])) + kPointTolerance;
+    };
+    const bool rigid = kept(q0, *t.Lugs[k][0], (k + 1) % 3) && (!t.Lugs[k][1] || kept(q1, *t.Lugs[k][1], k));
+    if (isFinite(q0) && isFinite(q1) && rigid) {
       t.Lugs[k] = {q0, q1};
     } else {
       tabFromFlatSide(t, k);
