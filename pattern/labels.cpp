@@ -163,11 +163,34 @@ constexpr double kNearer = 0.1;
 void CutEdges::add(Point2 a, Point2 b) {
   const int i = static_cast<int>(edges_.size());
   edges_.push_back({a, b});
-  const auto [lo, hi] = extent({a, b});
-  const int x0 = static_cast<int>(std::floor(lo.x / kCell)), x1 = static_cast<int>(std::floor(hi.x / kCell));
-  const int y0 = static_cast<int>(std::floor(lo.y / kCell)), y1 = static_cast<int>(std::floor(hi.y / kCell));
-  for (int y = y0; y <= y1; ++y) {
-    for (int x = x0; x <= x1; ++x) cells_[(static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x)].push_back(i);
+  // The part of the edge within reach of the page (Liang-Barsky), walked in steps of half a
+  // cell: each step files the cells around it, so a long or slanted edge costs its length.
+  constexpr double kReach = 4 * kCell;
+  const Point2 d = minus(b, a);
+  double t0 = 0, t1 = 1;
+  const double p[4] = {-d.x, d.x, -d.y, d.y};
+  const double q[4] = {a.x - (lo_.x - kReach), (hi_.x + kReach) - a.x, a.y - (lo_.y - kReach), (hi_.y + kReach) - a.y};
+  for (int k = 0; k < 4; ++k) {
+    if (p[k] == 0) {
+      if (q[k] < 0) return;
+      continue;
+    }
+    const double r = q[k] / p[k];
+    if (p[k] < 0) t0 = std::max(t0, r);
+    else t1 = std::min(t1, r);
+  }
+  if (!(t0 <= t1)) return;
+  const double length = std::hypot(d.x, d.y) * (t1 - t0);
+  const int steps = static_cast<int>(std::ceil(length / (kCell / 2)));
+  for (int s = 0; s <= steps; ++s) {
+    const double t = steps > 0 ? t0 + (t1 - t0) * s / steps : t0;
+    const int cx = static_cast<int>(std::floor((a.x + t * d.x) / kCell)), cy = static_cast<int>(std::floor((a.y + t * d.y) / kCell));
+    for (int y = cy - 1; y <= cy + 1; ++y) {
+      for (int x = cx - 1; x <= cx + 1; ++x) {
+        auto& list = cells_[(static_cast<std::int64_t>(y) << 32) ^ static_cast<std::uint32_t>(x)];
+        if (list.empty() || list.back() != i) list.push_back(i);
+      }
+    }
   }
 }
 

@@ -43,12 +43,16 @@ class Occupancy {
 /// edge across the gap between two pieces).
 class CutEdges {
  public:
+  /// Labels stand within this box of the page (page millimetres): only the parts of edges
+  /// near it are filed, however far a piece larger than the page reaches.
+  CutEdges(Point2 lo, Point2 hi) : lo_(lo), hi_(hi) {}
   void add(Point2 a, Point2 b);
   /// Whether the box, which runs along edge a-b, is nearer to that edge than to every other
   /// cut edge that runs the same way, by a margin a reader can see.
   bool readsAsOwn(const TextBox& box, Point2 a, Point2 b) const;
 
  private:
+  Point2 lo_, hi_;
   std::vector<std::array<Point2, 2>> edges_;
   std::unordered_map<std::int64_t, std::vector<int>> cells_;
 };

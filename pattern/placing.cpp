@@ -123,7 +123,8 @@ class LabelPlacer::Impl {
  public:
   Impl(const PatternOptions& options, const Packing& packing, const Textures& textures, LabelCount* count)
       : options_(options), packing_(packing), textures_(textures), count_(count), font_(Font::get()),
-        paper_({options.margin, options.margin}, {options.pageWidth - options.margin, options.pageHeight - options.margin}) {
+        paper_({options.margin, options.margin}, {options.pageWidth - options.margin, options.pageHeight - options.margin}),
+        cuts_({0, 0}, {options.pageWidth, options.pageHeight}) {
     // The title's band at the top of the printable area, where the packing keeps one.
     const double reserve = titleReserve(options);
     if (reserve > 0) paper_.cover({options.margin, options.margin}, {options.pageWidth - options.margin, options.margin + reserve});
@@ -206,9 +207,8 @@ class LabelPlacer::Impl {
 
   // What fits nowhere near its edge goes onto a triangle of the piece within reach of a leader
   // line at the smallest size that reads well; else, at the smallest size, onto its tab, onto
-  // such a triangle, or beside the piece past its tab; else it is
-  // squeezed in against its edge over what is there, so that no copy of a cut edge goes
-  // without its name.
+  // such a triangle, or beside the piece past its tab; else it is squeezed in against its edge
+  // over what is there, so that no copy of a cut edge goes without its name.
   void placeLeftOver(const PlacedPiece& p, const PageShape& s, const std::vector<std::string>& texts,
                      const std::vector<int>& waiting) {
     const double least = kSmallestLabel / font_.digitHeight();
@@ -639,10 +639,10 @@ class LabelPlacer::Impl {
   const Packing& packing_;
   const Textures& textures_;
   LabelCount* count_;
-  CutEdges cuts_;
   const Font& font_;
   Occupancy occupied_;
   Paper paper_;
+  CutEdges cuts_;
   StrokeMark leaders_{{}, kLeaderPen};
   std::vector<TextMark> texts_;
 };

@@ -322,7 +322,7 @@ TEST(Builder, NumbersThatReadOtherwiseUpsideDownAreUnderlined) {
 // narrow gap) is as near; an edge at an angle, or its own edge listed again, does not count.
 TEST(Builder, ALabelReadsAsItsOwnEdgesOnlyWhereNoParallelEdgeIsNearer) {
   const auto boxAt = [](double y0, double y1) { return detail::TextBox{{Point2{1, y0}, {3, y0}, {3, y1}, {1, y1}}}; };
-  detail::CutEdges cuts;
+  detail::CutEdges cuts({0, 0}, {210, 297});
   cuts.add({0, 0}, {4, 0});
   cuts.add({0, 0}, {4, 0});
   cuts.add({0, 0}, {0, 3});  // at a right angle: never mistaken for the label's edge
@@ -332,6 +332,10 @@ TEST(Builder, ALabelReadsAsItsOwnEdgesOnlyWhereNoParallelEdgeIsNearer) {
   EXPECT_FALSE(cuts.readsAsOwn(boxAt(0.5, 1.5), {0, 0}, {4, 0})) << "halfway between the two reads as either";
   EXPECT_FALSE(cuts.readsAsOwn(boxAt(1.0, 1.8), {0, 0}, {4, 0})) << "nearer to the other edge";
   EXPECT_TRUE(cuts.readsAsOwn(boxAt(1.0, 1.8), {0, 2}, {4, 2.01})) << "which it then names";
+  // A piece far larger than the page: its edge is filed where it crosses the page, at the cost
+  // of that stretch alone.
+  cuts.add({-1e9, 3}, {1e9, 3});
+  EXPECT_FALSE(cuts.readsAsOwn(boxAt(2.5, 2.9), {0, 2}, {4, 2.01})) << "the long edge 0.3 mm off is nearer";
 }
 
 TEST(Builder, PiecesAreNumberedInReadingOrderAcrossTheSheets) {
