@@ -23,15 +23,16 @@ inline void breakPoint() {
 
 class StageProgress {
  public:
-  /// A stage of `total` steps named `text`.
-  StageProgress(const char* text, std::int64_t total) : text_(text), total_(total) {
-    breakPoint();
+  /// A stage of `total` steps named `text`. A stage that changes the document is not
+  /// `breakable`: once the first piece is in, the run goes to its end.
+  StageProgress(const char* text, std::int64_t total, bool breakable = true) : text_(text), total_(total), breakable_(breakable) {
+    if (breakable_) breakPoint();
     report(0);
   }
   /// Reports `done` steps; the host hears of it only when the percentage changes. Where the
-  /// host asked to break the run off, throws RunBroken.
+  /// host asked to break the run off and the stage may be broken off, throws RunBroken.
   void step(std::int64_t done) {
-    breakPoint();
+    if (breakable_) breakPoint();
     if (total_ > 0) report(static_cast<int>(done * 100 / total_));
   }
 
@@ -43,6 +44,7 @@ class StageProgress {
   }
   const char* text_;
   std::int64_t total_;
+  bool breakable_;
   int last_ = -1;
 };
 

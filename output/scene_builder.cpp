@@ -103,7 +103,8 @@ void drawContainer(std::int32_t mode) {
   double xOffset = 0, zOffset = 0;
   std::int32_t k = -1;
   runTrace("Punkte und Triangles:");
-  host::StageProgress progress("Building pieces", static_cast<std::int64_t>(run.containers.size()));
+  // The pieces go into the document one by one: broken off halfway, the run would leave some.
+  host::StageProgress progress("Building pieces", static_cast<std::int64_t>(run.containers.size()), false);
   for (std::size_t i = 0; i < run.containers.size(); ++i) {
     progress.step(static_cast<std::int64_t>(i));
     gtc& c = *run.containers[i];

@@ -213,7 +213,8 @@ bool tabCouldStand(const gt& t, int k, double w, const CheckOptions& options) {
   return true;
 }
 
-/// Whether the triangle t with a tab of width w on side k, and nothing else, fits the page.
+/// Whether the triangle t with a tab of width w on side k fits the page together with t's piece
+/// and the tabs the piece has.
 bool tabFitsPage(const gt& t, int k, double w, const CheckOptions& options) {
   if (!options.pageLimit) return true;
   const Vec3 A = t.p[k], B = t.p[(k + 1) % 3], C = t.p[(k + 2) % 3];
@@ -223,8 +224,17 @@ bool tabFitsPage(const gt& t, int k, double w, const CheckOptions& options) {
   Vec3 out{-e.y, e.x, 0};
   if (foldra::dot(out, C - A) > 0) out = -1.0 * out;
   double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-  for (Vec3 q : {A, B, C, A + w * out, B + w * out}) {
-    minX = std::min(minX, q.x), minY = std::min(minY, q.y), maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+  auto add = [&](Vec3 q) { minX = std::min(minX, q.x), minY = std::min(minY, q.y), maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y); };
+  for (Vec3 q : {A, B, C, A + w * out, B + w * out}) add(q);
+  // Beside the tabs its piece has: where those leave no room on the page, the page is why.
+  if (t.containerIndex < 0) return maxX - minX <= options.pageWidth && maxY - minY <= options.pageHeight;
+  for (const gt* u : foldra::run.containers[static_cast<std::size_t>(t.containerIndex)]->triangles) {
+    for (int j = 0; j < 3; ++j) {
+      add(u->p[j]);
+      for (const auto& corner : u->placedLugs[j]) {
+        if (corner) add(*corner);
+      }
+    }
   }
   return maxX - minX <= options.pageWidth && maxY - minY <= options.pageHeight;
 }

@@ -485,4 +485,19 @@ TEST_F(ModuleRun, ARunBrokenOffAtAProgressReportLeavesTheDocumentAsItWasAndTheNe
   for (const char* stage : {"Reading objects", "Cutting into pieces", "Placing glue tabs", "Building pieces"}) {
     EXPECT_NE(std::find(stages.begin(), stages.end(), stage), stages.end()) << stage;
   }
+  // Once the pieces go into the document a break comes too late: the run ends whole, never
+  // with some pieces in and the rest lost.
+  auto late = ball();
+  bool asked = false;
+  job::RunResult whole;
+  module_.unfold(late, unfolding, "", [&](const job::Progress& p) {
+    if (p.stage == std::string("Building pieces") && !asked) {
+      asked = true;
+      module_.breakRun();
+    }
+  }, &whole);
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(whole.outcome, job::RunResult::Outcome::Ran);
+  EXPECT_TRUE(whole.recorded);
+  EXPECT_GT(late->objects().size(), 1u) << "the pieces are in";
 }
