@@ -40,6 +40,10 @@ cmp -s house.json linked.json || fail "the program run through a link unfolded d
 
 # The studio on a free port: its page, three.js and its state, then a clean stop.
 mkdir "$work/tmp"
+# The files exist before the studio starts: its shell opens them only once it runs, and the
+# first look for the address may come before that.
+: > "$work/serve.out"
+: > "$work/serve.err"
 TMPDIR=$work/tmp "$prefix/bin/foldra" serve --port 0 > "$work/serve.out" 2> "$work/serve.err" &
 studio=$!
 url=
