@@ -85,6 +85,30 @@ int untabbedEdges(const runtime::RunReport& report, int* byChoice) {
   return bareCopies / 2;
 }
 
+RunEdges edgesOf(const runtime::RunReport& report) {
+  RunEdges edges(report.pieces.size());
+  for (std::size_t p = 0; p < report.pieces.size(); ++p) {
+    for (const runtime::RunTriangle& t : report.pieces[p].triangles) {
+      std::array<EdgeCopy, 3> sides;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const runtime::RunSide& s = t.sides[k];
+        EdgeCopy& e = sides[k];
+        e.object = t.object;
+        e.polygon = t.polygon;
+        e.side = s.edge;
+        e.otherPiece = s.piece, e.otherTriangle = s.triangle, e.otherSide = s.side;
+        e.kind = s.kind == runtime::RunSide::Kind::Fold  ? EdgeCopy::Kind::Fold
+                 : s.kind == runtime::RunSide::Kind::Cut ? EdgeCopy::Kind::Cut
+                                                         : EdgeCopy::Kind::Open;
+        e.tab = s.hasTab;
+        e.marks = s.marks;
+      }
+      edges[p].push_back(sides);
+    }
+  }
+  return edges;
+}
+
 }  // namespace
 
 void Module::breakRun() {
@@ -146,6 +170,7 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
   result->summary = countPieces(*document, existing, &result->pieces);
   result->summary.objects = objects;
   if (described) result->summary.untabbed = untabbedEdges(report, &result->summary.untabbedByChoice);
+  if (described && unfolding.keepEdges) result->edges = edgesOf(report);
   if (!describe || !unfolding.pattern) return;
   if (!described) {
     result->patternProblem = path_ + ": " + reportError;

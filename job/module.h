@@ -3,6 +3,7 @@
 // by the module itself.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "job/progress.h"
 #include "job/settings.h"
@@ -46,7 +48,26 @@ struct Unfolding {
   unsigned entries = kAllEntries;
   /// The dialog button the run ends with: Unfold, or Cancel to close it without a run.
   bool cancel = false;
+  /// Keep what became of every edge (RunResult::edges), for a front end that edits the pieces.
+  bool keepEdges = false;
 };
+
+/// One copy of an edge as a run left it: a side of a piece's triangle.
+struct EdgeCopy {
+  /// The source object (in the order the run read them), the polygon of its triangulated form
+  /// and the polygon's side.
+  std::int32_t object = 0, polygon = 0, side = 0;
+  /// The other copy (piece, triangle, side); -1 for an open side.
+  std::int32_t otherPiece = -1, otherTriangle = -1, otherSide = -1;
+  enum class Kind : std::uint8_t { Open, Fold, Cut };
+  Kind kind = Kind::Open;
+  /// This copy carries the edge's glue tab.
+  bool tab = false;
+  /// The marks the run read on the side (host/edge_marks.h).
+  std::uint8_t marks = 0;
+};
+/// Per piece, per triangle (in the pattern's order), its three sides.
+using RunEdges = std::vector<std::vector<std::array<EdgeCopy, 3>>>;
 
 struct RunResult {
   enum class Outcome {
@@ -75,6 +96,8 @@ struct RunResult {
   /// why and this is empty.
   pattern::PatternInput pattern;
   std::string patternProblem;
+  /// With Unfolding::keepEdges, when the run was described: every side of every piece.
+  RunEdges edges;
 };
 
 /// The module's settings dialog as it first shows: its description and the gadgets' values.

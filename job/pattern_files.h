@@ -52,6 +52,9 @@ class PatternFiles {
 
   /// The packing's view of the pieces (packs on first use).
   const PatternLayout& layout();
+  /// The pieces as the pattern draws them, and how.
+  const pattern::PatternInput& input() const { return input_; }
+  const pattern::PatternOptions& options() const { return options_; }
   /// The files of one pattern format, by its extension (output_formats.h): one document with
   /// the overview page first, or one file per sheet; drawn from the layout's packing on first
   /// request (PNG sheets at the options' resolution). False with *error set when drawing fails,

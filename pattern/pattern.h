@@ -149,6 +149,11 @@ struct Packing {
 /// pieces in reading order. Deterministic.
 Packing packPattern(const PatternInput& input, const PatternOptions& options);
 
+/// The name each cut edge prints on both of its copies, per piece and per edge of
+/// PatternInput::pieces[i].edges (empty where none), given the pieces' printed numbers
+/// (Packing::numbers).
+std::vector<std::vector<std::string>> edgeNames(const PatternInput& input, const std::vector<int>& numbers);
+
 struct PatternReport {
   Packing packing;
   /// Every file written, in the order of the paths, each path's sheets in order.

@@ -328,3 +328,11 @@ EdgeLabels seamLabels(const PatternInput& input, const std::vector<int>& numbers
 }
 
 }  // namespace pattern::detail
+
+namespace pattern {
+
+std::vector<std::vector<std::string>> edgeNames(const PatternInput& input, const std::vector<int>& numbers) {
+  return detail::seamLabels(input, numbers, std::vector<int>(input.pieces.size(), 0)).texts;
+}
+
+}  // namespace pattern

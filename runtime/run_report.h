@@ -28,7 +28,8 @@ struct RunSide {
   /// The glue tab's outer corners, next to corner (k + 1) mod 3 and next to corner k.
   bool hasTab = false;
   std::array<std::array<double, 2>, 2> tab{};
-  /// Which side of the source polygon this is: the object's edge 4 x polygon + edge.
+  /// Which side of the triangle's polygon (in the object's triangulated form) this is, 0 to 2:
+  /// the object's edge 4 x polygon + edge.
   std::int32_t edge = 0;
   /// The marks a person set on this side (cut 1, fold 2, tab 4, no tab 8).
   std::uint8_t marks = 0;

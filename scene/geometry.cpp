@@ -49,41 +49,50 @@ bool diagonalACIsSafe(const std::vector<Point>& pts, const Polygon& q) {
 
 }  // namespace
 
-void triangulate(Object& object) {
-  if (object.type != sdk::kObjectPolygon) return;
-  std::vector<Polygon> out;
-  out.reserve(object.polygons.size() * 2);
-  // For each new triangle: the polygon it came from and which corners (0..3) it took.
-  struct Origin {
-    std::size_t polygon;
-    int corners[3];
-  };
-  std::vector<Origin> origins;
+std::vector<TriangleOrigin> triangleOrigins(const Object& object) {
+  std::vector<TriangleOrigin> origins;
   origins.reserve(object.polygons.size() * 2);
   for (std::size_t k = 0; k < object.polygons.size(); ++k) {
     const Polygon& q = object.polygons[k];
     if (isTriangle(q)) {
-      out.push_back(q);
       origins.push_back({k, {0, 1, 2}});
     } else if (diagonalACIsSafe(object.points, q)) {
-      out.push_back({q.a, q.b, q.c, q.c});
-      out.push_back({q.a, q.c, q.d, q.d});
       origins.push_back({k, {0, 1, 2}});
       origins.push_back({k, {0, 2, 3}});
     } else {
-      out.push_back({q.a, q.b, q.d, q.d});
-      out.push_back({q.b, q.c, q.d, q.d});
       origins.push_back({k, {0, 1, 3}});
       origins.push_back({k, {1, 2, 3}});
     }
   }
+  return origins;
+}
+
+std::int32_t sourceEdge(const Object& object, const std::vector<TriangleOrigin>& origins, std::size_t t, int j) {
+  if (t >= origins.size() || j < 0 || j > 2) return -1;
+  const TriangleOrigin& o = origins[t];
+  const int sides = isTriangle(object.polygons[o.polygon]) ? 3 : 4;
+  const int from = o.corners[j], to = o.corners[(j + 1) % 3];
+  if ((from + 1) % sides != to) return -1;
+  return static_cast<std::int32_t>(4 * o.polygon) + from;
+}
+
+void triangulate(Object& object) {
+  if (object.type != sdk::kObjectPolygon) return;
+  const std::vector<TriangleOrigin> origins = triangleOrigins(object);
+  std::vector<Polygon> out;
+  out.reserve(origins.size());
+  for (const TriangleOrigin& o : origins) {
+    const Polygon& q = object.polygons[o.polygon];
+    const std::int32_t corner[4] = {q.a, q.b, q.c, q.d};
+    const std::int32_t c = corner[o.corners[2]];
+    out.push_back({corner[o.corners[0]], corner[o.corners[1]], c, c});
+  }
   const std::size_t oldCount = object.polygons.size();
-  const std::vector<Polygon>& oldPolygons = object.polygons;
   for (auto& tag : object.tags) {
     if (tag->type == sdk::kTagUVW) {
       std::vector<UVWEntry> uvw(out.size());
       for (std::size_t t = 0; t < out.size(); ++t) {
-        const Origin& o = origins[t];
+        const TriangleOrigin& o = origins[t];
         if (o.polygon >= tag->uvw.size()) continue;
         const UVWEntry& src = tag->uvw[o.polygon];
         const Point corners[4] = {src.a, src.b, src.c, src.d};
@@ -102,18 +111,13 @@ void triangulate(Object& object) {
       }
       tag->selection = std::move(selection);
     } else if (tag->type == sdk::kTagEdgeSelection) {
-      // Side j of a new triangle is the polygon's side i when it joins the same two corners in
-      // the same direction; the diagonal belongs to no side of the polygon.
+      // Side j of a new triangle is the polygon's side it lies on, running the same way; the
+      // diagonal belongs to no side of the polygon.
       PolygonSelection selection;
       for (std::size_t t = 0; t < out.size(); ++t) {
-        const Origin& o = origins[t];
-        const bool quad = !isTriangle(oldPolygons[o.polygon]);
-        const int sides = quad ? 4 : 3;
         for (int j = 0; j < 3; ++j) {
-          const int from = o.corners[j], to = o.corners[(j + 1) % 3];
-          if ((from + 1) % sides != to) continue;
-          const auto edge = static_cast<std::int32_t>(4 * o.polygon) + from;
-          if (tag->selection.contains(edge)) selection.add(static_cast<std::int32_t>(4 * t) + j);
+          const std::int32_t edge = sourceEdge(object, origins, t, j);
+          if (edge >= 0 && tag->selection.contains(edge)) selection.add(static_cast<std::int32_t>(4 * t) + j);
         }
       }
       tag->selection = std::move(selection);

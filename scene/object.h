@@ -127,6 +127,19 @@ std::unique_ptr<Object> cloneObject(const Object& source, MapMaterial mapMateria
 /// reflex corner is a or c), in which case it is cut along b-d.
 void triangulate(Object& object);
 
+/// Where a triangle of an object's triangulated form (as `triangulate` makes it) comes from: its
+/// polygon, and the polygon's corners (0..3) it takes, in order.
+struct TriangleOrigin {
+  std::size_t polygon = 0;
+  int corners[3] = {0, 1, 2};
+};
+std::vector<TriangleOrigin> triangleOrigins(const Object& object);
+
+/// The object's edge (4 x polygon + side) that side j of triangle t of its triangulated form
+/// lies on, running the same way; -1 for the diagonal of a quadrangle, which is no edge of the
+/// object, and for a triangle past the form.
+std::int32_t sourceEdge(const Object& object, const std::vector<TriangleOrigin>& origins, std::size_t t, int j);
+
 /// The polygon form of a cube, plane or sphere, with its texture coordinates; null for other kinds.
 std::unique_ptr<Object> primitiveToPolygons(const Object& primitive);
 

@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -69,6 +70,24 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res);
 inline constexpr const char* kTabHeader = "X-Foldra-Tab";
 /// POST /api/stop: breaks off the session's run, which then answers that it stopped.
 void stopRun(Context& context, const httplib::Request& req, httplib::Response& res);
+/// Keeps a run that changed the session's document as the run the session shows: its record,
+/// with the body it was asked with, the marks it entered and the person's edits among them.
+void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfolding, nlohmann::json body, const EdgeMarks& used,
+             const EdgeMarks& edits, double medianModelEdge, std::chrono::steady_clock::time_point start);
+/// Runs the module with a run body on a copy of the session's model as opened, with `used`
+/// entered as marks; the session's document and runs stay as they are. False with the answer
+/// set when the run did not end in pieces.
+bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const nlohmann::json& body, const EdgeMarks& used,
+               std::unique_ptr<scene::Document>* copy, job::RunResult* result, job::Unfolding* unfolding,
+               double* medianModelEdge, httplib::Response& res);
+/// Makes the copy a run was made on the session's document (before keepRun).
+void adoptCopy(Session& s, std::unique_ptr<scene::Document> copy);
+/// GET /api/edge?piece=P&triangle=T&side=K: an edge of the run's pieces, its partner, its name
+/// on the sheets, its tab and marks.
+void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& res);
+/// POST /api/edit {"piece", "triangle", "side", "action"}: cut, join, tab (on this copy), no-tab
+/// or free (the tab where it fits best) at an edge of the run's pieces.
+void edit(Context& context, const httplib::Request& req, httplib::Response& res);
 /// POST /api/undo and /api/redo.
 void undoRedo(Context& context, const httplib::Request& req, httplib::Response& res, bool undo);
 /// GET /api/download/NAME: the current result as a file.

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "job/document.h"
+#include "scene/object.h"
 #include "studio/context.h"
 #include "studio/http.h"
 #include "studio/kept.h"
@@ -51,11 +52,15 @@ bool adoptModel(Session& s, const fs::path& modelPath, const std::string& name, 
     *error = name + ": nothing to unfold (no polygon object)";
     return false;
   }
+  // Edits name the edges of the objects: split into triangles as the module splits them, every
+  // edge of every piece is one of them (a four-sided face's diagonal is no edge of its object).
+  for (scene::Object* o : document->allObjects()) scene::triangulate(*o);
   s.setExtent(job::selectionExtent(*document));
   s.modelObjects = static_cast<int>(document->objects().size());
   // Faces as the file has them: an 18-sided cylinder has 18, however its caps are split.
   s.modelFaces = faces;
   s.modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
+  s.modelEdges = ModelEdges::of(*document);
   s.document = std::move(document);
   s.modelName = name;
   s.modelFolder = folder.string();

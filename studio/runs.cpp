@@ -9,6 +9,7 @@
 #include "job/pattern_files.h"
 #include "runtime/dialog.h"
 #include "studio/context.h"
+#include "studio/edits.h"
 #include "studio/form.h"
 #include "studio/http.h"
 #include "studio/kept.h"
@@ -46,6 +47,158 @@ bool samePieces(const std::vector<const scene::Object*>& objects, const pattern:
 
 }  // namespace
 
+namespace {
+
+/// The progress of a run as the session shows it, from start to its end.
+class RunProgress {
+ public:
+  explicit RunProgress(Session& s) : s_(s) {
+    job::Progress progress;
+    progress.running = true;
+    progress.percent = 0;
+    progress.stage = "Starting";
+    s_.setProgress(progress);
+  }
+  ~RunProgress() {
+    job::Progress last = s_.progress();
+    last.running = false;
+    last.percent = 100;
+    last.stage = "Done";
+    s_.setProgress(last);
+  }
+  RunProgress(const RunProgress&) = delete;
+  RunProgress& operator=(const RunProgress&) = delete;
+
+ private:
+  Session& s_;
+};
+
+/// The form of a run body read into the run's unfolding; false with *error set.
+bool unfoldingOf(const json& body, const Context& context, const Session& s, job::Unfolding* unfolding, std::string* error) {
+  FormRun form;
+  if (!readRunForm(body, context.dialog, &form, error)) return false;
+  // The studio always draws the pattern: every piece is kept within the printable area.
+  form.settings.pageLimit = true;
+  form.entries |= job::kEntryPageLimit;
+  // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
+  // left at its own values would split the pieces for another page.
+  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntryFoldShut;
+  *unfolding = job::Unfolding{};
+  unfolding->settings = form.settings;
+  unfolding->scale = formScale(form, s.extent);
+  unfolding->pattern = true;
+  unfolding->entries = form.entries;
+  unfolding->cancel = form.cancel;
+  unfolding->keepEdges = true;
+  return true;
+}
+
+/// The marks a run body enters ("marks") and the person's own among them ("edits"); a body
+/// without them enters none, or with `keepShown` the edits of the run the session shows (a run
+/// from the form keeps the edges the person marked).
+bool marksOf(const json& body, const Session& s, bool keepShown, EdgeMarks* used, EdgeMarks* edits, std::string* error) {
+  if (!body.contains("marks")) {
+    const RunRecord* shown = keepShown ? s.current() : nullptr;
+    *edits = shown ? shown->edits : EdgeMarks{};
+    *used = *edits;
+    return true;
+  }
+  if (!readMarks(body["marks"], s.modelEdges, used, error)) return false;
+  if (!body.contains("edits")) {
+    *edits = *used;
+    return true;
+  }
+  return readMarks(body["edits"], s.modelEdges, edits, error);
+}
+
+/// Answers a run that did not end in pieces; true when it did and the record can be made.
+bool answeredOutcome(const job::RunResult& result, Session& s, httplib::Response& res) {
+  switch (result.outcome) {
+    case job::RunResult::Outcome::Ran:
+      break;
+    case job::RunResult::Outcome::Unavailable:
+      refuse(res, 409, "the module's command is not available for this model");
+      return false;
+    case job::RunResult::Outcome::Refused:
+      refuse(res, 400, "the dialog refused the settings: " + result.refusal);
+      return false;
+    case job::RunResult::Outcome::Incomplete:
+      refuse(res, 500, "the module's dialog did not complete the run");
+      return false;
+    case job::RunResult::Outcome::Broken: {
+      json out = s.state();
+      out["message"] = "stopped";
+      answer(res, out);
+      return false;
+    }
+  }
+  if (!result.recorded) {
+    json out = s.state();
+    out["message"] = "nothing was changed";
+    answer(res, out);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfolding, json body, const EdgeMarks& used,
+             const EdgeMarks& edits, double medianModelEdge, std::chrono::steady_clock::time_point start) {
+  // The run replaced whatever could have been redone.
+  s.keepRuns(s.document->undoCount() - 1);
+  s.changed();
+  RunRecord record;
+  record.summary = result.summary;
+  record.script = runtime::formatDialogScript(result.script);
+  // A run without marks keeps the form as the page sent it.
+  body.erase("marks");
+  body.erase("edits");
+  if (!used.empty() || !edits.empty()) {
+    body["marks"] = used.toJson();
+    body["edits"] = edits.toJson();
+  }
+  record.form = std::move(body);
+  record.scale = unfolding.scale;
+  record.edits = edits;
+  record.used = used;
+  record.edges = std::move(result.edges);
+  record.pieceObjects = piecesInOrder(*s.document, result.pieces);
+  // The module describes its pieces in the order it made them; each new piece goes in front of
+  // the ones before it, so the document lists them the other way round.
+  std::reverse(record.pieceObjects.begin(), record.pieceObjects.end());
+  const std::string shortEdges = job::shortEdgesWarning(medianModelEdge, unfolding.scale, s.extent[1]);
+  if (!shortEdges.empty()) record.warnings.push_back(shortEdges);
+  if (!result.patternProblem.empty()) {
+    record.warnings.push_back(result.patternProblem);
+  } else if (!samePieces(record.pieceObjects, result.pattern)) {
+    record.warnings.push_back("the pattern's pieces do not match the pieces in the scene; the pattern is left out");
+  } else {
+    const fs::path folder = s.folder / ("run-" + std::to_string(++s.outputs));
+    std::error_code ec;
+    fs::create_directory(folder, ec);
+    record.folder = folder.string();
+    // The sheets' titles name the model as the command line does: the file's name without its
+    // extension.
+    pattern::PatternOptions options =
+        job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s.modelName).stem().string());
+    options.dpi = kPreviewDpi;
+    record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
+  }
+  s.runs.push_back(std::move(record));
+  RunRecord& kept = s.runs.back();
+  // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
+  // pieces as the sheets do; meanwhile the 3D view's data is made, so that it is ready when the
+  // page asks. The sheets themselves are drawn after the answer.
+  std::thread packing;
+  if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
+  s.scene()->compressed();
+  if (packing.joinable()) packing.join();
+  if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
+  kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  s.resume = nullptr;
+}
+
 void run(Context& context, const httplib::Request& req, httplib::Response& res) {
   auto session = context.sessions.require(req, res);
   if (!session) return;
@@ -55,39 +208,26 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   } catch (const json::exception&) {
     return refuse(res, 400, "the run's settings are not valid JSON");
   }
-  FormRun form;
   std::string error;
-  if (!readRunForm(body, context.dialog, &form, &error)) return refuse(res, 400, error);
-  // The studio always draws the pattern: every piece is kept within the printable area.
-  form.settings.pageLimit = true;
-  form.entries |= job::kEntryPageLimit;
-  // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
-  // left at its own values would split the pieces for another page.
-  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntryFoldShut;
+  {
+    FormRun form;
+    if (!readRunForm(body, context.dialog, &form, &error)) return refuse(res, 400, error);
+  }
 
   Changing s = Sessions::change(std::move(session), res, "busy: this session is already running the module");
   if (!s) return;
   if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
+  job::Unfolding unfolding;
+  EdgeMarks used, edits;
+  if (!unfoldingOf(body, context, *s, &unfolding, &error) || !marksOf(body, *s, true, &used, &edits, &error)) {
+    return refuse(res, 400, error);
+  }
   std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);
   if (!moduleLock.owns_lock()) {
     return refuse(res, 409, "busy: the module is running for another session; try again when it has finished");
   }
-  job::Progress progress;
-  progress.running = true;
-  progress.percent = 0;
-  progress.stage = "Starting";
-  s->setProgress(progress);
-  struct Done {
-    Session& s;
-    ~Done() {
-      job::Progress last = s.progress();
-      last.running = false;
-      last.percent = 100;
-      last.stage = "Done";
-      s.setProgress(last);
-    }
-  } done{*s};
+  RunProgress shown(*s);
   if (context.options.beforeRun) context.options.beforeRun();
   const auto start = std::chrono::steady_clock::now();
 
@@ -96,13 +236,8 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   std::size_t undone = 0;
   while (s->document->undoCount() > 0 && s->document->undo()) ++undone;
   job::selectObjects(*s->document, {}, &error);
+  writeMarks(*s->document, used);
   const double medianModelEdge = job::medianEdge(*s->document);
-  job::Unfolding unfolding;
-  unfolding.settings = form.settings;
-  unfolding.scale = formScale(form, s->extent);
-  unfolding.pattern = true;
-  unfolding.entries = form.entries;
-  unfolding.cancel = form.cancel;
   job::RunResult result;
   context.running.set(&*s, req.get_header_value(kTabHeader));
   context.module.unfold(s->document, unfolding, s->modelFolder, [&](const job::Progress& p) { s->setProgress(p); }, &result);
@@ -110,75 +245,52 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   // What follows is the session's own work: another session may run the module meanwhile.
   moduleLock.unlock();
   // Without a run (the dialog's cancel button, or settings it refused) the document goes back
-  // to where it stood.
+  // to where it stood, with the marks of the run it shows.
   if (!result.recorded) {
     while (undone-- > 0 && s->document->redo()) {
     }
   }
-  switch (result.outcome) {
-    case job::RunResult::Outcome::Ran:
-      break;
-    case job::RunResult::Outcome::Unavailable:
-      return refuse(res, 409, "the module's command is not available for this model");
-    case job::RunResult::Outcome::Refused:
-      return refuse(res, 400, "the dialog refused the settings: " + result.refusal);
-    case job::RunResult::Outcome::Incomplete:
-      return refuse(res, 500, "the module's dialog did not complete the run");
-    case job::RunResult::Outcome::Broken: {
-      json out = s->state();
-      out["message"] = "stopped";
-      return answer(res, out);
-    }
-  }
-  if (!result.recorded) {
-    json out = s->state();
-    out["message"] = "nothing was changed";
-    return answer(res, out);
-  }
-  // The run replaced whatever could have been redone.
-  s->keepRuns(s->document->undoCount() - 1);
-  s->changed();
-  RunRecord record;
-  record.summary = result.summary;
-  record.script = runtime::formatDialogScript(result.script);
-  record.form = body;
-  record.scale = unfolding.scale;
-  record.pieceObjects = piecesInOrder(*s->document, result.pieces);
-  // The module describes its pieces in the order it made them; each new piece goes in front of
-  // the ones before it, so the document lists them the other way round.
-  std::reverse(record.pieceObjects.begin(), record.pieceObjects.end());
-  const std::string shortEdges = job::shortEdgesWarning(medianModelEdge, unfolding.scale, s->extent[1]);
-  if (!shortEdges.empty()) record.warnings.push_back(shortEdges);
-  if (!result.patternProblem.empty()) {
-    record.warnings.push_back(result.patternProblem);
-  } else if (!samePieces(record.pieceObjects, result.pattern)) {
-    record.warnings.push_back("the pattern's pieces do not match the pieces in the scene; the pattern is left out");
-  } else {
-    const fs::path folder = s->folder / ("run-" + std::to_string(++s->outputs));
-    std::error_code ec;
-    fs::create_directory(folder, ec);
-    record.folder = folder.string();
-    // The sheets' titles name the model as the command line does: the file's name without its
-    // extension.
-    pattern::PatternOptions options =
-        job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s->modelName).stem().string());
-    options.dpi = kPreviewDpi;
-    record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
-  }
-  s->runs.push_back(std::move(record));
-  RunRecord& kept = s->runs.back();
-  // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
-  // pieces as the sheets do; meanwhile the 3D view's data is made, so that it is ready when the
-  // page asks. The sheets themselves are drawn after the answer.
-  std::thread packing;
-  if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
-  s->scene()->compressed();
-  if (packing.joinable()) packing.join();
-  if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
-  kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  s->resume = nullptr;
+  if (!answeredOutcome(result, *s, res)) return;
+  keepRun(*s, std::move(result), unfolding, std::move(body), used, edits, medianModelEdge, start);
+  // A run from the form starts the history of edits afresh.
+  s->history.assign(1, s->runs.back().form);
+  s->historyAt = 0;
   saveSession(*s);
   answer(res, s->state());
+}
+
+bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const json& body, const EdgeMarks& used,
+               std::unique_ptr<scene::Document>* copy, job::RunResult* result, job::Unfolding* unfolding,
+               double* medianModelEdge, httplib::Response& res) {
+  std::string error;
+  if (!unfoldingOf(body, context, s, unfolding, &error)) return refuse(res, 400, error), false;
+  std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);
+  if (!moduleLock.owns_lock()) {
+    refuse(res, 409, "busy: the module is running for another session; try again when it has finished");
+    return false;
+  }
+  RunProgress shown(s);
+  if (context.options.beforeRun) context.options.beforeRun();
+  // The model as opened, copied: the session's document stays as it is until the run is kept.
+  std::size_t undone = 0;
+  while (s.document->undoCount() > 0 && s.document->undo()) ++undone;
+  *copy = scene::cloneDocument(*s.document);
+  while (undone-- > 0 && s.document->redo()) {
+  }
+  job::selectObjects(**copy, {}, &error);
+  writeMarks(**copy, used);
+  *medianModelEdge = job::medianEdge(**copy);
+  context.running.set(&s, req.get_header_value(kTabHeader));
+  context.module.unfold(*copy, *unfolding, s.modelFolder, [&](const job::Progress& p) { s.setProgress(p); }, result);
+  context.running.set(nullptr, "");
+  return answeredOutcome(*result, s, res);
+}
+
+void adoptCopy(Session& s, std::unique_ptr<scene::Document> copy) {
+  // The runs' pieces belong to the document they were made in: every record goes with it.
+  s.keepRuns(0);
+  s.document = std::move(copy);
+  s.changed();
 }
 
 void stopRun(Context& context, const httplib::Request& req, httplib::Response& res) {
@@ -194,9 +306,31 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
   if (!s) return;
   if (staleRequest(req, *s, res)) return;
   if (!s->document) return refuse(res, 409, "open a model first");
-  const bool done = undo ? s->document->undo() : s->document->redo();
-  if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");
-  s->changed();
+  // Past the first run, undo and redo step through the edits: each step unfolds the model
+  // again with the marks of the edit it goes to, which gives that edit's pieces.
+  const bool atRun = s->document->undoCount() > 0;
+  const bool step = atRun && (undo ? s->historyAt > 0 : s->historyAt + 1 < s->history.size());
+  if (!step) {
+    const bool done = undo ? s->document->undo() : s->document->redo();
+    if (!done) return refuse(res, 409, undo ? "nothing to undo" : "nothing to redo");
+    s->changed();
+    saveSession(*s);
+    return answer(res, s->state());
+  }
+  const std::size_t to = undo ? s->historyAt - 1 : s->historyAt + 1;
+  const json body = s->history[to];
+  std::string error;
+  EdgeMarks used, edits;
+  if (!marksOf(body, *s, false, &used, &edits, &error)) return refuse(res, 500, "the edit's marks no longer fit the model: " + error);
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<scene::Document> copy;
+  job::RunResult result;
+  job::Unfolding unfolding;
+  double median = 0;
+  if (!runOnCopy(context, req, *s, body, used, &copy, &result, &unfolding, &median, res)) return;
+  adoptCopy(*s, std::move(copy));
+  keepRun(*s, std::move(result), unfolding, body, used, edits, median, start);
+  s->historyAt = to;
   saveSession(*s);
   answer(res, s->state());
 }

@@ -172,6 +172,21 @@ const RunRecord* Session::current() const {
   return level > 0 && level <= runs.size() ? &runs[level - 1] : nullptr;
 }
 
+namespace {
+
+/// How many edges of the model the person marked: cuts, joins and edges without a tab are
+/// marked on both copies, a tab's side on one.
+std::size_t editedEdges(const EdgeMarks& marks) {
+  std::size_t copies = 0, tabs = 0;
+  for (const auto& [object, kinds] : marks.objects) {
+    copies += kinds[EdgeMarks::kCut].size() + kinds[EdgeMarks::kFold].size() + kinds[EdgeMarks::kNoTab].size();
+    tabs += kinds[EdgeMarks::kTab].size();
+  }
+  return copies / 2 + tabs;
+}
+
+}  // namespace
+
 json Session::state() const {
   json out;
   out["session"] = true;
@@ -185,8 +200,11 @@ json Session::state() const {
                     {"faces", modelFaces},
                     {"extent", {extent[0], extent[1], extent[2]}}};
   }
-  out["undo"] = document ? document->undoCount() : 0;
-  out["redo"] = document ? document->redoCount() : 0;
+  // Past the first run, undo and redo also step through the edits.
+  const std::size_t level = document ? document->undoCount() : 0;
+  const std::size_t later = history.empty() ? 0 : history.size() - 1 - historyAt;
+  out["undo"] = level + (level > 0 ? historyAt : 0);
+  out["redo"] = (document ? document->redoCount() : 0) + later;
   const RunRecord* run = current();
   if (!run) {
     out["run"] = nullptr;
@@ -208,6 +226,8 @@ json Session::state() const {
   }
   out["run"] = {{"objects", s.objects}, {"triangles", s.triangles}, {"pieces", s.pieces},
                 {"tabs", s.tabs},       {"seconds", run->seconds},  {"warnings", run->warnings},
+                {"untabbed", s.untabbed ? json(*s.untabbed) : json(nullptr)}, {"untabbedByChoice", s.untabbedByChoice},
+                {"edits", editedEdges(run->edits)},
                 {"script", run->script},
                 {"scale", run->scale},  {"size", {extent[0] * run->scale, extent[1] * run->scale, extent[2] * run->scale}},
                 {"pattern", std::move(pattern)}};

@@ -25,6 +25,7 @@
 #include "job/pattern_files.h"
 #include "job/progress.h"
 #include "scene/document.h"
+#include "studio/edits.h"
 #include "studio/http.h"
 
 namespace studio {
@@ -54,8 +55,15 @@ struct RunRecord {
   /// Millimetres on paper per model unit.
   double scale = 1;
   std::vector<std::string> warnings;
-  /// The form the run was asked with (the page's request), kept with the session.
+  /// The form the run was asked with (the page's request) with the marks it entered
+  /// ("marks") and the person's edits among them ("edits"), kept with the session: run again,
+  /// it gives the same pieces.
   nlohmann::json form;
+  /// The edges the person marked, and all the marks the run entered (their edits over the
+  /// pieces of the run they edited).
+  EdgeMarks edits, used;
+  /// What became of every edge.
+  job::RunEdges edges;
 };
 /// One person's work: the model they opened, the document with its undo history, and what each
 /// run left.
@@ -72,6 +80,8 @@ struct Session {
   std::unique_ptr<scene::Document> document;
   /// The model as opened, as the 3D view draws it.
   std::shared_ptr<const Body> modelScene;
+  /// Its edges as marks name them.
+  ModelEdges modelEdges;
   std::string modelName;
   std::string modelFolder;
   std::array<double, 3> extent{0, 0, 0};
@@ -80,6 +90,10 @@ struct Session {
   std::atomic<int> outputs{0};
   /// runs[i] is the run that undo level i + 1 holds.
   std::vector<RunRecord> runs;
+  /// The run bodies of the edits since the last run from the form (that run first), and the
+  /// one the session shows: undo and redo step through them.
+  std::vector<nlohmann::json> history;
+  std::size_t historyAt = 0;
   std::atomic<std::int64_t> lastSeen{0};
   /// Counts the changes of what the session shows (a model opened, a run, undo, redo): a page
   /// that sends the count it shows is refused when another tab changed the session since.

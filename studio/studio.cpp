@@ -176,6 +176,8 @@ struct Studio::Impl {
     });
     server.Post("/api/model", [&c](const Req& req, Res& res) { upload(c, req, res); });
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
+    server.Get("/api/edge", [&c](const Req& req, Res& res) { edgeInfo(c, req, res); });
+    server.Post("/api/edit", [&c](const Req& req, Res& res) { edit(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });
     server.Post("/api/redo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, false); });
     server.Post("/api/stop", [&c](const Req& req, Res& res) { stopRun(c, req, res); });

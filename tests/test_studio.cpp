@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
 #include <sstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -815,4 +816,131 @@ TEST(StudioProgram, StopsOnSigtermAndDeletesItsFiles) {
   reap.pid = 0;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(fs::is_empty(temporary.path())) << "the studio's folder is gone";
+}
+
+namespace {
+
+/// Every copy of the run's edges as /api/edge describes it, found by walking the pieces.
+std::vector<json> edgesOfRun(Browser& browser, const json& state) {
+  std::vector<json> out;
+  const int pieces = state["run"]["pieces"].get<int>();
+  for (int p = 0; p < pieces; ++p) {
+    for (int t = 0;; ++t) {
+      auto res = browser.get("/api/edge?piece=" + std::to_string(p) + "&triangle=" + std::to_string(t) + "&side=0");
+      if (!res || res->status != 200) break;
+      for (int k = 0; k < 3; ++k) {
+        auto e = browser.get("/api/edge?piece=" + std::to_string(p) + "&triangle=" + std::to_string(t) + "&side=" + std::to_string(k));
+        out.push_back(json::parse(e->body));
+      }
+    }
+  }
+  return out;
+}
+
+/// The copy of the model's edge (object, edge) in a run, or null.
+json copyOf(const std::vector<json>& edges, const json& like) {
+  for (const json& e : edges) {
+    if (e["object"] == like["object"] && e["edge"] == like["edge"]) return e;
+  }
+  return nullptr;
+}
+
+json editAt(const json& copy, const std::string& action) {
+  return {{"piece", copy["piece"]}, {"triangle", copy["triangle"]}, {"side", copy["side"]}, {"action", action}};
+}
+
+}  // namespace
+
+TEST(StudioEdits, CutJoinAndTabsAtAnEdgeWithUndoAndRedo) {
+  Served served;
+  Browser browser(served);
+  ASSERT_EQ(browser.upload({{"cube.obj", kCube}})->status, 200);
+  auto first = browser.run(stackRun());
+  ASSERT_EQ(first->status, 200) << first->body;
+  const json start = json::parse(first->body);
+  const int pieces = start["run"]["pieces"].get<int>();
+  auto post = [&](const json& body) { return served.client().Post("/api/edit", browser.headers(), body.dump(), "application/json"); };
+
+  // Cut at a fold that is an edge of the model (not a face's diagonal): one piece more.
+  std::vector<json> edges = edgesOfRun(browser, start);
+  json fold = nullptr;
+  for (const json& e : edges) {
+    if (e["kind"] == "fold" && e["edge"].get<int>() >= 0 && fold.is_null()) fold = e;
+  }
+  ASSERT_FALSE(fold.is_null());
+  auto cut = post(editAt(fold, "cut"));
+  ASSERT_EQ(cut->status, 200) << cut->body;
+  const json afterCut = json::parse(cut->body);
+  EXPECT_EQ(afterCut["run"]["pieces"].get<int>(), pieces + 1);
+  EXPECT_EQ(afterCut["run"]["edits"], 1);
+  edges = edgesOfRun(browser, afterCut);
+  const json nowCut = copyOf(edges, fold);
+  ASSERT_FALSE(nowCut.is_null());
+  EXPECT_EQ(nowCut["kind"], "cut");
+  EXPECT_TRUE(nowCut["edited"].get<bool>());
+  EXPECT_FALSE(nowCut["name"].get<std::string>().empty()) << "a cut edge has its name on the sheets";
+
+  // Undo gives the pieces before the edit back, redo the edit's.
+  auto undone = browser.post("/api/undo");
+  ASSERT_EQ(undone->status, 200) << undone->body;
+  EXPECT_EQ(json::parse(undone->body)["run"]["pieces"].get<int>(), pieces);
+  auto redone = browser.post("/api/redo");
+  ASSERT_EQ(redone->status, 200) << redone->body;
+  EXPECT_EQ(json::parse(redone->body)["run"]["pieces"].get<int>(), pieces + 1);
+
+  // Joins across two pieces: one that fits makes one piece of them; one that does not is
+  // refused with the reason in plain words, and nothing changes.
+  json state = json::parse(redone->body);
+  bool joinedOne = false, refusedOne = false;
+  std::set<std::pair<int, int>> tried;
+  for (int tries = 0; tries < 40 && !(joinedOne && refusedOne); ++tries) {
+    edges = edgesOfRun(browser, state);
+    json next = nullptr;
+    for (const json& e : edges) {
+      const std::pair<int, int> id{e["object"].get<int>(), e["edge"].get<int>()};
+      if (e["kind"] == "cut" && e["partner"]["piece"] != e["piece"] && id.second >= 0 && !tried.count(id)) {
+        next = e;
+        break;
+      }
+    }
+    if (next.is_null()) break;
+    tried.insert({next["object"].get<int>(), next["edge"].get<int>()});
+    auto res = post(editAt(next, "join"));
+    if (res->status == 200) {
+      const json after = json::parse(res->body);
+      EXPECT_EQ(after["run"]["pieces"].get<int>(), state["run"]["pieces"].get<int>() - 1);
+      EXPECT_EQ(copyOf(edgesOfRun(browser, after), next)["kind"], "fold");
+      state = after;
+      joinedOne = true;
+    } else {
+      EXPECT_EQ(res->status, 409);
+      EXPECT_EQ(errorOf(res).rfind("Not joined: ", 0), 0u) << errorOf(res);
+      EXPECT_EQ(json::parse(browser.get("/api/state")->body)["run"], state["run"]);
+      refusedOne = true;
+    }
+  }
+  EXPECT_TRUE(joinedOne);
+  EXPECT_TRUE(refusedOne);
+  edges = edgesOfRun(browser, state);
+  json tabbed = nullptr;
+  for (const json& e : edges) {
+    if (e["kind"] == "cut" && e["tab"] == "partner" && tabbed.is_null()) tabbed = e;
+  }
+
+  // The tab moves to the copy asked for, and goes where none is wanted.
+  ASSERT_FALSE(tabbed.is_null());
+  auto moved = post(editAt(tabbed, "tab"));
+  ASSERT_EQ(moved->status, 200) << moved->body;
+  edges = edgesOfRun(browser, json::parse(moved->body));
+  EXPECT_EQ(copyOf(edges, tabbed)["tab"], "here");
+  auto bare = post(editAt(copyOf(edges, tabbed), "no-tab"));
+  ASSERT_EQ(bare->status, 200) << bare->body;
+  const json afterBare = json::parse(bare->body);
+  EXPECT_EQ(afterBare["run"]["untabbedByChoice"], 1);
+  EXPECT_EQ(copyOf(edgesOfRun(browser, afterBare), tabbed)["tab"], "none");
+
+  // Edits that name no edge, or no edit, are refused.
+  EXPECT_EQ(post({{"piece", 99}, {"triangle", 0}, {"side", 0}, {"action", "cut"}})->status, 400);
+  EXPECT_EQ(post(editAt(tabbed, "fold it"))->status, 400);
+  EXPECT_EQ(post(editAt(tabbed, "cut"))->status, 409) << "a cut edge is cut already";
 }

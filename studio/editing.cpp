@@ -1,0 +1,328 @@
+// Editing the pieces at an edge: what an edge is (its partner, its name on the sheets, its tab),
+// and the edits that mark it (cut here, join here, the tab's side, no tab), each a run of the
+// module with every other edge as the run the person edited left it.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "job/pattern_files.h"
+#include "studio/context.h"
+#include "studio/edits.h"
+#include "studio/http.h"
+#include "studio/kept.h"
+
+namespace studio {
+
+using nlohmann::json;
+
+namespace {
+
+struct Copy {
+  int piece = -1, triangle = -1, side = -1;
+};
+
+/// The copy a request names (query or body), checked against the run's pieces.
+bool copyOf(const json& in, const RunRecord& run, Copy* c, std::string* error) {
+  for (const char* key : {"piece", "triangle", "side"}) {
+    if (!in.contains(key) || !in[key].is_number_integer()) return *error = std::string("name the edge's \"") + key + "\"", false;
+  }
+  const auto piece = in["piece"].get<std::int64_t>(), triangle = in["triangle"].get<std::int64_t>(), side = in["side"].get<std::int64_t>();
+  if (piece < 0 || piece >= static_cast<std::int64_t>(run.edges.size())) {
+    return *error = "the run has no piece " + std::to_string(piece), false;
+  }
+  const auto& triangles = run.edges[static_cast<std::size_t>(piece)];
+  if (triangle < 0 || triangle >= static_cast<std::int64_t>(triangles.size()) || side < 0 || side > 2) {
+    return *error = "piece " + std::to_string(piece) + " has no triangle " + std::to_string(triangle) + " with a side " + std::to_string(side), false;
+  }
+  *c = Copy{static_cast<int>(piece), static_cast<int>(triangle), static_cast<int>(side)};
+  return true;
+}
+
+const job::EdgeCopy& at(const RunRecord& run, const Copy& c) {
+  return run.edges[static_cast<std::size_t>(c.piece)][static_cast<std::size_t>(c.triangle)][static_cast<std::size_t>(c.side)];
+}
+
+Copy otherOf(const job::EdgeCopy& e) { return Copy{e.otherPiece, e.otherTriangle, e.otherSide}; }
+
+/// The piece's number on the sheets (input order to printed), or its place from 1.
+int printed(RunRecord& run, int piece) {
+  if (run.pattern) {
+    const auto& pieces = run.pattern->layout().pieces;
+    if (piece >= 0 && static_cast<std::size_t>(piece) < pieces.size()) return pieces[static_cast<std::size_t>(piece)].number;
+  }
+  return piece + 1;
+}
+
+/// The name the sheets print on a cut edge's copies; "" without a pattern.
+std::string nameOf(RunRecord& run, const Copy& c) {
+  if (!run.pattern) return "";
+  const pattern::PatternInput& input = run.pattern->input();
+  if (static_cast<std::size_t>(c.piece) >= input.pieces.size()) return "";
+  const pattern::Piece& piece = input.pieces[static_cast<std::size_t>(c.piece)];
+  if (static_cast<std::size_t>(c.triangle) >= piece.triangles.size()) return "";
+  const auto& p = piece.triangles[static_cast<std::size_t>(c.triangle)].p;
+  const pattern::Point2 a = p[static_cast<std::size_t>(c.side)], b = p[static_cast<std::size_t>((c.side + 1) % 3)];
+  std::vector<int> numbers;
+  for (const auto& placed : run.pattern->layout().pieces) numbers.push_back(placed.number);
+  const auto names = pattern::edgeNames(input, numbers);
+  for (std::size_t e = 0; e < piece.edges.size(); ++e) {
+    const pattern::Edge& edge = piece.edges[e];
+    if (edge.kind == pattern::EdgeKind::Cut && edge.a.x == a.x && edge.a.y == a.y && edge.b.x == b.x && edge.b.y == b.y) {
+      return names[static_cast<std::size_t>(c.piece)][e];
+    }
+  }
+  return "";
+}
+
+const char* kindName(job::EdgeCopy::Kind kind) {
+  return kind == job::EdgeCopy::Kind::Fold ? "fold" : kind == job::EdgeCopy::Kind::Cut ? "cut" : "open";
+}
+
+// --- why two pieces cannot be joined at an edge ---------------------------------------------
+
+using Flat = std::array<pattern::Point2, 3>;
+
+double crossOf(pattern::Point2 o, pattern::Point2 a, pattern::Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+/// True when two flat triangles overlap deeper than `depth` across every side of either: by
+/// separating axes, so that triangles that only touch do not.
+bool overlapping(const Flat& a, const Flat& b, double depth) {
+  for (const Flat* t : {&a, &b}) {
+    const Flat& s = *t;
+    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
+    for (int k = 0; k < 3; ++k) {
+      const pattern::Point2 p = s[static_cast<std::size_t>(k)], q = s[static_cast<std::size_t>((k + 1) % 3)];
+      const double len = std::hypot(q.x - p.x, q.y - p.y);
+      if (!(len > 0)) continue;
+      // Distance of each corner inside the side's line; the other triangle lies outside when
+      // all its corners are at most `depth` inside.
+      double deepest = -std::numeric_limits<double>::infinity();
+      const Flat& o = t == &a ? b : a;
+      for (const pattern::Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
+      if (deepest <= depth) return false;
+    }
+  }
+  return true;
+}
+
+/// Why the pieces of copy c and of its partner d (on another piece) could not be one piece
+/// joined there: "" when the faces alone do not tell.
+std::string joinRefusal(RunRecord& run, const Copy& c, const Copy& d) {
+  if (!run.pattern) return "";
+  const pattern::PatternInput& input = run.pattern->input();
+  const auto& A = input.pieces[static_cast<std::size_t>(c.piece)].triangles;
+  const auto& B = input.pieces[static_cast<std::size_t>(d.piece)].triangles;
+  // The hinge: d's side, run the other way, onto c's.
+  const auto& tc = A[static_cast<std::size_t>(c.triangle)].p;
+  const auto& td = B[static_cast<std::size_t>(d.triangle)].p;
+  const pattern::Point2 a0 = tc[static_cast<std::size_t>((c.side + 1) % 3)], a1 = tc[static_cast<std::size_t>(c.side)];
+  const pattern::Point2 b0 = td[static_cast<std::size_t>(d.side)], b1 = td[static_cast<std::size_t>((d.side + 1) % 3)];
+  const double turn = std::atan2(a1.y - a0.y, a1.x - a0.x) - std::atan2(b1.y - b0.y, b1.x - b0.x);
+  const double cs = std::cos(turn), sn = std::sin(turn);
+  auto moved = [&](pattern::Point2 p) {
+    const double x = p.x - b0.x, y = p.y - b0.y;
+    return pattern::Point2{a0.x + cs * x - sn * y, a0.y + sn * x + cs * y};
+  };
+  double reach = 0;
+  for (const auto& t : A) {
+    for (const auto& p : t.p) reach = std::max({reach, std::fabs(p.x), std::fabs(p.y)});
+  }
+  const double depth = 1e-6 * std::max(1.0, reach);
+  std::vector<Flat> placed;
+  for (const auto& t : B) placed.push_back({moved(t.p[0]), moved(t.p[1]), moved(t.p[2])});
+  auto box = [](const Flat& t) {
+    return std::array<double, 4>{std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y}),
+                                 std::max({t[0].x, t[1].x, t[2].x}), std::max({t[0].y, t[1].y, t[2].y})};
+  };
+  const int pa = printed(run, c.piece), pb = printed(run, d.piece);
+  for (const auto& ta : A) {
+    const Flat fa{ta.p[0], ta.p[1], ta.p[2]};
+    const auto ba = box(fa);
+    for (const Flat& fb : placed) {
+      const auto bb = box(fb);
+      if (bb[0] >= ba[2] - depth || ba[0] >= bb[2] - depth || bb[1] >= ba[3] - depth || ba[1] >= bb[3] - depth) continue;
+      if (overlapping(fa, fb, depth)) {
+        return "Not joined: laid out together, pieces " + std::to_string(pa) + " and " + std::to_string(pb) + " would overlap.";
+      }
+    }
+  }
+  // The page: the pieces together, at the best of a half turn of angles, within the printable
+  // area either way up.
+  const pattern::PatternOptions& options = run.pattern->options();
+  const double width = options.pageWidth - 2 * options.margin, height = options.pageHeight - 2 * options.margin;
+  std::vector<pattern::Point2> all;
+  for (const auto& t : A) all.insert(all.end(), t.p.begin(), t.p.end());
+  for (const Flat& t : placed) all.insert(all.end(), t.begin(), t.end());
+  bool fits = false;
+  for (int step = 0; step < 180 && !fits; ++step) {
+    const double angle = step * std::numbers::pi / 180;
+    const double c0 = std::cos(angle), s0 = std::sin(angle);
+    double minX = std::numeric_limits<double>::infinity(), minY = minX, maxX = -minX, maxY = -minX;
+    for (const pattern::Point2& p : all) {
+      const double x = c0 * p.x - s0 * p.y, y = s0 * p.x + c0 * p.y;
+      minX = std::min(minX, x), maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
+    }
+    const double w = (maxX - minX) * run.scale, h = (maxY - minY) * run.scale;
+    fits = (w <= width && h <= height) || (w <= height && h <= width);
+  }
+  if (!fits) {
+    return "Not joined: together, pieces " + std::to_string(pa) + " and " + std::to_string(pb) +
+           " do not fit the printable area of the page (" + job::typed(width) + " × " + job::typed(height) + " mm).";
+  }
+  return "";
+}
+
+/// The copy of the new run that is the same side of the same source triangle as `c` was.
+bool find(const RunRecord& run, const job::EdgeCopy& c, job::EdgeCopy* out) {
+  for (const auto& piece : run.edges) {
+    for (const auto& triangle : piece) {
+      for (const job::EdgeCopy& e : triangle) {
+        if (e.object == c.object && e.polygon == c.polygon && e.side == c.side) return *out = e, true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& res) {
+  Reading s = context.sessions.read(req, res);
+  if (!s) return;
+  RunRecord* run = s->document ? const_cast<RunRecord*>(s->current()) : nullptr;
+  if (!run || run->edges.empty()) return refuse(res, 409, "unfold the model first: edges belong to a run's pieces");
+  json query = json::object();
+  for (const char* key : {"piece", "triangle", "side"}) {
+    try {
+      if (req.has_param(key)) query[key] = std::stoll(req.get_param_value(key));
+    } catch (const std::exception&) {
+      return refuse(res, 400, std::string("\"") + key + "\" must be a number");
+    }
+  }
+  Copy c;
+  std::string error;
+  if (!copyOf(query, *run, &c, &error)) return refuse(res, 400, error);
+  const job::EdgeCopy& e = at(*run, c);
+  json out = {{"piece", c.piece}, {"triangle", c.triangle}, {"side", c.side}, {"kind", kindName(e.kind)},
+              {"number", printed(*run, c.piece)}};
+  const std::int32_t edge = s->modelEdges.sourceEdge(e);
+  out["object"] = e.object;
+  out["edge"] = edge;
+  out["marks"] = {{"cut", (e.marks & foldra::kMarkCut) != 0}, {"fold", (e.marks & foldra::kMarkFold) != 0},
+                  {"tab", (e.marks & foldra::kMarkTab) != 0}, {"noTab", (e.marks & foldra::kMarkNoTab) != 0}};
+  out["edited"] = edge >= 0 && (run->edits.has(e.object, edge, EdgeMarks::kCut) || run->edits.has(e.object, edge, EdgeMarks::kFold) ||
+                                run->edits.has(e.object, edge, EdgeMarks::kTab) || run->edits.has(e.object, edge, EdgeMarks::kNoTab));
+  if (e.kind == job::EdgeCopy::Kind::Open) {
+    out["partner"] = nullptr;
+    out["tab"] = "none";
+    out["name"] = "";
+    return answer(res, out);
+  }
+  const Copy d = otherOf(e);
+  const job::EdgeCopy& other = at(*run, d);
+  out["partner"] = {{"piece", d.piece}, {"triangle", d.triangle}, {"side", d.side}, {"number", printed(*run, d.piece)}};
+  out["tab"] = e.tab ? "here" : other.tab ? "partner" : "none";
+  out["name"] = e.kind == job::EdgeCopy::Kind::Cut ? nameOf(*run, c) : "";
+  answer(res, out);
+}
+
+void edit(Context& context, const httplib::Request& req, httplib::Response& res) {
+  json body;
+  try {
+    body = json::parse(req.body);
+  } catch (const json::exception&) {
+    return refuse(res, 400, "the edit is not valid JSON");
+  }
+  if (!body.is_object()) return refuse(res, 400, "the edit is a JSON object with \"piece\", \"triangle\", \"side\" and \"action\"");
+  const std::string action = body.contains("action") && body["action"].is_string() ? body["action"].get<std::string>() : "";
+  if (action != "cut" && action != "join" && action != "tab" && action != "no-tab" && action != "free") {
+    return refuse(res, 400, "\"action\" is one of \"cut\", \"join\", \"tab\", \"no-tab\" and \"free\"");
+  }
+  Changing s = context.sessions.change(req, res, "busy: this session is already running the module");
+  if (!s) return;
+  if (staleRequest(req, *s, res)) return;
+  RunRecord* run = s->document ? const_cast<RunRecord*>(s->current()) : nullptr;
+  if (!run || run->edges.empty()) return refuse(res, 409, "unfold the model first: edits change the pieces of a run");
+  Copy c;
+  std::string error;
+  if (!copyOf(body, *run, &c, &error)) return refuse(res, 400, error);
+  // A session whose run came back from the disk starts its history of edits with that run.
+  if (s->history.empty()) s->history.assign(1, run->form), s->historyAt = 0;
+  const job::EdgeCopy e = at(*run, c);
+  if (e.kind == job::EdgeCopy::Kind::Open) {
+    return refuse(res, 409, "this is an open edge of the model: there is nothing to cut, join or glue there");
+  }
+  const Copy d = otherOf(e);
+  const job::EdgeCopy other = at(*run, d);
+  const std::int32_t edge = s->modelEdges.sourceEdge(e), otherEdge = s->modelEdges.sourceEdge(other);
+  if (edge < 0 || otherEdge < 0) {
+    return refuse(res, 409, "this edge is the diagonal of a four-sided face of the model, which the model does not name: it cannot be marked");
+  }
+  const int pa = printed(*run, c.piece), pb = printed(*run, d.piece);
+  EdgeMarks edits = run->edits;
+  auto both = [&](EdgeMarks::Kind kind, bool on) {
+    for (const auto& [object, id] : {std::pair{e.object, edge}, std::pair{other.object, otherEdge}}) {
+      if (on) {
+        edits.mark(object, id, kind);
+      } else {
+        edits.unmark(object, id, kind);
+      }
+    }
+  };
+  if (action == "cut") {
+    if (e.kind != job::EdgeCopy::Kind::Fold) return refuse(res, 409, "this edge is cut already");
+    both(EdgeMarks::kCut, true);
+  } else if (action == "join") {
+    if (e.kind != job::EdgeCopy::Kind::Cut) return refuse(res, 409, "this edge is a fold already");
+    if (c.piece == d.piece) {
+      return refuse(res, 409, "Not joined: both sides of this edge lie on piece " + std::to_string(pa) +
+                                  ", a seam inside the piece. To close it, cut the piece at another edge first.");
+    }
+    const std::string why = joinRefusal(*run, c, d);
+    if (!why.empty()) return refuse(res, 409, why);
+    both(EdgeMarks::kFold, true);
+  } else {
+    if (e.kind != job::EdgeCopy::Kind::Cut) return refuse(res, 409, "only a cut edge has a glue tab");
+    both(EdgeMarks::kTab, false);
+    both(EdgeMarks::kNoTab, false);
+    if (action == "tab") edits.mark(e.object, edge, EdgeMarks::kTab);
+    if (action == "no-tab") both(EdgeMarks::kNoTab, true);
+  }
+  // Every other edge stays as the run the person edited left it.
+  EdgeMarks used = pinnedMarks(run->edges, s->modelEdges);
+  used.overrideWith(edits);
+  json next = run->form;
+  next["marks"] = used.toJson();
+  next["edits"] = edits.toJson();
+
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<scene::Document> copy;
+  job::RunResult result;
+  job::Unfolding unfolding;
+  double median = 0;
+  if (!runOnCopy(context, req, *s, next, used, &copy, &result, &unfolding, &median, res)) return;
+  // The edit holds only where the new run did what it asked; else the session stays as it was.
+  job::EdgeCopy now;
+  RunRecord probe;
+  probe.edges = result.edges;
+  const bool found = find(probe, e, &now);
+  if (action == "join" && (!found || now.kind != job::EdgeCopy::Kind::Fold)) {
+    return refuse(res, 409, "Not joined: one piece of pieces " + std::to_string(pa) + " and " + std::to_string(pb) +
+                                " would leave a cut edge without room for its glue tab, or would not lie flat without overlap.");
+  }
+  if (action == "tab" && (!found || !now.tab)) {
+    return refuse(res, 409, "No tab moved: on piece " + std::to_string(pa) +
+                                " a glue tab on this edge would lie over the piece or its tabs, or leave the page.");
+  }
+  adoptCopy(*s, std::move(copy));
+  keepRun(*s, std::move(result), unfolding, std::move(next), used, edits, median, start);
+  s->history.resize(s->historyAt + 1);
+  s->history.push_back(s->runs.back().form);
+  s->historyAt = s->history.size() - 1;
+  saveSession(*s);
+  answer(res, s->state());
+}
+
+}  // namespace studio
