@@ -204,6 +204,28 @@ bool sameObjects(const scene::Document& model, const json& list) {
   return true;
 }
 
+/// What is wrong with the model's edge marks, after the file's name ("" when nothing is): a mark
+/// on an edge the object does not have would fall nowhere, or on other edges in a host that
+/// numbers them otherwise.
+std::string markProblem(const scene::Document& model) {
+  for (const scene::Object* o : model.allObjects()) {
+    for (const auto& tag : o->tags) {
+      if (tag->type != sdk::kTagEdgeSelection) continue;
+      if (tag->name != foldra::kEdgesCut && tag->name != foldra::kEdgesFold && tag->name != foldra::kEdgesTab &&
+          tag->name != foldra::kEdgesNoTab) {
+        continue;
+      }
+      for (const std::int32_t edge : tag->selection.indices()) {
+        if (static_cast<std::size_t>(edge / 4) < o->polygons.size()) continue;
+        return ": \"" + tag->name + "\" marks edge " + std::to_string(edge) + " of object \"" + o->name +
+               "\", which has only " + std::to_string(o->polygons.size()) + " polygon" +
+               (o->polygons.size() == 1 ? "" : "s");
+      }
+    }
+  }
+  return "";
+}
+
 /// A project's archive, read entry by entry.
 class Archive {
  public:
@@ -333,23 +355,7 @@ void readInto(const std::string& path, const std::string& work, Project* project
   if (!document) throw Refusal{": " + std::string(kModelEntry) + ": " + problem};
   if (!sameObjects(*document, objects)) throw changed;
 
-  // Marks on edges the model does not have would fall nowhere, or on another object's edges in
-  // a host that numbers them across objects.
-  for (const scene::Object* o : document->allObjects()) {
-    for (const auto& tag : o->tags) {
-      if (tag->type != sdk::kTagEdgeSelection) continue;
-      if (tag->name != foldra::kEdgesCut && tag->name != foldra::kEdgesFold && tag->name != foldra::kEdgesTab &&
-          tag->name != foldra::kEdgesNoTab) {
-        continue;
-      }
-      for (const std::int32_t edge : tag->selection.indices()) {
-        if (static_cast<std::size_t>(edge / 4) < o->polygons.size()) continue;
-        throw Refusal{": \"" + tag->name + "\" marks edge " + std::to_string(edge) + " of object \"" + o->name +
-                      "\", which has only " + std::to_string(o->polygons.size()) + " polygon" +
-                      (o->polygons.size() == 1 ? "" : "s")};
-      }
-    }
-  }
+  if (const std::string marks = markProblem(*document); !marks.empty()) throw Refusal{marks};
 
   // The images, each once, into the work folder; a name the archive does not hold was missing
   // when the project was saved.
@@ -397,6 +403,11 @@ bool writeProject(const scene::Document& model, const std::string& textureFolder
   }
   if ((run.entries & ~kAllEntries) != 0) {
     *error = path + ": dialog entries that the module's dialog does not have";
+    return false;
+  }
+  // A project that could not be read back is not written.
+  if (const std::string marks = markProblem(model); !marks.empty()) {
+    *error = path + marks;
     return false;
   }
   // Every texture takes the name of its image in the archive, so that the project names no

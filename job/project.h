@@ -60,7 +60,8 @@ bool isProjectFile(const std::string& path);
 /// relative to `textureFolder`) and `run` to `path`, under a temporary name moved into place when
 /// complete: nothing half-written on failure. An image that cannot be read keeps its name in the
 /// model but is not in the archive, as the run that used it did without it. False with *error
-/// set (naming `path`); a number of the model or the settings that is not finite is refused.
+/// set (naming `path`) for what readProject would refuse: a number of the model or the settings
+/// that is not finite, a setting out of range, an edge mark on an edge the model does not have.
 bool writeProject(const scene::Document& model, const std::string& textureFolder, const ProjectRun& run,
                   const std::string& path, std::string* error);
 
