@@ -203,7 +203,8 @@ constexpr const char* kEnvironment = R"(.SH ENVIRONMENT
 .TP
 .B TMPDIR
 Where \fBfoldra serve\fR makes its private folder (mode 0700) for the sessions' uploads; it is
-deleted when a session ends and when the studio stops.
+deleted when a session ends and when the studio stops. A run of a project extracts the project's
+texture images into a folder there, deleted when the run ends.
 )";
 
 constexpr const char* kExamples = R"(.SH EXAMPLES
