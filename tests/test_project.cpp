@@ -371,3 +371,39 @@ TEST(Project, RefusesWhatIsNotAProjectOfThisVersionOrWhoseModelChanged) {
   job::Project project;
   EXPECT_TRUE(job::readProject(good, work.path().string(), &project, &error)) << error;
 }
+
+TEST(Project, EveryCutOrDamagedByteIsRefusedOrReadsTheSameModel) {
+  TempDir folder, other, out;
+  const auto model = keptModel(folder, other);
+  std::string error;
+  const std::string good = out.file("good.foldra");
+  ASSERT_TRUE(job::writeProject(*model, folder.path().string(), job::ProjectRun{}, good, &error)) << error;
+  const std::string bytes = slurp(good);
+  auto renamed = scene::cloneDocument(*model);
+  renamed->materials()[0]->texture = "walls.png";
+  renamed->materials()[1]->texture = "2-walls.png";
+  const std::string expected = formats::sceneToJson(*renamed);
+  const auto check = [&](const std::string& damaged, const std::string& what) {
+    TempDir bad, work;
+    const std::string path = bad.file("bad.foldra");
+    spill(path, damaged);
+    job::Project project;
+    error.clear();
+    if (job::readProject(path, work.path().string(), &project, &error)) {
+      // A byte that no check covers (a date, a comment, an unused field) changes nothing read.
+      ASSERT_NE(project.model, nullptr) << what;
+      EXPECT_EQ(formats::sceneToJson(*project.model), expected) << what;
+      return;
+    }
+    EXPECT_EQ(error.rfind(path, 0), 0u) << what << ": " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << what << ": one line";
+    EXPECT_EQ(project.model, nullptr) << what;
+    EXPECT_TRUE(work.names().empty()) << what;
+  };
+  for (std::size_t size = 0; size < bytes.size(); size += 5) check(bytes.substr(0, size), "cut at " + std::to_string(size));
+  for (std::size_t at = 0; at < bytes.size(); at += 3) {
+    std::string damaged = bytes;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x5a);
+    check(damaged, "byte " + std::to_string(at) + " changed");
+  }
+}
