@@ -575,6 +575,8 @@ TEST_F(Cli, AProjectIsReadAloneWithItsSettings) {
   writeScene("cube.json", cube());
   ASSERT_EQ(foldra("cube.json --scale 2 -o p.foldra --quiet").exit, 0);
   write("bad.foldra", "not an archive\n");
+  const std::string whole = slurp(path("p.foldra"));
+  write("cut.foldra", whole.substr(0, whole.size() - 40));
   const std::vector<std::string> before = files();
   const std::vector<std::pair<std::string, std::string>> usage = {
       {"p.foldra cube.json -o x.pdf", "a project is read alone: p.foldra holds its model, so cube.json cannot be given with it"},
@@ -590,6 +592,9 @@ TEST_F(Cli, AProjectIsReadAloneWithItsSettings) {
   const Result bad = foldra("bad.foldra -o x.pdf -o x.json");
   EXPECT_EQ(bad.exit, 1);
   EXPECT_EQ(bad.err, "foldra: bad.foldra is not a Foldra project\n");
+  const Result cut = foldra("cut.foldra -o x.pdf -o x.foldra");
+  EXPECT_EQ(cut.exit, 1);
+  EXPECT_EQ(cut.err, "foldra: cut.foldra: the archive is truncated or corrupt\n");
   EXPECT_EQ(files(), before) << "nothing written";
 
   // What does not change the pieces goes with a project; its scale is the one it was saved with.
