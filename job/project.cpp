@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -196,8 +197,8 @@ bool sameObjects(const scene::Document& model, const json& list) {
     const auto count = [&](const char* key, std::size_t n) {
       return e.contains(key) && e[key].is_number_unsigned() && e[key].get<std::uint64_t>() == n;
     };
-    if (!e.is_object() || !e.contains("name") || e["name"] != objects[i]->name || !count("polygons", objects[i]->polygons.size()) ||
-        !count("points", objects[i]->points.size())) {
+    if (!e.is_object() || !e.contains("name") || e["name"] != objects[i]->name ||
+        !count("polygons", objects[i]->polygons.size()) || !count("points", objects[i]->points.size())) {
       return false;
     }
   }
@@ -285,7 +286,8 @@ void readInto(const std::string& path, const std::string& work, Project* project
     std::ifstream in(path, std::ios::binary);
     char magic[4] = {};
     in.read(magic, 4);
-    if (in.gcount() != 4 || magic[0] != 'P' || magic[1] != 'K' || !((magic[2] == 3 && magic[3] == 4) || (magic[2] == 5 && magic[3] == 6))) {
+    const bool entry = magic[2] == 3 && magic[3] == 4, empty = magic[2] == 5 && magic[3] == 6;
+    if (in.gcount() != 4 || magic[0] != 'P' || magic[1] != 'K' || !(entry || empty)) {
       throw notOurs;
     }
   }
@@ -320,7 +322,9 @@ void readInto(const std::string& path, const std::string& work, Project* project
   const json& crc = member(model, "crc32", "checksum of its model");
   const json& objects = member(model, "objects", "list of its model's objects");
   if (!name.is_string()) throw Refusal{": the model's name is not text"};
-  if (!crc.is_number_unsigned() || crc.get<std::uint64_t>() > 0xffffffffu) throw Refusal{": the model's checksum is not a CRC-32"};
+  if (!crc.is_number_unsigned() || crc.get<std::uint64_t>() > 0xffffffffu) {
+    throw Refusal{": the model's checksum is not a CRC-32"};
+  }
   if (!objects.is_array()) throw Refusal{": the model's objects are not a list"};
 
   ProjectRun run;
