@@ -51,8 +51,9 @@ void printSummary(const job::Report& report, double seconds) {
   const job::Summary& s = report.summary;
   std::string written;
   for (const auto& w : report.written) written += (written.empty() ? "" : ", ") + std::filesystem::relative(w).string();
-  const std::string bare =
+  std::string bare =
       s.untabbed ? ", " + std::to_string(*s.untabbed) + " cut edge" + (*s.untabbed == 1 ? "" : "s") + " without a tab" : "";
+  if (s.untabbed && s.untabbedByChoice > 0) bare += " (" + std::to_string(s.untabbedByChoice) + " marked so)";
   std::printf("foldra: %d object%s, %d triangles, %d piece%s, %d glue tabs%s, %.2f s; wrote %s\n", s.objects,
               s.objects == 1 ? "" : "s", s.triangles, s.pieces, s.pieces == 1 ? "" : "s", s.tabs, bare.c_str(), seconds,
               written.c_str());

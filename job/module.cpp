@@ -64,9 +64,9 @@ Summary countPieces(const scene::Document& document, const std::set<const scene:
   return summary;
 }
 
-/// Cut edges whose two copies both carry no tab.
-int untabbedEdges(const runtime::RunReport& report) {
-  int bareCopies = 0;
+/// Cut edges whose two copies both carry no tab; *byChoice of them are marked to carry none.
+int untabbedEdges(const runtime::RunReport& report, int* byChoice) {
+  int bareCopies = 0, chosenCopies = 0;
   for (const runtime::RunPiece& piece : report.pieces) {
     for (const runtime::RunTriangle& triangle : piece.triangles) {
       for (const runtime::RunSide& side : triangle.sides) {
@@ -74,11 +74,14 @@ int untabbedEdges(const runtime::RunReport& report) {
         const runtime::RunSide& other = report.pieces[static_cast<std::size_t>(side.piece)]
                                             .triangles[static_cast<std::size_t>(side.triangle)]
                                             .sides[static_cast<std::size_t>(side.side)];
-        if (!other.hasTab) ++bareCopies;
+        if (other.hasTab) continue;
+        ++bareCopies;
+        if (((side.marks | other.marks) & foldra::kMarkNoTab) != 0) ++chosenCopies;
       }
     }
   }
   // Each bare edge was met from both of its copies.
+  *byChoice = chosenCopies / 2;
   return bareCopies / 2;
 }
 
@@ -142,7 +145,7 @@ void Module::unfold(std::unique_ptr<scene::Document>& document, const Unfolding&
 
   result->summary = countPieces(*document, existing, &result->pieces);
   result->summary.objects = objects;
-  if (described) result->summary.untabbed = untabbedEdges(report);
+  if (described) result->summary.untabbed = untabbedEdges(report, &result->summary.untabbedByChoice);
   if (!describe || !unfolding.pattern) return;
   if (!described) {
     result->patternProblem = path_ + ": " + reportError;

@@ -30,6 +30,8 @@ struct Summary {
   /// Cut edges with a tab on neither copy, as the module described its run; unset when it did
   /// not.
   std::optional<int> untabbed;
+  /// Of those, the edges a person marked to carry none.
+  int untabbedByChoice = 0;
 };
 
 /// One run of the module's command.

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "geometry/kernel.h"
+#include "host/edge_marks.h"
 #include "support.h"
 #include "unfold/unfold.h"
 
@@ -308,6 +309,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         // small triangles round onto each other and every side looks like a fold.
         // A seam the unfolding folds shut is a fold whose copies may lie up to the fold-shut width
         // apart.
+        if (foldra::isFold(*t, k) && (t->marks[k] & foldra::kMarkCut) != 0) {
+          fail(name(*t) + " side " + std::to_string(k) + ": a fold across an edge marked as always cut");
+        }
         const bool shut = foldra::isFold(*t, k) && !flatSidesMeet(*t, k, *g, s);
         if (shut && (g->containerIndex != t->containerIndex || !flatSidesClose(*t, k, *g, s, options.foldShut))) {
           fail(name(*t) + " side " + std::to_string(k) + " is folded shut though its copies lie further apart than the fold-shut width");
@@ -338,6 +342,17 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
         if (options.tabs && options.precise && !degenerate(*t) && !degenerate(*g) && t->serial < g->serial) {
           const bool other = g->placedLugs[s][0].has_value();
           if (tab && other) fail(name(*t) + " side " + std::to_string(k) + ": a cut edge with two tabs");
+          // A person's marks: no tab on an edge marked so, the tab only on the copy marked for it.
+          const std::uint8_t marks = static_cast<std::uint8_t>(t->marks[k] | g->marks[s]);
+          if ((marks & foldra::kMarkNoTab) != 0) {
+            if (tab || other) fail(name(*t) + " side " + std::to_string(k) + ": a tab on an edge marked for none");
+            continue;
+          }
+          const bool onT = (t->marks[k] & foldra::kMarkTab) != 0, onG = (g->marks[s] & foldra::kMarkTab) != 0;
+          if ((onT && !onG && other) || (onG && !onT && tab)) {
+            fail(name(*t) + " side " + std::to_string(k) + ": the tab stands on the copy not marked for it");
+          }
+          if (onT != onG) continue;
           // The narrowest tab the unfolding tries is half of what the other triangle's height
           // allows; in the compact method a third of the tab width, on an edge long enough for
           // it between ends of at most 75 degrees and at most the partner's corners.

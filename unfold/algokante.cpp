@@ -3,9 +3,11 @@
 #include <cmath>
 
 #include "geometry/kernel.h"
+#include "host/edge_marks.h"
 #include "host/progress.h"
 #include "host/run_state.h"
 #include "host/trace.h"
+#include "unfold/compact.h"
 #include "unfold/joiner.h"
 #include "unfold/unfold.h"
 
@@ -66,9 +68,20 @@ void joinPasses(const EdgeTable& edges, PieceOf&& pieceOf, Join&& join) {
                 collisionTest);
   };
 
+  auto marked = [&](std::int64_t i, std::uint8_t mark) {
+    return (entryTriangle(edges, static_cast<std::size_t>(i)).marks[edges.edge[static_cast<std::size_t>(i)]] & mark) != 0;
+  };
+  // The edges a person marked as never cut join before all others, longest first, with the
+  // collision test: where one cannot, the piece would overlap or leave the page.
+  for (std::int64_t i = 0; i < n; ++i) {
+    const gt& t = entryTriangle(edges, static_cast<std::size_t>(i));
+    if (!marked(i, kMarkFold) || !apart(i) || !hingeable(t, edges.edge[static_cast<std::size_t>(i)])) continue;
+    if (run.containers[static_cast<std::size_t>(pieceOf(t))]->valid) attempt(i, true);
+  }
+
   // First pass: coplanar neighbours, shortest edge first, without the collision test.
   for (std::int64_t i = n - 1; i >= 0; --i) {
-    if (flat(i) && apart(i)) attempt(i, false);
+    if (flat(i) && apart(i) && !marked(i, kMarkCut)) attempt(i, false);
   }
 
   runTrace("vor der 2ten mergeschleife");
@@ -109,6 +122,7 @@ void Algokante(const UnfoldOptions& options) {
       [&](gt& t, int e, bool collisionTest) { return joiner.join(t, e, collisionTest); });
   joiner.finish();
   fitLugs(run, options);
+  applyTabMarks(run, options);
 }
 
 void AlgokanteDirect() {
@@ -121,6 +135,7 @@ void AlgokanteDirect() {
         return merge(A, B, t, e, collisionTest);
       });
   fitLugs(run, unfoldOptions(settings));
+  applyTabMarks(run, unfoldOptions(settings));
 }
 
 }  // namespace foldra

@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "host/edge_marks.h"
 #include "unfold/compact.h"
 #include "unfold/compact_steps.h"
 #include "unfold/joiner.h"
@@ -65,11 +66,14 @@ bool couldCarry(const gt& t, int k, const gt& g, int s, const TabRoom& room) {
   return room.page.holds(box);
 }
 
-/// True when the cut edge could carry a useful tab on one of its sides.
+/// True when the cut edge could carry a useful tab on one of its sides: on the side a person
+/// chose for it, and not at all where they chose none.
 bool tabbable(const gt& t, int k, const TabRoom& room) {
   const gt& g = *t.nb[k];
   const int s = t.nbedge[k];
-  return hasArea(t) && hasArea(g) && (couldCarry(t, k, g, s, room) || couldCarry(g, s, t, k, room));
+  if (!hasArea(t) || !hasArea(g) || ((t.marks[k] | g.marks[s]) & kMarkNoTab) != 0) return false;
+  const bool onT = (t.marks[k] & kMarkTab) != 0, onG = (g.marks[s] & kMarkTab) != 0;
+  return ((onT || !onG) && couldCarry(t, k, g, s, room)) || ((onG || !onT) && couldCarry(g, s, t, k, room));
 }
 
 /// A cut edge that carries no tab though it could, seen from the triangle created first.
@@ -238,7 +242,8 @@ bool splitBetween(RunState& state, const CompactMesh& mesh, std::size_t c, const
     if (tree.depth[x] < 0 || tree.depth[y] < 0) continue;
     while (x != y) {
       std::uint32_t& deeper = tree.depth[x] >= tree.depth[y] ? x : y;
-      if (tabbable(*mesh.triangles[deeper], tree.up[deeper], room)) path.push_back(deeper);
+      const gt& child = *mesh.triangles[deeper];
+      if (tabbable(child, tree.up[deeper], room) && (child.marks[tree.up[deeper]] & kMarkFold) == 0) path.push_back(deeper);
       deeper = mesh.id(*tree.parent[deeper]);
     }
     if (path.empty()) {

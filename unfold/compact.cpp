@@ -32,6 +32,7 @@
 #include <optional>
 #include <vector>
 
+#include "host/edge_marks.h"
 #include "host/progress.h"
 #include "unfold/compact_steps.h"
 #include "unfold/joiner.h"
@@ -85,13 +86,15 @@ struct Weights {
   }
 };
 
-/// The order a round joins in: promoted edges first, then those too short for a tab, then by
-/// weight; ties keep the order of the triangle lists.
+/// The order a round joins in: edges a person marked as never cut first, then promoted edges,
+/// then those too short for a tab, then by weight; ties keep the order of the triangle lists.
 void sortOrder(const CompactMesh& mesh, const std::vector<char>& promoted, const std::vector<double>& key, std::vector<std::uint32_t>& order) {
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     const Hinge& x = mesh.hinges[a];
     const Hinge& y = mesh.hinges[b];
+    const bool foldX = (x.t->marks[x.k] & kMarkFold) != 0, foldY = (y.t->marks[y.k] & kMarkFold) != 0;
+    if (foldX != foldY) return foldX;
     if (promoted[a] != promoted[b]) return promoted[a] > promoted[b];
     if (x.bare != y.bare) return x.bare;
     if (key[a] != key[b]) return key[a] < key[b];

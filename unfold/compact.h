@@ -51,6 +51,11 @@ int foldSeamsShut(RunState& state, double foldShut);
 /// useful one. Answers the number of cut edges left without a tab.
 int placeTabs(RunState& state, const UnfoldOptions& options);
 
+/// The tabs of the cut edges a person marked (the tab on one copy, or none), as placeTabs gives
+/// them, while every other tab stays where the method put it: for a method that places its
+/// tabs its own way. Does nothing where no edge carries such a mark.
+void applyTabMarks(RunState& state, const UnfoldOptions& options);
+
 /// Hands the pieces in the run state over to their neighbours where they fit, triangle by
 /// triangle, smallest piece first, each triangle tested against the faces of the piece it joins
 /// and against the page; a piece goes only when every one of its triangles found a place. Then

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/edge_marks.h"
 #include "unfold/compact.h"
 #include "unfold/compact_steps.h"
 #include "unfold/joiner.h"
@@ -51,6 +52,15 @@ CompactMesh::CompactMesh(const RunState& state, double usefulDepth) {
       hinges.push_back({&t, k, bendOf(t, *g), side, bare});
     }
   }
+}
+
+bool holdsMarkedFold(const std::vector<gt*>& triangles) {
+  for (const gt* t : triangles) {
+    for (int k = 0; k < 3; ++k) {
+      if ((t->marks[k] & kMarkFold) != 0 && isFold(*t, k)) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace foldra

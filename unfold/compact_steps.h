@@ -98,6 +98,11 @@ void clearTabs(RunState& state);
 /// becomes a piece of its own, in the same flat frame. Answers the number of pieces made.
 int splitIntoParts(RunState& state, const CompactMesh& mesh);
 
+/// True when one of the triangles folds across an edge a person marked as never cut: the steps
+/// that lay pieces out afresh or hand them over leave such a piece as the joins made it, so that
+/// the marked fold stays a fold.
+bool holdsMarkedFold(const std::vector<gt*>& triangles);
+
 /// The cut edges without a tab that could carry a useful one (of `options`' tabs, on its page).
 int bareTabbableSeams(const RunState& state, const UnfoldOptions& options);
 

@@ -95,6 +95,7 @@ class Dissolver {
       }
     }
     if ((members.size() > kSmallTriangles && 2 * members.size() > largest) || neighbourGrowth == triedAt_[b]) return false;
+    if (holdsMarkedFold(members)) return false;
     triedAt_[b] = neighbourGrowth;
     return true;
   }
@@ -243,7 +244,7 @@ int pairSingles(RunState& state, Dissolver& dissolver) {
       if (!from.valid || from.triangles.size() <= 2) continue;
       int folds = 0;
       for (int j = 0; j < 3; ++j) folds += isFold(*u, j) ? 1 : 0;
-      if (folds != 1) continue;
+      if (folds != 1 || holdsMarkedFold({u})) continue;
       Vec3 partner[3], own[3], placed[3];
       ownFlatCorners(*u, partner);
       ownFlatCorners(s, own);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "host/edge_marks.h"
 #include "host/trace.h"
 
 namespace foldra {
@@ -476,8 +477,10 @@ void Joiner::writeBoxes() {
 /// way wind against each other (intake turns such faces where it can; what is left lies in a
 /// non-orientable strip or on an edge of several faces). A hinge on either would lay the
 /// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
-/// that the piece could not fold back into the model.
+/// that the piece could not fold back into the model. Nor does a hinge go across an edge a
+/// person marked as always cut.
 bool hingeable(const gt& t, int e) {
+  if ((t.marks[e] & kMarkCut) != 0) return false;
   const int s = t.nbedge[e];
   if (s < 0) return true;
   const gt& g = *t.nb[e];

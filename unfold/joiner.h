@@ -51,7 +51,7 @@ struct ChartFrame {
 /// way wind against each other (intake turns such faces where it can; what is left lies in a
 /// non-orientable strip or on an edge of several faces). A hinge on either would lay the
 /// neighbour where it does not belong: on another triangle, or with the side's ends swapped, so
-/// that the piece could not fold back into the model.
+/// that the piece could not fold back into the model. Nor is an edge marked as always cut.
 bool hingeable(const gt& t, int e);
 
 class Joiner {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/kernel.h"
+#include "host/edge_marks.h"
 #include "host/progress.h"
 #include "unfold/compact.h"
 #include "unfold/joiner.h"
@@ -144,6 +145,16 @@ double roomAt(const gt* g, int corner, int from) {
   return room;
 }
 
+/// Where a person put the tab of the cut edge between side k of t and side s of g: on t's copy,
+/// on g's, on neither (no tab), or where it fits best (no mark, or both copies marked).
+enum class TabSide { Free, OnT, OnG, None };
+
+TabSide markedTabSide(const gt& t, int k, const gt& g, int s) {
+  if (((t.marks[k] | g.marks[s]) & kMarkNoTab) != 0) return TabSide::None;
+  const bool onT = (t.marks[k] & kMarkTab) != 0, onG = (g.marks[s] & kMarkTab) != 0;
+  return onT == onG ? TabSide::Free : onT ? TabSide::OnT : TabSide::OnG;
+}
+
 /// The tabs of the pieces in the run state, placed cut edge by cut edge in rounds of falling
 /// depth against the faces and the tabs placed before them.
 class TabPlacer {
@@ -152,6 +163,37 @@ class TabPlacer {
       : state_(state), page_(options.page), depth_(options.tabDepth), useful_(options.usefulDepth()) {
     indexFaces();
     findCuts();
+  }
+
+  /// Gives the cut edges whose tab a person placed their tab as marked, keeping every other
+  /// tab where it stands: the marked edges' tabs go, the others are filed with their pieces,
+  /// and the marked ones are placed in rounds as `place` does.
+  void placeMarked(double usefulShare) {
+    std::vector<char> done(cuts_.size(), 1);
+    for (std::size_t i = 0; i < cuts_.size(); ++i) {
+      const Cut& c = cuts_[i];
+      if (markedTabSide(*c.t, c.k, *c.g, c.s) == TabSide::Free) continue;
+      releaseTab(*c.t, c.k);
+      releaseTab(*c.g, c.s);
+      done[i] = 0;
+    }
+    for (std::size_t ci = 0; ci < state_.containers.size(); ++ci) {
+      if (!state_.containers[ci]->valid) continue;
+      for (gt* t : state_.containers[ci]->triangles) {
+        for (int k = 0; k < 3; ++k) {
+          const LugPair& tab = t->placedLugs[k];
+          if (!tab[0]) continue;
+          const Vec3 A = t->p[k], B = t->p[(k + 1) % 3];
+          const Convex shape = !tab[1] || *tab[0] == *tab[1] ? convexOf({A, B, *tab[0]}) : convexOf({A, B, *tab[0], *tab[1]});
+          state_.containers[ci]->box = state_.containers[ci]->box.unite(shape.box);
+          add(ci, {t, k, shape});
+        }
+      }
+    }
+    host::StageProgress progress("Placing glue tabs", static_cast<std::int64_t>(std::size(kDeeperSteps) + 1) * static_cast<std::int64_t>(cuts_.size()));
+    std::int64_t round = 0;
+    for (double share : kDeeperSteps) placeRound(share, done, progress, round++);
+    placeRound(usefulShare, done, progress, round);
   }
 
   /// Places the tabs; answers the number of cut edges left without one.
@@ -236,8 +278,14 @@ class TabPlacer {
       // less than a useful tab: then the ends steepen as far as needed for a useful one.
       const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
       const double want = std::min(depth_ * share, std::max(useful_, side / 2));
-      const TabShape tabT = candidate(*c.t, c.k, *c.g, c.s, want, onT);
-      const TabShape tabG = candidate(*c.g, c.s, *c.t, c.k, want, onG);
+      // A person's choice of the tab's side holds, or of no tab at all.
+      const TabSide marked = markedTabSide(*c.t, c.k, *c.g, c.s);
+      if (marked == TabSide::None) {
+        done[i] = 1;
+        continue;
+      }
+      const TabShape tabT = marked == TabSide::OnG ? TabShape{} : candidate(*c.t, c.k, *c.g, c.s, want, onT);
+      const TabShape tabG = marked == TabSide::OnT ? TabShape{} : candidate(*c.g, c.s, *c.t, c.k, want, onG);
       if (tabT.depth == 0 && tabG.depth == 0) continue;
       // The deeper of the two; at equal depth the side of the triangle created first.
       if (tabT.depth >= tabG.depth) {
@@ -350,6 +398,17 @@ int foldSeamsShut(RunState& state, double foldShut) {
     }
   }
   return shut;
+}
+
+void applyTabMarks(RunState& state, const UnfoldOptions& options) {
+  if (!options.placesTabs()) return;
+  bool any = false;
+  for (const auto& list : state.gtvec) {
+    for (const auto& t : list) any = any || ((t->marks[0] | t->marks[1] | t->marks[2]) & (kMarkTab | kMarkNoTab)) != 0;
+  }
+  if (!any) return;
+  TabPlacer placer(state, options);
+  placer.placeMarked(options.usefulShare);
 }
 
 int placeTabs(RunState& state, const UnfoldOptions& options) {

@@ -207,6 +207,7 @@ class PairMerger {
   Tried mergePair(std::size_t big, std::size_t small, Accept& accept) {
     bigList_ = state_.containers[big]->triangles;
     smallList_ = state_.containers[small]->triangles;
+    if (holdsMarkedFold(bigList_) || holdsMarkedFold(smallList_)) return Tried::kNoLayout;
     for (int steps = 1; steps <= kMostRelaidSteps; ++steps) {
       const Tried tried = tryLayout(big, small, steps, accept);
       if (tried != Tried::kNoLayout) return tried;
