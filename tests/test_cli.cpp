@@ -566,6 +566,12 @@ TEST_F(Cli, AProjectGivesTheSamePatternByteForByte) {
     EXPECT_TRUE(slurp(path("a.foldra")) == slurp(path("b.foldra"))) << run << ": the same project";
     if (run.find("marked") != std::string::npos) {
       EXPECT_NE(unzipAll(path("a.foldra")).at("model.json").find("Foldra cut"), std::string::npos);
+      // The marks are what made this pattern: the same model without them, of the same name,
+      // gives another.
+      fs::create_directories(path("plain"));
+      writeScene("plain/marked.json", icosphere(1));
+      ASSERT_EQ(foldra("plain/marked.json --no-overview --tab-depth 4 -o c.pdf --quiet").exit, 0);
+      EXPECT_FALSE(slurp(path("c.pdf")) == slurp(path("b.pdf")));
     }
     for (const char* name : {"a.foldra", "a.pdf", "b.pdf", "b.foldra"}) fs::remove(path(name));
   }
