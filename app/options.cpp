@@ -263,7 +263,8 @@ std::string readRun(CommandLine* line, const Locations& parts) {
     settings.pageLimit = true;
   }
   if (2 * settings.margin >= settings.pageWidth || 2 * settings.margin >= settings.pageHeight) {
-    return "--margin: the margins leave no printable area on a " + line->page + " page";
+    return "--margin: the margins leave no printable area on a " + job::typed(settings.pageWidth) + "x" +
+           job::typed(settings.pageHeight) + " page";
   }
   if (settings.dpi > job::kMostDpi) return "--dpi: at most " + job::typed(job::kMostDpi);
   for (const std::string& output : request.outputs) {
