@@ -39,9 +39,9 @@ int usage(const std::string& message) {
 
 /// The lines after a run: the scale --fit-sheets found, how full the sheets are, and what was made
 /// and written.
-void printSummary(const job::Settings& settings, const job::Report& report, double seconds) {
-  if (settings.fitSheets) {
-    const int n = *settings.fitSheets;
+void printSummary(const job::Report& report, double seconds) {
+  if (report.settings.fitSheets) {
+    const int n = *report.settings.fitSheets;
     const auto& e = report.extent;
     std::printf("foldra: to fit %d sheet%s the model is %.0f x %.0f x %.0f mm (--scale %s)\n", n, n == 1 ? "" : "s",
                 e[0] * report.scale, e[1] * report.scale, e[2] * report.scale, job::typed(report.scale).c_str());
@@ -73,7 +73,7 @@ int runJob(const app::CommandLine& line) {
   }
   for (const std::string& w : report.warnings) std::fprintf(stderr, "foldra: warning: %s\n", w.c_str());
   if (!line.quiet) {
-    printSummary(line.settings, report, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    printSummary(report, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   return 0;
 }

@@ -154,6 +154,10 @@ std::string formatWords(job::OutputKind kind, bool perSheet, const std::string& 
     case job::OutputKind::Pattern:
       if (!perSheet) return "The printable pattern, one page per sheet.";
       return "The printable pattern, one file per sheet: \\fINAME\\fR\\-1" + first + ", \\fINAME\\fR\\-2" + first + ", ...";
+    case job::OutputKind::Project:
+      return "The project: the model as it was before the run, with its materials, texture images and marked\n"
+             "edges, and the run's settings and scale, in one archive. Given as the input, it runs again with\n"
+             "those settings and gives the same files.";
     case job::OutputKind::Unknown: break;
   }
   return "";
@@ -191,14 +195,16 @@ written. \fBfoldra serve\fR exits with 1 when it cannot start (the port is taken
 the studio's page is missing).
 .TP
 .B 2
-Wrong usage: an unknown option, a value out of range, or files given to \fBfoldra serve\fR.
+Wrong usage: an unknown option, a value out of range, files given to \fBfoldra serve\fR, or other
+model files or options that change the settings given with a project.
 )";
 
 constexpr const char* kEnvironment = R"(.SH ENVIRONMENT
 .TP
 .B TMPDIR
 Where \fBfoldra serve\fR makes its private folder (mode 0700) for the sessions' uploads; it is
-deleted when a session ends and when the studio stops.
+deleted when a session ends and when the studio stops. A run of a project extracts the project's
+texture images into a folder there, deleted when the run ends.
 )";
 
 constexpr const char* kExamples = R"(.SH EXAMPLES
@@ -225,6 +231,15 @@ A pattern on A3 paper with an 8 mm margin, and one object of a scene stacked, as
 .EX
 foldra model.glb \-\-page 297x420 \-\-margin 8 \-o a3.pdf
 foldra scene.json \-\-select Roof \-\-layout stack \-o roof.json
+.EE
+.RE
+.PP
+A run kept as a project with its pattern, and its pattern drawn again from the project alone:
+.PP
+.RS
+.EX
+foldra model.obj \-\-page 297x420 \-o model.foldra \-o model.pdf
+foldra model.foldra \-o again.pdf
 .EE
 .RE
 .PP

@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "app/version.h"
 #include "job/methods.h"
 #include "job/output_formats.h"
+#include "job/project.h"
 
 namespace app {
 
@@ -83,6 +85,7 @@ const char* kindWords(job::OutputKind kind) {
     case job::OutputKind::Scene: return "the scene after the run";
     case job::OutputKind::Mesh: return "the pieces as a mesh";
     case job::OutputKind::Pattern: return "the printable pattern";
+    case job::OutputKind::Project: return "the project: the model before the run with this run's settings";
     case job::OutputKind::Unknown: break;
   }
   return "";
@@ -91,7 +94,8 @@ const char* kindWords(job::OutputKind kind) {
 /// `-o`'s help: each kind's extensions, then what they hold.
 std::string outputHelp() {
   std::string text;
-  for (const job::OutputKind kind : {job::OutputKind::Scene, job::OutputKind::Mesh, job::OutputKind::Pattern}) {
+  for (const job::OutputKind kind :
+       {job::OutputKind::Scene, job::OutputKind::Mesh, job::OutputKind::Pattern, job::OutputKind::Project}) {
     std::string list;
     for (const std::string& e : extensions(kind)) list += (list.empty() ? "" : " ") + e;
     text += (text.empty() ? "" : ", ") + list + " (" + kindWords(kind) + ")";
@@ -116,6 +120,32 @@ std::string tabDepthHelp() {
   return "How far a glue tab reaches out from its edge at most, millimetres on paper (default: " + depths + ")";
 }
 
+/// Options that change neither the pieces nor the pattern: a project's run takes them.
+const std::set<std::string> kBesideAProject = {"INPUT", "--output", "--select", "--module", "--quiet"};
+
+/// What is wrong with a project given on the command line: other model files beside it, or
+/// options that would change its settings. "" when nothing is.
+std::string projectProblem(const CommandLine& line) {
+  const std::vector<std::string>& inputs = line.request.inputs;
+  const auto project = std::find_if(inputs.begin(), inputs.end(), [](const std::string& f) { return job::isProjectFile(f); });
+  if (project == inputs.end()) return "";
+  if (inputs.size() > 1) {
+    std::vector<std::string> others;
+    for (const std::string& input : inputs) {
+      if (input != *project) others.push_back(input);
+    }
+    return "a project is read alone: " + *project + " holds its model, so " + inWords(others) + " cannot be given with it";
+  }
+  std::vector<std::string> given;
+  for (const CLI::Option* option : line.app->get_options()) {
+    if (option->count() == 0 || kBesideAProject.count(option->get_name())) continue;
+    given.push_back(option->get_name());
+  }
+  if (given.empty()) return "";
+  return "a project carries its settings: " + inWords(given) + " cannot be given with " + *project +
+         " (only -o, --select, --module and --quiet can)";
+}
+
 }  // namespace
 
 std::string programDescription() {
@@ -135,12 +165,14 @@ std::string programDescription() {
 void defineOptions(CLI::App& cli, CommandLine* line) {
   job::Settings& settings = line->settings;
   job::Request& request = line->request;
+  line->app = &cli;
   cli.option_defaults()->always_capture_default();
   cli.set_version_flag("--version", versionText());
   cli.add_flag("--manual-page", line->manualPage, "Print the manual page foldra(1) in roff")->group("");
   cli.add_option("INPUT", request.inputs,
                  "Model files: native scenes (.json) or any mesh format Assimp reads (OBJ with MTL, STL, PLY, "
-                 "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. None: the bundled example house")
+                 "glTF/GLB, FBX, COLLADA, 3DS, ...); several files make one scene. Or one project (.foldra), run with the "
+                 "settings it holds. None: the bundled example house")
       ->default_str("");
   cli.add_option("-o,--output", request.outputs, outputHelp())->default_str("");
   for (const auto& [name, layout] : kLayouts) {
@@ -188,7 +220,7 @@ void defineOptions(CLI::App& cli, CommandLine* line) {
   auto* fit = cli.add_option("--fit-sheets", settings.fitSheets,
                              "Make the model as large as fits this many sheets of the pattern (instead of --scale or "
                              "--height)")
-                  ->check(CLI::Range(1, 100000))
+                  ->check(CLI::Range(1, job::kMostFitSheets))
                   ->default_str("");
   fit->excludes(scale);
   fit->excludes(height);
@@ -219,6 +251,7 @@ void defineOptions(CLI::App& cli, CommandLine* line) {
 std::string readRun(CommandLine* line, const Locations& parts) {
   job::Settings& settings = line->settings;
   job::Request& request = line->request;
+  if (const std::string problem = projectProblem(*line); !problem.empty()) return problem;
   settings.layout = kLayouts.at(line->layout);
   // CLI11 let only the table's names through.
   settings.unfold = job::methodNamed(line->unfold)->unfold;
@@ -230,9 +263,10 @@ std::string readRun(CommandLine* line, const Locations& parts) {
     settings.pageLimit = true;
   }
   if (2 * settings.margin >= settings.pageWidth || 2 * settings.margin >= settings.pageHeight) {
-    return "--margin: the margins leave no printable area on a " + line->page + " page";
+    return "--margin: the margins leave no printable area on a " + job::typed(settings.pageWidth) + "x" +
+           job::typed(settings.pageHeight) + " page";
   }
-  if (settings.dpi > 2400) return "--dpi: at most 2400";
+  if (settings.dpi > job::kMostDpi) return "--dpi: at most " + job::typed(job::kMostDpi);
   for (const std::string& output : request.outputs) {
     if (job::outputKind(output) == job::OutputKind::Unknown) {
       return output + ": unknown output format (use " + inWords(extensions(job::OutputKind::Unknown)) + ")";

@@ -25,6 +25,8 @@ struct CommandLine {
   bool manualPage = false;
   /// `--layout`, `--unfold` and `--page` as typed.
   std::string layout, unfold, page;
+  /// The app the options are defined on (defineOptions), which knows which were given.
+  CLI::App* app = nullptr;
   /// The `serve` command; it was given when it reads true.
   CLI::App* serve = nullptr;
   /// `foldra serve`'s options, but the sizes and times typed in the units below.

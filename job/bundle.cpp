@@ -1,18 +1,15 @@
 #include "job/bundle.h"
 
-#include <minizip/zip.h>
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
 #include <sstream>
 
 #include "formats/mesh_io.h"
 #include "formats/scene_json.h"
+#include "job/archive.h"
 
 namespace job {
 
@@ -27,37 +24,6 @@ bool readFile(const fs::path& path, std::string* out) {
   s << in.rdbuf();
   *out = s.str();
   return static_cast<bool>(in) || in.eof();
-}
-
-/// Names of the images in the archive: their own file names, numbered where two differ.
-class ArchiveNames {
- public:
-  std::string nameFor(const fs::path& source) {
-    const std::string key = source.lexically_normal().string();
-    if (auto it = bySource_.find(key); it != bySource_.end()) return it->second;
-    std::string name = source.filename().string();
-    for (int n = 2; taken_.count(name); ++n) name = std::to_string(n) + "-" + source.filename().string();
-    taken_.insert(name);
-    bySource_[key] = name;
-    return name;
-  }
-
- private:
-  std::map<std::string, std::string> bySource_;
-  std::set<std::string> taken_;
-};
-
-/// One archive entry, with a fixed date so that the same files give the same archive.
-bool addEntry(zipFile zip, const std::string& name, const std::string& content, bool compress) {
-  zip_fileinfo info{};
-  info.tmz_date.tm_year = 1980;
-  info.tmz_date.tm_mday = 1;
-  if (zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, compress ? Z_DEFLATED : 0,
-                            compress ? Z_DEFAULT_COMPRESSION : 0, content.size() >= 0xffffffffu ? 1 : 0) != ZIP_OK) {
-    return false;
-  }
-  const bool written = zipWriteInFileInZip(zip, content.data(), static_cast<unsigned>(content.size())) == ZIP_OK;
-  return zipCloseFileInZip(zip) == ZIP_OK && written;
 }
 
 }  // namespace
@@ -111,9 +77,9 @@ bool writeMeshZip(const scene::Document& document, const std::string& textureFol
     *error = path + ": cannot write the archive";
     return false;
   }
-  bool ok = addEntry(zip, stem + ".obj", objText, true);
-  if (hasMtl) ok = ok && addEntry(zip, stem + ".mtl", rewritten, true);
-  for (const auto& [name, content] : images) ok = ok && addEntry(zip, name, content, false);
+  bool ok = addArchiveEntry(zip, stem + ".obj", objText, true);
+  if (hasMtl) ok = ok && addArchiveEntry(zip, stem + ".mtl", rewritten, true);
+  for (const auto& [name, content] : images) ok = ok && addArchiveEntry(zip, name, content, false);
   ok = zipClose(zip, nullptr) == ZIP_OK && ok;
   if (!ok) {
     std::error_code ec;

@@ -2,16 +2,45 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "job/document.h"
 #include "job/outputs.h"
+#include "job/project.h"
 
 namespace job {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+/// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() = default;
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  bool make(std::string* error) {
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec);
+    std::string name = (folder / "foldra-project-XXXXXX").string();
+    if (ec || !mkdtemp(name.data())) {
+      *error = folder.string() + ": cannot make a folder for the project's images";
+      return false;
+    }
+    path_ = name;
+    return true;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 /// Scales tried at most by each phase of the search for a number of sheets.
 constexpr int kFitSteps = 12;
@@ -90,7 +119,7 @@ std::string sheetsFill(const std::vector<double>& fill) {
   return text + " full";
 }
 
-bool run(const Request& request, const Settings& settings, const ProgressHandler& progress, Report* report,
+bool run(const Request& request, const Settings& given, const ProgressHandler& progress, Report* report,
          std::string* error) {
   Progress shown;
   shown.running = true;
@@ -110,18 +139,47 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
     }
     files.push_back(request.example);
   }
-  auto document = std::make_unique<scene::Document>();
-  for (const std::string& file : files) {
-    if (!loadModel(file, *document, error)) return false;
+  // A project brings its own model, settings, scale and entries.
+  const auto project = std::find_if(files.begin(), files.end(), [](const std::string& f) { return isProjectFile(f); });
+  if (project != files.end() && files.size() > 1) {
+    *error = *project + ": a project is read alone, without other model files";
+    return false;
   }
-  if (!selectObjects(*document, request.select, error)) return false;
+  Settings settings = given;
+  unsigned entries = request.entries;
+  std::optional<double> projectScale;
+  // The model's name titles the pattern; relative texture paths of the model are relative to
+  // the first input's folder.
+  std::string modelName = fs::path(files.front()).filename().string();
+  std::string textureFolder = fs::absolute(fs::path(files.front())).parent_path().string();
+  // A project's images are extracted here for the run.
+  ScratchFolder scratch;
+  auto document = std::make_unique<scene::Document>();
+  if (project != files.end()) {
+    Project opened;
+    if (!scratch.make(error) || !readProject(*project, scratch.path(), &opened, error)) return false;
+    document = std::move(opened.model);
+    textureFolder = opened.textureFolder;
+    modelName = opened.run.modelName;
+    settings = opened.run.settings;
+    entries = opened.run.entries;
+    projectScale = opened.run.scale;
+    // The project keeps the selection its run had.
+    if (!request.select.empty() && !selectObjects(*document, request.select, error)) return false;
+  } else {
+    for (const std::string& file : files) {
+      if (!loadModel(file, *document, error)) return false;
+    }
+    if (!selectObjects(*document, request.select, error)) return false;
+  }
+  report->settings = settings;
   if (unfoldableObjects(*document) == 0) {
     *error = "nothing to unfold: no polygon object among the selected objects";
     return false;
   }
   report->extent = selectionExtent(*document);
   const double medianModelEdge = medianEdge(*document);
-  std::optional<double> scale = chooseScale(settings, report->extent);
+  std::optional<double> scale = projectScale ? projectScale : chooseScale(settings, report->extent);
   if (!scale) {
     *error = "the selected objects have no height to scale (use --scale instead)";
     return false;
@@ -136,15 +194,19 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   Unfolding unfolding;
   unfolding.settings = settings;
   unfolding.scale = *scale;
+  unfolding.entries = entries;
   unfolding.pattern = std::any_of(outputs.begin(), outputs.end(),
                                   [](const std::string& o) { return outputKind(o) == OutputKind::Pattern; });
+  // A project output holds the model as the run found it.
+  std::unique_ptr<scene::Document> before;
+  if (std::any_of(outputs.begin(), outputs.end(), [](const std::string& o) { return outputKind(o) == OutputKind::Project; })) {
+    before = scene::cloneDocument(*document);
+  }
 
   stage("Loading the module");
   Module module;
   if (!module.load(request.module, error)) return false;
-  // Relative texture paths of the model are relative to the first input's folder.
-  const std::string textureFolder = fs::absolute(fs::path(files.front())).parent_path().string();
-  if (settings.fitSheets && unfolding.pattern) {
+  if (settings.fitSheets && unfolding.pattern && !projectScale) {
     stage("Fitting the model to " + std::to_string(*settings.fitSheets) + " sheets");
     *scale = fitScale(module, *document, unfolding, *scale, *settings.fitSheets, textureFolder, error);
     if (*scale == 0) return false;
@@ -181,8 +243,7 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
   }
   stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   Written written;
-  const std::string name = fs::path(files.front()).stem().string();
-  pattern::PatternOptions drawn = patternOptions(settings, *scale, name);
+  pattern::PatternOptions drawn = patternOptions(settings, *scale, fs::path(modelName).stem().string());
   // The pattern's own stages show on the bar while the other files are written beside it.
   if (progress) {
     drawn.progress = [&](const std::string& text, int percent) {
@@ -191,7 +252,8 @@ bool run(const Request& request, const Settings& settings, const ProgressHandler
       progress(shown);
     };
   }
-  if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error)) {
+  ProjectSource source{before.get(), textureFolder, ProjectRun{modelName, settings, *scale, entries}};
+  if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error, &source)) {
     return false;
   }
   report->written = std::move(written.files);

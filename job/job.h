@@ -14,20 +14,27 @@
 namespace job {
 
 struct Request {
-  /// Model files: native scenes (.json) and mesh files, read into one document.
+  /// Model files: native scenes (.json) and mesh files, read into one document; or one project
+  /// (NAME.foldra, project.h), read alone, whose settings, scale and dialog entries the run
+  /// takes in place of those given.
   std::vector<std::string> inputs;
   /// Read when there are no inputs.
   std::string example;
   /// Output files; the format follows the extension. None: foldra-out/NAME.json and .obj.
   std::vector<std::string> outputs;
-  /// Objects to unfold, by name; none: every top-level object.
+  /// Objects to unfold, by name; none: every top-level object (a project's: the objects its run
+  /// unfolded).
   std::vector<std::string> select;
+  /// The entries of the module's dialog the run makes (Entry bits).
+  unsigned entries = kAllEntries;
   /// The module file.
   std::string module;
 };
 
 struct Report {
   Summary summary;
+  /// The settings the run used: those given, or the project's.
+  Settings settings;
   /// Millimetres on paper per model unit the run used (the one --fit-sheets found, where asked).
   double scale = 1;
   /// The selected objects' extent along x, y and z, model units.
@@ -47,8 +54,10 @@ std::string sheetsFill(const std::vector<double>& fill);
 
 /// Runs the job. With settings.fitSheets the scale is searched for: the module is run on copies
 /// of the model at other scales (the page limit in model units changes with the scale) until
-/// the largest scale whose pattern takes at most that many sheets is found. False with *error set (one line) when anything fails; no output file is then
-/// written or changed.
+/// the largest scale whose pattern takes at most that many sheets is found; a project's run uses
+/// the scale it found then. A project output (NAME.foldra) holds the model as it was before the
+/// run, the settings, the scale the run used and its dialog entries. False with *error set (one
+/// line) when anything fails; no output file is then written or changed.
 bool run(const Request& request, const Settings& settings, const ProgressHandler& progress, Report* report,
          std::string* error);
 

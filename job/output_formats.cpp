@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "formats/mesh_io.h"
+#include "job/project.h"
 #include "pattern/pattern.h"
 
 namespace job {
@@ -29,6 +30,8 @@ const std::vector<OutputFormat>& outputFormats() {
     for (const pattern::PatternFormat& format : pattern::patternFormats()) {
       list.push_back({format.extension, OutputKind::Pattern, "", format.filePerPage});
     }
+    // The model before the run with the run's settings, to run again or edit further.
+    list.push_back({kProjectExtension, OutputKind::Project, "", false});
     return list;
   }();
   return formats;

@@ -1,8 +1,8 @@
 // The files the program writes, as one list: the scene, then the formats that the mesh writers
-// (formats/) and the pattern (pattern/) each list for themselves. The command line (what `-o`
-// accepts, its help, its messages and the manual page), the writing of a job's outputs and the
-// studio (the sheets it serves) all ask here, so a format that a writer adds is offered
-// everywhere on the program's side.
+// (formats/) and the pattern (pattern/) each list for themselves, then the project (project.h).
+// The command line (what `-o` accepts, its help, its messages and the manual page), the writing
+// of a job's outputs and the studio (the sheets it serves) all ask here, so a format that a
+// writer adds is offered everywhere on the program's side.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@
 namespace job {
 
 /// What an output file holds.
-enum class OutputKind { Unknown, Scene, Mesh, Pattern };
+enum class OutputKind { Unknown, Scene, Mesh, Pattern, Project };
 
 /// One kind of output file.
 struct OutputFormat {
@@ -28,7 +28,8 @@ struct OutputFormat {
   bool perSheet = false;
 };
 
-/// Every format, in the order the help lists them: the scene, the meshes, the pattern.
+/// Every format, in the order the help lists them: the scene, the meshes, the pattern, the
+/// project.
 const std::vector<OutputFormat>& outputFormats();
 /// The format of this extension (".pdf", any case), or null.
 const OutputFormat* formatOfExtension(std::string_view extension);

@@ -90,7 +90,7 @@ struct Result {
 
 bool writeOutputs(const scene::Document& document, const pattern::PatternInput& pattern,
                   const pattern::PatternOptions& options, const std::vector<std::string>& paths, Written* written,
-                  std::string* error) {
+                  std::string* error, const ProjectSource* project) {
   *written = Written{};
   Staging staging;
   std::vector<Result> results(paths.size());
@@ -128,6 +128,14 @@ bool writeOutputs(const scene::Document& document, const pattern::PatternInput& 
         break;
       case OutputKind::Pattern:
         if (i == patternOutputs.front()) writePattern(r);
+        break;
+      case OutputKind::Project:
+        if (project && project->model) {
+          r.ok = writeProject(*project->model, project->textureFolder, project->run, r.staged, &r.error);
+        } else {
+          r.ok = false;
+          r.error = paths[i] + ": a project holds the model before the run, which this run did not keep";
+        }
         break;
       case OutputKind::Unknown:
         r.ok = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "job/output_formats.h"
+#include "job/project.h"
 #include "pattern/pattern.h"
 #include "scene/document.h"
 
@@ -26,11 +27,20 @@ struct Written {
   bool overview = false;
 };
 
+/// What a project output (NAME.foldra) holds: the model as it was before the run, the folder its
+/// relative texture paths are relative to, and the run.
+struct ProjectSource {
+  const scene::Document* model = nullptr;
+  std::string textureFolder;
+  ProjectRun run;
+};
+
 /// Writes every output of the finished document, each in a thread of its own. The pattern is
-/// packed once with `options` and drawn into every pattern output. All or nothing: false with *error set (naming the file as the
-/// caller named it, never by its temporary name) and no file written or changed.
+/// packed once with `options` and drawn into every pattern output; a project output is written
+/// from `project`, which must then be given. All or nothing: false with *error set (naming the
+/// file as the caller named it, never by its temporary name) and no file written or changed.
 bool writeOutputs(const scene::Document& document, const pattern::PatternInput& pattern,
                   const pattern::PatternOptions& options, const std::vector<std::string>& paths, Written* written,
-                  std::string* error);
+                  std::string* error, const ProjectSource* project = nullptr);
 
 }  // namespace job

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "shell/ids.h"
 
@@ -11,6 +12,41 @@ std::string typed(double value) {
   char buffer[64];
   auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
   return std::string(buffer, r.ptr);
+}
+
+std::string settingsProblem(const Settings& s) {
+  const auto positive = [](double v) { return std::isfinite(v) && v > 0; };
+  const auto notNegative = [](double v) { return std::isfinite(v) && v >= 0; };
+  struct Length {
+    const char* key;
+    std::optional<double> value;
+    bool zeroAllowed;
+  };
+  const Length lengths[] = {
+      {"pageWidth", s.pageWidth, false},      {"pageHeight", s.pageHeight, false},
+      {"margin", s.margin, true},             {"tabDepth", s.tabDepth, false},
+      {"foldShut", s.foldShut, true},         {"scale", s.scale, false},
+      {"height", s.height, false},            {"largestSize", s.largestSize, false},
+      {"dpi", s.dpi, false},                  {"flatFold", s.flatFold, true},
+      {"labelSize", s.labelSize, false},      {"dialogPageWidth", s.dialogPageWidth, false},
+      {"dialogPageHeight", s.dialogPageHeight, false}, {"dialogTabWidth", s.dialogTabWidth, false},
+      {"dialogFoldShut", s.dialogFoldShut, true},
+  };
+  for (const Length& l : lengths) {
+    if (!l.value) continue;
+    if (l.zeroAllowed ? !notNegative(*l.value) : !positive(*l.value)) {
+      return std::string(l.key) + ": expected a number " + (l.zeroAllowed ? "of 0 or more" : "greater than 0") +
+             ", not " + (std::isfinite(*l.value) ? typed(*l.value) : std::string("a number that is not finite"));
+    }
+  }
+  if (2 * s.margin >= s.pageWidth || 2 * s.margin >= s.pageHeight) {
+    return "margin: the margins leave no printable area on a " + typed(s.pageWidth) + "x" + typed(s.pageHeight) + " page";
+  }
+  if (s.dpi > kMostDpi) return "dpi: at most " + typed(kMostDpi);
+  if (s.fitSheets && (*s.fitSheets < 1 || *s.fitSheets > kMostFitSheets)) {
+    return "fitSheets: expected 1 to " + std::to_string(kMostFitSheets) + ", not " + std::to_string(*s.fitSheets);
+  }
+  return "";
 }
 
 std::optional<double> chooseScale(const Settings& settings, const std::array<double, 3>& extent) {

@@ -97,6 +97,15 @@ enum Entry : unsigned {
 };
 inline constexpr unsigned kAllEntries = 0x7ffu;
 
+/// The highest resolution of PNG sheets and the most sheets a pattern is fitted to.
+inline constexpr double kMostDpi = 2400;
+inline constexpr int kMostFitSheets = 100000;
+
+/// "" when the settings are valid, else what is wrong with the first that is not, named by its
+/// key in a project file ("margin: ..."): every length, size, angle and the resolution finite and
+/// in the range the command line accepts, the margins leaving a printable area.
+std::string settingsProblem(const Settings& settings);
+
 /// The tab depth of a run: the one given, else the method's own.
 double tabDepth(const Settings& settings);
 

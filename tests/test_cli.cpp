@@ -18,6 +18,7 @@
 #include "job/output_formats.h"
 #include "job/settings.h"
 #include "support.h"
+#include "unzip_all.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -535,4 +536,81 @@ TEST_F(Cli, ASeamThatOpensLessThanTheFoldShutWidthIsFoldedNotCut) {
     EXPECT_NE(r.out.find("0 cut edges without a tab"), std::string::npos) << width << ": " << r.out;
     EXPECT_NE(r.out.find(pieces), std::string::npos) << width << ": " << r.out;
   }
+}
+
+TEST_F(Cli, AProjectGivesTheSamePatternByteForByte) {
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  fs::create_directory(path("model"));
+  for (const char* name : {"house.obj", "house.mtl", "house-walls.png"}) fs::copy_file(examples / name, path("model") / fs::path(name));
+  // Marked edges travel with the model: cut where the unfolding would join.
+  auto ball = icosphere(1);
+  scene::Tag* cuts = ball->addTag(sdk::kTagEdgeSelection, "Foldra cut");
+  for (const int edge : {4 * 3 + 1, 4 * 7 + 0, 4 * 11 + 2}) cuts->selection.add(edge);
+  writeScene("model/marked.json", std::move(ball));
+  const std::vector<std::string> runs = {
+      "model/house.obj",
+      "model/house.obj --page 297x420 --unfold longest-edge --scale 20",
+      "model/house.obj --fit-sheets 1 --no-fill --label-size 3",
+      "model/marked.json --no-overview --tab-depth 4",
+  };
+  for (const std::string& run : runs) {
+    const Result first = foldra(run + " -o a.foldra -o a.pdf --quiet");
+    ASSERT_EQ(first.exit, 0) << run << ": " << first.err;
+    // The project needs nothing of the model's folder any more.
+    fs::rename(path("model"), path("away"));
+    const Result again = foldra("a.foldra -o b.pdf -o b.foldra --quiet");
+    fs::rename(path("away"), path("model"));
+    ASSERT_EQ(again.exit, 0) << run << ": " << again.err;
+    EXPECT_EQ(again.err, first.err) << run << ": the same warnings";
+    EXPECT_TRUE(slurp(path("a.pdf")) == slurp(path("b.pdf"))) << run << ": the same pattern";
+    EXPECT_TRUE(slurp(path("a.foldra")) == slurp(path("b.foldra"))) << run << ": the same project";
+    if (run.find("marked") != std::string::npos) {
+      EXPECT_NE(unzipAll(path("a.foldra")).at("model.json").find("Foldra cut"), std::string::npos);
+      // The marks are what made this pattern: the same model without them, of the same name,
+      // gives another.
+      fs::create_directories(path("plain"));
+      writeScene("plain/marked.json", icosphere(1));
+      ASSERT_EQ(foldra("plain/marked.json --no-overview --tab-depth 4 -o c.pdf --quiet").exit, 0);
+      EXPECT_FALSE(slurp(path("c.pdf")) == slurp(path("b.pdf")));
+    }
+    for (const char* name : {"a.foldra", "a.pdf", "b.pdf", "b.foldra"}) fs::remove(path(name));
+  }
+}
+
+TEST_F(Cli, AProjectIsReadAloneWithItsSettings) {
+  writeScene("cube.json", cube());
+  ASSERT_EQ(foldra("cube.json --scale 2 -o p.foldra --quiet").exit, 0);
+  write("bad.foldra", "not an archive\n");
+  const std::string whole = slurp(path("p.foldra"));
+  write("cut.foldra", whole.substr(0, whole.size() - 40));
+  const std::vector<std::string> before = files();
+  const std::vector<std::pair<std::string, std::string>> usage = {
+      {"p.foldra cube.json -o x.pdf", "a project is read alone: p.foldra holds its model, so cube.json cannot be given with it"},
+      {"cube.json p.foldra -o x.pdf", "a project is read alone"},
+      {"p.foldra --scale 2 -o x.pdf", "a project carries its settings: --scale cannot be given with p.foldra"},
+      {"p.foldra --no-tabs --dpi 100 -o x.pdf", "a project carries its settings: --no-tabs or --dpi cannot be given"},
+  };
+  for (const auto& [arguments, message] : usage) {
+    const Result r = foldra(arguments);
+    EXPECT_EQ(r.exit, 2) << arguments;
+    EXPECT_NE(r.err.find(message), std::string::npos) << arguments << ": " << r.err;
+  }
+  const Result bad = foldra("bad.foldra -o x.pdf -o x.json");
+  EXPECT_EQ(bad.exit, 1);
+  EXPECT_EQ(bad.err, "foldra: bad.foldra is not a Foldra project\n");
+  const Result cut = foldra("cut.foldra -o x.pdf -o x.foldra");
+  EXPECT_EQ(cut.exit, 1);
+  EXPECT_EQ(cut.err, "foldra: cut.foldra: the archive is truncated or corrupt\n");
+  EXPECT_EQ(files(), before) << "nothing written";
+
+  // What does not change the pieces goes with a project; its scale is the one it was saved with.
+  const Result chosen = foldra("p.foldra --select Cube -o x.json");
+  ASSERT_EQ(chosen.exit, 0) << chosen.err;
+  EXPECT_NE(chosen.out.find("1 object, 12 triangles"), std::string::npos) << chosen.out;
+  const Result plain = foldra("p.foldra --quiet");
+  ASSERT_EQ(plain.exit, 0) << plain.err;
+  EXPECT_TRUE(fs::exists(path("foldra-out/p.json")) && fs::exists(path("foldra-out/p.obj")));
+  EXPECT_TRUE(slurp(path("x.json")) == slurp(path("foldra-out/p.json")));
+  ASSERT_EQ(foldra("cube.json --scale 2 -o y.json --quiet").exit, 0);
+  EXPECT_TRUE(slurp(path("x.json")) == slurp(path("y.json")));
 }

@@ -75,7 +75,8 @@ TEST(OutputFormats, EveryOneIsWrittenAsItSaysWhateverTheExtensionsCase) {
   // One run writes every format; each output's files are the ones its format promises.
   job::Written written;
   std::string error;
-  ASSERT_TRUE(job::writeOutputs(document, input, options, paths, &written, &error)) << error;
+  const job::ProjectSource project{&document, out.path().string(), job::ProjectRun{}};
+  ASSERT_TRUE(job::writeOutputs(document, input, options, paths, &written, &error, &project)) << error;
   ASSERT_EQ(written.byOutput.size(), paths.size());
   std::set<std::string> all(written.files.begin(), written.files.end()), promised;
   for (std::size_t i = 0; i < paths.size(); ++i) {
