@@ -252,7 +252,7 @@ bool run(const Request& request, const Settings& given, const ProgressHandler& p
       progress(shown);
     };
   }
-  ProjectSource source{before.get(), textureFolder, ProjectRun{modelName, settings, *scale, entries}};
+  ProjectSource source{before.get(), textureFolder, ProjectRun{modelName, settings, *scale, entries, nullptr}};
   if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error, &source)) {
     return false;
   }

@@ -344,6 +344,10 @@ void readInto(const std::string& path, const std::string& work, Project* project
     throw Refusal{": the scale is not a number greater than 0"};
   }
   run.scale = scale.get<double>();
+  if (head.contains("studio")) {
+    if (!head["studio"].is_object()) throw Refusal{": the studio's form is not an object"};
+    run.studio = head["studio"];
+  }
   const json& entries = member(head, "entries", "dialog entries");
   if (!entries.is_number_unsigned() || (entries.get<std::uint64_t>() & ~std::uint64_t{kAllEntries}) != 0) {
     throw Refusal{": the dialog entries are not ones this Foldra makes"};
@@ -464,6 +468,7 @@ bool writeProject(const scene::Document& model, const std::string& textureFolder
   head["settings"] = std::move(written);
   head["scale"] = run.scale;
   head["entries"] = run.entries;
+  if (run.studio.is_object()) head["studio"] = ordered::parse(run.studio.dump());
   const std::string headText = head.dump(2, ' ', false, ordered::error_handler_t::replace) + "\n";
 
   formats::StagedFiles staged;

@@ -8,7 +8,8 @@
 //   project.json  {"format": "foldra project", "version": 1,
 //                  "model": {"name": "house.obj", "crc32": <of model.json's bytes>,
 //                            "objects": [{"name", "polygons", "points"}, ...]},
-//                  "settings": {...}, "scale": <mm per model unit>, "entries": <Entry bits>}
+//                  "settings": {...}, "scale": <mm per model unit>, "entries": <Entry bits>,
+//                  "studio": {the studio's form of the run, with the edges marked}}  (optional)
 //   model.json    the model as our native scene, each texture named by its name in the archive
 //   the images    the texture images the model's materials name, by their file names (numbered
 //                 where two images of different folders share one)
@@ -18,6 +19,7 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "job/settings.h"
@@ -41,6 +43,9 @@ struct ProjectRun {
   double scale = 1;
   /// The dialog entries the run made (Entry bits).
   unsigned entries = kAllEntries;
+  /// The studio's form of the run as its page sent it, with the edges the person marked
+  /// (an object, or null for a project the studio did not write). The program does not read it.
+  nlohmann::json studio;
 };
 
 /// A project as it was read.

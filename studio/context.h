@@ -70,6 +70,12 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res);
 inline constexpr const char* kTabHeader = "X-Foldra-Tab";
 /// POST /api/stop: breaks off the session's run, which then answers that it stopped.
 void stopRun(Context& context, const httplib::Request& req, httplib::Response& res);
+/// The form of a run body read into the studio's run of the module: the pattern always drawn,
+/// the page limit on, the dialog's lengths following the paper. False with *error set.
+bool unfoldingOf(const nlohmann::json& body, const Context& context, const Session& s, job::Unfolding* unfolding, std::string* error);
+/// GET /api/download/project.foldra: the model as opened with the edges marked, the settings
+/// and the form of the run the session shows, as a project file.
+void downloadProject(Context& context, const httplib::Request& req, httplib::Response& res);
 /// Keeps a run that changed the session's document as the run the session shows: its record,
 /// with the body it was asked with, the marks it entered and the person's edits among them.
 void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfolding, nlohmann::json body, const EdgeMarks& used,

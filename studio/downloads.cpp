@@ -5,7 +5,10 @@
 #include "formats/mesh_io.h"
 #include "job/bundle.h"
 #include "job/output_formats.h"
+#include "job/project.h"
+#include "scene/document.h"
 #include "studio/context.h"
+#include "studio/edits.h"
 #include "studio/http.h"
 
 namespace studio {
@@ -107,6 +110,33 @@ void download(Context& context, const httplib::Request& req, httplib::Response& 
     return refuse(res, 500, "the pieces could not be written: " + said);
   }
   sendFile(req, res, written.string(), stem + (extension == ".glb" ? "-pieces" : "-scene") + extension, true);
+}
+
+void downloadProject(Context& context, const httplib::Request& req, httplib::Response& res) {
+  // The model as opened is under the runs' undo steps: the session is held alone meanwhile.
+  Changing s = context.sessions.change(req, res);
+  if (!s) return;
+  const RunRecord* run = s->current();
+  if (!run) return refuse(res, 404, "no result yet: unfold the model first (a project keeps a run's settings and edits)");
+  job::Unfolding unfolding;
+  std::string error;
+  if (!unfoldingOf(run->form, context, *s, &unfolding, &error)) return refuse(res, 500, "the run's form no longer reads: " + error);
+  std::size_t undone = 0;
+  while (s->document->undoCount() > 0 && s->document->undo()) ++undone;
+  std::unique_ptr<scene::Document> model = scene::cloneDocument(*s->document);
+  while (undone-- > 0 && s->document->redo()) {
+  }
+  writeMarks(*model, run->used);
+  // The project enters what the run entered; the dialog keeps its own values for the rest, as
+  // it did for the run.
+  const job::ProjectRun project{s->modelName, unfolding.settings, run->scale, unfolding.entries, run->form};
+  const std::string stem = stemOf(*s);
+  ExportFolder folder(*s);
+  const fs::path written = folder.path / (stem + job::kProjectExtension);
+  if (!job::writeProject(*model, s->modelFolder, project, written.string(), &error)) {
+    return refuse(res, 500, "the project could not be written");
+  }
+  sendFile(req, res, written.string(), stem + job::kProjectExtension, true);
 }
 
 void sheet(Context& context, const httplib::Request& req, httplib::Response& res) {

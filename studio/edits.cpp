@@ -145,6 +145,22 @@ bool readMarks(const json& in, const ModelEdges& model, EdgeMarks* marks, std::s
   return true;
 }
 
+EdgeMarks readTagMarks(const scene::Document& model) {
+  EdgeMarks marks;
+  const std::vector<scene::Object*> objects = markableObjects(model);
+  for (std::size_t j = 0; j < objects.size(); ++j) {
+    if (!objects[j]) continue;
+    for (const auto& tag : objects[j]->tags) {
+      if (tag->type != sdk::kTagEdgeSelection) continue;
+      for (int kind = 0; kind < 4; ++kind) {
+        if (tag->name != kTagNames[kind]) continue;
+        for (std::int32_t e : tag->selection.indices()) marks.mark(static_cast<int>(j), e, static_cast<EdgeMarks::Kind>(kind));
+      }
+    }
+  }
+  return marks;
+}
+
 void writeMarks(scene::Document& model, const EdgeMarks& marks) {
   const std::vector<scene::Object*> objects = markableObjects(model);
   for (std::size_t j = 0; j < objects.size(); ++j) {

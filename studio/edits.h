@@ -60,6 +60,10 @@ struct ModelEdges {
 /// an edge is not one of it.
 bool readMarks(const nlohmann::json& in, const ModelEdges& model, EdgeMarks* marks, std::string* error);
 
+/// The marks the model's objects carry as edge-selection tags of the mark names (a project's
+/// or a scene's edges marked before), as edits.
+EdgeMarks readTagMarks(const scene::Document& model);
+
 /// The marks as edge-selection tags of the model's objects (the document as opened): the tags of
 /// the mark names are replaced (objects without marks lose theirs).
 void writeMarks(scene::Document& model, const EdgeMarks& marks);

@@ -39,7 +39,9 @@ void saveSession(const Session& session) {
   json record = {
       {"version", kRecordVersion}, {"revision", session.revision.load()}, {"model", nullptr}, {"run", nullptr}};
   if (session.document && !session.modelFolder.empty()) {
-    const fs::path folder(session.modelFolder);
+    // A project's images lie in a folder of their own beside it.
+    fs::path folder(session.modelFolder);
+    if (folder.filename() == "project") folder = folder.parent_path();
     std::string file;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folder, ec)) {

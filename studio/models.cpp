@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "job/document.h"
+#include "job/project.h"
 #include "scene/object.h"
 #include "studio/context.h"
 #include "studio/http.h"
@@ -40,12 +41,34 @@ void keepTexturesInside(scene::Document& document, const fs::path& folder) {
 }  // namespace
 
 bool adoptModel(Session& s, const fs::path& modelPath, const std::string& name, std::string* error) {
-  const fs::path folder = modelPath.parent_path();
+  fs::path folder = modelPath.parent_path();
   auto document = std::make_unique<scene::Document>();
-  // The file is named by the studio's own path; the person knows it by theirs.
-  // Images inside the file (a GLB's) are written beside it, where its textures are read from.
+  std::string modelName = name;
+  nlohmann::json form;
   int faces = 0;
-  if (!job::loadModel(modelPath.string(), *document, error, name, folder.string(), &faces)) return false;
+  if (job::isProjectFile(modelPath.string())) {
+    // A project brings its model, images and the form of its run with the edges marked; its
+    // images go to a folder of their own beside it.
+    const fs::path work = folder / "project";
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    fs::create_directory(work, ec);
+    job::Project project;
+    if (!job::readProject(modelPath.string(), work.string(), &project, error)) {
+      // The file is named by the studio's own path; the person knows it by theirs.
+      if (error->rfind(modelPath.string(), 0) == 0) *error = name + error->substr(modelPath.string().size());
+      return false;
+    }
+    document = std::move(project.model);
+    folder = work;
+    modelName = project.run.modelName;
+    form = project.run.studio;
+    for (const scene::Object* o : document->allObjects()) faces += static_cast<int>(o->polygons.size());
+  } else {
+    // The file is named by the studio's own path; the person knows it by theirs.
+    // Images inside the file (a GLB's) are written beside it, where its textures are read from.
+    if (!job::loadModel(modelPath.string(), *document, error, name, folder.string(), &faces)) return false;
+  }
   keepTexturesInside(*document, folder);
   job::selectObjects(*document, {}, error);
   if (job::unfoldableObjects(*document) == 0) {
@@ -61,10 +84,15 @@ bool adoptModel(Session& s, const fs::path& modelPath, const std::string& name, 
   s.modelFaces = faces;
   s.modelScene = std::make_shared<Body>(text(sceneView(*document, {})), "application/json");
   s.modelEdges = ModelEdges::of(*document);
+  s.openedEdits = readTagMarks(*document);
   s.document = std::move(document);
-  s.modelName = name;
+  s.modelName = modelName;
   s.modelFolder = folder.string();
   s.keepRuns(0);
+  s.history.clear();
+  s.historyAt = 0;
+  // The form a project's run had: the page runs it again.
+  s.resume = form.is_object() ? form : nlohmann::json();
   s.changed();
   return true;
 }
@@ -78,7 +106,7 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
   for (const auto& [field, file] : req.files) {
     if (field != "files") return refuse(res, 400, "unexpected form field \"" + shown(field) + "\"");
     const std::string extension = extensionOf(file.filename);
-    const bool scene = extension == ".json";
+    const bool scene = extension == ".json" || extension == job::kProjectExtension;
     if (scene || std::binary_search(context.importable.begin(), context.importable.end(), extension)) {
       if (model) return refuse(res, 400, "one model at a time: " + shown(model->filename) + " and " + shown(file.filename));
       model = &file;
@@ -117,8 +145,7 @@ void upload(Context& context, const httplib::Request& req, httplib::Response& re
     return refuse(res, 422, error);
   }
   // The new model replaces the old one and its history.
-  if (!previous.empty()) fs::remove_all(previous, ec);
-  s->resume = nullptr;
+  if (!previous.empty()) fs::remove_all(fs::path(previous).filename() == "project" ? fs::path(previous).parent_path() : fs::path(previous), ec);
   saveSession(*s);
   answer(res, s->state());
 }

@@ -73,33 +73,13 @@ class RunProgress {
   Session& s_;
 };
 
-/// The form of a run body read into the run's unfolding; false with *error set.
-bool unfoldingOf(const json& body, const Context& context, const Session& s, job::Unfolding* unfolding, std::string* error) {
-  FormRun form;
-  if (!readRunForm(body, context.dialog, &form, error)) return false;
-  // The studio always draws the pattern: every piece is kept within the printable area.
-  form.settings.pageLimit = true;
-  form.entries |= job::kEntryPageLimit;
-  // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
-  // left at its own values would split the pieces for another page.
-  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntryFoldShut;
-  *unfolding = job::Unfolding{};
-  unfolding->settings = form.settings;
-  unfolding->scale = formScale(form, s.extent);
-  unfolding->pattern = true;
-  unfolding->entries = form.entries;
-  unfolding->cancel = form.cancel;
-  unfolding->keepEdges = true;
-  return true;
-}
-
 /// The marks a run body enters ("marks") and the person's own among them ("edits"); a body
 /// without them enters none, or with `keepShown` the edits of the run the session shows (a run
 /// from the form keeps the edges the person marked).
 bool marksOf(const json& body, const Session& s, bool keepShown, EdgeMarks* used, EdgeMarks* edits, std::string* error) {
   if (!body.contains("marks")) {
     const RunRecord* shown = keepShown ? s.current() : nullptr;
-    *edits = shown ? shown->edits : EdgeMarks{};
+    *edits = shown ? shown->edits : keepShown ? s.openedEdits : EdgeMarks{};
     *used = *edits;
     return true;
   }
@@ -142,6 +122,25 @@ bool answeredOutcome(const job::RunResult& result, Session& s, httplib::Response
 }
 
 }  // namespace
+
+bool unfoldingOf(const json& body, const Context& context, const Session& s, job::Unfolding* unfolding, std::string* error) {
+  FormRun form;
+  if (!readRunForm(body, context.dialog, &form, error)) return false;
+  // The studio always draws the pattern: every piece is kept within the printable area.
+  form.settings.pageLimit = true;
+  form.entries |= job::kEntryPageLimit;
+  // The dialog's lengths in model units follow the paper unless the form gave them: a dialog
+  // left at its own values would split the pieces for another page.
+  form.entries |= job::kEntryPageWidth | job::kEntryPageHeight | job::kEntryTabWidth | job::kEntryFoldShut;
+  *unfolding = job::Unfolding{};
+  unfolding->settings = form.settings;
+  unfolding->scale = formScale(form, s.extent);
+  unfolding->pattern = true;
+  unfolding->entries = form.entries;
+  unfolding->cancel = form.cancel;
+  unfolding->keepEdges = true;
+  return true;
+}
 
 void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfolding, json body, const EdgeMarks& used,
              const EdgeMarks& edits, double medianModelEdge, std::chrono::steady_clock::time_point start) {

@@ -80,8 +80,9 @@ struct Session {
   std::unique_ptr<scene::Document> document;
   /// The model as opened, as the 3D view draws it.
   std::shared_ptr<const Body> modelScene;
-  /// Its edges as marks name them.
+  /// Its edges as marks name them, and the edges marked in the file (a project's).
   ModelEdges modelEdges;
+  EdgeMarks openedEdits;
   std::string modelName;
   std::string modelFolder;
   std::array<double, 3> extent{0, 0, 0};

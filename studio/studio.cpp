@@ -15,6 +15,7 @@
 
 #include "formats/mesh_io.h"
 #include "job/output_formats.h"
+#include "job/project.h"
 #include "studio/context.h"
 #include "studio/form.h"
 #include "studio/http.h"
@@ -139,7 +140,7 @@ struct Studio::Impl {
       if (!s) return;
       json out = s->state();
       out["maxUpload"] = c.options.maxUpload;
-      json extensions = json::array({".json"});
+      json extensions = json::array({".json", job::kProjectExtension});
       for (const std::string& e : c.importable) extensions.push_back(e);
       out["extensions"] = std::move(extensions);
       out["companions"] = kCompanionExtensions;
@@ -176,6 +177,7 @@ struct Studio::Impl {
     });
     server.Post("/api/model", [&c](const Req& req, Res& res) { upload(c, req, res); });
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
+    server.Get("/api/download/project.foldra", [&c](const Req& req, Res& res) { downloadProject(c, req, res); });
     server.Get("/api/edge", [&c](const Req& req, Res& res) { edgeInfo(c, req, res); });
     server.Post("/api/edit", [&c](const Req& req, Res& res) { edit(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });

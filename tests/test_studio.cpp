@@ -944,3 +944,62 @@ TEST(StudioEdits, CutJoinAndTabsAtAnEdgeWithUndoAndRedo) {
   EXPECT_EQ(post(editAt(tabbed, "fold it"))->status, 400);
   EXPECT_EQ(post(editAt(tabbed, "cut"))->status, 409) << "a cut edge is cut already";
 }
+
+TEST(StudioEdits, AProjectKeepsTheEditsGivesTheSamePatternOnTheCommandLineAndOpensAgain) {
+  Served served;
+  Browser browser(served);
+  const fs::path examples = fs::path(FOLDRA_SOURCE_DIR) / "examples";
+  ASSERT_EQ(browser.upload({{"house.obj", slurp(examples / "house.obj")},
+                            {"house.mtl", slurp(examples / "house.mtl")},
+                            {"house-walls.png", slurp(examples / "house-walls.png")}})
+                ->status,
+            200);
+  const json form = {{"gadgets", {{"10002", 6052}}}, {"press", 1}, {"paper", {{"width", 210}, {"height", 297}, {"size", 150}}}};
+  auto first = browser.run(form);
+  ASSERT_EQ(first->status, 200) << first->body;
+  const json start = json::parse(first->body);
+  json fold = nullptr;
+  for (const json& e : edgesOfRun(browser, start)) {
+    if (e["kind"] == "fold" && fold.is_null()) fold = e;
+  }
+  ASSERT_FALSE(fold.is_null());
+  auto cut = served.client().Post("/api/edit", browser.headers(), editAt(fold, "cut").dump(), "application/json");
+  ASSERT_EQ(cut->status, 200) << cut->body;
+  const json edited = json::parse(cut->body);
+
+  auto project = browser.get("/api/download/project.foldra");
+  ASSERT_TRUE(project && project->status == 200) << (project ? project->body : "");
+  auto pdf = browser.get("/api/download/pattern.pdf");
+  ASSERT_TRUE(pdf && pdf->status == 200);
+  TempDir out;
+  std::ofstream(out.file("house.foldra"), std::ios::binary) << project->body;
+  const std::string command =
+      std::string("'") + FOLDRA_PROGRAM + "' '" + out.file("house.foldra") + "' -o '" + out.file("pattern.pdf") + "' --quiet";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  EXPECT_TRUE(pdf->body == slurp(out.file("pattern.pdf"))) << "the project's pattern differs from the studio's";
+
+  // Opened again in another browser, the project runs as it was saved: the same pieces, with
+  // the edit kept (it can be undone there too).
+  Browser other(served);
+  auto opened = other.upload({{"house.foldra", project->body}});
+  ASSERT_EQ(opened->status, 200) << opened->body;
+  const json back = json::parse(opened->body);
+  ASSERT_TRUE(back["resume"].is_object());
+  EXPECT_EQ(back["model"]["name"], "house.obj");
+  auto again = other.run(back["resume"]);
+  ASSERT_EQ(again->status, 200) << again->body;
+  const json reopened = json::parse(again->body);
+  EXPECT_EQ(reopened["run"]["pieces"], edited["run"]["pieces"]);
+  EXPECT_EQ(reopened["run"]["tabs"], edited["run"]["tabs"]);
+  EXPECT_EQ(reopened["run"]["edits"], 1);
+  auto samePdf = other.get("/api/download/pattern.pdf");
+  EXPECT_TRUE(samePdf && samePdf->body == pdf->body);
+
+  // A file that is not a project, or is cut short, is refused and changes nothing.
+  auto notOne = other.upload({{"broken.foldra", "not a project"}});
+  EXPECT_EQ(notOne->status, 422);
+  EXPECT_NE(errorOf(notOne).find("broken.foldra"), std::string::npos) << errorOf(notOne);
+  auto cutShort = other.upload({{"short.foldra", project->body.substr(0, project->body.size() / 2)}});
+  EXPECT_EQ(cutShort->status, 422);
+  EXPECT_EQ(json::parse(other.get("/api/state")->body)["run"]["pieces"], edited["run"]["pieces"]);
+}
