@@ -1,5 +1,7 @@
 #include "job/module.h"
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "job/document.h"
@@ -102,6 +104,18 @@ RunEdges edgesOf(const runtime::RunReport& report) {
                                                          : EdgeCopy::Kind::Open;
         e.tab = s.hasTab;
         e.marks = s.marks;
+        if (e.kind == EdgeCopy::Kind::Fold) {
+          // The other copy runs the side the other way: its corner s + 1 is this one's k.
+          const runtime::RunTriangle& o =
+              report.pieces[static_cast<std::size_t>(s.piece)].triangles[static_cast<std::size_t>(s.triangle)];
+          const auto& a = t.flat[k];
+          const auto& b = t.flat[(k + 1) % 3];
+          const auto& c = o.flat[static_cast<std::size_t>((s.side + 1) % 3)];
+          const auto& d = o.flat[static_cast<std::size_t>(s.side)];
+          const double reach = std::max({std::fabs(a[0]), std::fabs(a[1]), std::fabs(b[0]), std::fabs(b[1]), 1.0});
+          const double apart = std::max(std::hypot(a[0] - c[0], a[1] - c[1]), std::hypot(b[0] - d[0], b[1] - d[1]));
+          e.shut = apart > 1e-9 * reach;
+        }
       }
       edges[p].push_back(sides);
     }

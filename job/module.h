@@ -63,6 +63,8 @@ struct EdgeCopy {
   Kind kind = Kind::Open;
   /// This copy carries the edge's glue tab.
   bool tab = false;
+  /// A fold whose two copies do not lie on each other: a seam of the piece folded shut.
+  bool shut = false;
   /// The marks the run read on the side (host/edge_marks.h).
   std::uint8_t marks = 0;
 };

@@ -190,7 +190,9 @@ EdgeMarks pinnedMarks(const job::RunEdges& edges, const ModelEdges& model) {
   for (const auto& piece : edges) {
     for (const auto& triangle : piece) {
       for (const job::EdgeCopy& copy : triangle) {
-        if (copy.kind == job::EdgeCopy::Kind::Open) continue;
+        // A seam folded shut stays unmarked: marked as a fold, it could hinge the piece
+        // another way round its corner; the same layout folds it shut again.
+        if (copy.kind == job::EdgeCopy::Kind::Open || copy.shut) continue;
         const std::int32_t edge = model.sourceEdge(copy);
         if (edge < 0) continue;
         marks.mark(copy.object, edge, copy.kind == job::EdgeCopy::Kind::Fold ? EdgeMarks::kFold : EdgeMarks::kCut);

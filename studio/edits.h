@@ -68,8 +68,8 @@ EdgeMarks readTagMarks(const scene::Document& model);
 /// the mark names are replaced (objects without marks lose theirs).
 void writeMarks(scene::Document& model, const EdgeMarks& marks);
 
-/// Every edge as a run left it: folds marked never cut, cuts always cut, so that a run with
-/// these marks gives the same pieces. Diagonals of four-sided faces are no edge of their object
+/// Every edge as a run left it: folds marked never cut, cuts always cut (seams folded shut
+/// unmarked), so that a run with these marks gives the same pieces. Diagonals of four-sided faces are no edge of their object
 /// and stay unmarked.
 EdgeMarks pinnedMarks(const job::RunEdges& edges, const ModelEdges& model);
 

@@ -331,6 +331,13 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   // works on the module's own run state, and only edges whose two faces name each other are
   // tabbed alike by both. On large meshes it is the only candidate: there it always made fewer
   // pieces, and the time goes to one recutting instead of two.
+  // Where a person marked every edge that could hinge (an editor pins the pieces it shows),
+  // the marks decide the joins: one round makes them. Pieces that came from longest edge's
+  // joins come back from them, as before: they test tabs as they join, compact's joins keep
+  // room for tabs, so each gives back only its own.
+  const bool pinned = !mesh.hinges.empty() && std::all_of(mesh.hinges.begin(), mesh.hinges.end(), [](const Hinge& h) {
+    return (h.t->marks[h.k] & kMarkFold) != 0;
+  });
   const bool seed = !options.bareSeams && options.placesTabs() && &state == &run && mutualNeighbours(state);
   if (seed && mesh.triangles.size() >= kSeedOnly) {
     bestFromLongestEdge(state, mesh, page, options, nullptr);
@@ -338,7 +345,7 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   }
 
   const std::size_t n = mesh.hinges.size();
-  const int rounds = std::clamp(static_cast<int>(kRoundWork / std::max<double>(1, static_cast<double>(mesh.triangles.size()))), 1, kMostRounds);
+  const int rounds = pinned ? 1 : std::clamp(static_cast<int>(kRoundWork / std::max<double>(1, static_cast<double>(mesh.triangles.size()))), 1, kMostRounds);
   const Weights weights(mesh);
   std::vector<char> promoted(n, 0);
   std::vector<std::uint32_t> order(n), best;

@@ -26,6 +26,8 @@ let shownSheets = '';    // the run whose sheets the page shows
 let showing = 'pieces';  // what the 3D view shows once there is a result: 'pieces' or 'model'
 let tabEdited = false;   // the person typed a tab depth of their own
 let runStarted = 0;      // when Unfold was pressed (performance.now())
+let resumeMarks = null;  // the marks of a run brought back (a kept session, a project): its next run enters them
+let edge = null;         // the edge the person clicked, as the studio describes it
 const viewer = createViewer($('viewport'), $('viewport-note'), $('labels'));
 
 /// How long the last run took to show: the 3D result and every sheet preview, in milliseconds.
@@ -240,6 +242,7 @@ function resetForm() {
 /// The form as a run was asked with ({gadgets, paper}): a kept session's last run, brought back.
 function applyForm(form) {
   resetForm();
+  resumeMarks = form.marks ? { marks: form.marks, edits: form.edits ?? [] } : null;
   for (const [id, value] of Object.entries(form.gadgets ?? {})) {
     const input = $(`gadget-${id}`);
     if (!input) continue;
@@ -361,6 +364,7 @@ function pieceNumbers() {
 }
 
 async function refreshScene() {
+  letEdgeGo();
   if (!state || !state.model) { viewer.show(null); return; }
   const result = !!state.run;
   $('view-choice').hidden = !result;
@@ -456,6 +460,9 @@ function applyState(s) {
   $('count-triangles').textContent = run ? String(run.triangles) : '–';
   $('count-tabs').textContent = run ? String(run.tabs) : '–';
   $('count-sheets').textContent = pattern ? String(pattern.sheets) : '–';
+  $('count-bare').textContent = run && run.untabbed !== null && run.untabbed !== undefined
+    ? `${run.untabbed}${run.untabbedByChoice ? ` (${run.untabbedByChoice})` : ''}` : '–';
+  if (!run) letEdgeGo();
   $('result').hidden = !run;
   showOversize(run);
   if (run) {
@@ -669,6 +676,88 @@ function openViewer(n) {
   });
 }
 
+// --- edges -----------------------------------------------------------------------------------
+
+const EDGE = 0xff7a00, PARTNER = 0x0a84ff;
+
+function letEdgeGo() {
+  edge = null;
+  $('edge-bar').hidden = true;
+  viewer.markEdges([]);
+}
+
+/// Shows the edge the person clicked (a side of a piece's triangle) and its partner.
+async function pickEdge(at) {
+  if (busy || !state || !state.run || showing !== 'pieces') return;
+  try {
+    edge = await call('GET', `/api/edge?piece=${at.piece}&triangle=${at.triangle}&side=${at.side}`);
+  } catch (e) {
+    showError(e.message);
+    return;
+  }
+  const marks = [{ ...at, colour: EDGE }];
+  if (edge.partner) marks.push({ ...edge.partner, colour: PARTNER });
+  viewer.markEdges(marks);
+  const piece = `piece ${edge.number}`;
+  let text;
+  if (edge.kind === 'open') {
+    text = `An open edge of the model on ${piece}: nothing meets it.`;
+  } else if (edge.kind === 'fold') {
+    text = edge.partner.piece === edge.piece ? `A fold of ${piece}.` : `A fold between pieces ${edge.number} and ${edge.partner.number}.`;
+  } else {
+    const where = edge.partner.piece === edge.piece ? `a seam of ${piece} (its other side in blue)`
+      : `${piece}, meeting piece ${edge.partner.number} (in blue)`;
+    const tab = edge.tab === 'here' ? 'its glue tab is on this side' : edge.tab === 'partner' ? `its glue tab is on piece ${edge.partner.number}`
+      : edge.marks.noTab ? 'no glue tab, as you chose' : 'no glue tab (no room for one)';
+    text = `Cut edge${edge.name ? ` ${edge.name}` : ''} of ${where}; ${tab}.`;
+  }
+  if (edge.edited) text += ' You edited this edge.';
+  $('edge-info').textContent = text;
+  $('edit-cut').hidden = edge.kind !== 'fold';
+  $('edit-join').hidden = edge.kind !== 'cut';
+  $('edit-tab').hidden = edge.kind !== 'cut' || edge.tab === 'here';
+  $('edit-no-tab').hidden = edge.kind !== 'cut' || edge.marks.noTab;
+  $('edit-free').hidden = edge.kind !== 'cut' || !(edge.marks.noTab || edge.marks.tab);
+  $('edge-bar').hidden = false;
+  document.body.dataset.edge = `${edge.kind}:${edge.tab}`;
+}
+viewer.onEdge(pickEdge);
+/// For tests and the keyboard-less: picks a side of a piece's triangle as a click does.
+window.foldraPickEdge = (piece, triangle, side) => pickEdge({ piece, triangle, side });
+
+const EDIT_DONE = { cut: 'Cut', join: 'Joined', tab: 'The tab moved', 'no-tab': 'The tab is gone', free: 'The tab is back where it fits' };
+
+async function editEdge(action) {
+  if (busy || !edge) return;
+  showError('');
+  setBusy(true);
+  const before = state.run.pieces;
+  const at = { piece: edge.piece, triangle: edge.triangle, side: edge.side };
+  say('Changing the pieces…');
+  try {
+    const s = await call('POST', '/api/edit', { ...at, action });
+    letEdgeGo();
+    highlight(-1, 'edit');
+    applyState(s);
+    tellOtherTabs('edited the pieces');
+    await refreshScene();
+    const pieces = s.run.pieces === before ? plural(before, 'piece', 'pieces') : `${plural(s.run.pieces, 'piece', 'pieces')} (were ${before})`;
+    say(`${EDIT_DONE[action]}: ${pieces}. Undo takes the edit back.`);
+  } catch (e) {
+    showError(e.message);
+    say('The pieces are as they were.');
+  } finally {
+    setBusy(false);
+    document.body.dataset.edits = String(Number(document.body.dataset.edits ?? 0) + 1);
+  }
+}
+$('edit-cut').addEventListener('click', () => editEdge('cut'));
+$('edit-join').addEventListener('click', () => editEdge('join'));
+$('edit-tab').addEventListener('click', () => editEdge('tab'));
+$('edit-no-tab').addEventListener('click', () => editEdge('no-tab'));
+$('edit-free').addEventListener('click', () => editEdge('free'));
+$('edge-close').addEventListener('click', letEdgeGo);
+
 // --- actions ---------------------------------------------------------------------------------
 
 async function openFiles(files) {
@@ -692,6 +781,14 @@ async function openFiles(files) {
     tellOtherTabs(`opened ${s.model.name}`);
     followPaper();
     await refreshScene();
+    if (s.resume) {
+      // A project: its run is made again, with its settings and edits.
+      setBusy(false);
+      applyForm(s.resume);
+      await runDialog(Number(s.resume.press));
+      if ($('message').hidden) say(`Opened the project of ${s.model.name} with its settings and edits.`);
+      return;
+    }
     say(`Opened ${s.model.name}. Press Unfold to make the pieces.`);
   } catch (e) {
     showError(e.message);
@@ -729,7 +826,9 @@ async function runDialog(press) {
     } catch { /* the run's answer reports problems */ }
   }, 200);
   try {
-    const s = await call('POST', '/api/run', { gadgets: gadgetValues(), press, paper: p.fields });
+    const body = { gadgets: gadgetValues(), press, paper: p.fields, ...(resumeMarks ?? {}) };
+    resumeMarks = null;
+    const s = await call('POST', '/api/run', body);
     if (s.message === 'stopped') {
       // Nothing changed: the page keeps what it shows.
       applyState(s);
@@ -744,7 +843,8 @@ async function runDialog(press) {
     window.foldraTimes.scene = performance.now() - runStarted;
     const pattern = s.run && s.run.pattern;
     say(s.message ? `Nothing was changed.` : `Unfolded into ${plural(s.run.pieces, 'piece', 'pieces')}`
-      + (pattern ? ` on ${plural(pattern.sheets, 'sheet', 'sheets')}.` : '.'));
+      + (pattern ? ` on ${plural(pattern.sheets, 'sheet', 'sheets')}.` : '.')
+      + (s.message ? '' : ' Click an edge of a piece to cut, join or move its glue tab there.'));
   } catch (e) {
     showError(e.message);
     say('The run did not complete.');

@@ -52,6 +52,8 @@ export function createViewer(container, note, labelLayer) {
   scene.add(sun);
   let controls = null;
   let picked = () => {};
+  let edgePicked = () => {};
+  let bands = [];        // the marked edges, each a band in its piece's group
   const textures = new Map();  // material index -> texture, for the current view
 
   let root = null;
@@ -98,6 +100,7 @@ export function createViewer(container, note, labelLayer) {
       const hit = ray.intersectObjects(meshes, false)[0];
       const piece = hit ? hit.object.userData.piece : -1;
       if (piece !== hot || click) picked(piece, click);
+      if (click && hit && hit.object.userData.order) edgePicked(edgeAt(hit));
     };
     renderer.domElement.addEventListener('pointermove', (event) => {
       if (pending || event.buttons) return;
@@ -106,6 +109,41 @@ export function createViewer(container, note, labelLayer) {
     });
     renderer.domElement.addEventListener('click', (event) => pickAt(event, true));
     renderer.domElement.addEventListener('pointerleave', () => picked(-1, false));
+  }
+
+  /// The side of a piece's triangle nearest to where the ray hit it: {piece, triangle, side},
+  /// the triangle by its place among the piece's triangles, the side from corner k to k + 1.
+  function edgeAt(hit) {
+    const mesh = hit.object;
+    const slot = hit.faceIndex;
+    const local = mesh.worldToLocal(hit.point.clone());
+    const pos = mesh.geometry.attributes.position;
+    const corner = (k) => new THREE.Vector3().fromBufferAttribute(pos, slot * 3 + k);
+    let side = 0, nearest = Infinity;
+    for (let k = 0; k < 3; ++k) {
+      const d = new THREE.Line3(corner(k), corner((k + 1) % 3)).closestPointToPoint(local, true, new THREE.Vector3()).distanceTo(local);
+      if (d < nearest) { nearest = d; side = k; }
+    }
+    return { piece: mesh.userData.piece, triangle: mesh.userData.order[slot], side };
+  }
+
+  /// A band along side `side` of triangle `triangle` of a piece's object, in the triangle's
+  /// plane, `width` wide, in the piece's own group so that it moves with it.
+  function band(o, triangle, side, width, colour) {
+    const points = o.entry.points, tri = o.entry.triangles;
+    const at = (k) => {
+      const p = tri[triangle * 3 + k] * 3;
+      return new THREE.Vector3(points[p], points[p + 1], points[p + 2]);
+    };
+    const a = at(side), b = at((side + 1) % 3), c = at((side + 2) % 3);
+    const normal = new THREE.Vector3().subVectors(b, a).cross(new THREE.Vector3().subVectors(c, a)).normalize();
+    const across = new THREE.Vector3().subVectors(b, a).cross(normal).normalize().multiplyScalar(width / 2);
+    const lift = normal.clone().multiplyScalar(width / 4);
+    const q = [a.clone().add(across), b.clone().add(across), b.clone().sub(across), a.clone().sub(across)].map((v) => v.add(lift));
+    const g = new THREE.BufferGeometry().setFromPoints([q[0], q[1], q[2], q[0], q[2], q[3]]);
+    const mesh = new THREE.Mesh(g, new THREE.MeshBasicMaterial({ color: colour, side: THREE.DoubleSide, depthTest: false }));
+    mesh.renderOrder = 10;
+    return mesh;
   }
 
   function draw() {
@@ -213,6 +251,8 @@ export function createViewer(container, note, labelLayer) {
       }
       const mesh = new THREE.Mesh(g, materials.length === 1 ? materials[0] : materials);
       mesh.userData.piece = entry.piece;
+      // Which of the object's triangles each drawn one is: edges are picked by it.
+      if (piece) mesh.userData.order = order;
       group.add(mesh);
       meshes.push(mesh);
       group.add(new THREE.LineSegments(new THREE.EdgesGeometry(g, 1),
@@ -376,6 +416,7 @@ export function createViewer(container, note, labelLayer) {
       for (const t of textures.values()) t.dispose();
       textures.clear();
       root = null;
+      bands = [];
       objects = [];
       animated = false;
       flat = null;
@@ -434,6 +475,30 @@ export function createViewer(container, note, labelLayer) {
       if (lastView) api.show(lastView.view, lastView.numbers);
     },
     onPick(callback) { picked = callback; },
+    /// Called with {piece, triangle, side} when a side of a piece's triangle is clicked.
+    onEdge(callback) { edgePicked = callback; },
+    /// Marks copies of edges ([{piece, triangle, side, colour}]; empty: none).
+    markEdges(list) {
+      for (const m of bands) {
+        m.parent?.remove(m);
+        m.geometry.dispose();
+        m.material.dispose();
+      }
+      bands = [];
+      if (root) {
+        const all = new THREE.Box3().setFromObject(root);
+        const width = all.getSize(new THREE.Vector3()).length() / 250;
+        for (const e of list) {
+          const o = objects.find((x) => x.entry.piece === e.piece);
+          if (!o || !o.entry.triangles || (e.triangle + 1) * 3 > o.entry.triangles.length) continue;
+          const m = band(o, e.triangle, e.side, width, e.colour);
+          o.group.add(m);
+          bands.push(m);
+        }
+      }
+      container.dataset.markedEdges = String(bands.length);
+      draw();
+    },
     /// Highlights a piece (its index in the pattern; -1: none).
     highlight(piece) {
       hot = piece;

@@ -419,7 +419,8 @@ test('two tabs of one browser: the second tab\'s model shows in the first, which
 
 test('a long run stops within a second of Cancel, with the progress of its stage shown, and leaves the model as it was', async () => {
   const ball = join(work, 'ball.obj');
-  writeFileSync(ball, icosphere(6));
+  // Large enough that the unfolding's stage shows for a few of the page's looks at the progress.
+  writeFileSync(ball, icosphere(7));
   await openModel([ball], 'ball.obj');
   await page.getByRole('button', { name: 'Unfold' }).click();
   // The unfolding's own stage moves the bar, not the reading of the objects: on a mesh this
@@ -431,7 +432,7 @@ test('a long run stops within a second of Cancel, with the progress of its stage
   await cancel.click();
   await page.locator('#status').filter({ hasText: 'Stopped: the model is as it was before the run.' }).waitFor({ timeout: 10000 });
   const took = Date.now() - asked;
-  console.log(`stopping a run of 81,920 triangles took ${took} ms`);
+  console.log(`stopping a run of 327,680 triangles took ${took} ms`);
   assert.ok(took < 3000, `stopped after ${took} ms`);
   assert.equal(await page.locator('#count-pieces').textContent(), '–', 'no pieces: the model as opened');
   assert.equal(await page.locator('#viewport').getAttribute('data-objects'), '1');
@@ -485,8 +486,128 @@ test('a file the importer cannot read gets its message on the page', async () =>
   assert.deepEqual(problems.slice(before), ['422 /api/model']);
 });
 
-test('the page met no script error and no refused request but the bad file', () => {
-  assert.deepEqual(problems.filter((p) => p !== '422 /api/model'), []);
+/// The first copies of edges (as /api/edge describes them) for which `want(edge)` holds, at
+/// most `most`, found piece by piece in the page.
+async function findEdges(want, most = 1) {
+  return page.evaluate(async ({ source, most: limit }) => {
+    const test = new Function('e', `return (${source})(e);`);
+    const found = [];
+    const pieces = window.foldraState.run.pattern.pieces;
+    for (let p = 0; p < pieces.length && found.length < limit; ++p) {
+      for (let t = 0; t < pieces[p].triangles && found.length < limit; ++t) {
+        for (let k = 0; k < 3 && found.length < limit; ++k) {
+          const e = await (await fetch(`/api/edge?piece=${p}&triangle=${t}&side=${k}`)).json();
+          if (test(e)) found.push(e);
+        }
+      }
+    }
+    return found;
+  }, { source: want.toString(), most });
+}
+
+/// Picks an edge as a click on it does, and waits for its bar.
+async function pick(e) {
+  await page.evaluate(({ piece, triangle, side }) => window.foldraPickEdge(piece, triangle, side), e);
+  await page.locator('#edge-bar').waitFor();
+}
+
+/// Presses one of the edge bar's buttons and waits for the studio's answer.
+async function editWith(button) {
+  const before = await page.evaluate(() => document.body.dataset.edits ?? '0');
+  await page.getByRole('button', { name: button, exact: true }).click();
+  await page.waitForFunction((old) => (document.body.dataset.edits ?? '0') !== old && document.body.dataset.busy === 'false', before);
+}
+
+test('editing the pieces: cut and join at an edge (and a refused join with its reason), the tab\'s side, undo and redo, the project saved, run by foldra and opened again', async () => {
+  await openModel(house, 'house.obj');
+  await unfold();
+  // A click on a piece picks the edge nearest to it, marked in 3D with its partner.
+  const span = await page.locator('#labels span').first().boundingBox();
+  await page.mouse.click(span.x + span.width / 2, span.y + span.height / 2);
+  await page.locator('#edge-bar').waitFor();
+  assert.ok(Number(await page.locator('#viewport').getAttribute('data-marked-edges')) >= 1);
+  await page.getByRole('button', { name: 'Let the edge go' }).click();
+
+  const start = await counts();
+  const [fold] = await findEdges((e) => e.kind === 'fold');
+  await pick(fold);
+  assert.match(await page.locator('#edge-info').textContent(), /^A fold /);
+  await editWith('Cut here');
+  assert.match(await page.locator('#status').textContent(), /^Cut: /);
+  const cut = await counts();
+  assert.equal(cut.pieces, start.pieces + 1, 'a fold cut: one piece more');
+  await shot('7-edit-cut');
+  await page.getByRole('button', { name: 'Undo' }).click();
+  await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', start.pieces);
+  await page.getByRole('button', { name: 'Redo' }).click();
+  await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', cut.pieces);
+
+  // Joins across two pieces: one that fits, and one the studio refuses, saying why.
+  let joined = false, refused = '';
+  const tried = new Set();
+  for (let i = 0; i < 30 && !(joined && refused); ++i) {
+    const [next] = await findEdges(new Function('tried', `return (e) => e.kind === 'cut' && e.partner.piece !== e.piece && !${JSON.stringify([...tried])}.includes(e.object + ':' + e.edge);`)(), 1);
+    if (!next) break;
+    tried.add(`${next.object}:${next.edge}`);
+    const before = await counts();
+    await pick(next);
+    await editWith('Join here');
+    if (await page.locator('#message').isVisible()) {
+      refused = await page.locator('#message').textContent();
+      assert.deepEqual(await counts(), before, 'a refused join changes nothing');
+    } else {
+      assert.equal((await counts()).pieces, before.pieces - 1);
+      joined = true;
+    }
+  }
+  assert.ok(joined, 'a join that fits is made');
+  assert.match(refused, /^Not joined: /, 'a join that does not fit says why');
+  await shot('8-edit-refused');
+
+  // The tab goes to the side asked for, or away.
+  const [tabbed] = await findEdges((e) => e.kind === 'cut' && e.tab === 'partner');
+  await pick(tabbed);
+  await editWith('Tab on this side');
+  const [moved] = await findEdges(new Function(`return (e) => e.object === ${tabbed.object} && e.edge === ${tabbed.edge};`)());
+  assert.equal(moved.tab, 'here');
+  await pick(moved);
+  await editWith('No tab');
+  assert.match(await page.locator('#count-bare').textContent(), /\(1\)/, 'the edge without a tab is counted as chosen');
+
+  // The project: saved, run by foldra to the same pattern, and opened again as it was.
+  const project = await download('Project (model, settings and edits)');
+  assert.equal(project.name, 'house.foldra');
+  const pdf = await download('Pattern (PDF)');
+  writeFileSync(join(work, 'house.foldra'), project.bytes);
+  execFileSync(program, [join(work, 'house.foldra'), '-o', join(work, 'project.pdf'), '--quiet'], { cwd: work });
+  assert.ok(readFileSync(join(work, 'project.pdf')).equals(pdf.bytes), 'foldra gives the studio\'s pattern from the project');
+  const edited = await counts();
+  await openModel([spot].filter(existsSync).concat(existsSync(spot) ? [] : [join(work, 'cube.obj')]), existsSync(spot) ? 'spot.obj' : 'cube.obj');
+  await page.setInputFiles('#file', [join(work, 'house.foldra')]);
+  await page.locator('#status').filter({ hasText: 'Opened the project of house.obj' }).waitFor({ timeout: 60000 });
+  assert.deepEqual(await counts(), edited, 'the project opens with its edits');
+  assert.match(await page.locator('#count-bare').textContent(), /\(1\)/);
+  await shot('9-project-opened');
+});
+
+test('an edit on spot.obj answers quickly', async (t) => {
+  if (!existsSync(spot)) { t.skip(`${spot} is not here`); return; }
+  await openModel([spot], 'spot.obj');
+  await unfold();
+  const before = await counts();
+  const [fold] = await findEdges((e) => e.kind === 'fold');
+  await pick(fold);
+  const started = Date.now();
+  await editWith('Cut here');
+  const took = Date.now() - started;
+  console.log(`spot.obj: a cut at an edge answered in ${took} ms`);
+  assert.equal((await counts()).pieces, before.pieces + 1);
+  await page.getByRole('button', { name: 'Undo' }).click();
+  await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', before.pieces);
+});
+
+test('the page met no script error and no refused request but the bad file and the refused join', () => {
+  assert.deepEqual(problems.filter((p) => p !== '422 /api/model' && p !== '409 /api/edit'), []);
 });
 
 test('work that survives: after the studio was stopped and started again, the model, the settings and the last result come back', async () => {
