@@ -9,6 +9,7 @@
 
 #include "job/pattern_files.h"
 #include "studio/context.h"
+#include "studio/checks.h"
 #include "studio/edits.h"
 #include "studio/http.h"
 #include "studio/kept.h"
@@ -81,31 +82,6 @@ const char* kindName(job::EdgeCopy::Kind kind) {
 }
 
 // --- why two pieces cannot be joined at an edge ---------------------------------------------
-
-using Flat = std::array<pattern::Point2, 3>;
-
-double crossOf(pattern::Point2 o, pattern::Point2 a, pattern::Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
-
-/// True when two flat triangles overlap deeper than `depth` across every side of either: by
-/// separating axes, so that triangles that only touch do not.
-bool overlapping(const Flat& a, const Flat& b, double depth) {
-  for (const Flat* t : {&a, &b}) {
-    const Flat& s = *t;
-    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
-    for (int k = 0; k < 3; ++k) {
-      const pattern::Point2 p = s[static_cast<std::size_t>(k)], q = s[static_cast<std::size_t>((k + 1) % 3)];
-      const double len = std::hypot(q.x - p.x, q.y - p.y);
-      if (!(len > 0)) continue;
-      // Distance of each corner inside the side's line; the other triangle lies outside when
-      // all its corners are at most `depth` inside.
-      double deepest = -std::numeric_limits<double>::infinity();
-      const Flat& o = t == &a ? b : a;
-      for (const pattern::Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
-      if (deepest <= depth) return false;
-    }
-  }
-  return true;
-}
 
 /// Why the pieces of copy c and of its partner d (on another piece) could not be one piece
 /// joined there: "" when the faces alone do not tell.

@@ -8,6 +8,7 @@
 #include "job/outputs.h"
 #include "job/pattern_files.h"
 #include "runtime/dialog.h"
+#include "studio/checks.h"
 #include "studio/context.h"
 #include "studio/edits.h"
 #include "studio/form.h"
@@ -193,6 +194,7 @@ void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfoldin
   if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
   s.scene()->compressed();
   if (packing.joinable()) packing.join();
+  kept.checks = runChecks(kept.edges, kept.pattern.get());
   if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
   kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   s.resume = nullptr;

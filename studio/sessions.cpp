@@ -227,7 +227,7 @@ json Session::state() const {
   out["run"] = {{"objects", s.objects}, {"triangles", s.triangles}, {"pieces", s.pieces},
                 {"tabs", s.tabs},       {"seconds", run->seconds},  {"warnings", run->warnings},
                 {"untabbed", s.untabbed ? json(*s.untabbed) : json(nullptr)}, {"untabbedByChoice", s.untabbedByChoice},
-                {"edits", editedEdges(run->edits)},
+                {"edits", editedEdges(run->edits)}, {"checks", run->checks},
                 {"script", run->script},
                 {"scale", run->scale},  {"size", {extent[0] * run->scale, extent[1] * run->scale, extent[2] * run->scale}},
                 {"pattern", std::move(pattern)}};

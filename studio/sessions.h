@@ -64,6 +64,8 @@ struct RunRecord {
   EdgeMarks edits, used;
   /// What became of every edge.
   job::RunEdges edges;
+  /// What a builder needs to know of the pieces (see runChecks).
+  nlohmann::json checks;
 };
 /// One person's work: the model they opened, the document with its undo history, and what each
 /// run left.

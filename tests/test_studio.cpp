@@ -24,6 +24,7 @@
 
 #include "job/methods.h"
 #include "shell/ids.h"
+#include "studio/checks.h"
 #include "studio/form.h"
 #include "studio/studio.h"
 #include "temp_dir.h"
@@ -873,6 +874,8 @@ TEST(StudioEdits, CutJoinAndTabsAtAnEdgeWithUndoAndRedo) {
   const json afterCut = json::parse(cut->body);
   EXPECT_EQ(afterCut["run"]["pieces"].get<int>(), pieces + 1);
   EXPECT_EQ(afterCut["run"]["edits"], 1);
+  EXPECT_EQ(afterCut["run"]["checks"], json({{"inParts", json::array()}, {"overlapping", json::array()},
+                                             {"offPage", json::array()}, {"untabbed", json::array()}}));
   edges = edgesOfRun(browser, afterCut);
   const json nowCut = copyOf(edges, fold);
   ASSERT_FALSE(nowCut.is_null());
@@ -1002,4 +1005,29 @@ TEST(StudioEdits, AProjectKeepsTheEditsGivesTheSamePatternOnTheCommandLineAndOpe
   auto cutShort = other.upload({{"short.foldra", project->body.substr(0, project->body.size() / 2)}});
   EXPECT_EQ(cutShort->status, 422);
   EXPECT_EQ(json::parse(other.get("/api/state")->body)["run"]["pieces"], edited["run"]["pieces"]);
+}
+
+TEST(StudioChecks, FindPiecesInPartsAndPartsThatOverlap) {
+  using P = pattern::Point2;
+  // Overlap is told by depth: triangles that share a side or a corner do not overlap.
+  const studio::Flat a{P{0, 0}, P{2, 0}, P{0, 2}};
+  EXPECT_TRUE(studio::overlapping(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 1e-9));
+  EXPECT_FALSE(studio::overlapping(a, {P{2, 0}, P{0, 2}, P{2, 2}}, 1e-9));
+  EXPECT_FALSE(studio::overlapping(a, {P{2, 0}, P{4, 0}, P{3, 1}}, 1e-9));
+  EXPECT_FALSE(studio::overlapping(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 5.0)) << "deeper than the overlap";
+
+  // Two triangles of one piece with no fold between them: a piece in parts.
+  job::EdgeCopy open;
+  job::RunEdges edges(1);
+  edges[0].push_back({open, open, open});
+  edges[0].push_back({open, open, open});
+  EXPECT_EQ(studio::runChecks(edges, nullptr)["inParts"], json({1}));
+  job::EdgeCopy fold;
+  fold.kind = job::EdgeCopy::Kind::Fold;
+  fold.otherPiece = 0;
+  fold.otherTriangle = 1;
+  edges[0][0][0] = fold;
+  fold.otherTriangle = 0;
+  edges[0][1][2] = fold;
+  EXPECT_EQ(studio::runChecks(edges, nullptr)["inParts"], json::array());
 }

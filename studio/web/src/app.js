@@ -445,6 +445,19 @@ function showOversize(run) {
   }
 }
 
+/// What the run's checks found, one line each, pieces by their numbers on the sheets.
+function checkNotes(run) {
+  const c = run && run.checks;
+  if (!c) return [];
+  const pieces = (list) => (list.length === 1 ? `Piece ${list[0]}` : `Pieces ${list.slice(0, 12).join(', ')}${list.length > 12 ? ', …' : ''}`);
+  const out = [];
+  if (c.inParts.length) out.push(`${pieces(c.inParts)} ${c.inParts.length === 1 ? 'falls' : 'fall'} apart when cut out: ${c.inParts.length === 1 ? 'its' : 'their'} triangles meet only at corners.`);
+  if (c.overlapping.length) out.push(`${pieces(c.overlapping)} ${c.overlapping.length === 1 ? 'overlaps itself' : 'overlap themselves'}.`);
+  if (c.offPage.length) out.push(`${pieces(c.offPage)} ${c.offPage.length === 1 ? 'is' : 'are'} larger than the printable area.`);
+  if (c.untabbed.length) out.push(`${pieces(c.untabbed)} ${c.untabbed.length === 1 ? 'has' : 'have'} cut edges without a glue tab that you did not choose.`);
+  return out;
+}
+
 function applyState(s) {
   state = s;
   window.foldraState = s;
@@ -465,8 +478,12 @@ function applyState(s) {
   if (!run) letEdgeGo();
   $('result').hidden = !run;
   showOversize(run);
+  const problems = checkNotes(run);
+  $('checks').textContent = !run ? '–' : problems.length ? plural(problems.length, 'problem', 'problems') : 'all good';
+  $('checks').dataset.problems = String(problems.length);
+  $('checks').title = problems.length ? problems.join('\n') : 'Every piece holds together, none overlaps itself, and each fits the printable area.';
   if (run) {
-    const notes = [...run.warnings, ...(pattern ? pattern.notes : [])];
+    const notes = [...problems, ...run.warnings, ...(pattern ? pattern.notes : [])];
     const warnings = $('warnings');
     warnings.hidden = notes.length === 0;
     warnings.querySelector('summary').textContent = `The pattern has ${plural(notes.length, 'note', 'notes')}`;

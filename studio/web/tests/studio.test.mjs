@@ -536,6 +536,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   assert.match(await page.locator('#status').textContent(), /^Cut: /);
   const cut = await counts();
   assert.equal(cut.pieces, start.pieces + 1, 'a fold cut: one piece more');
+  assert.equal(await page.locator('#checks').textContent(), 'all good', 'no piece in parts, overlapping or off the page');
   await shot('7-edit-cut');
   await page.getByRole('button', { name: 'Undo' }).click();
   await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', start.pieces);

@@ -1,0 +1,130 @@
+#include "studio/checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <set>
+#include <vector>
+
+#include "host/edge_marks.h"
+
+namespace studio {
+
+using nlohmann::json;
+
+namespace {
+
+double crossOf(pattern::Point2 o, pattern::Point2 a, pattern::Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+struct Box {
+  double minX, minY, maxX, maxY;
+};
+
+Box boxOf(const Flat& t) {
+  return {std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y}), std::max({t[0].x, t[1].x, t[2].x}),
+          std::max({t[0].y, t[1].y, t[2].y})};
+}
+
+/// True when two parts of one piece (its triangles, and its tabs as two triangles each) overlap
+/// deeper than rounding: a sweep along x over their boxes.
+bool overlapsItself(const pattern::Piece& piece) {
+  std::vector<Flat> parts;
+  for (const pattern::Triangle& t : piece.triangles) parts.push_back({t.p[0], t.p[1], t.p[2]});
+  for (const pattern::Tab& tab : piece.tabs) {
+    parts.push_back({tab.corners[0], tab.corners[1], tab.corners[2]});
+    if (tab.corners[2].x != tab.corners[3].x || tab.corners[2].y != tab.corners[3].y) {
+      parts.push_back({tab.corners[0], tab.corners[2], tab.corners[3]});
+    }
+  }
+  double reach = 1;
+  for (const Flat& f : parts) {
+    for (const pattern::Point2& p : f) reach = std::max({reach, std::fabs(p.x), std::fabs(p.y)});
+  }
+  // The unfolding tells points apart to 1e-5 model units, and lets a tab touch what it meets
+  // to a little more; less than twice that, or a millionth of the piece's reach, is rounding.
+  const double depth = std::max(1e-6 * reach, 2e-5);
+  std::vector<Box> boxes;
+  for (const Flat& f : parts) boxes.push_back(boxOf(f));
+  std::vector<std::size_t> order(parts.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return boxes[a].minX < boxes[b].minX; });
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const Box& a = boxes[order[i]];
+    for (std::size_t j = i + 1; j < order.size() && boxes[order[j]].minX < a.maxX - depth; ++j) {
+      const Box& b = boxes[order[j]];
+      if (b.minY >= a.maxY - depth || a.minY >= b.maxY - depth) continue;
+      if (overlapping(parts[order[i]], parts[order[j]], depth)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool overlapping(const Flat& a, const Flat& b, double depth) {
+  for (const Flat* t : {&a, &b}) {
+    const Flat& s = *t;
+    const Flat& o = t == &a ? b : a;
+    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
+    for (int k = 0; k < 3; ++k) {
+      const pattern::Point2 p = s[static_cast<std::size_t>(k)], q = s[static_cast<std::size_t>((k + 1) % 3)];
+      const double len = std::hypot(q.x - p.x, q.y - p.y);
+      if (!(len > 0)) continue;
+      // How far the other triangle reaches inside this side's line; it lies outside when all
+      // of its corners are at most `depth` inside.
+      double deepest = -std::numeric_limits<double>::infinity();
+      for (const pattern::Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
+      if (deepest <= depth) return false;
+    }
+  }
+  return true;
+}
+
+json runChecks(const job::RunEdges& edges, job::PatternFiles* pattern) {
+  std::vector<int> numbers(edges.size());
+  for (std::size_t p = 0; p < edges.size(); ++p) numbers[p] = static_cast<int>(p) + 1;
+  if (pattern) {
+    const auto& placed = pattern->layout().pieces;
+    for (std::size_t p = 0; p < edges.size() && p < placed.size(); ++p) numbers[p] = placed[p].number;
+  }
+  std::set<int> untabbed, inParts, overlaps, offPage;
+  for (std::size_t p = 0; p < edges.size(); ++p) {
+    const auto& triangles = edges[p];
+    // The piece's triangles joined through its folds: one part, or more.
+    std::vector<std::size_t> parent(triangles.size());
+    std::iota(parent.begin(), parent.end(), std::size_t{0});
+    const auto root = [&](std::size_t i) {
+      while (parent[i] != i) i = parent[i] = parent[parent[i]];
+      return i;
+    };
+    for (std::size_t t = 0; t < triangles.size(); ++t) {
+      for (const job::EdgeCopy& e : triangles[t]) {
+        if (e.kind == job::EdgeCopy::Kind::Fold && static_cast<std::size_t>(e.otherPiece) == p) {
+          parent[root(t)] = root(static_cast<std::size_t>(e.otherTriangle));
+        }
+        if (e.kind != job::EdgeCopy::Kind::Cut || e.tab) continue;
+        const job::EdgeCopy& other = edges[static_cast<std::size_t>(e.otherPiece)][static_cast<std::size_t>(e.otherTriangle)]
+                                          [static_cast<std::size_t>(e.otherSide)];
+        if (!other.tab && ((e.marks | other.marks) & foldra::kMarkNoTab) == 0) untabbed.insert(numbers[p]);
+      }
+    }
+    std::set<std::size_t> parts;
+    for (std::size_t t = 0; t < triangles.size(); ++t) parts.insert(root(t));
+    if (parts.size() > 1) inParts.insert(numbers[p]);
+  }
+  if (pattern) {
+    const pattern::PatternInput& input = pattern->input();
+    for (std::size_t p = 0; p < input.pieces.size() && p < numbers.size(); ++p) {
+      if (overlapsItself(input.pieces[p])) overlaps.insert(numbers[p]);
+    }
+    const auto& placed = pattern->layout().pieces;
+    for (std::size_t p = 0; p < placed.size() && p < numbers.size(); ++p) {
+      if (placed[p].oversize) offPage.insert(numbers[p]);
+    }
+  }
+  const auto list = [](const std::set<int>& s) { return json(std::vector<int>(s.begin(), s.end())); };
+  return {{"untabbed", list(untabbed)}, {"inParts", list(inParts)}, {"overlapping", list(overlaps)}, {"offPage", list(offPage)}};
+}
+
+}  // namespace studio

@@ -1,0 +1,25 @@
+// What a builder needs to know of a run's pieces at a glance: cut edges without a glue tab,
+// pieces whose triangles do not hold together through their folds, pieces whose parts overlap,
+// pieces larger than the printable area. The studio shows them after every run and edit.
+#pragma once
+
+#include <array>
+#include <nlohmann/json.hpp>
+
+#include "job/module.h"
+#include "job/pattern_files.h"
+
+namespace studio {
+
+using Flat = std::array<pattern::Point2, 3>;
+
+/// True when two flat triangles overlap deeper than `depth` across every side of either: by
+/// separating axes, so that triangles that only touch do not.
+bool overlapping(const Flat& a, const Flat& b, double depth);
+
+/// The checks of a run, pieces by their printed numbers:
+///   {"untabbed": [pieces with a cut edge without a tab that nobody chose], "inParts": [...],
+///    "overlapping": [...], "offPage": [...]}
+nlohmann::json runChecks(const job::RunEdges& edges, job::PatternFiles* pattern);
+
+}  // namespace studio
