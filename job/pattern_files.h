@@ -52,6 +52,11 @@ class PatternFiles {
 
   /// The packing's view of the pieces (packs on first use).
   const PatternLayout& layout();
+  /// Where each piece went on the sheets (packs on first use).
+  const pattern::Packing& packing() {
+    layout();
+    return packing_;
+  }
   /// The pieces as the pattern draws them, and how.
   const pattern::PatternInput& input() const { return input_; }
   const pattern::PatternOptions& options() const { return options_; }

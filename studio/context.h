@@ -91,6 +91,9 @@ void adoptCopy(Session& s, std::unique_ptr<scene::Document> copy);
 /// GET /api/edge?piece=P&triangle=T&side=K: an edge of the run's pieces, its partner, its name
 /// on the sheets, its tab and marks.
 void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& res);
+/// GET /api/sheet-edge?sheet=N&x=X&y=Y: the side of a piece's triangle nearest to a point of
+/// sheet N (millimetres from its top-left corner), within 3 mm.
+void sheetEdge(Context& context, const httplib::Request& req, httplib::Response& res);
 /// POST /api/edit {"piece", "triangle", "side", "action"}: cut, join, tab (on this copy), no-tab
 /// or free (the tab where it fits best) at an edge of the run's pieces.
 void edit(Context& context, const httplib::Request& req, httplib::Response& res);

@@ -77,6 +77,23 @@ std::string nameOf(RunRecord& run, const Copy& c) {
   return "";
 }
 
+/// A copy's side on its sheet: {"sheet" (from 1), "a": [x, y], "b": [x, y]} in millimetres from
+/// the page's top-left corner, y down, as the page shows a sheet; null without a pattern.
+json onSheet(RunRecord& run, const Copy& c) {
+  if (!run.pattern) return nullptr;
+  const pattern::PatternInput& input = run.pattern->input();
+  const pattern::Packing& packing = run.pattern->packing();
+  if (static_cast<std::size_t>(c.piece) >= input.pieces.size() || static_cast<std::size_t>(c.piece) >= packing.positions.size()) return nullptr;
+  const auto& piece = input.pieces[static_cast<std::size_t>(c.piece)];
+  if (static_cast<std::size_t>(c.triangle) >= piece.triangles.size()) return nullptr;
+  const pattern::Position& at = packing.positions[static_cast<std::size_t>(c.piece)];
+  const pattern::PatternOptions& options = run.pattern->options();
+  const auto& p = piece.triangles[static_cast<std::size_t>(c.triangle)].p;
+  const pattern::Point2 a = pattern::sheetPoint(at, options.scale, p[static_cast<std::size_t>(c.side)]);
+  const pattern::Point2 b = pattern::sheetPoint(at, options.scale, p[static_cast<std::size_t>((c.side + 1) % 3)]);
+  return {{"sheet", at.sheet + 1}, {"a", {a.x, options.pageHeight - a.y}}, {"b", {b.x, options.pageHeight - b.y}}};
+}
+
 const char* kindName(job::EdgeCopy::Kind kind) {
   return kind == job::EdgeCopy::Kind::Fold ? "fold" : kind == job::EdgeCopy::Kind::Cut ? "cut" : "open";
 }
@@ -182,7 +199,7 @@ void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& 
   if (!copyOf(query, *run, &c, &error)) return refuse(res, 400, error);
   const job::EdgeCopy& e = at(*run, c);
   json out = {{"piece", c.piece}, {"triangle", c.triangle}, {"side", c.side}, {"kind", kindName(e.kind)},
-              {"number", printed(*run, c.piece)}};
+              {"number", printed(*run, c.piece)}, {"onSheet", onSheet(*run, c)}};
   const std::int32_t edge = s->modelEdges.sourceEdge(e);
   out["object"] = e.object;
   out["edge"] = edge;
@@ -198,10 +215,52 @@ void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& 
   }
   const Copy d = otherOf(e);
   const job::EdgeCopy& other = at(*run, d);
-  out["partner"] = {{"piece", d.piece}, {"triangle", d.triangle}, {"side", d.side}, {"number", printed(*run, d.piece)}};
+  out["partner"] = {{"piece", d.piece}, {"triangle", d.triangle}, {"side", d.side}, {"number", printed(*run, d.piece)},
+                    {"onSheet", onSheet(*run, d)}};
   out["tab"] = e.tab ? "here" : other.tab ? "partner" : "none";
   out["name"] = e.kind == job::EdgeCopy::Kind::Cut ? nameOf(*run, c) : "";
   answer(res, out);
+}
+
+void sheetEdge(Context& context, const httplib::Request& req, httplib::Response& res) {
+  Reading s = context.sessions.read(req, res);
+  if (!s) return;
+  RunRecord* run = s->document ? const_cast<RunRecord*>(s->current()) : nullptr;
+  if (!run || run->edges.empty() || !run->pattern) return refuse(res, 409, "unfold the model first: edges belong to a run's pieces");
+  double sheet = 0, x = 0, y = 0;
+  try {
+    sheet = std::stod(req.get_param_value("sheet"));
+    x = std::stod(req.get_param_value("x"));
+    y = std::stod(req.get_param_value("y"));
+  } catch (const std::exception&) {
+    return refuse(res, 400, "name the sheet (from 1) and the point on it in millimetres (x, y from the top left)");
+  }
+  if (!std::isfinite(sheet) || !std::isfinite(x) || !std::isfinite(y)) return refuse(res, 400, "the sheet and the point are numbers");
+  const pattern::PatternInput& input = run->pattern->input();
+  const pattern::Packing& packing = run->pattern->packing();
+  const pattern::PatternOptions& options = run->pattern->options();
+  const pattern::Point2 at{x, options.pageHeight - y};
+  // The nearest side within reach of a finger's width on paper.
+  constexpr double kReach = 3;
+  double nearest = kReach;
+  Copy best;
+  for (std::size_t p = 0; p < input.pieces.size() && p < packing.positions.size() && p < run->edges.size(); ++p) {
+    const pattern::Position& position = packing.positions[p];
+    if (position.sheet + 1 != static_cast<int>(sheet)) continue;
+    const auto& triangles = input.pieces[p].triangles;
+    for (std::size_t t = 0; t < triangles.size() && t < run->edges[p].size(); ++t) {
+      for (int k = 0; k < 3; ++k) {
+        const pattern::Point2 a = pattern::sheetPoint(position, options.scale, triangles[t].p[static_cast<std::size_t>(k)]);
+        const pattern::Point2 b = pattern::sheetPoint(position, options.scale, triangles[t].p[static_cast<std::size_t>((k + 1) % 3)]);
+        const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
+        const double u = length2 > 0 ? std::clamp(((at.x - a.x) * dx + (at.y - a.y) * dy) / length2, 0.0, 1.0) : 0;
+        const double d = std::hypot(a.x + u * dx - at.x, a.y + u * dy - at.y);
+        if (d < nearest) nearest = d, best = Copy{static_cast<int>(p), static_cast<int>(t), k};
+      }
+    }
+  }
+  if (best.piece < 0) return refuse(res, 404, "no edge of a piece there");
+  answer(res, {{"piece", best.piece}, {"triangle", best.triangle}, {"side", best.side}});
 }
 
 void edit(Context& context, const httplib::Request& req, httplib::Response& res) {

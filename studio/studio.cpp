@@ -178,6 +178,7 @@ struct Studio::Impl {
     server.Post("/api/model", [&c](const Req& req, Res& res) { upload(c, req, res); });
     server.Post("/api/run", [&c](const Req& req, Res& res) { run(c, req, res); });
     server.Get("/api/download/project.foldra", [&c](const Req& req, Res& res) { downloadProject(c, req, res); });
+    server.Get("/api/sheet-edge", [&c](const Req& req, Res& res) { sheetEdge(c, req, res); });
     server.Get("/api/edge", [&c](const Req& req, Res& res) { edgeInfo(c, req, res); });
     server.Post("/api/edit", [&c](const Req& req, Res& res) { edit(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });

@@ -649,6 +649,7 @@ function openViewer(n) {
   $('viewer-boxes').replaceChildren();
   if (!$('sheet-viewer').open) $('sheet-viewer').showModal();
   viewerFit();
+  markEdgesOnSheets();
 }
 {
   const stage = $('viewer-stage');
@@ -675,7 +676,17 @@ function openViewer(n) {
     if (String(i) !== document.body.dataset.highlighted) highlight(i, 'viewer');
   });
   const end = () => { drag = null; stage.classList.remove('dragging'); };
-  stage.addEventListener('pointerup', end);
+  stage.addEventListener('pointerup', async (e) => {
+    const moved = drag && Math.hypot(e.clientX - drag.x, e.clientY - drag.y) > 4;
+    end();
+    if (moved || !state || !state.run || !state.run.pattern) return;
+    // A click on the sheet picks the edge under it, as a click in 3D does.
+    const r = $('viewer-sheet').getBoundingClientRect();
+    const [w, h] = state.run.pattern.paper;
+    const x = ((e.clientX - r.left) / r.width) * w, y = ((e.clientY - r.top) / r.height) * h;
+    const res = await fetch(`/api/sheet-edge?sheet=${viewerSheet}&x=${x}&y=${y}`);
+    if (res.ok) pickEdge(await res.json());
+  });
   stage.addEventListener('pointercancel', end);
   $('viewer-in').addEventListener('click', () => viewerZoom(1.5));
   $('viewer-out').addEventListener('click', () => viewerZoom(1 / 1.5));
@@ -700,7 +711,37 @@ const EDGE = 0xff7a00, PARTNER = 0x0a84ff;
 function letEdgeGo() {
   edge = null;
   $('edge-bar').hidden = true;
+  $('viewer-edge').hidden = true;
   viewer.markEdges([]);
+  markEdgesOnSheets();
+}
+
+/// Draws the picked edge (orange) and its partner (blue) on their sheets: on the thumbnails and
+/// in the sheet viewer.
+function markEdgesOnSheets() {
+  document.querySelectorAll('.edge-lines').forEach((e) => e.remove());
+  if (!edge || !state || !state.run || !state.run.pattern) return;
+  const [w, h] = state.run.pattern.paper;
+  const lines = [[edge.onSheet, '#ff7a00'], [edge.partner && edge.partner.onSheet, '#0a84ff']].filter(([at]) => at);
+  const draw = (container, sheet) => {
+    const svg = document.createElementNS('http://www.w3.org/2000/svg', 'svg');
+    svg.setAttribute('class', 'edge-lines');
+    svg.setAttribute('viewBox', `0 0 ${w} ${h}`);
+    svg.setAttribute('preserveAspectRatio', 'none');
+    for (const [at, colour] of lines) {
+      if (at.sheet !== sheet) continue;
+      const line = document.createElementNS('http://www.w3.org/2000/svg', 'line');
+      line.setAttribute('x1', at.a[0]); line.setAttribute('y1', at.a[1]);
+      line.setAttribute('x2', at.b[0]); line.setAttribute('y2', at.b[1]);
+      line.setAttribute('stroke', colour);
+      line.setAttribute('stroke-width', '1.2');
+      line.setAttribute('stroke-linecap', 'round');
+      svg.append(line);
+    }
+    if (svg.childElementCount) container.append(svg);
+  };
+  for (const li of document.querySelectorAll('#sheets li')) draw(li.querySelector('.sheet-thumb'), Number(li.dataset.sheet));
+  if ($('sheet-viewer').open) draw($('viewer-sheet'), viewerSheet);
 }
 
 /// Shows the edge the person clicked (a side of a piece's triangle) and its partner.
@@ -730,12 +771,16 @@ async function pickEdge(at) {
   }
   if (edge.edited) text += ' You edited this edge.';
   $('edge-info').textContent = text;
+  $('viewer-edge').textContent = `${text} Close the sheet to cut, join or move its tab.`;
+  $('viewer-edge').hidden = false;
   $('edit-cut').hidden = edge.kind !== 'fold';
   $('edit-join').hidden = edge.kind !== 'cut';
   $('edit-tab').hidden = edge.kind !== 'cut' || edge.tab === 'here';
   $('edit-no-tab').hidden = edge.kind !== 'cut' || edge.marks.noTab;
   $('edit-free').hidden = edge.kind !== 'cut' || !(edge.marks.noTab || edge.marks.tab);
   $('edge-bar').hidden = false;
+  markEdgesOnSheets();
+  window.foldraEdge = edge;
   document.body.dataset.edge = `${edge.kind}:${edge.tab}`;
 }
 viewer.onEdge(pickEdge);

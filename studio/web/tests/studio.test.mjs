@@ -528,6 +528,29 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   assert.ok(Number(await page.locator('#viewport').getAttribute('data-marked-edges')) >= 1);
   await page.getByRole('button', { name: 'Let the edge go' }).click();
 
+  // On a sheet: the picked edge and its partner are drawn there too, and a click on an edge in
+  // the sheet viewer picks it.
+  const [sheetCut] = await findEdges((e) => e.kind === 'cut' && e.partner.piece !== e.piece);
+  await pick(sheetCut);
+  assert.ok(await page.locator('#sheets .edge-lines line').count() >= 2, 'both copies drawn on the sheets');
+  await page.getByRole('button', { name: 'Let the edge go' }).click();
+  const at = sheetCut.onSheet;
+  await page.locator(`#sheets li[data-sheet="${at.sheet}"] .sheet-thumb`).click();
+  await page.locator('#sheet-viewer').waitFor();
+  const paper = await page.evaluate(() => window.foldraState.run.pattern.paper);
+  const sheetBox = await page.locator('#viewer-sheet').boundingBox();
+  await page.mouse.click(sheetBox.x + ((at.a[0] + at.b[0]) / 2 / paper[0]) * sheetBox.width,
+    sheetBox.y + ((at.a[1] + at.b[1]) / 2 / paper[1]) * sheetBox.height);
+  await page.locator('#viewer-edge').waitFor();
+  const picked = await page.evaluate(() => window.foldraEdge);
+  assert.ok([sheetCut, sheetCut.partner].some((e) => e.piece === picked.piece && e.triangle === picked.triangle && e.side === picked.side),
+    'the click on the sheet picked that edge');
+  assert.ok(await page.locator('#viewer-sheet .edge-lines line').count() >= 1);
+  await shot('7-edge-on-sheet');
+  await page.getByRole('button', { name: 'Close' }).click();
+  await page.locator('#edge-bar').waitFor();
+  await page.getByRole('button', { name: 'Let the edge go' }).click();
+
   const start = await counts();
   const [fold] = await findEdges((e) => e.kind === 'fold');
   await pick(fold);
