@@ -148,6 +148,7 @@ bool run(const Request& request, const Settings& given, const ProgressHandler& p
   Settings settings = given;
   unsigned entries = request.entries;
   std::optional<double> projectScale;
+  std::vector<pattern::Position> placements;
   // The model's name titles the pattern; relative texture paths of the model are relative to
   // the first input's folder.
   std::string modelName = fs::path(files.front()).filename().string();
@@ -164,6 +165,7 @@ bool run(const Request& request, const Settings& given, const ProgressHandler& p
     settings = opened.run.settings;
     entries = opened.run.entries;
     projectScale = opened.run.scale;
+    placements = opened.run.placements;
     // The project keeps the selection its run had.
     if (!request.select.empty() && !selectObjects(*document, request.select, error)) return false;
   } else {
@@ -244,6 +246,7 @@ bool run(const Request& request, const Settings& given, const ProgressHandler& p
   stage(outputs.size() == 1 ? "Writing " + outputs[0] : "Writing " + std::to_string(outputs.size()) + " files");
   Written written;
   pattern::PatternOptions drawn = patternOptions(settings, *scale, fs::path(modelName).stem().string());
+  drawn.placed = placements;
   // The pattern's own stages show on the bar while the other files are written beside it.
   if (progress) {
     drawn.progress = [&](const std::string& text, int percent) {
@@ -252,7 +255,7 @@ bool run(const Request& request, const Settings& given, const ProgressHandler& p
       progress(shown);
     };
   }
-  ProjectSource source{before.get(), textureFolder, ProjectRun{modelName, settings, *scale, entries, nullptr}};
+  ProjectSource source{before.get(), textureFolder, ProjectRun{modelName, settings, *scale, entries, placements, nullptr}};
   if (!writeOutputs(*document, result.pattern, drawn, outputs, &written, error, &source)) {
     return false;
   }

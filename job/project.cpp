@@ -344,6 +344,29 @@ void readInto(const std::string& path, const std::string& work, Project* project
     throw Refusal{": the scale is not a number greater than 0"};
   }
   run.scale = scale.get<double>();
+  if (head.contains("placements")) {
+    const json& placed = head["placements"];
+    if (!placed.is_array()) throw Refusal{": the pieces placed by hand are not a list"};
+    for (const json& p : placed) {
+      const auto number = [&](const char* key) {
+        if (!p.is_object() || !p.contains(key) || !p[key].is_number() || !std::isfinite(p[key].get<double>())) {
+          throw Refusal{": a piece placed by hand has no " + std::string(key)};
+        }
+        return p[key].get<double>();
+      };
+      pattern::Position at;
+      const double piece = number("piece"), sheet = number("sheet");
+      if (piece < 0 || piece > 1e9 || sheet < 0 || sheet > 1e6 || piece != std::floor(piece) || sheet != std::floor(sheet)) {
+        throw Refusal{": a piece placed by hand names no piece or sheet"};
+      }
+      at.piece = static_cast<int>(piece);
+      at.sheet = static_cast<int>(sheet);
+      at.rotation = number("rotation");
+      at.offset = {number("x"), number("y")};
+      if (std::fabs(at.offset.x) > 1e7 || std::fabs(at.offset.y) > 1e7) throw Refusal{": a piece placed by hand lies far off its sheet"};
+      run.placements.push_back(at);
+    }
+  }
   if (head.contains("studio")) {
     if (!head["studio"].is_object()) throw Refusal{": the studio's form is not an object"};
     run.studio = head["studio"];
@@ -468,6 +491,13 @@ bool writeProject(const scene::Document& model, const std::string& textureFolder
   head["settings"] = std::move(written);
   head["scale"] = run.scale;
   head["entries"] = run.entries;
+  if (!run.placements.empty()) {
+    ordered placed = ordered::array();
+    for (const pattern::Position& p : run.placements) {
+      placed.push_back({{"piece", p.piece}, {"sheet", p.sheet}, {"rotation", p.rotation}, {"x", p.offset.x}, {"y", p.offset.y}});
+    }
+    head["placements"] = std::move(placed);
+  }
   if (run.studio.is_object()) head["studio"] = ordered::parse(run.studio.dump());
   const std::string headText = head.dump(2, ' ', false, ordered::error_handler_t::replace) + "\n";
 

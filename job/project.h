@@ -9,6 +9,8 @@
 //                  "model": {"name": "house.obj", "crc32": <of model.json's bytes>,
 //                            "objects": [{"name", "polygons", "points"}, ...]},
 //                  "settings": {...}, "scale": <mm per model unit>, "entries": <Entry bits>,
+//                  "placements": [{"piece", "sheet", "rotation", "x", "y"}],  (optional: pieces
+//                                 placed by hand; sheet from 0, rotation in radians, offset in mm)
 //                  "studio": {the studio's form of the run, with the edges marked}}  (optional)
 //   model.json    the model as our native scene, each texture named by its name in the archive
 //   the images    the texture images the model's materials name, by their file names (numbered
@@ -21,6 +23,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include <vector>
 
 #include "job/settings.h"
 #include "scene/document.h"
@@ -43,6 +47,8 @@ struct ProjectRun {
   double scale = 1;
   /// The dialog entries the run made (Entry bits).
   unsigned entries = kAllEntries;
+  /// Pieces placed on the sheets by hand (pattern::PatternOptions::placed).
+  std::vector<pattern::Position> placements;
   /// The studio's form of the run as its page sent it, with the edges the person marked
   /// (an object, or null for a project the studio did not write). The program does not read it.
   nlohmann::json studio;

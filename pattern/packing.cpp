@@ -7,6 +7,7 @@
 // is free when the piece's probe (its cells grown by the gap) meets no cell of another piece, so
 // pieces keep at least the gap apart and rings or L shapes can take smaller pieces inside them.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -204,6 +205,15 @@ class Packer {
       corners_[i] = {0, 0};
     }
     numberInReadingOrder(&packing);
+    // Pieces placed by hand stand where the person put them; their numbers stay.
+    for (const Position& placed : options_.placed) {
+      if (placed.piece < 0 || static_cast<size_t>(placed.piece) >= packing.positions.size() || placed.sheet < 0) continue;
+      Position& at = packing.positions[static_cast<size_t>(placed.piece)];
+      at.sheet = placed.sheet;
+      at.rotation = placed.rotation;
+      at.offset = placed.offset;
+      packing.sheets = std::max(packing.sheets, placed.sheet + 1);
+    }
     measureFill(&packing);
     return packing;
   }
@@ -455,6 +465,98 @@ class Packer {
 Point2 sheetPoint(const Position& position, double scale, Point2 p) {
   const double c = std::cos(position.rotation), s = std::sin(position.rotation);
   return {position.offset.x + scale * (c * p.x - s * p.y), position.offset.y + scale * (s * p.x + c * p.y)};
+}
+
+namespace {
+
+/// A flat triangle in sheet millimetres.
+using SheetTriangle = std::array<Point2, 3>;
+
+double crossOf(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+/// True when two triangles overlap deeper than `depth` across every side of either.
+bool overlapDeeper(const SheetTriangle& a, const SheetTriangle& b, double depth) {
+  for (const SheetTriangle* t : {&a, &b}) {
+    const SheetTriangle& s = *t;
+    const SheetTriangle& o = t == &a ? b : a;
+    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
+    for (int k = 0; k < 3; ++k) {
+      const Point2 p = s[static_cast<size_t>(k)], q = s[static_cast<size_t>((k + 1) % 3)];
+      const double len = std::hypot(q.x - p.x, q.y - p.y);
+      if (!(len > 0)) continue;
+      double deepest = -std::numeric_limits<double>::infinity();
+      for (const Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
+      if (deepest <= depth) return false;
+    }
+  }
+  return true;
+}
+
+/// A piece's triangles and tabs (each tab as two triangles) on its sheet.
+std::vector<SheetTriangle> sheetParts(const Piece& piece, const Position& at, double scale) {
+  std::vector<SheetTriangle> out;
+  auto put = [&](Point2 a, Point2 b, Point2 c) { out.push_back({sheetPoint(at, scale, a), sheetPoint(at, scale, b), sheetPoint(at, scale, c)}); };
+  for (const Triangle& t : piece.triangles) put(t.p[0], t.p[1], t.p[2]);
+  for (const Tab& tab : piece.tabs) {
+    put(tab.corners[0], tab.corners[1], tab.corners[2]);
+    put(tab.corners[0], tab.corners[2], tab.corners[3]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string placementProblem(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                             const Position& wanted) {
+  if (wanted.piece < 0 || static_cast<size_t>(wanted.piece) >= input.pieces.size() ||
+      static_cast<size_t>(wanted.piece) >= packing.positions.size()) {
+    return "there is no such piece";
+  }
+  if (!std::isfinite(wanted.rotation) || !std::isfinite(wanted.offset.x) || !std::isfinite(wanted.offset.y)) {
+    return "its place is not a number";
+  }
+  const std::vector<SheetTriangle> parts = sheetParts(input.pieces[static_cast<size_t>(wanted.piece)], wanted, options.scale);
+  // The printable area: inside the margins and below the title line.
+  const double left = options.margin, right = options.pageWidth - options.margin, bottom = options.margin;
+  const double top = options.pageHeight - options.margin - detail::titleReserve(options);
+  constexpr double kSlack = 1e-6;
+  for (const SheetTriangle& t : parts) {
+    for (const Point2& p : t) {
+      if (p.x < left - kSlack || p.x > right + kSlack || p.y < bottom - kSlack || p.y > top + kSlack) {
+        return "it would leave the printable area";
+      }
+    }
+  }
+  auto boxOf = [](const SheetTriangle& t) {
+    return std::array<double, 4>{std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y}),
+                                 std::max({t[0].x, t[1].x, t[2].x}), std::max({t[0].y, t[1].y, t[2].y})};
+  };
+  // Pieces that touch are no fault; parts that lie on each other by more than a hundredth of a
+  // millimetre are.
+  constexpr double kDepth = 0.01;
+  auto meets = [&](const std::vector<SheetTriangle>& others) {
+    for (const SheetTriangle& a : parts) {
+      const auto ba = boxOf(a);
+      for (const SheetTriangle& b : others) {
+        const auto bb = boxOf(b);
+        if (bb[0] >= ba[2] - kDepth || ba[0] >= bb[2] - kDepth || bb[1] >= ba[3] - kDepth || ba[1] >= bb[3] - kDepth) continue;
+        if (overlapDeeper(a, b, kDepth)) return true;
+      }
+    }
+    return false;
+  };
+  if (packing.legendSheet == wanted.sheet) {
+    const Point2 a = packing.legendMin, b = packing.legendMax;
+    if (meets({SheetTriangle{a, Point2{b.x, a.y}, b}, SheetTriangle{a, b, Point2{a.x, b.y}}})) return "it would lie over the legend";
+  }
+  for (size_t i = 0; i < input.pieces.size() && i < packing.positions.size(); ++i) {
+    if (static_cast<int>(i) == wanted.piece || packing.positions[i].sheet != wanted.sheet) continue;
+    if (meets(sheetParts(input.pieces[i], packing.positions[i], options.scale))) {
+      const int number = i < packing.numbers.size() ? packing.numbers[i] : static_cast<int>(i) + 1;
+      return "it would lie over piece " + std::to_string(number);
+    }
+  }
+  return "";
 }
 
 Packing packPattern(const PatternInput& input, const PatternOptions& options) {

@@ -85,6 +85,17 @@ struct PatternInput {
   std::vector<Material> materials;
 };
 
+/// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)
+/// to sheet millimetres: x' = offset + scale * R(rotation) x, rotation in radians.
+struct Position {
+  int piece = 0;
+  int sheet = 0;
+  double rotation = 0;
+  Point2 offset;
+  /// True when the piece is larger than the printable area and stands alone on its sheet.
+  bool oversize = false;
+};
+
 struct PatternOptions {
   /// Sheet size in millimetres.
   double pageWidth = 210.0;
@@ -110,17 +121,10 @@ struct PatternOptions {
   /// When given, told how far the drawing and the writing have come: a stage ("Drawing the
   /// sheets", "Writing the PDF") and its percentage, from the thread that writes.
   std::function<void(const std::string& stage, int percent)> progress;
-};
-
-/// Where a piece went: its sheet (from 0) and the transform from its flat frame (model units)
-/// to sheet millimetres: x' = offset + scale * R(rotation) x, rotation in radians.
-struct Position {
-  int piece = 0;
-  int sheet = 0;
-  double rotation = 0;
-  Point2 offset;
-  /// True when the piece is larger than the printable area and stands alone on its sheet.
-  bool oversize = false;
+  /// Pieces a person placed by hand: each stands where it says instead of where the packing put
+  /// it (Position::piece in input order); a sheet past the packing's last adds sheets. The
+  /// printed numbers stay the packing's.
+  std::vector<Position> placed;
 };
 
 /// Sheet millimetres of point `p` of a piece placed by `position` at `scale` millimetres per
@@ -153,6 +157,12 @@ Packing packPattern(const PatternInput& input, const PatternOptions& options);
 /// PatternInput::pieces[i].edges (empty where none), given the pieces' printed numbers
 /// (Packing::numbers).
 std::vector<std::vector<std::string>> edgeNames(const PatternInput& input, const std::vector<int>& numbers);
+
+/// Why piece `wanted.piece` cannot stand at `wanted` beside the other pieces of `packing`: it
+/// would leave the printable area, lie over the legend or over another piece (named by its
+/// printed number); "" when it can.
+std::string placementProblem(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                             const Position& wanted);
 
 struct PatternReport {
   Packing packing;

@@ -94,6 +94,11 @@ void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& 
 /// GET /api/sheet-edge?sheet=N&x=X&y=Y: the side of a piece's triangle nearest to a point of
 /// sheet N (millimetres from its top-left corner), within 3 mm.
 void sheetEdge(Context& context, const httplib::Request& req, httplib::Response& res);
+/// POST /api/place {"piece", "sheet", "dx", "dy", "turn"}: piece (its place in the run) turned
+/// by `turn` degrees about the middle of its box, moved by dx, dy millimetres (down the page
+/// for dy) onto sheet `sheet` (from 1; one past the last is a new sheet). Refused with the
+/// reason where it would overlap a piece or the legend, or leave the printable area.
+void place(Context& context, const httplib::Request& req, httplib::Response& res);
 /// POST /api/edit {"piece", "triangle", "side", "action"}: cut, join, tab (on this copy), no-tab
 /// or free (the tab where it fits best) at an edge of the run's pieces.
 void edit(Context& context, const httplib::Request& req, httplib::Response& res);

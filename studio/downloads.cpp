@@ -129,7 +129,9 @@ void downloadProject(Context& context, const httplib::Request& req, httplib::Res
   writeMarks(*model, run->used);
   // The project enters what the run entered; the dialog keeps its own values for the rest, as
   // it did for the run.
-  const job::ProjectRun project{s->modelName, unfolding.settings, run->scale, unfolding.entries, run->form};
+  std::vector<pattern::Position> placed;
+  if (!readPlacements(run->form.value("placements", nlohmann::json()), &placed, &error)) placed.clear();
+  const job::ProjectRun project{s->modelName, unfolding.settings, run->scale, unfolding.entries, placed, run->form};
   const std::string stem = stemOf(*s);
   ExportFolder folder(*s);
   const fs::path written = folder.path / (stem + job::kProjectExtension);

@@ -263,6 +263,80 @@ void sheetEdge(Context& context, const httplib::Request& req, httplib::Response&
   answer(res, {{"piece", best.piece}, {"triangle", best.triangle}, {"side", best.side}});
 }
 
+void place(Context& context, const httplib::Request& req, httplib::Response& res) {
+  json body;
+  try {
+    body = json::parse(req.body);
+  } catch (const json::exception&) {
+    return refuse(res, 400, "the move is not valid JSON");
+  }
+  for (const char* key : {"piece", "sheet", "dx", "dy", "turn"}) {
+    if (!body.is_object() || !body.contains(key) || !body[key].is_number() || !std::isfinite(body[key].get<double>())) {
+      return refuse(res, 400, std::string("a move names \"piece\", \"sheet\", \"dx\", \"dy\" and \"turn\" as numbers (\"") + key + "\")");
+    }
+  }
+  Changing s = context.sessions.change(req, res, "busy: this session is already running the module");
+  if (!s) return;
+  if (staleRequest(req, *s, res)) return;
+  RunRecord* run = s->document ? const_cast<RunRecord*>(s->current()) : nullptr;
+  if (!run || !run->pattern) return refuse(res, 409, "unfold the model first: pieces are moved on the sheets of a run");
+  if (s->history.empty()) s->history.assign(1, run->form), s->historyAt = 0;
+  const pattern::PatternInput& input = run->pattern->input();
+  const pattern::Packing& packing = run->pattern->packing();
+  const pattern::PatternOptions& options = run->pattern->options();
+  const auto piece = body["piece"].get<double>(), sheet = body["sheet"].get<double>();
+  if (piece < 0 || piece >= static_cast<double>(input.pieces.size()) || piece != std::floor(piece)) {
+    return refuse(res, 400, "the run has no such piece");
+  }
+  if (sheet < 1 || sheet > packing.sheets + 1 || sheet != std::floor(sheet)) {
+    return refuse(res, 400, "a piece goes on one of the sheets, or on a new one after the last");
+  }
+  const double dx = body["dx"].get<double>(), dy = body["dy"].get<double>(), turn = body["turn"].get<double>();
+  if (std::fabs(dx) > 1e5 || std::fabs(dy) > 1e5 || std::fabs(turn) > 3600) return refuse(res, 400, "the move is too large");
+  const auto p = static_cast<std::size_t>(piece);
+  const pattern::Position& was = packing.positions[p];
+  const job::PlacedPiece& box = run->pattern->layout().pieces[p];
+  // Turned about the middle of its box, then moved; page millimetres run down, sheet ones up.
+  const double cx = box.left + box.width / 2, cy = options.pageHeight - (box.top + box.height / 2);
+  const double angle = turn * std::numbers::pi / 180, c = std::cos(angle), sn = std::sin(angle);
+  pattern::Position wanted = was;
+  wanted.piece = static_cast<int>(p);
+  wanted.sheet = static_cast<int>(sheet) - 1;
+  wanted.rotation = was.rotation + angle;
+  const double ox = was.offset.x - cx, oy = was.offset.y - cy;
+  wanted.offset = {cx + c * ox - sn * oy + dx, cy + sn * ox + c * oy - dy};
+  const int number = printed(*run, static_cast<int>(p));
+  if (const std::string problem = pattern::placementProblem(input, options, packing, wanted); !problem.empty()) {
+    return refuse(res, 409, "Not moved: piece " + std::to_string(number) + " " + problem + ".");
+  }
+  std::vector<pattern::Position> placed;
+  std::string error;
+  if (!readPlacements(run->form.value("placements", json()), &placed, &error)) placed.clear();
+  std::erase_if(placed, [&](const pattern::Position& q) { return q.piece == wanted.piece; });
+  placed.push_back(wanted);
+  std::sort(placed.begin(), placed.end(), [](const pattern::Position& a, const pattern::Position& b) { return a.piece < b.piece; });
+  json next = run->form;
+  next["placements"] = placementsJson(placed);
+  EdgeMarks used, edits;
+  if (!readMarks(next.value("marks", json()), s->modelEdges, &used, &error) ||
+      !readMarks(next.value("edits", json()), s->modelEdges, &edits, &error)) {
+    return refuse(res, 500, "the run's marks no longer fit the model: " + error);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<scene::Document> copy;
+  job::RunResult result;
+  job::Unfolding unfolding;
+  double median = 0;
+  if (!runOnCopy(context, req, *s, next, used, &copy, &result, &unfolding, &median, res)) return;
+  adoptCopy(*s, std::move(copy));
+  keepRun(*s, std::move(result), unfolding, std::move(next), used, edits, median, start);
+  s->history.resize(s->historyAt + 1);
+  s->history.push_back(s->runs.back().form);
+  s->historyAt = s->history.size() - 1;
+  saveSession(*s);
+  answer(res, s->state());
+}
+
 void edit(Context& context, const httplib::Request& req, httplib::Response& res) {
   json body;
   try {
@@ -331,6 +405,8 @@ void edit(Context& context, const httplib::Request& req, httplib::Response& res)
   json next = run->form;
   next["marks"] = used.toJson();
   next["edits"] = edits.toJson();
+  // Pieces placed by hand are named by their place in the run: an edit may make other pieces.
+  next.erase("placements");
 
   const auto start = std::chrono::steady_clock::now();
   std::unique_ptr<scene::Document> copy;

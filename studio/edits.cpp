@@ -1,6 +1,7 @@
 #include "studio/edits.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "host/edge_marks.h"
@@ -200,6 +201,39 @@ EdgeMarks pinnedMarks(const job::RunEdges& edges, const ModelEdges& model) {
     }
   }
   return marks;
+}
+
+bool readPlacements(const json& in, std::vector<pattern::Position>* placed, std::string* error) {
+  placed->clear();
+  if (in.is_null()) return true;
+  if (!in.is_array()) return *error = "\"placements\" must be a list of pieces placed by hand", false;
+  for (const json& p : in) {
+    pattern::Position at;
+    for (const char* key : {"piece", "sheet", "rotation", "x", "y"}) {
+      if (!p.is_object() || !p.contains(key) || !p[key].is_number() || !std::isfinite(p[key].get<double>())) {
+        return *error = std::string("a piece placed by hand needs a number \"") + key + "\"", false;
+      }
+    }
+    if (!p["piece"].is_number_integer() || !p["sheet"].is_number_integer() || p["piece"].get<std::int64_t>() < 0 ||
+        p["sheet"].get<std::int64_t>() < 0 || p["sheet"].get<std::int64_t>() > 100000 || p["piece"].get<std::int64_t>() > 100000000) {
+      return *error = "a piece placed by hand names its piece and sheet by number", false;
+    }
+    at.piece = static_cast<int>(p["piece"].get<std::int64_t>());
+    at.sheet = static_cast<int>(p["sheet"].get<std::int64_t>());
+    at.rotation = p["rotation"].get<double>();
+    at.offset = {p["x"].get<double>(), p["y"].get<double>()};
+    if (std::fabs(at.offset.x) > 1e7 || std::fabs(at.offset.y) > 1e7) return *error = "a piece placed by hand lies far off its sheet", false;
+    placed->push_back(at);
+  }
+  return true;
+}
+
+json placementsJson(const std::vector<pattern::Position>& placed) {
+  json out = json::array();
+  for (const pattern::Position& p : placed) {
+    out.push_back({{"piece", p.piece}, {"sheet", p.sheet}, {"rotation", p.rotation}, {"x", p.offset.x}, {"y", p.offset.y}});
+  }
+  return out;
 }
 
 }  // namespace studio

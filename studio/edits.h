@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "job/module.h"
+#include "pattern/pattern.h"
 #include "scene/document.h"
 #include "scene/object.h"
 
@@ -72,5 +73,11 @@ void writeMarks(scene::Document& model, const EdgeMarks& marks);
 /// unmarked), so that a run with these marks gives the same pieces. Diagonals of four-sided faces are no edge of their object
 /// and stay unmarked.
 EdgeMarks pinnedMarks(const job::RunEdges& edges, const ModelEdges& model);
+
+/// Pieces placed on the sheets by hand, as a run body names them ("placements": [{"piece",
+/// "sheet", "rotation", "x", "y"}], sheet from 0, rotation in radians, offset in millimetres);
+/// false with *error set when they are not that.
+bool readPlacements(const nlohmann::json& in, std::vector<pattern::Position>* placed, std::string* error);
+nlohmann::json placementsJson(const std::vector<pattern::Position>& placed);
 
 }  // namespace studio

@@ -183,6 +183,8 @@ void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfoldin
     pattern::PatternOptions options =
         job::patternOptions(unfolding.settings, unfolding.scale, fs::path(s.modelName).stem().string());
     options.dpi = kPreviewDpi;
+    std::string ignored;
+    if (!readPlacements(record.form.value("placements", json()), &options.placed, &ignored)) options.placed.clear();
     record.pattern = std::make_shared<job::PatternFiles>(std::move(result.pattern), options, record.folder);
   }
   s.runs.push_back(std::move(record));
@@ -221,7 +223,9 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   if (!s->document) return refuse(res, 409, "open a model first");
   job::Unfolding unfolding;
   EdgeMarks used, edits;
-  if (!unfoldingOf(body, context, *s, &unfolding, &error) || !marksOf(body, *s, true, &used, &edits, &error)) {
+  std::vector<pattern::Position> placed;
+  if (!unfoldingOf(body, context, *s, &unfolding, &error) || !marksOf(body, *s, true, &used, &edits, &error) ||
+      !readPlacements(body.value("placements", json()), &placed, &error)) {
     return refuse(res, 400, error);
   }
   std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);

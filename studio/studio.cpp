@@ -180,6 +180,7 @@ struct Studio::Impl {
     server.Get("/api/download/project.foldra", [&c](const Req& req, Res& res) { downloadProject(c, req, res); });
     server.Get("/api/sheet-edge", [&c](const Req& req, Res& res) { sheetEdge(c, req, res); });
     server.Get("/api/edge", [&c](const Req& req, Res& res) { edgeInfo(c, req, res); });
+    server.Post("/api/place", [&c](const Req& req, Res& res) { place(c, req, res); });
     server.Post("/api/edit", [&c](const Req& req, Res& res) { edit(c, req, res); });
     server.Post("/api/undo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, true); });
     server.Post("/api/redo", [&c](const Req& req, Res& res) { undoRedo(c, req, res, false); });

@@ -968,7 +968,27 @@ TEST(StudioEdits, AProjectKeepsTheEditsGivesTheSamePatternOnTheCommandLineAndOpe
   ASSERT_FALSE(fold.is_null());
   auto cut = served.client().Post("/api/edit", browser.headers(), editAt(fold, "cut").dump(), "application/json");
   ASSERT_EQ(cut->status, 200) << cut->body;
-  const json edited = json::parse(cut->body);
+  json edited = json::parse(cut->body);
+
+  // A piece moved by hand to a new sheet, where it keeps its place on the paper; one moved
+  // over another piece is refused, saying which.
+  auto placeAt = [&](const json& body) { return served.client().Post("/api/place", browser.headers(), body.dump(), "application/json"); };
+  const int sheets = edited["run"]["pattern"]["sheets"].get<int>();
+  auto moved = placeAt({{"piece", 0}, {"sheet", sheets + 1}, {"dx", 0}, {"dy", 0}, {"turn", 0}});
+  ASSERT_EQ(moved->status, 200) << moved->body;
+  edited = json::parse(moved->body);
+  EXPECT_EQ(edited["run"]["pattern"]["sheets"].get<int>(), sheets + 1);
+  EXPECT_EQ(edited["run"]["pattern"]["pieces"][0]["sheet"].get<int>(), sheets);
+  const json& second = edited["run"]["pattern"]["pieces"][1];
+  const json& alone = edited["run"]["pattern"]["pieces"][0];
+  const double dx = alone["left"].get<double>() - second["left"].get<double>(), dy = alone["top"].get<double>() - second["top"].get<double>();
+  auto over = placeAt({{"piece", 1}, {"sheet", sheets + 1}, {"dx", dx}, {"dy", dy}, {"turn", 0}});
+  EXPECT_EQ(over->status, 409);
+  EXPECT_EQ(errorOf(over).rfind("Not moved: piece ", 0), 0u) << errorOf(over);
+  EXPECT_NE(errorOf(over).find("would lie over piece"), std::string::npos) << errorOf(over);
+  auto off = placeAt({{"piece", 1}, {"sheet", 1}, {"dx", 5000}, {"dy", 0}, {"turn", 15}});
+  EXPECT_EQ(off->status, 409);
+  EXPECT_NE(errorOf(off).find("printable area"), std::string::npos) << errorOf(off);
 
   auto project = browser.get("/api/download/project.foldra");
   ASSERT_TRUE(project && project->status == 200) << (project ? project->body : "");
@@ -995,6 +1015,7 @@ TEST(StudioEdits, AProjectKeepsTheEditsGivesTheSamePatternOnTheCommandLineAndOpe
   EXPECT_EQ(reopened["run"]["pieces"], edited["run"]["pieces"]);
   EXPECT_EQ(reopened["run"]["tabs"], edited["run"]["tabs"]);
   EXPECT_EQ(reopened["run"]["edits"], 1);
+  EXPECT_EQ(reopened["run"]["pattern"]["sheets"], edited["run"]["pattern"]["sheets"]) << "with the piece placed by hand";
   auto samePdf = other.get("/api/download/pattern.pdf");
   EXPECT_TRUE(samePdf && samePdf->body == pdf->body);
 
