@@ -292,7 +292,7 @@ void place(Context& context, const httplib::Request& req, httplib::Response& res
     return refuse(res, 400, "a piece goes on one of the sheets, or on a new one after the last");
   }
   const double dx = body["dx"].get<double>(), dy = body["dy"].get<double>(), turn = body["turn"].get<double>();
-  if (std::fabs(dx) > 1e5 || std::fabs(dy) > 1e5 || std::fabs(turn) > 3600) return refuse(res, 400, "the move is too large");
+  if (std::fabs(dx) > 1e5 || std::fabs(dy) > 1e5 || std::fabs(turn) > 3600) return refuse(res, 400, "Not moved: the move is too large (at most 100000 mm and 3600°)");
   const auto p = static_cast<std::size_t>(piece);
   const pattern::Position& was = packing.positions[p];
   const job::PlacedPiece& box = run->pattern->layout().pieces[p];

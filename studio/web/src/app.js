@@ -605,6 +605,73 @@ viewer.onPick((i, click) => {
 // --- the sheet viewer: one sheet large, zoom and pan -------------------------------------------
 
 let viewerSheet = 1;
+let pickedPiece = -1;      // the piece picked in the sheet viewer, which its buttons move and turn
+let drag0 = { x: 0, y: 0 };
+
+/// Picks piece i (its place in the pattern; -1: none) in the sheet viewer for moving and turning.
+function pickPiece(i) {
+  pickedPiece = i;
+  const bar = $('viewer-piece');
+  bar.hidden = i < 0 || !state || !state.run || !state.run.pattern;
+  if (bar.hidden) return;
+  const pattern = state.run.pattern;
+  $('viewer-piece-name').textContent = `Piece ${pattern.pieces[i].number}:`;
+  const to = $('move-to');
+  to.replaceChildren();
+  for (let n = 1; n <= pattern.sheets + 1; ++n) {
+    const o = document.createElement('option');
+    o.value = String(n);
+    o.textContent = n > pattern.sheets ? 'a new sheet' : `sheet ${n}`;
+    to.append(o);
+  }
+  to.value = String(pattern.pieces[i].sheet + 1);
+}
+
+/// The picked piece's box shown moved by (dx, dy) screen pixels while it is dragged.
+function showMoving(i, dx, dy) {
+  const p = state.run.pattern.pieces[i];
+  const [w, h] = state.run.pattern.paper;
+  const r = $('viewer-sheet').getBoundingClientRect();
+  let box = $('viewer-boxes').querySelector('.moving');
+  if (!box) {
+    box = document.createElement('div');
+    box.className = 'moving';
+    $('viewer-boxes').append(box);
+  }
+  box.style.left = `${(p.left / w) * 100 + (dx / r.width) * 100}%`;
+  box.style.top = `${(p.top / h) * 100 + (dy / r.height) * 100}%`;
+  box.style.width = `${(p.width / w) * 100}%`;
+  box.style.height = `${(p.height / h) * 100}%`;
+}
+
+/// Moves piece i onto sheet n (from 1), by dx, dy millimetres (down the page for dy), turned by
+/// `turn` degrees; the studio refuses a place over another piece or off the printable area.
+async function placePiece(i, n, dx, dy, turn) {
+  if (busy) return;
+  $('viewer-message').hidden = true;
+  setBusy(true);
+  try {
+    const s = await call('POST', '/api/place', { piece: i, sheet: n, dx, dy, turn });
+    applyState(s);
+    tellOtherTabs('moved a piece');
+    await refreshScene();
+    const p = s.run.pattern.pieces[i];
+    say(`Piece ${p.number} is on sheet ${p.sheet + 1}${turn ? `, turned ${turn}°` : ''}. Undo takes it back.`);
+    if ($('sheet-viewer').open) {
+      openViewer(p.sheet + 1);
+      pickPiece(i);
+      highlight(i, 'viewer');
+    }
+  } catch (e) {
+    $('viewer-message').textContent = e.message;
+    $('viewer-message').hidden = !$('sheet-viewer').open;
+    if (!$('sheet-viewer').open) showError(e.message);
+    $('viewer-boxes').querySelector('.moving')?.remove();
+  } finally {
+    setBusy(false);
+    document.body.dataset.placed = String(Number(document.body.dataset.placed ?? 0) + 1);
+  }
+}
 let zoom = 1, panX = 0, panY = 0;
 function viewerLayout() {
   const pattern = state.run.pattern;
@@ -647,7 +714,8 @@ function openViewer(n) {
   $('viewer-prev').disabled = viewerSheet <= 1;
   $('viewer-next').disabled = viewerSheet >= pattern.sheets;
   $('viewer-boxes').replaceChildren();
-  if (!$('sheet-viewer').open) $('sheet-viewer').showModal();
+  $('viewer-message').hidden = true;
+  if (!$('sheet-viewer').open) { $('sheet-viewer').showModal(); pickPiece(-1); }
   viewerFit();
   markEdgesOnSheets();
 }
@@ -660,11 +728,19 @@ function openViewer(n) {
     viewerZoom(e.deltaY < 0 ? 1.2 : 1 / 1.2, e.clientX - r.left, e.clientY - r.top);
   }, { passive: false });
   stage.addEventListener('pointerdown', (e) => {
-    drag = { x: e.clientX, y: e.clientY, panX, panY };
+    const r = $('viewer-sheet').getBoundingClientRect();
+    const under = pieceAt(viewerSheet, (e.clientX - r.left) / r.width, (e.clientY - r.top) / r.height);
+    // A drag that starts on the picked piece moves it; anywhere else it moves the view.
+    drag = { x: e.clientX, y: e.clientY, panX, panY, piece: under >= 0 && under === pickedPiece ? under : -1 };
+    drag0 = { x: e.clientX, y: e.clientY };
     stage.setPointerCapture(e.pointerId);
     stage.classList.add('dragging');
   });
   stage.addEventListener('pointermove', (e) => {
+    if (drag && drag.piece >= 0) {
+      showMoving(drag.piece, e.clientX - drag.x, e.clientY - drag.y);
+      return;
+    }
     if (drag) {
       panX = drag.panX + e.clientX - drag.x;
       panY = drag.panY + e.clientY - drag.y;
@@ -678,12 +754,20 @@ function openViewer(n) {
   const end = () => { drag = null; stage.classList.remove('dragging'); };
   stage.addEventListener('pointerup', async (e) => {
     const moved = drag && Math.hypot(e.clientX - drag.x, e.clientY - drag.y) > 4;
-    end();
-    if (moved || !state || !state.run || !state.run.pattern) return;
-    // A click on the sheet picks the edge under it, as a click in 3D does.
+    const piece = drag ? drag.piece : -1;
     const r = $('viewer-sheet').getBoundingClientRect();
+    end();
+    if (!state || !state.run || !state.run.pattern) return;
     const [w, h] = state.run.pattern.paper;
+    if (moved && piece >= 0) {
+      // Screen pixels to millimetres on the sheet as it is shown.
+      placePiece(piece, viewerSheet, ((e.clientX - drag0.x) / r.width) * w, ((e.clientY - drag0.y) / r.height) * h, 0);
+      return;
+    }
+    if (moved) return;
+    // A click on the sheet picks the piece and the edge under it, as a click in 3D does.
     const x = ((e.clientX - r.left) / r.width) * w, y = ((e.clientY - r.top) / r.height) * h;
+    pickPiece(pieceAt(viewerSheet, x / w, y / h));
     const res = await fetch(`/api/sheet-edge?sheet=${viewerSheet}&x=${x}&y=${y}`);
     if (res.ok) pickEdge(await res.json());
   });
@@ -694,6 +778,14 @@ function openViewer(n) {
   $('viewer-prev').addEventListener('click', () => openViewer(viewerSheet - 1));
   $('viewer-next').addEventListener('click', () => openViewer(viewerSheet + 1));
   $('viewer-close').addEventListener('click', () => $('sheet-viewer').close());
+  $('turn-left').addEventListener('click', () => placePiece(pickedPiece, viewerSheet, 0, 0, 15));
+  $('turn-right').addEventListener('click', () => placePiece(pickedPiece, viewerSheet, 0, 0, -15));
+  $('turn-free').addEventListener('click', () => {
+    const by = Number($('turn-by').value.replace(',', '.'));
+    if (!Number.isFinite(by)) { $('viewer-message').textContent = 'Turn by: type a number of degrees.'; $('viewer-message').hidden = false; return; }
+    placePiece(pickedPiece, viewerSheet, 0, 0, by);
+  });
+  $('move-sheet').addEventListener('click', () => placePiece(pickedPiece, Number($('move-to').value), 0, 0, 0));
   // However the viewer is closed (its button, Esc), the piece it pointed at is let go.
   $('sheet-viewer').addEventListener('close', () => highlight(-1, 'viewer'));
   $('sheet-viewer').addEventListener('keydown', (e) => {

@@ -598,6 +598,53 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   await editWith('No tab');
   assert.match(await page.locator('#count-bare').textContent(), /\(1\)/, 'the edge without a tab is counted as chosen');
 
+  // A piece on the sheets by hand: picked in the sheet viewer, moved to a new sheet, dragged and
+  // turned there; a place over another piece or off the paper is refused with the reason.
+  const placed = async (act) => {
+    const before = await page.evaluate(() => document.body.dataset.placed ?? '0');
+    await act();
+    await page.waitForFunction((old) => (document.body.dataset.placed ?? '0') !== old && document.body.dataset.busy === 'false', before);
+  };
+  const pieceBox = async (i) => page.evaluate((n) => window.foldraState.run.pattern.pieces[n], i);
+  const sheetsBefore = Number(await page.locator('#count-sheets').textContent());
+  let box = await pieceBox(0);
+  await page.locator(`#sheets li[data-sheet="${box.sheet + 1}"] .sheet-thumb`).click();
+  await page.locator('#sheet-viewer').waitFor();
+  const clickOnPiece = async (b) => {
+    const [w, h] = await page.evaluate(() => window.foldraState.run.pattern.paper);
+    const r = await page.locator('#viewer-sheet').boundingBox();
+    const at = { x: r.x + ((b.left + b.width / 2) / w) * r.width, y: r.y + ((b.top + b.height / 2) / h) * r.height };
+    await page.mouse.click(at.x, at.y);
+    await page.locator('#viewer-piece').waitFor();
+    return { at, mm: r.width / w };
+  };
+  await clickOnPiece(box);
+  await page.locator('#move-to').selectOption({ label: 'a new sheet' });
+  await placed(() => page.getByRole('button', { name: 'Move', exact: true }).click());
+  assert.equal(Number(await page.locator('#count-sheets').textContent()), sheetsBefore + 1, 'a new sheet for the piece');
+  box = await pieceBox(0);
+  assert.equal(box.sheet, sheetsBefore, 'the piece is on the new sheet');
+  const { at: grip, mm } = await clickOnPiece(box);
+  await placed(async () => {
+    await page.mouse.move(grip.x, grip.y);
+    await page.mouse.down();
+    await page.mouse.move(grip.x + 5 * mm, grip.y + 2 * mm, { steps: 4 });
+    await page.mouse.move(grip.x + 10 * mm, grip.y + 4 * mm, { steps: 4 });
+    await page.mouse.up();
+  });
+  const dragged = await pieceBox(0);
+  assert.ok(await page.locator('#viewer-message').isHidden(), await page.locator('#viewer-message').textContent());
+  assert.ok(Math.abs(dragged.left - box.left - 10) < 1 && Math.abs(dragged.top - box.top - 4) < 1, 'dragged 10 mm right and 4 mm down');
+  await placed(() => page.getByRole('button', { name: 'Turn 15° to the left' }).click());
+  if (await page.locator('#viewer-message').isVisible()) {
+    assert.match(await page.locator('#viewer-message').textContent(), /^Not moved: piece \d+ /);
+  }
+  await page.locator('#turn-by').fill('720000');
+  await placed(() => page.getByRole('button', { name: 'Turn', exact: true }).click());
+  assert.match(await page.locator('#viewer-message').textContent(), /too large/, 'a turn of that size is refused');
+  await shot('9-piece-moved');
+  await page.getByRole('button', { name: 'Close' }).click();
+
   // The project: saved, run by foldra to the same pattern, and opened again as it was.
   const project = await download('Project (model, settings and edits)');
   assert.equal(project.name, 'house.foldra');
@@ -611,7 +658,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   await page.locator('#status').filter({ hasText: 'Opened the project of house.obj' }).waitFor({ timeout: 60000 });
   assert.deepEqual(await counts(), edited, 'the project opens with its edits');
   assert.match(await page.locator('#count-bare').textContent(), /\(1\)/);
-  await shot('9-project-opened');
+  await shot('10-project-opened');
 });
 
 test('an edit on spot.obj answers quickly', async (t) => {
@@ -631,7 +678,7 @@ test('an edit on spot.obj answers quickly', async (t) => {
 });
 
 test('the page met no script error and no refused request but the bad file and the refused join', () => {
-  assert.deepEqual(problems.filter((p) => p !== '422 /api/model' && p !== '409 /api/edit'), []);
+  assert.deepEqual(problems.filter((p) => !['422 /api/model', '409 /api/edit', '409 /api/place', '400 /api/place'].includes(p)), []);
 });
 
 test('work that survives: after the studio was stopped and started again, the model, the settings and the last result come back', async () => {
