@@ -25,6 +25,7 @@
 
 #include "formats/scene_json.h"
 #include "geometry/kernel.h"
+#include "host/edge_marks.h"
 #include "job/pattern_input.h"
 #include "runtime/run_report.h"
 #include "shell/report.h"
@@ -264,6 +265,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t methods[] = {foldra::kUnfoldLongestEdge, foldra::kUnfoldCompact, 7};
   s.Abwicklungsart = methods[in.ConsumeIntegralInRange<std::size_t>(0, 2)];
   s.Nahtspalt = setting(in);
+  // Edges a person marked, from what the input has left (so that the findings kept before
+  // marks existed read as they did): always cut, never cut, the tab's side, no tab, on any
+  // edge, an edge past the polygons among them.
+  const std::vector<scene::Object*> all = document.allObjects();
+  for (int marks = in.ConsumeIntegralInRange<int>(0, 6); marks > 0 && !all.empty(); --marks) {
+    scene::Object* o = all[in.ConsumeIntegralInRange<std::size_t>(0, all.size() - 1)];
+    if (o->type != sdk::kObjectPolygon) continue;
+    static const char* const kinds[] = {foldra::kEdgesCut, foldra::kEdgesFold, foldra::kEdgesTab, foldra::kEdgesNoTab};
+    scene::Tag* tag = o->addTag(sdk::kTagEdgeSelection, kinds[in.ConsumeIntegralInRange<int>(0, 3)]);
+    const int count = in.ConsumeIntegralInRange<int>(1, 12);
+    const auto last = static_cast<std::int32_t>(4 * o->polygons.size() + 4);
+    for (int k = 0; k < count; ++k) tag->selection.add(in.ConsumeIntegralInRange<std::int32_t>(0, last));
+  }
 
   const std::string before = formats::sceneToJson(document);
   // For reading a finding: the scene and the settings of the run.
