@@ -407,6 +407,14 @@ void applyTabMarks(RunState& state, const UnfoldOptions& options) {
     for (const auto& t : list) any = any || ((t->marks[0] | t->marks[1] | t->marks[2]) & (kMarkTab | kMarkNoTab)) != 0;
   }
   if (!any) return;
+  // A side marked for no tab keeps none, whatever edge its neighbour links it to.
+  for (auto& list : state.gtvec) {
+    for (auto& t : list) {
+      for (int k = 0; k < 3; ++k) {
+        if ((t->marks[k] & kMarkNoTab) != 0) releaseTab(*t, k);
+      }
+    }
+  }
   TabPlacer placer(state, options);
   placer.placeMarked(options.usefulShare);
 }
