@@ -407,11 +407,18 @@ void applyTabMarks(RunState& state, const UnfoldOptions& options) {
     for (const auto& t : list) any = any || ((t->marks[0] | t->marks[1] | t->marks[2]) & (kMarkTab | kMarkNoTab)) != 0;
   }
   if (!any) return;
-  // A side marked for no tab keeps none, whatever edge its neighbour links it to.
+  // A side marked for no tab keeps none, nor does a side of its neighbour that links back to it,
+  // whichever side of it the links name.
   for (auto& list : state.gtvec) {
     for (auto& t : list) {
       for (int k = 0; k < 3; ++k) {
-        if ((t->marks[k] & kMarkNoTab) != 0) releaseTab(*t, k);
+        if ((t->marks[k] & kMarkNoTab) == 0) continue;
+        releaseTab(*t, k);
+        if (gt* g = t->nb[k]) {
+          for (int r = 0; r < 3; ++r) {
+            if (g->nb[r] == t.get()) releaseTab(*g, r);
+          }
+        }
       }
     }
   }
