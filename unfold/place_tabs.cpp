@@ -401,7 +401,6 @@ int foldSeamsShut(RunState& state, double foldShut) {
 }
 
 void applyTabMarks(RunState& state, const UnfoldOptions& options) {
-  if (!options.placesTabs()) return;
   bool any = false;
   for (const auto& list : state.gtvec) {
     for (const auto& t : list) any = any || ((t->marks[0] | t->marks[1] | t->marks[2]) & (kMarkTab | kMarkNoTab)) != 0;
@@ -421,6 +420,22 @@ void applyTabMarks(RunState& state, const UnfoldOptions& options) {
         }
       }
     }
+  }
+  // A tab moved to the side marked for it is placed as compact places its tabs, where tabs of
+  // a size that is a number are asked for; without, the edge keeps no tab on the other side.
+  if (!options.placesTabs()) {
+    for (auto& list : state.gtvec) {
+      for (auto& t : list) {
+        for (int k = 0; k < 3; ++k) {
+          gt* g = t->nb[k];
+          if ((t->marks[k] & kMarkTab) == 0 || !g) continue;
+          for (int r = 0; r < 3; ++r) {
+            if (g->nb[r] == t.get() && (g->marks[r] & kMarkTab) == 0) releaseTab(*g, r);
+          }
+        }
+      }
+    }
+    return;
   }
   TabPlacer placer(state, options);
   placer.placeMarked(options.usefulShare);
