@@ -1,4 +1,6 @@
 // Packing pieces onto sheets: few sheets, nothing over a margin, no two pieces touching.
+#include <cmath>
+#include <limits>
 #include <random>
 
 #include "pattern_test_support.h"
@@ -61,6 +63,43 @@ TEST(Packing, TurnsAPieceThatFitsOnlyAlongTheLongSide) {
   EXPECT_FALSE(packing.positions[0].oversize);
   EXPECT_TRUE(packing.warnings.empty());
   expectSoundPacking(input, options, packing);
+}
+
+TEST(Packing, PiecesPlacedByHandStandWhereTheyWerePutAndOnlyWhereTheyFit) {
+  PatternInput input;
+  for (int i = 0; i < 3; ++i) input.pieces.push_back(square(i + 1, 40));
+  PatternOptions options;
+  const Packing packed = packPattern(input, options);
+  ASSERT_EQ(packed.sheets, 1);
+  // Piece 1 on a new sheet, turned a quarter; the others and every number stay.
+  Position hand{1, 1, std::acos(-1.0) / 2, {100, 100}};
+  options.placed = {hand};
+  const Packing placed = packPattern(input, options);
+  EXPECT_EQ(placed.sheets, 2);
+  EXPECT_EQ(placed.positions[1].sheet, 1);
+  EXPECT_EQ(placed.positions[1].offset.x, 100);
+  EXPECT_EQ(placed.numbers, packed.numbers);
+  EXPECT_EQ(placed.positions[0].offset.x, packed.positions[0].offset.x);
+  EXPECT_NEAR(placed.fill[0] + placed.fill[1], packed.fill[0], 1e-12) << "the sheets' fill follows the piece";
+
+  // Where it may not stand: over another piece, off the printable area, over the legend.
+  Position over = packed.positions[0];
+  over.piece = 2;
+  EXPECT_NE(placementProblem(input, options, packed, over).find("over piece"), std::string::npos);
+  Position off = packed.positions[2];
+  off.offset.x += 500;
+  EXPECT_EQ(placementProblem(input, options, packed, off), "it would leave the printable area");
+  ASSERT_GE(packed.legendSheet, 0);
+  Position legend = packed.positions[2];
+  legend.sheet = packed.legendSheet;
+  legend.rotation = 0;
+  legend.offset = {packed.legendMin.x, packed.legendMin.y};
+  EXPECT_NE(placementProblem(input, options, packed, legend), "");
+  Position free = packed.positions[2];
+  free.sheet = 5;
+  EXPECT_EQ(placementProblem(input, options, packed, free), "") << "a sheet of its own";
+  free.rotation = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(placementProblem(input, options, packed, free), "its place is not a number");
 }
 
 TEST(Packing, NestsPiecesInsideTheHollowsOfOthers) {
