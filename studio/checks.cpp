@@ -1,9 +1,11 @@
 #include "studio/checks.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
 #include <set>
 #include <vector>
 
@@ -27,7 +29,7 @@ Box boxOf(const Flat& t) {
 }
 
 /// True when two parts of one piece (its triangles, and its tabs as two triangles each) overlap
-/// deeper than rounding: a sweep along x over their boxes.
+/// deeper than rounding.
 bool overlapsItself(const pattern::Piece& piece) {
   std::vector<Flat> parts;
   for (const pattern::Triangle& t : piece.triangles) parts.push_back({t.p[0], t.p[1], t.p[2]});
@@ -43,21 +45,7 @@ bool overlapsItself(const pattern::Piece& piece) {
   }
   // The unfolding tells points apart to 1e-5 model units, and lets a tab touch what it meets
   // to a little more; less than twice that, or a millionth of the piece's reach, is rounding.
-  const double depth = std::max(1e-6 * reach, 2e-5);
-  std::vector<Box> boxes;
-  for (const Flat& f : parts) boxes.push_back(boxOf(f));
-  std::vector<std::size_t> order(parts.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return boxes[a].minX < boxes[b].minX; });
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const Box& a = boxes[order[i]];
-    for (std::size_t j = i + 1; j < order.size() && boxes[order[j]].minX < a.maxX - depth; ++j) {
-      const Box& b = boxes[order[j]];
-      if (b.minY >= a.maxY - depth || a.minY >= b.maxY - depth) continue;
-      if (overlapping(parts[order[i]], parts[order[j]], depth)) return true;
-    }
-  }
-  return false;
+  return anyOverlap(parts, nullptr, std::max(1e-6 * reach, 2e-5));
 }
 
 }  // namespace
@@ -79,6 +67,51 @@ bool overlapping(const Flat& a, const Flat& b, double depth) {
     }
   }
   return true;
+}
+
+bool anyOverlap(const std::vector<Flat>& a, const std::vector<Flat>* b, double depth) {
+  const std::vector<Flat>& other = b ? *b : a;
+  if (a.empty() || other.empty()) return false;
+  std::vector<Box> boxes;
+  double size = 0;
+  for (const Flat& f : other) {
+    boxes.push_back(boxOf(f));
+    size += (boxes.back().maxX - boxes.back().minX) + (boxes.back().maxY - boxes.back().minY);
+  }
+  // Cells as large as the triangles are on average, at least a few of them across.
+  Box all = boxes.front();
+  for (const Box& x : boxes) all = {std::min(all.minX, x.minX), std::min(all.minY, x.minY), std::max(all.maxX, x.maxX), std::max(all.maxY, x.maxY)};
+  const double span = std::max(all.maxX - all.minX, all.maxY - all.minY);
+  double cell = size / (2.0 * static_cast<double>(other.size()));
+  if (!(cell > 0) || !std::isfinite(cell)) cell = span > 0 && std::isfinite(span) ? span : 1;
+  cell = std::max(cell, span / 4096);
+  const auto index = [&](double v, double from) { return static_cast<std::int64_t>(std::floor((v - from) / cell)); };
+  std::unordered_map<std::int64_t, std::vector<std::uint32_t>> grid;
+  const auto key = [](std::int64_t x, std::int64_t y) { return (y << 32) ^ (x & 0xffffffff); };
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const Box& x = boxes[i];
+    for (std::int64_t gy = index(x.minY, all.minY); gy <= index(x.maxY, all.minY); ++gy) {
+      for (std::int64_t gx = index(x.minX, all.minX); gx <= index(x.maxX, all.minX); ++gx) grid[key(gx, gy)].push_back(static_cast<std::uint32_t>(i));
+    }
+  }
+  std::vector<std::uint32_t> seen(other.size(), UINT32_MAX);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const Box x = b ? boxOf(a[i]) : boxes[i];
+    for (std::int64_t gy = index(x.minY, all.minY); gy <= index(x.maxY, all.minY); ++gy) {
+      for (std::int64_t gx = index(x.minX, all.minX); gx <= index(x.maxX, all.minX); ++gx) {
+        auto it = grid.find(key(gx, gy));
+        if (it == grid.end()) continue;
+        for (std::uint32_t j : it->second) {
+          if ((!b && j <= i) || seen[j] == i) continue;
+          seen[j] = static_cast<std::uint32_t>(i);
+          const Box& y = boxes[j];
+          if (y.minX >= x.maxX - depth || x.minX >= y.maxX - depth || y.minY >= x.maxY - depth || x.minY >= y.maxY - depth) continue;
+          if (overlapping(a[i], other[j], depth)) return true;
+        }
+      }
+    }
+  }
+  return false;
 }
 
 json runChecks(const job::RunEdges& edges, job::PatternFiles* pattern) {

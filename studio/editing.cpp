@@ -125,21 +125,11 @@ std::string joinRefusal(RunRecord& run, const Copy& c, const Copy& d) {
   const double depth = 1e-6 * std::max(1.0, reach);
   std::vector<Flat> placed;
   for (const auto& t : B) placed.push_back({moved(t.p[0]), moved(t.p[1]), moved(t.p[2])});
-  auto box = [](const Flat& t) {
-    return std::array<double, 4>{std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y}),
-                                 std::max({t[0].x, t[1].x, t[2].x}), std::max({t[0].y, t[1].y, t[2].y})};
-  };
   const int pa = printed(run, c.piece), pb = printed(run, d.piece);
-  for (const auto& ta : A) {
-    const Flat fa{ta.p[0], ta.p[1], ta.p[2]};
-    const auto ba = box(fa);
-    for (const Flat& fb : placed) {
-      const auto bb = box(fb);
-      if (bb[0] >= ba[2] - depth || ba[0] >= bb[2] - depth || bb[1] >= ba[3] - depth || ba[1] >= bb[3] - depth) continue;
-      if (overlapping(fa, fb, depth)) {
-        return "Not joined: laid out together, pieces " + std::to_string(pa) + " and " + std::to_string(pb) + " would overlap.";
-      }
-    }
+  std::vector<Flat> fixed;
+  for (const auto& t : A) fixed.push_back({t.p[0], t.p[1], t.p[2]});
+  if (anyOverlap(fixed, &placed, depth)) {
+    return "Not joined: laid out together, pieces " + std::to_string(pa) + " and " + std::to_string(pb) + " would overlap.";
   }
   // The page: the pieces together, at the best of a half turn of angles, within the printable
   // area either way up.

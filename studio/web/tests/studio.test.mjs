@@ -661,7 +661,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   await shot('10-project-opened');
 });
 
-test('an edit on spot.obj answers quickly', async (t) => {
+test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab moved, a piece put on a new sheet, and its project gives foldra the same PDF', async (t) => {
   if (!existsSync(spot)) { t.skip(`${spot} is not here`); return; }
   await openModel([spot], 'spot.obj');
   await unfold();
@@ -676,6 +676,39 @@ test('an edit on spot.obj answers quickly', async (t) => {
   assert.equal((await counts()).pieces, before.pieces + 1);
   await page.getByRole('button', { name: 'Undo' }).click();
   await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', before.pieces);
+
+  // Joined again where it was cut: the pieces of before; a tab moved; a piece to a new sheet;
+  // and the project of all that gives foldra the studio's pattern.
+  await page.getByRole('button', { name: 'Redo' }).click();
+  await page.waitForFunction((n) => document.querySelector('#count-pieces').textContent === String(n) && document.body.dataset.busy === 'false', before.pieces + 1);
+  const [again] = await findEdges(new Function(`return (e) => e.object === ${fold.object} && e.edge === ${fold.edge};`)());
+  assert.equal(again.kind, 'cut');
+  await pick(again);
+  await editWith('Join here');
+  assert.equal((await counts()).pieces, before.pieces, 'joined where it was cut');
+  const [tabbed] = await findEdges((e) => e.kind === 'cut' && e.tab === 'partner');
+  await pick(tabbed);
+  await editWith('Tab on this side');
+  assert.ok(await page.locator('#message').isHidden() || /^No tab moved: /.test(await page.locator('#message').textContent()));
+  const sheets = Number(await page.locator('#count-sheets').textContent());
+  const box = await page.evaluate(() => window.foldraState.run.pattern.pieces[0]);
+  await page.locator(`#sheets li[data-sheet="${box.sheet + 1}"] .sheet-thumb`).click();
+  await page.locator('#sheet-viewer').waitFor();
+  const [w, h] = await page.evaluate(() => window.foldraState.run.pattern.paper);
+  const r = await page.locator('#viewer-sheet').boundingBox();
+  await page.mouse.click(r.x + ((box.left + box.width / 2) / w) * r.width, r.y + ((box.top + box.height / 2) / h) * r.height);
+  await page.locator('#viewer-piece').waitFor();
+  await page.locator('#move-to').selectOption({ label: 'a new sheet' });
+  const placedBefore = await page.evaluate(() => document.body.dataset.placed ?? '0');
+  await page.getByRole('button', { name: 'Move', exact: true }).click();
+  await page.waitForFunction((old) => (document.body.dataset.placed ?? '0') !== old && document.body.dataset.busy === 'false', placedBefore);
+  await page.getByRole('button', { name: 'Close' }).click();
+  assert.equal(Number(await page.locator('#count-sheets').textContent()), sheets + 1);
+  const project = await download('Project (model, settings and edits)');
+  const pdf = await download('Pattern (PDF)');
+  writeFileSync(join(work, 'spot.foldra'), project.bytes);
+  execFileSync(program, [join(work, 'spot.foldra'), '-o', join(work, 'spot-project.pdf'), '--quiet'], { cwd: work });
+  assert.ok(readFileSync(join(work, 'spot-project.pdf')).equals(pdf.bytes), 'foldra gives the studio\'s pattern of spot from its project');
 });
 
 test('the page met no script error and no refused request but the bad file and the refused join', () => {
