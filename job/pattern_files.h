@@ -70,6 +70,7 @@ class PatternFiles {
   std::string overview(const std::string& extension);
   /// Work not yet begun is not begun: the run's result was replaced or its session ended.
   void abandon() { abandoned_ = true; }
+  bool abandoned() const { return abandoned_; }
 
  private:
   struct Format {

@@ -53,7 +53,12 @@ void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s
   s.lock.unlock();
   std::vector<std::string> files;
   std::string error;
-  if (!pattern->files(extension, &files, &error)) return refuse(res, 500, "the pattern could not be drawn");
+  if (!pattern->files(extension, &files, &error)) {
+    // A run replaced while its sheet was asked for (an edit that came quickly after it): the
+    // page shows the newer one.
+    if (pattern->abandoned()) return refuse(res, 410, "this result was replaced by a newer one");
+    return refuse(res, 500, "the pattern could not be drawn");
+  }
   const job::OutputFormat* format = job::formatOfExtension(extension);
   if (format && !format->perSheet) {
     return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern" + extension, attachment);
