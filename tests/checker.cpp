@@ -332,7 +332,9 @@ std::vector<std::string> checkUnfolding(const CheckOptions& options) {
                 at = i;
               }
             }
-            if (options.precise && (at < 0 || foldra::length(t->P[c] - g->P[at]) > 1e-9 * longest)) {
+            // Corners closer than the point tolerance are one point to the unfolding: on a side
+            // shorter than that, either end may meet either.
+            if (options.precise && (at < 0 || foldra::length(t->P[c] - g->P[at]) > std::max(1e-9 * longest, foldra::kPointTolerance))) {
               fail(name(*t) + " side " + std::to_string(k) + ": a fold with " + name(*g) + " joins different corners of the model");
               break;
             }

@@ -242,7 +242,10 @@ function resetForm() {
 /// The form as a run was asked with ({gadgets, paper}): a kept session's last run, brought back.
 function applyForm(form) {
   resetForm();
-  resumeMarks = form.marks ? { marks: form.marks, edits: form.edits ?? [] } : null;
+  // The marks and the pieces placed by hand of a run brought back go with its next run.
+  resumeMarks = form.marks || form.placements
+    ? { ...(form.marks ? { marks: form.marks, edits: form.edits ?? [] } : {}), ...(form.placements ? { placements: form.placements } : {}) }
+    : null;
   for (const [id, value] of Object.entries(form.gadgets ?? {})) {
     const input = $(`gadget-${id}`);
     if (!input) continue;

@@ -653,10 +653,12 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   execFileSync(program, [join(work, 'house.foldra'), '-o', join(work, 'project.pdf'), '--quiet'], { cwd: work });
   assert.ok(readFileSync(join(work, 'project.pdf')).equals(pdf.bytes), 'foldra gives the studio\'s pattern from the project');
   const edited = await counts();
+  const editedSheets = await page.locator('#count-sheets').textContent();
   await openModel([spot].filter(existsSync).concat(existsSync(spot) ? [] : [join(work, 'cube.obj')]), existsSync(spot) ? 'spot.obj' : 'cube.obj');
   await page.setInputFiles('#file', [join(work, 'house.foldra')]);
   await page.locator('#status').filter({ hasText: 'Opened the project of house.obj' }).waitFor({ timeout: 60000 });
   assert.deepEqual(await counts(), edited, 'the project opens with its edits');
+  assert.equal(await page.locator('#count-sheets').textContent(), editedSheets, 'and its pieces where they were placed');
   assert.match(await page.locator('#count-bare').textContent(), /\(1\)/);
   await shot('10-project-opened');
 });
