@@ -663,7 +663,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   await shot('10-project-opened');
 });
 
-test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab moved, a piece put on a new sheet, and its project gives foldra the same PDF', async (t) => {
+test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab moved, a piece on a new sheet dragged and turned, its project gives foldra the same PDF, a join refused with its reason, the project opened again', async (t) => {
   if (!existsSync(spot)) { t.skip(`${spot} is not here`); return; }
   await openModel([spot], 'spot.obj');
   await unfold();
@@ -701,16 +701,59 @@ test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab 
   await page.mouse.click(r.x + ((box.left + box.width / 2) / w) * r.width, r.y + ((box.top + box.height / 2) / h) * r.height);
   await page.locator('#viewer-piece').waitFor();
   await page.locator('#move-to').selectOption({ label: 'a new sheet' });
-  const placedBefore = await page.evaluate(() => document.body.dataset.placed ?? '0');
+  const placedNow = () => page.evaluate(() => document.body.dataset.placed ?? '0');
+  const placedDone = (old) => page.waitForFunction((o) => (document.body.dataset.placed ?? '0') !== o && document.body.dataset.busy === 'false', old);
+  let mark = await placedNow();
   await page.getByRole('button', { name: 'Move', exact: true }).click();
-  await page.waitForFunction((old) => (document.body.dataset.placed ?? '0') !== old && document.body.dataset.busy === 'false', placedBefore);
-  await page.getByRole('button', { name: 'Close' }).click();
+  await placedDone(mark);
   assert.equal(Number(await page.locator('#count-sheets').textContent()), sheets + 1);
+  // On its new sheet: dragged, and turned.
+  const alone = await page.evaluate(() => window.foldraState.run.pattern.pieces[0]);
+  const r2 = await page.locator('#viewer-sheet').boundingBox();
+  const grip = { x: r2.x + ((alone.left + alone.width / 2) / w) * r2.width, y: r2.y + ((alone.top + alone.height / 2) / h) * r2.height };
+  await page.mouse.click(grip.x, grip.y);
+  mark = await placedNow();
+  await page.mouse.move(grip.x, grip.y);
+  await page.mouse.down();
+  await page.mouse.move(grip.x + (5 / w) * r2.width, grip.y + (5 / h) * r2.height, { steps: 5 });
+  await page.mouse.up();
+  await placedDone(mark);
+  const moved = await page.evaluate(() => window.foldraState.run.pattern.pieces[0]);
+  assert.ok(Math.abs(moved.left - alone.left - 5) < 1 && Math.abs(moved.top - alone.top - 5) < 1, 'dragged 5 mm');
+  mark = await placedNow();
+  await page.getByRole('button', { name: 'Turn 15° to the right' }).click();
+  await placedDone(mark);
+  assert.ok(await page.locator('#viewer-message').isHidden(), await page.locator('#viewer-message').textContent());
+  await page.getByRole('button', { name: 'Close' }).click();
   const project = await download('Project (model, settings and edits)');
   const pdf = await download('Pattern (PDF)');
   writeFileSync(join(work, 'spot.foldra'), project.bytes);
   execFileSync(program, [join(work, 'spot.foldra'), '-o', join(work, 'spot-project.pdf'), '--quiet'], { cwd: work });
   assert.ok(readFileSync(join(work, 'spot-project.pdf')).equals(pdf.bytes), 'foldra gives the studio\'s pattern of spot from its project');
+
+  // A join that does not fit is refused with its reason; nothing changes.
+  const shown = await counts();
+  let refused = '';
+  const tried = new Set();
+  for (let i = 0; i < 12 && !refused; ++i) {
+    const [next] = await findEdges(new Function(`return (e) => e.kind === 'cut' && e.partner.piece !== e.piece && !${JSON.stringify([...tried])}.includes(e.object + ':' + e.edge);`)(), 1);
+    if (!next) break;
+    tried.add(`${next.object}:${next.edge}`);
+    await pick(next);
+    await editWith('Join here');
+    if (await page.locator('#message').isVisible()) refused = await page.locator('#message').textContent();
+    else await page.getByRole('button', { name: 'Undo' }).click();
+    await settled();
+  }
+  assert.match(refused, /^Not joined: /);
+  assert.deepEqual(await counts(), shown);
+
+  // Opened again, the project shows what was saved.
+  const sheetsSaved = await page.locator('#count-sheets').textContent();
+  await page.setInputFiles('#file', [join(work, 'spot.foldra')]);
+  await page.locator('#status').filter({ hasText: 'Opened the project of spot.obj' }).waitFor({ timeout: 60000 });
+  assert.deepEqual(await counts(), shown);
+  assert.equal(await page.locator('#count-sheets').textContent(), sheetsSaved);
 });
 
 test('the page met no script error and no refused request but the bad file and the refused join', () => {
