@@ -14,7 +14,7 @@ smoke=0
 for a in "$@"; do
   if [ "$a" = --smoke ]; then smoke=1; seconds=${FOLDRA_FUZZ_SECONDS:-30}; else targets+=("$a"); fi
 done
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_load fuzz_run)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_load fuzz_project fuzz_run)
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DFOLDRA_FUZZ=ON -DFOLDRA_TESTS=OFF -DFOLDRA_BENCH=OFF >/dev/null
