@@ -60,11 +60,16 @@ void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s
     return refuse(res, 500, "the pattern could not be drawn");
   }
   const job::OutputFormat* format = job::formatOfExtension(extension);
-  if (format && !format->perSheet) {
-    return sendFile(req, res, files.empty() ? "" : files[0], stem + "-pattern" + extension, attachment);
+  const bool one = format && !format->perSheet;
+  if (!one && (n < 1 || n > files.size())) return refuse(res, 404, "no such sheet");
+  const std::string file = one ? (files.empty() ? "" : files[0]) : files[n - 1];
+  // A replaced result's files go once it is given up (Session::keepRuns): gone, they were
+  // replaced, not lost.
+  std::error_code ec;
+  if (!file.empty() && !fs::is_regular_file(file, ec) && pattern->abandoned()) {
+    return refuse(res, 410, "this result was replaced by a newer one");
   }
-  if (n < 1 || n > files.size()) return refuse(res, 404, "no such sheet");
-  sendFile(req, res, files[n - 1], stem + "-sheet-" + std::to_string(n) + extension, attachment);
+  sendFile(req, res, file, one ? stem + "-pattern" + extension : stem + "-sheet-" + std::to_string(n) + extension, attachment);
 }
 
 }  // namespace

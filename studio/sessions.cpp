@@ -160,6 +160,9 @@ std::array<double, 3> Session::extentNow() const {
 
 void Session::keepRuns(std::size_t count) {
   for (std::size_t i = count; i < runs.size(); ++i) {
+    // Given up before its files go: a sheet being drawn for a page meanwhile is answered as
+    // replaced, not as a failure.
+    if (runs[i].pattern) runs[i].pattern->abandon();
     std::error_code ec;
     if (!runs[i].folder.empty()) fs::remove_all(runs[i].folder, ec);
   }
