@@ -5,8 +5,10 @@
 #include <minizip/zip.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace job {
@@ -32,6 +34,16 @@ class ArchiveNames {
 };
 
 /// Adds one entry, deflated or stored, with a fixed date; false when the archive refuses it.
+/// The whole of a file that goes into an archive; false when it cannot be read.
+inline bool readFile(const std::filesystem::path& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *out = s.str();
+  return static_cast<bool>(in) || in.eof();
+}
+
 inline bool addArchiveEntry(zipFile zip, const std::string& name, const std::string& content, bool compress) {
   zip_fileinfo info{};
   info.tmz_date.tm_year = 1980;

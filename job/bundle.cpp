@@ -15,19 +15,6 @@ namespace job {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool readFile(const fs::path& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *out = s.str();
-  return static_cast<bool>(in) || in.eof();
-}
-
-}  // namespace
-
 bool writeMeshZip(const scene::Document& document, const std::string& textureFolder, const std::string& stem,
                   const std::string& work, const std::string& path, std::string* error) {
   const fs::path obj = fs::path(work) / (stem + ".obj");

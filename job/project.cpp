@@ -45,15 +45,6 @@ std::string lowerExtension(const std::string& path) {
   return extension;
 }
 
-bool readFile(const fs::path& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *out = s.str();
-  return static_cast<bool>(in) || in.eof();
-}
-
 std::uint32_t crcOf(const std::string& bytes) {
   const uLong start = crc32_z(0L, Z_NULL, 0);
   return static_cast<std::uint32_t>(
