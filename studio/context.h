@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -86,8 +87,12 @@ void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfoldin
 bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const nlohmann::json& body, const EdgeMarks& used,
                std::unique_ptr<scene::Document>* copy, job::RunResult* result, job::Unfolding* unfolding,
                double* medianModelEdge, httplib::Response& res);
-/// Makes the copy a run was made on the session's document (before keepRun).
-void adoptCopy(Session& s, std::unique_ptr<scene::Document> copy);
+/// Makes the copy a run was made on the session's document and keeps the run (keepRun); then,
+/// for a new edit, adds it to the history (what could have been redone goes), or for a `step`
+/// of undo or redo, stands at that place of it; saves the session and answers its state.
+void keepCopy(Session& s, std::unique_ptr<scene::Document> copy, job::RunResult&& result, const job::Unfolding& unfolding,
+              nlohmann::json body, const EdgeMarks& used, const EdgeMarks& edits, double medianModelEdge,
+              std::chrono::steady_clock::time_point start, httplib::Response& res, std::optional<std::size_t> step = std::nullopt);
 /// GET /api/edge?piece=P&triangle=T&side=K: an edge of the run's pieces, its partner, its name
 /// on the sheets, its tab and marks.
 void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& res);

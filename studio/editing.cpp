@@ -318,13 +318,7 @@ void place(Context& context, const httplib::Request& req, httplib::Response& res
   job::Unfolding unfolding;
   double median = 0;
   if (!runOnCopy(context, req, *s, next, used, &copy, &result, &unfolding, &median, res)) return;
-  adoptCopy(*s, std::move(copy));
-  keepRun(*s, std::move(result), unfolding, std::move(next), used, edits, median, start);
-  s->history.resize(s->historyAt + 1);
-  s->history.push_back(s->runs.back().form);
-  s->historyAt = s->history.size() - 1;
-  saveSession(*s);
-  answer(res, s->state());
+  keepCopy(*s, std::move(copy), std::move(result), unfolding, std::move(next), used, edits, median, start, res);
 }
 
 void edit(Context& context, const httplib::Request& req, httplib::Response& res) {
@@ -417,13 +411,7 @@ void edit(Context& context, const httplib::Request& req, httplib::Response& res)
     return refuse(res, 409, "No tab moved: on piece " + std::to_string(pa) +
                                 " a glue tab on this edge would lie over the piece or its tabs, or leave the page.");
   }
-  adoptCopy(*s, std::move(copy));
-  keepRun(*s, std::move(result), unfolding, std::move(next), used, edits, median, start);
-  s->history.resize(s->historyAt + 1);
-  s->history.push_back(s->runs.back().form);
-  s->historyAt = s->history.size() - 1;
-  saveSession(*s);
-  answer(res, s->state());
+  keepCopy(*s, std::move(copy), std::move(result), unfolding, std::move(next), used, edits, median, start, res);
 }
 
 }  // namespace studio

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "job/document.h"
@@ -291,11 +292,24 @@ bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const 
   return answeredOutcome(*result, s, res);
 }
 
-void adoptCopy(Session& s, std::unique_ptr<scene::Document> copy) {
+void keepCopy(Session& s, std::unique_ptr<scene::Document> copy, job::RunResult&& result, const job::Unfolding& unfolding,
+              json body, const EdgeMarks& used, const EdgeMarks& edits, double medianModelEdge,
+              std::chrono::steady_clock::time_point start, httplib::Response& res, std::optional<std::size_t> step) {
   // The runs' pieces belong to the document they were made in: every record goes with it.
   s.keepRuns(0);
   s.document = std::move(copy);
   s.changed();
+  keepRun(s, std::move(result), unfolding, std::move(body), used, edits, medianModelEdge, start);
+  if (step) {
+    s.historyAt = *step;
+  } else {
+    // A new edit: what could have been redone goes.
+    s.history.resize(s.historyAt + 1);
+    s.history.push_back(s.runs.back().form);
+    s.historyAt = s.history.size() - 1;
+  }
+  saveSession(s);
+  answer(res, s.state());
 }
 
 void stopRun(Context& context, const httplib::Request& req, httplib::Response& res) {
@@ -333,11 +347,7 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
   job::Unfolding unfolding;
   double median = 0;
   if (!runOnCopy(context, req, *s, body, used, &copy, &result, &unfolding, &median, res)) return;
-  adoptCopy(*s, std::move(copy));
-  keepRun(*s, std::move(result), unfolding, body, used, edits, median, start);
-  s->historyAt = to;
-  saveSession(*s);
-  answer(res, s->state());
+  keepCopy(*s, std::move(copy), std::move(result), unfolding, body, used, edits, median, start, res, to);
 }
 
 }  // namespace studio
