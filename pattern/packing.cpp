@@ -472,26 +472,6 @@ namespace {
 /// A flat triangle in sheet millimetres.
 using SheetTriangle = std::array<Point2, 3>;
 
-double crossOf(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
-
-/// True when two triangles overlap deeper than `depth` across every side of either.
-bool overlapDeeper(const SheetTriangle& a, const SheetTriangle& b, double depth) {
-  for (const SheetTriangle* t : {&a, &b}) {
-    const SheetTriangle& s = *t;
-    const SheetTriangle& o = t == &a ? b : a;
-    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
-    for (int k = 0; k < 3; ++k) {
-      const Point2 p = s[static_cast<size_t>(k)], q = s[static_cast<size_t>((k + 1) % 3)];
-      const double len = std::hypot(q.x - p.x, q.y - p.y);
-      if (!(len > 0)) continue;
-      double deepest = -std::numeric_limits<double>::infinity();
-      for (const Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
-      if (deepest <= depth) return false;
-    }
-  }
-  return true;
-}
-
 /// A piece's triangles and tabs (each tab as two triangles) on its sheet.
 std::vector<SheetTriangle> sheetParts(const Piece& piece, const Position& at, double scale) {
   std::vector<SheetTriangle> out;
@@ -505,6 +485,26 @@ std::vector<SheetTriangle> sheetParts(const Piece& piece, const Position& at, do
 }
 
 }  // namespace
+
+bool trianglesOverlap(const std::array<Point2, 3>& a, const std::array<Point2, 3>& b, double depth) {
+  const auto cross = [](Point2 o, Point2 p, Point2 q) { return (p.x - o.x) * (q.y - o.y) - (p.y - o.y) * (q.x - o.x); };
+  for (const std::array<Point2, 3>* t : {&a, &b}) {
+    const std::array<Point2, 3>& s = *t;
+    const std::array<Point2, 3>& o = t == &a ? b : a;
+    const double turn = cross(s[0], s[1], s[2]) >= 0 ? 1 : -1;
+    for (int k = 0; k < 3; ++k) {
+      const Point2 p = s[static_cast<size_t>(k)], q = s[static_cast<size_t>((k + 1) % 3)];
+      const double len = std::hypot(q.x - p.x, q.y - p.y);
+      if (!(len > 0)) continue;
+      // How far the other triangle reaches inside this side's line; it lies outside when all
+      // of its corners are at most `depth` inside.
+      double deepest = -std::numeric_limits<double>::infinity();
+      for (const Point2& c : o) deepest = std::max(deepest, turn * cross(p, q, c) / len);
+      if (deepest <= depth) return false;
+    }
+  }
+  return true;
+}
 
 std::string placementProblem(const PatternInput& input, const PatternOptions& options, const Packing& packing,
                              const Position& wanted) {
@@ -540,7 +540,7 @@ std::string placementProblem(const PatternInput& input, const PatternOptions& op
       for (const SheetTriangle& b : others) {
         const auto bb = boxOf(b);
         if (bb[0] >= ba[2] - kDepth || ba[0] >= bb[2] - kDepth || bb[1] >= ba[3] - kDepth || ba[1] >= bb[3] - kDepth) continue;
-        if (overlapDeeper(a, b, kDepth)) return true;
+        if (trianglesOverlap(a, b, kDepth)) return true;
       }
     }
     return false;

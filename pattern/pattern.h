@@ -158,6 +158,10 @@ Packing packPattern(const PatternInput& input, const PatternOptions& options);
 /// (Packing::numbers).
 std::vector<std::vector<std::string>> edgeNames(const PatternInput& input, const std::vector<int>& numbers);
 
+/// True when two flat triangles overlap deeper than `depth` across every side of either (by
+/// separating axes), so that triangles that only touch, along a side or at a corner, do not.
+bool trianglesOverlap(const std::array<Point2, 3>& a, const std::array<Point2, 3>& b, double depth);
+
 /// Why piece `wanted.piece` cannot stand at `wanted` beside the other pieces of `packing`: it
 /// would leave the printable area, lie over the legend or over another piece (named by its
 /// printed number); "" when it can.

@@ -17,8 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-double crossOf(pattern::Point2 o, pattern::Point2 a, pattern::Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
-
 struct Box {
   double minX, minY, maxX, maxY;
 };
@@ -49,25 +47,6 @@ bool overlapsItself(const pattern::Piece& piece) {
 }
 
 }  // namespace
-
-bool overlapping(const Flat& a, const Flat& b, double depth) {
-  for (const Flat* t : {&a, &b}) {
-    const Flat& s = *t;
-    const Flat& o = t == &a ? b : a;
-    const double turn = crossOf(s[0], s[1], s[2]) >= 0 ? 1 : -1;
-    for (int k = 0; k < 3; ++k) {
-      const pattern::Point2 p = s[static_cast<std::size_t>(k)], q = s[static_cast<std::size_t>((k + 1) % 3)];
-      const double len = std::hypot(q.x - p.x, q.y - p.y);
-      if (!(len > 0)) continue;
-      // How far the other triangle reaches inside this side's line; it lies outside when all
-      // of its corners are at most `depth` inside.
-      double deepest = -std::numeric_limits<double>::infinity();
-      for (const pattern::Point2& c : o) deepest = std::max(deepest, turn * crossOf(p, q, c) / len);
-      if (deepest <= depth) return false;
-    }
-  }
-  return true;
-}
 
 bool anyOverlap(const std::vector<Flat>& a, const std::vector<Flat>* b, double depth) {
   const std::vector<Flat>& other = b ? *b : a;
@@ -106,7 +85,7 @@ bool anyOverlap(const std::vector<Flat>& a, const std::vector<Flat>* b, double d
           seen[j] = static_cast<std::uint32_t>(i);
           const Box& y = boxes[j];
           if (y.minX >= x.maxX - depth || x.minX >= y.maxX - depth || y.minY >= x.maxY - depth || x.minY >= y.maxY - depth) continue;
-          if (overlapping(a[i], other[j], depth)) return true;
+          if (pattern::trianglesOverlap(a[i], other[j], depth)) return true;
         }
       }
     }

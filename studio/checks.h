@@ -14,10 +14,6 @@ namespace studio {
 
 using Flat = std::array<pattern::Point2, 3>;
 
-/// True when two flat triangles overlap deeper than `depth` across every side of either: by
-/// separating axes, so that triangles that only touch do not.
-bool overlapping(const Flat& a, const Flat& b, double depth);
-
 /// True when a triangle of `a` overlaps one of `b` deeper than `depth`; with `b` null, two
 /// triangles of `a` with each other. The triangles are filed in a grid of cells about their own
 /// size, so that the cost grows with the triangles, not with their pairs.

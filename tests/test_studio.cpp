@@ -1032,10 +1032,10 @@ TEST(StudioChecks, FindPiecesInPartsAndPartsThatOverlap) {
   using P = pattern::Point2;
   // Overlap is told by depth: triangles that share a side or a corner do not overlap.
   const studio::Flat a{P{0, 0}, P{2, 0}, P{0, 2}};
-  EXPECT_TRUE(studio::overlapping(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 1e-9));
-  EXPECT_FALSE(studio::overlapping(a, {P{2, 0}, P{0, 2}, P{2, 2}}, 1e-9));
-  EXPECT_FALSE(studio::overlapping(a, {P{2, 0}, P{4, 0}, P{3, 1}}, 1e-9));
-  EXPECT_FALSE(studio::overlapping(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 5.0)) << "deeper than the overlap";
+  EXPECT_TRUE(pattern::trianglesOverlap(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 1e-9));
+  EXPECT_FALSE(pattern::trianglesOverlap(a, {P{2, 0}, P{0, 2}, P{2, 2}}, 1e-9));
+  EXPECT_FALSE(pattern::trianglesOverlap(a, {P{2, 0}, P{4, 0}, P{3, 1}}, 1e-9));
+  EXPECT_FALSE(pattern::trianglesOverlap(a, {P{0.5, 0.5}, P{3, 0.5}, P{0.5, 3}}, 5.0)) << "deeper than the overlap";
 
   // Two triangles of one piece with no fold between them: a piece in parts.
   job::EdgeCopy open;
