@@ -174,59 +174,97 @@ constexpr std::size_t kSeedOnly = 20000;
 class FinishedLayout {
  public:
   explicit FinishedLayout(const RunState& state) {
+    // Sized before they are filled: on a large mesh the copy is a good part of the run's
+    // memory, and vectors grown by doubling would hold up to twice that.
+    std::size_t triangles = 0, points = 0, widths = 0;
     for (const auto& list : state.gtvec) {
+      triangles += list.size();
       for (const auto& t : list) {
-        Triangle s{t.get(), t->containerIndex, {}, {}, {}, {}, t->foldedShut};
         for (int k = 0; k < 3; ++k) {
-          const auto i = static_cast<std::size_t>(k);
-          s.p[i] = t->p[k];
-          s.lugs[i] = t->Lugs[k];
-          s.placed[i] = t->placedLugs[k];
-          s.width[i] = t->lugWidth[k];
+          points += (t->Lugs[k][0] ? 1 : 0) + (t->Lugs[k][1] ? 1 : 0) + (t->placedLugs[k][0] ? 1 : 0) + (t->placedLugs[k][1] ? 1 : 0);
+          widths += t->lugWidth[k] != 0 ? 1 : 0;
         }
-        triangles_.push_back(s);
       }
     }
-    for (const auto& c : state.containers) pieces_.push_back({c->valid, c->triangles, c->trans, c->rot, c->pivot, c->box});
+    triangles_.reserve(triangles);
+    points_.reserve(points);
+    widths_.reserve(widths);
+    for (const auto& list : state.gtvec) {
+      for (const auto& t : list) {
+        // Only the tab corners that are there are kept, and a side's bits say which.
+        std::uint16_t held = 0;
+        for (int k = 0; k < 3; ++k) {
+          const LugPoint* corners[4] = {&t->Lugs[k][0], &t->Lugs[k][1], &t->placedLugs[k][0], &t->placedLugs[k][1]};
+          for (int c = 0; c < 4; ++c) {
+            if (!*corners[c]) continue;
+            held = static_cast<std::uint16_t>(held | 1u << (kBitsPerSide * k + c));
+            points_.push_back(**corners[c]);
+          }
+          if (t->lugWidth[k] != 0) {
+            held = static_cast<std::uint16_t>(held | 1u << (kBitsPerSide * k + 4));
+            widths_.push_back(t->lugWidth[k]);
+          }
+        }
+        triangles_.push_back({t.get(), t->containerIndex, held, t->foldedShut, {t->p[0], t->p[1], t->p[2]}});
+      }
+    }
+    // A piece absorbed into another is skipped by every reader: only that it is dead is kept.
+    count_ = state.containers.size();
+    for (std::size_t i = 0; i < state.containers.size(); ++i) {
+      const gtc& c = *state.containers[i];
+      if (c.valid) pieces_.push_back({i, c.triangles, c.trans, c.rot, c.pivot, c.box});
+    }
   }
 
   void restore(RunState& state) const {
+    std::size_t point = 0, width = 0;
     for (const Triangle& s : triangles_) {
       gt& t = *s.t;
       t.containerIndex = s.piece;
       t.foldedShut = s.foldedShut;
       for (int k = 0; k < 3; ++k) {
-        const auto i = static_cast<std::size_t>(k);
-        t.p[k] = s.p[i];
-        t.Lugs[k] = s.lugs[i];
-        t.placedLugs[k] = s.placed[i];
-        t.lugWidth[k] = s.width[i];
+        t.p[k] = s.p[static_cast<std::size_t>(k)];
+        LugPoint* corners[4] = {&t.Lugs[k][0], &t.Lugs[k][1], &t.placedLugs[k][0], &t.placedLugs[k][1]};
+        for (int c = 0; c < 4; ++c) {
+          if ((s.held >> (kBitsPerSide * k + c)) & 1u) {
+            *corners[c] = points_[point++];
+          } else {
+            corners[c]->reset();
+          }
+        }
+        t.lugWidth[k] = (s.held >> (kBitsPerSide * k + 4)) & 1u ? widths_[width++] : 0;
       }
     }
     state.containers.clear();
+    state.containers.reserve(count_);
+    for (std::size_t i = 0; i < count_; ++i) {
+      state.containers.push_back(std::make_unique<gtc>());
+      state.containers.back()->valid = false;
+    }
     for (const Piece& p : pieces_) {
-      auto piece = std::make_unique<gtc>();
-      piece->valid = p.valid;
-      piece->triangles = p.triangles;
-      piece->trans = p.trans;
-      piece->rot = p.rot;
-      piece->pivot = p.pivot;
-      piece->box = p.box;
-      state.containers.push_back(std::move(piece));
+      gtc& piece = *state.containers[p.index];
+      piece.valid = true;
+      piece.triangles = p.triangles;
+      piece.trans = p.trans;
+      piece.rot = p.rot;
+      piece.pivot = p.pivot;
+      piece.box = p.box;
     }
   }
 
  private:
+  /// Per side: one bit for each of the four tab corners (in the triangle's frame, then in the
+  /// piece's), and one for a width.
+  static constexpr int kBitsPerSide = 5;
   struct Triangle {
     gt* t;
     std::int32_t piece;
-    std::array<Vec3, 3> p;
-    std::array<LugPair, 3> lugs, placed;
-    std::array<double, 3> width;
+    std::uint16_t held;
     std::uint8_t foldedShut;
+    std::array<Vec3, 3> p;
   };
   struct Piece {
-    bool valid;
+    std::size_t index;
     std::vector<gt*> triangles;
     Vec3 trans;
     Mat3 rot;
@@ -234,6 +272,9 @@ class FinishedLayout {
     Box box;
   };
   std::vector<Triangle> triangles_;
+  std::vector<Vec3> points_;
+  std::vector<double> widths_;
+  std::size_t count_ = 0;
   std::vector<Piece> pieces_;
 };
 
@@ -290,18 +331,22 @@ bool keepsToPage(const RunState& state, const PageLimit& page) {
 
 /// The candidates that start from longest edge's joins: its own result, and its pieces recut.
 /// The run state ends as the better of the two, or as `present` where neither is better than
-/// it; ties keep the recut pieces over longest edge's own, and `present` over both.
-void bestFromLongestEdge(RunState& state, const CompactMesh& mesh, PageLimit page, const UnfoldOptions& options,
+/// it; ties keep the recut pieces over longest edge's own, and `present` over both. Without a
+/// mesh, the mesh is made once longest edge has joined, so that it and longest edge's charts
+/// are not held at once (on a large mesh the two are a good part of the run's memory).
+void bestFromLongestEdge(RunState& state, const CompactMesh* mesh, PageLimit page, const UnfoldOptions& options,
                          const FinishedLayout* present) {
   std::optional<Standing> presentStanding;
   if (present) presentStanding.emplace(state, options);
   longestEdge(state, options);
+  std::optional<CompactMesh> ownMesh;
+  if (!mesh) mesh = &ownMesh.emplace(state, options.usefulDepth());
   // Longest edge does not keep its tabs to the page: where they leave it, its own result is
   // no candidate (a page of a size that is not a number holds no piece at all).
   const bool ownCounts = keepsToPage(state, options.page);
   const Standing own(state, options);
   const FinishedLayout ownLayout(state);
-  recutLongestEdge(state, mesh, page, options);
+  recutLongestEdge(state, *mesh, page, options);
   const Standing recut(state, options);
   const bool ownWins = ownCounts && own.better(recut);
   const Standing& best = ownWins ? own : recut;
@@ -322,15 +367,22 @@ PageLimit joinPage(const UnfoldOptions& options) {
 
 void Compact(RunState& state, const UnfoldOptions& options) {
   const double depth = options.tabDepth;
-  const CompactMesh mesh(state, options.usefulDepth());
-  // A piece is small next to its tabs; without a tab depth to measure by, by its triangles alone.
-  const double smallArea = depth > 0 && std::isfinite(depth) ? (kSmallSide * depth) * (kSmallSide * depth) : 0;
-  const PageLimit page = joinPage(options);
   // Longest edge's joins keep room for a tab at every join: its cuts, given compact's tabs and
   // recut the same way, are the other candidate where every seam must carry a tab. Its stage
   // works on the module's own run state, and only edges whose two faces name each other are
   // tabbed alike by both. On large meshes it is the only candidate: there it always made fewer
   // pieces, and the time goes to one recutting instead of two.
+  const bool seed = !options.bareSeams && options.placesTabs() && &state == &run && mutualNeighbours(state);
+  std::size_t triangles = 0;
+  for (const auto& list : state.gtvec) triangles += list.size();
+  if (seed && triangles >= kSeedOnly) {
+    bestFromLongestEdge(state, nullptr, joinPage(options), options, nullptr);
+    return;
+  }
+  const CompactMesh mesh(state, options.usefulDepth());
+  // A piece is small next to its tabs; without a tab depth to measure by, by its triangles alone.
+  const double smallArea = depth > 0 && std::isfinite(depth) ? (kSmallSide * depth) * (kSmallSide * depth) : 0;
+  const PageLimit page = joinPage(options);
   // Where a person marked every edge that could hinge (an editor pins the pieces it shows),
   // the marks decide the joins: one round makes them. Pieces that came from longest edge's
   // joins come back from them, as before: they test tabs as they join, compact's joins keep
@@ -338,12 +390,6 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   const bool pinned = !mesh.hinges.empty() && std::all_of(mesh.hinges.begin(), mesh.hinges.end(), [](const Hinge& h) {
     return (h.t->marks[h.k] & kMarkFold) != 0;
   });
-  const bool seed = !options.bareSeams && options.placesTabs() && &state == &run && mutualNeighbours(state);
-  if (seed && mesh.triangles.size() >= kSeedOnly) {
-    bestFromLongestEdge(state, mesh, page, options, nullptr);
-    return;
-  }
-
   const std::size_t n = mesh.hinges.size();
   const int rounds = pinned ? 1 : std::clamp(static_cast<int>(kRoundWork / std::max<double>(1, static_cast<double>(mesh.triangles.size()))), 1, kMostRounds);
   const Weights weights(mesh);
@@ -376,7 +422,7 @@ void Compact(RunState& state, const UnfoldOptions& options) {
   giveEverySeamATab(state, mesh, page, options, true);
   if (!seed) return;
   const FinishedLayout compact(state);
-  bestFromLongestEdge(state, mesh, page, options, &compact);
+  bestFromLongestEdge(state, &mesh, page, options, &compact);
 }
 
 }  // namespace foldra

@@ -89,12 +89,24 @@ Convex convexOf(std::initializer_list<Vec3> corners) {
   return c;
 }
 
-/// A face or a tab of a piece.
+/// A face or a tab of a piece. Its shape is found from the triangle when it is asked for:
+/// parts are kept for every triangle of a run, and the triangle holds the corners already.
 struct Part {
   const gt* t;
   int side;  // -1 for the face
-  Convex shape;
 };
+
+/// The outline of a tab on side k of t from its corners in the piece's frame: a triangle where
+/// its two outer corners are one.
+Convex tabOutline(const gt& t, int k, const LugPair& tab) {
+  const Vec3 A = t.p[k], B = t.p[(k + 1) % 3];
+  return !tab[1] || *tab[0] == *tab[1] ? convexOf({A, B, *tab[0]}) : convexOf({A, B, *tab[0], *tab[1]});
+}
+
+Convex shapeOf(const Part& part) {
+  const gt& t = *part.t;
+  return part.side < 0 ? convexOf({t.p[0], t.p[1], t.p[2]}) : tabOutline(t, part.side, t.placedLugs[part.side]);
+}
 
 /// A cut edge seen from both sides.
 struct Cut {
@@ -183,10 +195,9 @@ class TabPlacer {
         for (int k = 0; k < 3; ++k) {
           const LugPair& tab = t->placedLugs[k];
           if (!tab[0]) continue;
-          const Vec3 A = t->p[k], B = t->p[(k + 1) % 3];
-          const Convex shape = !tab[1] || *tab[0] == *tab[1] ? convexOf({A, B, *tab[0]}) : convexOf({A, B, *tab[0], *tab[1]});
+          const Convex shape = tabOutline(*t, k, tab);
           state_.containers[ci]->box = state_.containers[ci]->box.unite(shape.box);
-          add(ci, {t, k, shape});
+          add(ci, {t, k}, shape.box);
         }
       }
     }
@@ -228,7 +239,7 @@ class TabPlacer {
       if (!containers[c]->valid) continue;
       index(c).reserve(2 * containers[c]->triangles.size() + 2);
       for (const gt* t : containers[c]->triangles) {
-        if (hasArea(*t)) add(c, {t, -1, convexOf({t->p[0], t->p[1], t->p[2]})});
+        if (hasArea(*t)) add(c, {t, -1}, convexOf({t->p[0], t->p[1], t->p[2]}).box);
       }
     }
   }
@@ -251,8 +262,8 @@ class TabPlacer {
 
   PartIndex& index(std::size_t c) { return indexes_[slot_[c]]; }
 
-  void add(std::size_t piece, const Part& part) {
-    index(piece).add(static_cast<std::uint32_t>(parts_.size()), part.shape.box);
+  void add(std::size_t piece, const Part& part, const Box& box) {
+    index(piece).add(static_cast<std::uint32_t>(parts_.size()), box);
     parts_.push_back(part);
   }
 
@@ -261,7 +272,8 @@ class TabPlacer {
     return index(piece).query(shape.box, [&](std::uint32_t i) {
       const Part& part = parts_[i];
       if (part.t == &own && part.side < 0) return false;
-      return overlapDeeperThan(shape.p, shape.n, part.shape.p, part.shape.n, kTabOverlapDepth);
+      const Convex other = shapeOf(part);
+      return overlapDeeperThan(shape.p, shape.n, other.p, other.n, kTabOverlapDepth);
     });
   }
 
@@ -320,7 +332,7 @@ class TabPlacer {
         tab = tabShapeWithEnds(A, B, want, std::min(atA ? shallow : kSteepestTabEnd, roomA), std::min(atA ? kSteepestTabEnd : shallow, roomB));
       }
       if (!usefulTab(tab.depth, useful_)) continue;
-      shape = tab.corner[0] == tab.corner[1] ? convexOf({A, B, tab.corner[0]}) : convexOf({A, B, tab.corner[0], tab.corner[1]});
+      shape = tabOutline(t, k, LugPair{tab.corner[0], tab.corner[1]});
       if (page_.holds(state_.containers[piece]->box.unite(shape.box)) && !meets(piece, shape, t)) return tab;
     }
     return TabShape{};
@@ -346,7 +358,7 @@ class TabPlacer {
     t.lugWidth[k] = tab.depth;
     const auto piece = static_cast<std::size_t>(t.containerIndex);
     state_.containers[piece]->box = state_.containers[piece]->box.unite(shape.box);
-    add(piece, {&t, k, shape});
+    add(piece, {&t, k}, shape.box);
   }
 
   RunState& state_;
