@@ -275,8 +275,7 @@ bool Paper::coveredAt(Point2 p) const {
   return covered_[static_cast<size_t>(y) * columns_ + x] != 0;
 }
 
-bool Paper::bare(Point2 lo, Point2 hi) const {
-  if (lo.x < lo_.x || lo.y < lo_.y || hi.x > hi_.x || hi.y > hi_.y) return false;
+int Paper::coveredIn(Point2 lo, Point2 hi, int* cells) const {
   const size_t stride = static_cast<size_t>(columns_) + 1;
   if (sums_.empty()) {
     sums_.assign(stride * (rows_ + 1), 0);
@@ -292,7 +291,19 @@ bool Paper::bare(Point2 lo, Point2 hi) const {
   };
   const size_t x0 = cell(lo.x, lo_.x, columns_), x1 = cell(hi.x, lo_.x, columns_) + 1;
   const size_t y0 = cell(lo.y, lo_.y, rows_), y1 = cell(hi.y, lo_.y, rows_) + 1;
-  return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] + sums_[y0 * stride + x0] == 0;
+  *cells = static_cast<int>((x1 - x0) * (y1 - y0));
+  return sums_[y1 * stride + x1] - sums_[y0 * stride + x1] - sums_[y1 * stride + x0] + sums_[y0 * stride + x0];
+}
+
+bool Paper::bare(Point2 lo, Point2 hi) const {
+  if (lo.x < lo_.x || lo.y < lo_.y || hi.x > hi_.x || hi.y > hi_.y) return false;
+  int cells = 0;
+  return coveredIn(lo, hi, &cells) == 0;
+}
+
+bool Paper::covered(Point2 lo, Point2 hi) const {
+  int cells = 0;
+  return columns_ > 0 && rows_ > 0 && coveredIn(lo, hi, &cells) == cells;
 }
 
 bool Paper::bare(Point2 a, Point2 b, double step) const {

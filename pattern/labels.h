@@ -69,11 +69,16 @@ class Paper {
   void cover(Point2 lo, Point2 hi);
   /// Whether the box lies in the printable area and touches no covered cell.
   bool bare(Point2 lo, Point2 hi) const;
+  /// Whether every cell of the printable area that the box touches is covered: then no box
+  /// within it is bare.
+  bool covered(Point2 lo, Point2 hi) const;
   /// Whether the segment crosses no covered cell.
   bool bare(Point2 a, Point2 b, double step) const;
 
  private:
   bool coveredAt(Point2 p) const;
+  /// The covered cells among those the box touches (clamped to the area), and how many it touches.
+  int coveredIn(Point2 lo, Point2 hi, int* cells) const;
   Point2 lo_, hi_;
   int columns_ = 0, rows_ = 0;
   std::vector<char> covered_;

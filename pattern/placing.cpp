@@ -216,8 +216,10 @@ class LabelPlacer::Impl {
     for (const int e : waiting) {
       const Edge& edge = p.piece->edges[e];
       const Point2 from = middle(p.map(edge.a), p.map(edge.b));
-      // A leader to a triangle nearby keeps the label readable, where one has room.
-      const Nearest near = nearestAround(s, from, kFarthestLeader);
+      // A leader to a triangle nearby keeps the label readable, where one has room. Where no
+      // triangle of the piece could hold the label even at the smallest size, none is looked for.
+      const bool room = roomFor(s.largestRadius, font_.set(texts[e]), readsOtherWayUp(texts[e]), least);
+      const Nearest near = room ? nearestAround(s, from, kFarthestLeader) : Nearest{};
       if (large(legible) && onNearest(p, s, near, from, texts[e], legible)) {
         countShrunk(legible);
         continue;
@@ -296,6 +298,22 @@ class LabelPlacer::Impl {
     const auto tab = s.sideTab.find(sideKey(edge.a, edge.b, s.step));
     if (tab != s.sideTab.end()) {
       for (const Point2& corner : s.tabs[tab->second]) past = std::max(past, dot(minus(corner, m), out));
+    }
+    // Where the paper around the edge is covered as far as any place tried below reaches (an
+    // edge deep inside a large piece), none is bare.
+    {
+      const double nearest = past + 0.6 + reach, farthest = past + kFarthestBeside + reach;
+      Point2 lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+      Point2 hi{-lo.x, -lo.y};
+      for (const double gap : {nearest, farthest}) {
+        for (const double shift : {-kBesideShift, kBesideShift}) {
+          const Point2 centre = along(along(m, out, gap), u, shift);
+          lo = {std::min(lo.x, centre.x - w / 2 - kLabelPad), std::min(lo.y, centre.y - h / 2 - kLabelPad)};
+          hi = {std::max(hi.x, centre.x + w / 2 + kLabelPad), std::max(hi.y, centre.y + h / 2 + kLabelPad)};
+        }
+      }
+      // A hair wider, so that no place tried rounds past it.
+      if (paper_.covered({lo.x - 1e-9, lo.y - 1e-9}, {hi.x + 1e-9, hi.y + 1e-9})) return false;
     }
     for (const double gap : {0.6, 1.5, 2.5, 4.0, 6.0, 8.0, kFarthestBeside}) {
       for (const double shift : {0.0, -kBesideShift / 2, kBesideShift / 2, -kBesideShift, kBesideShift}) {
@@ -425,11 +443,23 @@ class LabelPlacer::Impl {
     return onNearest(p, s, byDistance, from, text, size);
   }
 
+  /// False where a triangle of this incircle's radius cannot hold the text at this size: a label
+  /// inside a triangle holds a disc as wide as the label's shorter side, and the incircle is the
+  /// widest disc the triangle holds. A hair of room is given, so that only what tryPlace could
+  /// never place is passed over.
+  bool roomFor(double radius, const SetText& set, bool underline, double size) const {
+    const double under = underline ? kUnderlineDepth * size : 0;
+    const double shorter = std::min(set.width * size, font_.digitHeight() * size + under);
+    return 2 * radius * (1 + 1e-9) + 1e-9 >= shorter;
+  }
+
   /// The label on the first of these triangles with room for it, with a leader line to `from`.
   bool onNearest(const PlacedPiece& p, const PageShape& s, const Nearest& byDistance, Point2 from, const std::string& text,
                  double size) {
     const SetText set = font_.set(text);
+    const bool underline = readsOtherWayUp(text);
     for (const auto& [distance, t] : byDistance) {
+      if (!roomFor(s.circles[static_cast<size_t>(t)].radius, set, underline, size)) continue;
       const auto& tri = s.triangles[static_cast<size_t>(t)];
       for (int k = 0; k < 3; ++k) {
         if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;

@@ -338,6 +338,24 @@ TEST(Builder, ALabelReadsAsItsOwnEdgesOnlyWhereNoParallelEdgeIsNearer) {
   EXPECT_FALSE(cuts.readsAsOwn(boxAt(2.5, 2.9), {0, 2}, {4, 2.01})) << "the long edge 0.3 mm off is nearer";
 }
 
+// The paper beside the pieces is asked two ways: is a box bare (a label may stand there), and
+// is all of a box covered (no label anywhere within it needs to be tried). Both must agree on
+// the cells, at the area's border too.
+TEST(Builder, PaperCoveredEverywhereInABoxLeavesNoBareBoxWithinIt) {
+  detail::Paper paper({10, 10}, {60, 40});
+  paper.cover({{20, 15}, {50, 15}, {50, 35}, {20, 35}});
+  EXPECT_TRUE(paper.covered({25, 20}, {45, 30}));
+  EXPECT_FALSE(paper.bare({25, 20}, {30, 25}));
+  EXPECT_FALSE(paper.covered({15, 20}, {45, 30})) << "reaches the bare paper left of the piece";
+  EXPECT_TRUE(paper.bare({12, 20}, {16, 25}));
+  // Past the printable area nothing is bare, and a box that leaves the area is covered where
+  // its part within the area is.
+  paper.cover({10, 10}, {60, 40});
+  EXPECT_TRUE(paper.covered({0, 0}, {70, 50}));
+  EXPECT_FALSE(paper.bare({5, 20}, {12, 25}));
+  for (double x = 10; x < 58; x += 0.7) EXPECT_FALSE(paper.bare({x, 20}, {x + 2, 22})) << x;
+}
+
 TEST(Builder, PiecesAreNumberedInReadingOrderAcrossTheSheets) {
   PatternInput input;
   for (int i = 0; i < 40; ++i) input.pieces.push_back(square(i + 1, 20 + (i * 7) % 30));
