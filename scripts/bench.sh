@@ -11,8 +11,9 @@
 #   scripts/bench.sh            # the whole table (the direct form adds a few minutes)
 #   scripts/bench.sh --quick    # without the direct form
 #   scripts/bench.sh --pieces   # the pieces table alone
-#   scripts/bench.sh --outputs  # instead: every output format's time, memory and size
-#                               # (scripts/bench_outputs.sh)
+#   scripts/bench.sh --outputs  # instead: every output format's time, memory and size, and
+#                               # the stages on smooth and bumpy spheres and a terrain with the
+#                               # page limit on and off (scripts/bench_outputs.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

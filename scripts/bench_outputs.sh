@@ -7,12 +7,15 @@
 # wrote (side files and every sheet included), and the growth of wall-clock seconds and size per
 # x4 triangles. Then the writers alone
 # (bench_formats: the scene file of each mesh written again in one process, best of three), so
-# that a writer's own time shows apart from the unfolding and the pattern.
+# that a writer's own time shows apart from the unfolding and the pattern. Last, the two
+# stages (the unfolding with the page limit off and on, and the pattern) on bumpy and smooth
+# icospheres and a terrain, with their growth per x4 triangles.
 #
 # scripts/bench.sh --outputs builds first and then runs this. Settings from the environment:
 #   FOLDRA_BENCH_LEVELS   the sphere sizes as subdivision levels (default "4 5 6 7")
 #   FOLDRA_BENCH_TIMEOUT  seconds after which a run is stopped and shown as ">N" (default 600)
 #   FOLDRA_BENCH_OUTPUTS  the outputs (default: every format, then json+obj+pdf together)
+#   FOLDRA_BENCH_STAGE_LEVELS  the sizes of the stages' spheres (default "5 6 7")
 #   FOLDRA_BENCH_BIN      the folder of the programs (default build/bin), for instance a copy of
 #                         an earlier build to compare with
 set -euo pipefail
@@ -105,4 +108,75 @@ for model in "${models[@]}"; do
     rm -rf "$work/writers"
   done
   previous=$name
+done
+
+# The two stages on bumped and smooth icospheres of 20k, 80k and 320k triangles and on a
+# terrain of gentle hills (320k triangles), with and without the page limit: the unfolding
+# (foldra MODEL -o r.json: reading, unfolding, the scene file) and the pattern (the processor
+# seconds -o r.json -o r.pdf adds to it). "x4" is the growth of a stage's processor seconds
+# from the mesh of a quarter the triangles, "page/off" the unfolding's with the page limit on
+# over the same without it.
+echo
+echo "the stages, compact (and longest edge's unfolding beside it), page limit on (--page 210x297) and off"
+printf '%-12s %9s  %-18s %9s %7s %9s %6s %7s\n' model triangles run "cpu s" x4 "peak MiB" "B/tri" page/off
+stage_levels=${FOLDRA_BENCH_STAGE_LEVELS:-5 6 7}
+stage_models=()
+for level in $stage_levels; do
+  "$bench" "$level" --obj "$work/bumpy-$level.obj"
+  stage_models+=("$work/bumpy-$level.obj")
+done
+for level in $stage_levels; do
+  "$bench" "$level" --bump 0 --obj "$work/smooth-$level.obj"
+  stage_models+=("$work/smooth-$level.obj")
+done
+"$bench" 0 --hills 400 --obj "$work/hills-400.obj"
+stage_models+=("$work/hills-400.obj")
+
+# The triangles the model's faces become (the terrain's are quadrangles).
+triangulated() { awk '$1 == "f" { n += NF - 3 } END { print n + 0 }' "$1"; }
+# Runs foldra on the model with the arguments; prints "cpu rss" (seconds, KiB), or "- -".
+timed() {
+  local model=$1
+  shift
+  if (cd "$work" && timeout "$limit" /usr/bin/time -f '%M %U %S' -o "$work/stage.rss" \
+        "$program" "$model" "$@" --quiet >"$work/stage.log" 2>&1); then
+    read -r rss user system < <(tail -n 1 "$work/stage.rss")
+    awk -v u="$user" -v s="$system" -v k="$rss" 'BEGIN { printf "%.2f %d\n", u + s, k }'
+  else
+    echo "- -"
+  fi
+  find "$work/stage" -type f -delete 2>/dev/null || true
+}
+declare -A stage_cpu
+previous_family="" previous_name=""
+for model in "${stage_models[@]}"; do
+  name=$(basename "$model" .obj)
+  family=${name%-*}
+  tris=$(triangulated "$model")
+  mkdir -p "$work/stage"
+  read -r off_cpu off_rss < <(timed "$model" -o "$work/stage/r.json")
+  read -r on_cpu on_rss < <(timed "$model" --page 210x297 -o "$work/stage/r.json")
+  read -r longest_cpu longest_rss < <(timed "$model" --unfold longest-edge -o "$work/stage/r.json")
+  read -r whole_cpu whole_rss < <(timed "$model" --page 210x297 -o "$work/stage/r.json" -o "$work/stage/r.pdf")
+  pattern_cpu=$(awk -v a="$whole_cpu" -v b="$on_cpu" 'BEGIN { if (a == "-" || b == "-") print "-"; else printf "%.2f", a - b }')
+  stage_cpu[$name/off]=$off_cpu stage_cpu[$name/on]=$on_cpu stage_cpu[$name/longest]=$longest_cpu
+  stage_cpu[$name/pattern]=$pattern_cpu stage_cpu[$name/whole]=$whole_cpu
+  row() {
+    local label=$1 cpu=$2 rss=$3 key=$4 against=${5:-}
+    local growth="-" per="-" peak="-" share="-"
+    [ "$family" = "$previous_family" ] && growth=$(ratio "$cpu" "${stage_cpu[$previous_name/$key]:-}")
+    [ "$growth" = "" ] && growth="-"
+    if [ "$rss" != "-" ]; then
+      peak=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
+      per=$(awk -v k="$rss" -v t="$tris" 'BEGIN { printf "%.0f", k * 1024 / t }')
+    fi
+    [ -n "$against" ] && share=$(ratio "$cpu" "$against")
+    printf '%-12s %9s  %-18s %9s %7s %9s %6s %7s\n' "$name" "$tris" "$label" "$cpu" "$growth" "$peak" "$per" "$share"
+  }
+  row "unfold, page off" "$off_cpu" "$off_rss" off
+  row "unfold, page on" "$on_cpu" "$on_rss" on "$off_cpu"
+  row "longest edge" "$longest_cpu" "$longest_rss" longest
+  row "pattern, page on" "$pattern_cpu" "-" pattern
+  row "whole, page on" "$whole_cpu" "$whole_rss" whole
+  previous_family=$family previous_name=$name
 done
