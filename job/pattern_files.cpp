@@ -78,11 +78,28 @@ const PatternLayout& PatternFiles::layout() {
   return layout_;
 }
 
-bool PatternFiles::files(const std::string& extension, std::vector<std::string>* out, std::string* error) {
+std::shared_ptr<const pattern::DrawnPattern> PatternFiles::drawn(std::string* error) {
+  std::lock_guard<std::mutex> lock(drawnMutex_);
+  if (!drawn_) {
+    layout();
+    auto pages = std::make_shared<pattern::DrawnPattern>();
+    if (!pattern::drawPattern(input_, options_, packing_, pages.get(), error)) return nullptr;
+    drawn_ = std::move(pages);
+  }
+  return drawn_;
+}
+
+void PatternFiles::release() {
+  std::lock_guard<std::mutex> lock(drawnMutex_);
+  drawn_.reset();
+}
+
+bool PatternFiles::written(const std::string& key, const std::string& extension, const pattern::PatternOptions& options,
+                           const std::string& stem, std::vector<std::string>* out, std::string* error) {
   Format* format = nullptr;
   {
     std::lock_guard<std::mutex> lock(formatsMutex_);
-    auto& slot = formats_[extension];
+    auto& slot = formats_[key];
     if (!slot) slot = std::make_unique<Format>();
     format = slot.get();
   }
@@ -92,15 +109,15 @@ bool PatternFiles::files(const std::string& extension, std::vector<std::string>*
       *error = "the pattern is no longer drawn: the result was replaced";
       return false;
     }
-    const std::string path = (std::filesystem::path(folder_) / ("pattern" + extension)).string();
-    layout();
+    const std::string path = (std::filesystem::path(folder_) / (stem + extension)).string();
     pattern::PatternReport report;
-    // Every format draws the one packing the layout was read from.
-    format->ok = pattern::writePattern(input_, options_, packing_, {path}, &report, &format->error);
+    // Every format is written from the one drawing of the one packing the layout was read from.
+    const std::shared_ptr<const pattern::DrawnPattern> pages = drawn(&format->error);
+    format->ok = pages && pattern::writeDrawn(*pages, options, {path}, &report, &format->error);
     format->files = report.byPath.empty() ? std::vector<std::string>{} : report.byPath.front();
     // A sheet's files only: the overview page, when there is one, stands first.
-    const OutputFormat* written = formatOfExtension(extension);
-    if (format->ok && written && written->perSheet && report.overview && !format->files.empty()) {
+    const OutputFormat* kind = formatOfExtension(extension);
+    if (format->ok && kind && kind->perSheet && report.overview && !format->files.empty()) {
       format->overview = format->files.front();
       format->files.erase(format->files.begin());
     }
@@ -109,6 +126,17 @@ bool PatternFiles::files(const std::string& extension, std::vector<std::string>*
   *out = format->files;
   if (!format->ok) *error = format->error;
   return format->ok;
+}
+
+bool PatternFiles::files(const std::string& extension, std::vector<std::string>* out, std::string* error) {
+  return written(extension, extension, options_, "pattern", out, error);
+}
+
+bool PatternFiles::pngAt(double dpi, std::vector<std::string>* out, std::string* error) {
+  pattern::PatternOptions options = options_;
+  options.dpi = dpi;
+  const std::string resolution = std::to_string(std::lround(dpi));
+  return written("png@" + resolution, ".png", options, "pattern-" + resolution + "dpi", out, error);
 }
 
 std::string PatternFiles::overview(const std::string& extension) {

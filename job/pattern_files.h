@@ -65,6 +65,12 @@ class PatternFiles {
   /// request (PNG sheets at the options' resolution). False with *error set when drawing fails,
   /// or once the drawing was abandoned.
   bool files(const std::string& extension, std::vector<std::string>* out, std::string* error);
+  /// The sheets as PNG images at a resolution of their own (thumbnails), drawn on first request
+  /// like the formats: the overview first where there is one.
+  bool pngAt(double dpi, std::vector<std::string>* out, std::string* error);
+  /// Lets go of the drawn pages once every format wanted soon is written: a format asked for
+  /// later draws them again.
+  void release();
   /// The overview page of a format drawn as a file per sheet, drawn with its sheets; "" when
   /// there is none.
   std::string overview(const std::string& extension);
@@ -81,6 +87,13 @@ class PatternFiles {
     std::string overview;
     std::string error;
   };
+  /// The files of format `key` (an extension, or a PNG resolution): written from the drawn pages
+  /// on first request, as `extension` with these options.
+  bool written(const std::string& key, const std::string& extension, const pattern::PatternOptions& options,
+               const std::string& stem, std::vector<std::string>* out, std::string* error);
+  /// The pages drawn from the layout's packing, once until released; null with *error set.
+  std::shared_ptr<const pattern::DrawnPattern> drawn(std::string* error);
+
   pattern::PatternInput input_;
   pattern::PatternOptions options_;
   std::string folder_;
@@ -89,6 +102,8 @@ class PatternFiles {
   bool packed_ = false;
   pattern::Packing packing_;
   PatternLayout layout_;
+  std::mutex drawnMutex_;
+  std::shared_ptr<const pattern::DrawnPattern> drawn_;
   std::mutex formatsMutex_;
   std::map<std::string, std::unique_ptr<Format>> formats_;
 };

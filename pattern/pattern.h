@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -206,5 +207,36 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
 /// Packs and writes one path.
 bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,
                   PatternReport* report, std::string* error);
+
+namespace detail {
+struct Drawing;
+}
+
+/// The pages of one packing drawn (the labels placed, the overview made), ready to be written
+/// in any format and at any resolution, as often as asked: a viewer that shows the sheets at
+/// two sizes and offers the PDF draws them once.
+class DrawnPattern {
+ public:
+  DrawnPattern();
+  ~DrawnPattern();
+  DrawnPattern(const DrawnPattern&) = delete;
+  DrawnPattern& operator=(const DrawnPattern&) = delete;
+
+ private:
+  friend bool drawPattern(const PatternInput&, const PatternOptions&, const Packing&, DrawnPattern*, std::string*);
+  friend bool writeDrawn(const DrawnPattern&, const PatternOptions&, const std::vector<std::string>&, PatternReport*,
+                         std::string*);
+  std::unique_ptr<detail::Drawing> drawing_;
+  Packing packing_;
+};
+
+/// Draws the pages of the packing into `drawn`. False with *error set, as writePattern.
+bool drawPattern(const PatternInput& input, const PatternOptions& options, const Packing& packing, DrawnPattern* drawn,
+                 std::string* error);
+
+/// Writes drawn pages to every path, as writePattern does; the options give the resolution of
+/// PNG sheets (the page size must be the one they were drawn for).
+bool writeDrawn(const DrawnPattern& drawn, const PatternOptions& options, const std::vector<std::string>& paths,
+                PatternReport* report, std::string* error);
 
 }  // namespace pattern

@@ -164,17 +164,14 @@ std::vector<std::string> filesOf(const std::string& path, const PatternFormat& f
 
 }  // namespace
 
+DrawnPattern::DrawnPattern() = default;
+DrawnPattern::~DrawnPattern() = default;
+
 // A pattern without pieces is an error rather than an empty sheet: there is nothing to print,
 // and an existing file of that name is better left as it was.
-bool writePattern(const PatternInput& input, const PatternOptions& options, const Packing& packing,
-                  const std::vector<std::string>& paths, PatternReport* report, std::string* error) {
-  std::string ignoredError;
-  if (!error) error = &ignoredError;
-  std::vector<const FormatWriter*> writers;
-  for (const std::string& path : paths) {
-    writers.push_back(writerOf(path));
-    if (!writers.back()) return unknownType(path, error);
-  }
+namespace {
+
+bool drawable(const PatternInput& input, const PatternOptions& options, const Packing& packing, std::string* error) {
   if (std::string problem = detail::invalidValue(input, options); !problem.empty()) {
     *error = problem;
     return false;
@@ -187,28 +184,55 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
     *error = packing.warnings.empty() ? "the packing does not belong to these pieces" : packing.warnings.front();
     return false;
   }
-  for (const FormatWriter* writer : writers) {
-    if (writer->fits && !writer->fits(options, error)) return false;
-  }
+  return true;
+}
 
-  Drawing drawing;
-  drawing.width = options.pageWidth;
-  drawing.height = options.pageHeight;
-  drawing.warnings = packing.warnings;
-  const detail::Textures textures(options.fill ? input.materials : std::vector<Material>{}, &drawing.warnings);
+}  // namespace
+
+bool drawPattern(const PatternInput& input, const PatternOptions& options, const Packing& packing, DrawnPattern* drawn,
+                 std::string* error) {
+  std::string ignoredError;
+  if (!error) error = &ignoredError;
+  if (!drawable(input, options, packing, error)) return false;
+  auto drawing = std::make_unique<Drawing>();
+  drawing->width = options.pageWidth;
+  drawing->height = options.pageHeight;
+  drawing->warnings = packing.warnings;
+  const detail::Textures textures(options.fill ? input.materials : std::vector<Material>{}, &drawing->warnings);
   for (size_t m = 0; m < input.materials.size(); ++m) {
     cairo_surface_t* image = textures[static_cast<int>(m)];
-    drawing.images.push_back(image ? cairo_surface_reference(image) : nullptr);
+    drawing->images.push_back(image ? cairo_surface_reference(image) : nullptr);
   }
   try {
-    detail::drawSheets(input, options, packing, textures, &drawing);
-    if (options.overview) detail::drawOverview(input, options, packing, &drawing);
+    detail::drawSheets(input, options, packing, textures, drawing.get());
+    if (options.overview) detail::drawOverview(input, options, packing, drawing.get());
   } catch (const std::exception& e) {
     // The font could not be loaded: nothing can be measured or drawn.
     *error = e.what();
     return false;
   }
+  drawn->drawing_ = std::move(drawing);
+  drawn->packing_ = packing;
+  return true;
+}
 
+bool writeDrawn(const DrawnPattern& drawn, const PatternOptions& options, const std::vector<std::string>& paths,
+                PatternReport* report, std::string* error) {
+  std::string ignoredError;
+  if (!error) error = &ignoredError;
+  if (!drawn.drawing_) {
+    *error = "the pattern has not been drawn";
+    return false;
+  }
+  const Drawing& drawing = *drawn.drawing_;
+  std::vector<const FormatWriter*> writers;
+  for (const std::string& path : paths) {
+    writers.push_back(writerOf(path));
+    if (!writers.back()) return unknownType(path, error);
+  }
+  for (const FormatWriter* writer : writers) {
+    if (writer->fits && !writer->fits(options, error)) return false;
+  }
   std::vector<std::vector<std::string>> files;
   for (size_t i = 0; i < paths.size(); ++i) {
     files.push_back(filesOf(paths[i], writers[i]->format, drawing));
@@ -226,14 +250,32 @@ bool writePattern(const PatternInput& input, const PatternOptions& options, cons
   }
   if (!staged.commit(error)) return false;
   if (report) {
-    report->packing = packing;
+    report->packing = drawn.packing_;
     report->files.clear();
     for (const auto& list : files) report->files.insert(report->files.end(), list.begin(), list.end());
     report->byPath = files;
     report->overview = drawing.overview >= 0;
-    report->warnings = std::move(drawing.warnings);
+    report->warnings = drawing.warnings;
   }
   return true;
+}
+
+bool writePattern(const PatternInput& input, const PatternOptions& options, const Packing& packing,
+                  const std::vector<std::string>& paths, PatternReport* report, std::string* error) {
+  std::string ignoredError;
+  if (!error) error = &ignoredError;
+  // What no drawing can mend is told before anything is drawn.
+  std::vector<const FormatWriter*> writers;
+  for (const std::string& path : paths) {
+    writers.push_back(writerOf(path));
+    if (!writers.back()) return unknownType(path, error);
+  }
+  if (!drawable(input, options, packing, error)) return false;
+  for (const FormatWriter* writer : writers) {
+    if (writer->fits && !writer->fits(options, error)) return false;
+  }
+  DrawnPattern drawn;
+  return drawPattern(input, options, packing, &drawn, error) && writeDrawn(drawn, options, paths, report, error);
 }
 
 bool writePattern(const PatternInput& input, const PatternOptions& options, const std::string& path,

@@ -113,6 +113,9 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
 void download(Context& context, const httplib::Request& req, httplib::Response& res);
 /// GET /api/sheet/N.png (a preview) and /api/sheet/N.svg: a sheet of the current run's pattern.
 void sheet(Context& context, const httplib::Request& req, httplib::Response& res);
+/// GET /api/thumbnail/N.png: sheet N of the current run's pattern as a small image, for the
+/// list of sheets (kThumbnailDpi).
+void thumbnail(Context& context, const httplib::Request& req, httplib::Response& res);
 /// GET /api/texture/N: the image of material N of the open model.
 void texture(Context& context, const httplib::Request& req, httplib::Response& res);
 

@@ -44,7 +44,7 @@ struct ExportFolder {
 /// the drawing is waited for: a page that opens another model meanwhile is not told that the
 /// session is busy.
 void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s, const std::string& extension,
-                 std::size_t n, bool attachment) {
+                 std::size_t n, bool attachment, bool thumbnail = false) {
   const RunRecord* run = s->current();
   if (!run) return refuse(res, 404, "no result yet: unfold the model first");
   if (!run->pattern) return refuse(res, 404, "this result has no pattern");
@@ -53,7 +53,7 @@ void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s
   s.lock.unlock();
   std::vector<std::string> files;
   std::string error;
-  if (!pattern->files(extension, &files, &error)) {
+  if (!(thumbnail ? pattern->pngAt(kThumbnailDpi, &files, &error) : pattern->files(extension, &files, &error))) {
     // A run replaced while its sheet was asked for (an edit that came quickly after it): the
     // page shows the newer one.
     if (pattern->abandoned()) return refuse(res, 410, "this result was replaced by a newer one");
@@ -155,6 +155,12 @@ void sheet(Context& context, const httplib::Request& req, httplib::Response& res
   Reading s = context.sessions.read(req, res);
   if (!s) return;
   sendPattern(req, res, s, "." + std::string(req.matches[2]), std::stoul(req.matches[1]), req.has_param("download"));
+}
+
+void thumbnail(Context& context, const httplib::Request& req, httplib::Response& res) {
+  Reading s = context.sessions.read(req, res);
+  if (!s) return;
+  sendPattern(req, res, s, ".png", std::stoul(req.matches[1]), false, true);
 }
 
 void texture(Context& context, const httplib::Request& req, httplib::Response& res) {

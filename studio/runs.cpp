@@ -3,7 +3,6 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <thread>
 
 #include "job/document.h"
 #include "job/outputs.h"
@@ -192,13 +191,12 @@ void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfoldin
   RunRecord& kept = s.runs.back();
   // The pieces' places on the sheets are known before the answer, so the 3D view numbers the
   // pieces as the sheets do; meanwhile the 3D view's data is made, so that it is ready when the
-  // page asks. The sheets themselves are drawn after the answer.
-  std::thread packing;
-  if (kept.pattern) packing = std::thread([pattern = kept.pattern] { pattern->layout(); });
-  s.scene()->compressed();
-  if (packing.joinable()) packing.join();
-  kept.checks = runChecks(kept.edges, kept.pattern.get());
+  // page asks. The drawing packs the sheets and goes straight on to draw them, while the answer
+  // is made and sent.
   if (kept.pattern) kept.drawing = std::make_shared<PatternDrawing>(kept.pattern);
+  s.scene()->compressed();
+  if (kept.pattern) kept.pattern->layout();
+  kept.checks = runChecks(kept.edges, kept.pattern.get());
   kept.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   s.resume = nullptr;
 }

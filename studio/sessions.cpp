@@ -74,12 +74,17 @@ Held<Lock> hold(std::shared_ptr<Session> session, httplib::Response& res, const 
 
 PatternDrawing::PatternDrawing(std::shared_ptr<job::PatternFiles> pattern) : files(std::move(pattern)) {
   thread = std::thread([files = files] {
-    // Below the answers in priority: a page's requests are served first, the sheets after.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     std::vector<std::string> drawn;
     std::string error;
-    // A format that fails says so when it is asked for.
-    if (files->files(".png", &drawn, &error)) files->files(".pdf", &drawn, &error);
+    // The packing and the list's small images, which the page waits for, at the answers'
+    // priority; then, below it (a page's requests are served first), the sheets as the viewer
+    // shows them and the PDF. A format that fails says so when it is asked for; what is asked
+    // for later draws again.
+    if (files->pngAt(kThumbnailDpi, &drawn, &error)) {
+      setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+      if (files->files(".png", &drawn, &error)) files->files(".pdf", &drawn, &error);
+    }
+    files->release();
   });
 }
 

@@ -30,8 +30,14 @@
 
 namespace studio {
 
-/// A run's pattern being drawn after the run has answered: previews first, then the PDF. Ending
-/// it (the run replaced, its session ended) draws nothing more and waits for the format at hand.
+/// The resolution of the sheets in the page's list: a sheet there is 170 pixels wide, and this
+/// is sharp on a screen of two pixels to one.
+constexpr double kThumbnailDpi = 45;
+
+/// A run's pattern being packed and drawn while the run answers: the list's small images
+/// first, then the sheets as the viewer shows them, then the PDF.
+/// Ending it (the run replaced, its session ended) draws nothing more and waits for the format
+/// at hand.
 struct PatternDrawing {
   std::shared_ptr<job::PatternFiles> files;
   std::thread thread;

@@ -193,6 +193,7 @@ struct Studio::Impl {
       answer(res, {{"left", true}});
     });
     server.Get(sheetRoute(), [&c](const Req& req, Res& res) { sheet(c, req, res); });
+    server.Get(R"(/api/thumbnail/([0-9]{1,4})\.png)", [&c](const Req& req, Res& res) { thumbnail(c, req, res); });
     server.Get(R"(/api/texture/([0-9]{1,6}))", [&c](const Req& req, Res& res) { texture(c, req, res); });
     server.Get(R"(/api/download/(pattern\.pdf|pieces\.zip|pieces\.glb|scene\.json))",
                [&c](const Req& req, Res& res) { download(c, req, res); });

@@ -588,6 +588,19 @@ TEST(StudioAnswers, AreCompressedOnceAndNameNoPathOfTheServer) {
   res = browser.get("/api/sheet/1.png");
   ASSERT_TRUE(res && res->status == 200);
   EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
+  // The list's small image of the same sheet: a PNG whose width (bytes 16-19, big-endian) is
+  // the A4 page's at the list's resolution, where the viewer's is at its own.
+  const auto pngWidth = [](const std::string& png) {
+    return png.size() < 24 ? 0u : (static_cast<unsigned char>(png[16]) << 24 | static_cast<unsigned char>(png[17]) << 16 |
+                                   static_cast<unsigned char>(png[18]) << 8 | static_cast<unsigned char>(png[19]));
+  };
+  const unsigned previewWidth = pngWidth(res->body);
+  auto small = browser.get("/api/thumbnail/1.png");
+  ASSERT_TRUE(small && small->status == 200);
+  EXPECT_EQ(small->get_header_value("Content-Type"), "image/png");
+  EXPECT_EQ(pngWidth(small->body), 372u) << "210 mm at 45 dpi";
+  EXPECT_GT(previewWidth, 2 * pngWidth(small->body));
+  EXPECT_EQ(browser.get("/api/thumbnail/99.png")->status, 404);
   // The walls' image for the 3D view; no image for a material without one.
   const json scene = json::parse(browser.get("/api/scene")->body);
   int images = 0;

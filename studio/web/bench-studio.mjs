@@ -1,7 +1,8 @@
 // Times one run in the studio as a person makes it, for comparing with the program on the same
 // model: node studio/web/bench-studio.mjs build/bin/foldra MODEL prints the milliseconds from
-// Unfold to the 3D result ("scene") and to every sheet's preview ("sheets"), with the studio's
-// defaults (compact, 150 mm, A4). Compare with: foldra MODEL --page 210x297 -o x.json -o x.pdf
+// Unfold to the run's answer ("answered"), to the 3D result ("scene") and to every sheet's
+// image in the list ("sheets"), with the studio's defaults (compact, 150 mm, A4). Compare with:
+// foldra MODEL --page 210x297 -o x.json -o x.pdf
 import { chromium } from 'playwright-core';
 import { spawn } from 'node:child_process';
 const [program, model] = process.argv.slice(2);

@@ -152,6 +152,39 @@ TEST(WritePattern, TellsHowFarTheDrawingAndEachFormatHaveComeAndWritesTheSameByt
   EXPECT_EQ(byStage["Writing the PDF"], (std::vector<int>{0, 33, 66}));
 }
 
+// A viewer draws the pages once and writes them in several formats and at several sizes: each
+// file is the one writePattern makes alone.
+TEST(WritePattern, PagesDrawnOnceWriteTheSameFilesInEveryFormatAndResolution) {
+  TempDir dir;
+  const PatternInput input = threeBigSquares();
+  PatternOptions options = smallPage();
+  const Packing packing = packPattern(input, options);
+  DrawnPattern drawn;
+  ASSERT_TRUE(drawPattern(input, options, packing, &drawn, nullptr));
+  PatternReport report;
+  ASSERT_TRUE(writeDrawn(drawn, options, {dir.file("once.pdf")}, &report, nullptr));
+  EXPECT_EQ(report.files, (std::vector<std::string>{dir.file("once.pdf")}));
+  PatternOptions small = options;
+  small.dpi = 45;
+  ASSERT_TRUE(writeDrawn(drawn, small, {dir.file("once.png")}, nullptr, nullptr));
+  ASSERT_TRUE(writeDrawn(drawn, options, {dir.file("again.png")}, nullptr, nullptr));
+  ASSERT_TRUE(writePattern(input, options, packing, {dir.file("alone.pdf"), dir.file("alone.png")}, nullptr, nullptr));
+  ASSERT_TRUE(writePattern(input, small, packing, {dir.file("small.png")}, nullptr, nullptr));
+  EXPECT_EQ(read(dir.file("once.pdf")), read(dir.file("alone.pdf")));
+  for (int sheet = 1; sheet <= 3; ++sheet) {
+    const std::string n = std::to_string(sheet);
+    EXPECT_EQ(read(dir.file("again-" + n + ".png")), read(dir.file("alone-" + n + ".png"))) << sheet;
+    EXPECT_EQ(read(dir.file("once-" + n + ".png")), read(dir.file("small-" + n + ".png"))) << sheet;
+    EXPECT_LT(readPng(dir.file("once-" + n + ".png")).width, readPng(dir.file("again-" + n + ".png")).width);
+  }
+  // A resolution no PNG can have is refused before anything is written.
+  PatternOptions huge = options;
+  huge.dpi = 1e6;
+  std::string error;
+  EXPECT_FALSE(writeDrawn(drawn, huge, {dir.file("huge.png")}, nullptr, &error));
+  EXPECT_NE(error.find("pixels a side"), std::string::npos) << error;
+}
+
 TEST(WritePattern, SvgWritesOneFilePerSheetAtThePageSize) {
   TempDir dir;
   PatternOptions options = smallPage();

@@ -508,6 +508,7 @@ function applyState(s) {
 
 let sheetStamp = '';
 function sheetImage(n) { return `/api/sheet/${n}.png?v=${sheetStamp}`; }
+function sheetThumbnail(n) { return `/api/thumbnail/${n}.png?v=${sheetStamp}`; }
 
 /// The boxes of the pieces on sheet n (from 1), as shares of the page.
 function boxesOn(n) {
@@ -552,7 +553,7 @@ function showSheets(s) {
         if (started) window.foldraTimes.sheets = performance.now() - started;
       }
     });
-    img.src = sheetImage(n);
+    img.src = sheetThumbnail(n);
     const boxes = document.createElement('div');
     boxes.className = 'boxes';
     button.append(img, boxes);
@@ -986,6 +987,7 @@ async function runDialog(press) {
     const body = { gadgets: gadgetValues(), press, paper: p.fields, ...(resumeMarks ?? {}) };
     resumeMarks = null;
     const s = await call('POST', '/api/run', body);
+    window.foldraTimes.answered = performance.now() - runStarted;
     if (s.message === 'stopped') {
       // Nothing changed: the page keeps what it shows.
       applyState(s);

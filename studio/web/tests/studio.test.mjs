@@ -292,7 +292,7 @@ test('spot.obj with the defaults: no piece larger than A4, and how long the resu
   if (!existsSync(spot)) { t.skip(`${spot} is not here`); return; }
   await openModel([spot], 'spot.obj');
   const times = await unfold();
-  console.log(`spot.obj: Unfold to the 3D result ${Math.round(times.scene)} ms, to every sheet preview ${Math.round(times.sheets)} ms`);
+  console.log(`spot.obj: Unfold to the answer ${Math.round(times.answered)} ms, to the 3D result ${Math.round(times.scene)} ms, to every sheet in the list ${Math.round(times.sheets)} ms`);
   assert.equal(await page.locator('#oversize').isHidden(), true, 'no piece larger than A4');
   const oversize = await page.evaluate(() => window.foldraState.run.pattern.pieces.filter((p) => p.oversize).length);
   assert.equal(oversize, 0);
