@@ -132,11 +132,12 @@ bool PatternFiles::files(const std::string& extension, std::vector<std::string>*
   return written(extension, extension, options_, "pattern", out, error);
 }
 
-bool PatternFiles::pngAt(double dpi, std::vector<std::string>* out, std::string* error) {
+bool PatternFiles::pngAt(double dpi, bool texts, std::vector<std::string>* out, std::string* error) {
   pattern::PatternOptions options = options_;
   options.dpi = dpi;
-  const std::string resolution = std::to_string(std::lround(dpi));
-  return written("png@" + resolution, ".png", options, "pattern-" + resolution + "dpi", out, error);
+  options.texts = texts;
+  const std::string name = std::to_string(std::lround(dpi)) + "dpi" + (texts ? "" : "-lines");
+  return written("png@" + name, ".png", options, "pattern-" + name, out, error);
 }
 
 std::string PatternFiles::overview(const std::string& extension) {

@@ -65,9 +65,9 @@ class PatternFiles {
   /// request (PNG sheets at the options' resolution). False with *error set when drawing fails,
   /// or once the drawing was abandoned.
   bool files(const std::string& extension, std::vector<std::string>* out, std::string* error);
-  /// The sheets as PNG images at a resolution of their own (thumbnails), drawn on first request
-  /// like the formats: the overview first where there is one.
-  bool pngAt(double dpi, std::vector<std::string>* out, std::string* error);
+  /// The sheets as PNG images at a resolution of their own, with or without their texts
+  /// (thumbnails), drawn on first request like the formats: the overview first where there is one.
+  bool pngAt(double dpi, bool texts, std::vector<std::string>* out, std::string* error);
   /// Lets go of the drawn pages once every format wanted soon is written: a format asked for
   /// later draws them again.
   void release();

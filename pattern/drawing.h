@@ -108,7 +108,7 @@ void drawSheets(const PatternInput& input, const PatternOptions& options, const 
 void drawOverview(const PatternInput& input, const PatternOptions& options, const Packing& packing, Drawing* drawing);
 
 /// Draws a page through cairo, whose user space must be page millimetres.
-void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page);
+void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page, bool texts = true);
 
 /// The pages as one PDF document.
 /// Told before each page is written: the pages written so far, and of how many.

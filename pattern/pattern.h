@@ -107,6 +107,9 @@ struct PatternOptions {
   double scale = 1.0;
   /// Resolution of PNG sheets.
   double dpi = 150.0;
+  /// PNG sheets carry their texts (labels, numbers, titles, the guide); an image too small to
+  /// read them, such as a viewer's thumbnail, leaves them out and is drawn much sooner.
+  bool texts = true;
   /// Folds flatter than this many degrees are not drawn.
   double flatFoldDegrees = 1.0;
   /// Fill triangles with their material's colour or texture; false for line art only.

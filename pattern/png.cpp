@@ -19,12 +19,12 @@ namespace {
 constexpr long kMostPixels = 32767;
 
 // Draws a page on the surface, whose units are `perMm` to the millimetre, over white paper.
-cairo_status_t drawPage(cairo_surface_t* surface, double perMm, const Drawing& drawing, const Page& page) {
+cairo_status_t drawPage(cairo_surface_t* surface, double perMm, const Drawing& drawing, const Page& page, bool texts) {
   cairo_t* cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
   cairo_scale(cr, perMm, perMm);
-  renderPage(cr, drawing, page);
+  renderPage(cr, drawing, page, texts);
   const cairo_status_t status = cairo_status(cr);
   cairo_destroy(cr);
   return status;
@@ -107,7 +107,7 @@ bool pngPage(const Drawing& drawing, const Page& page, const PatternOptions& opt
   long width = 0, height = 0;
   if (!pngSize(options, &width, &height, problem)) return false;
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-  cairo_status_t status = drawPage(surface, options.dpi / 25.4, drawing, page);
+  cairo_status_t status = drawPage(surface, options.dpi / 25.4, drawing, page, options.texts);
   if (status == CAIRO_STATUS_SUCCESS) *png = encodePng(surface);
   status = finish(surface, status);
   if (status == CAIRO_STATUS_SUCCESS) return true;

@@ -110,7 +110,7 @@ void draw(cairo_t* cr, const Drawing&, const TextMark& m) {
 
 }  // namespace
 
-void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page) {
+void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page, bool texts) {
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   // Labels come in many sizes and turns: unhinted outlines draw each without running the
   // font's hinting program for every one.
@@ -120,6 +120,7 @@ void renderPage(cairo_t* cr, const Drawing& drawing, const Page& page) {
   cairo_set_font_options(cr, fonts);
   cairo_font_options_destroy(fonts);
   for (const Mark& mark : page.marks) {
+    if (!texts && std::holds_alternative<TextMark>(mark)) continue;
     std::visit([&](const auto& m) { draw(cr, drawing, m); }, mark);
   }
 }

@@ -53,7 +53,7 @@ void sendPattern(const httplib::Request& req, httplib::Response& res, Reading& s
   s.lock.unlock();
   std::vector<std::string> files;
   std::string error;
-  if (!(thumbnail ? pattern->pngAt(kThumbnailDpi, &files, &error) : pattern->files(extension, &files, &error))) {
+  if (!(thumbnail ? pattern->pngAt(kThumbnailDpi, false, &files, &error) : pattern->files(extension, &files, &error))) {
     // A run replaced while its sheet was asked for (an edit that came quickly after it): the
     // page shows the newer one.
     if (pattern->abandoned()) return refuse(res, 410, "this result was replaced by a newer one");

@@ -80,7 +80,7 @@ PatternDrawing::PatternDrawing(std::shared_ptr<job::PatternFiles> pattern) : fil
     // priority; then, below it (a page's requests are served first), the sheets as the viewer
     // shows them and the PDF. A format that fails says so when it is asked for; what is asked
     // for later draws again.
-    if (files->pngAt(kThumbnailDpi, &drawn, &error)) {
+    if (files->pngAt(kThumbnailDpi, false, &drawn, &error)) {
       setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
       if (files->files(".png", &drawn, &error)) files->files(".pdf", &drawn, &error);
     }

@@ -31,7 +31,8 @@
 namespace studio {
 
 /// The resolution of the sheets in the page's list: a sheet there is 170 pixels wide, and this
-/// is sharp on a screen of two pixels to one.
+/// is sharp on a screen of two pixels to one. Their texts would be a few pixels high there: the
+/// list's images leave them out, the viewer's show them.
 constexpr double kThumbnailDpi = 45;
 
 /// A run's pattern being packed and drawn while the run answers: the list's small images
