@@ -177,6 +177,23 @@ TEST(WritePattern, PagesDrawnOnceWriteTheSameFilesInEveryFormatAndResolution) {
     EXPECT_EQ(read(dir.file("once-" + n + ".png")), read(dir.file("small-" + n + ".png"))) << sheet;
     EXPECT_LT(readPng(dir.file("once-" + n + ".png")).width, readPng(dir.file("again-" + n + ".png")).width);
   }
+  // Without its texts (a thumbnail's), a sheet keeps its lines and fills: the title band above
+  // the pieces is bare paper, where the sheet with texts has its title.
+  PatternOptions lines = options;
+  lines.texts = false;
+  ASSERT_TRUE(writeDrawn(drawn, lines, {dir.file("lines.png")}, nullptr, nullptr));
+  const auto inked = [](const Image& image, int rows) {
+    int dark = 0;
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < image.width; ++x) dark += image.at(x, y)[0] < 128 ? 1 : 0;
+    }
+    return dark;
+  };
+  const Image withTexts = readPng(dir.file("again-1.png")), withoutTexts = readPng(dir.file("lines-1.png"));
+  const int titleRows = static_cast<int>((options.margin + 3) * options.dpi / 25.4);
+  EXPECT_GT(inked(withTexts, titleRows), 0) << "the title";
+  EXPECT_EQ(inked(withoutTexts, titleRows), 0);
+  EXPECT_LT(inked(withoutTexts, withoutTexts.height), inked(withTexts, withTexts.height));
   // A resolution no PNG can have is refused before anything is written.
   PatternOptions huge = options;
   huge.dpi = 1e6;
