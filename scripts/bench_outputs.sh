@@ -155,6 +155,20 @@ timed() {
   echo "$best $best_rss"
 }
 declare -A stage_cpu
+# One row of the stage table for the model the loop stands at (name, family, tris); the growth
+# is against the same key of the family's previous model.
+row() {
+  local label=$1 cpu=$2 rss=$3 key=$4 against=${5:-}
+  local growth="-" per="-" peak="-" share="-"
+  [ "$family" = "$previous_family" ] && growth=$(ratio "$cpu" "${stage_cpu[$previous_name/$key]:-}")
+  [ "$growth" = "" ] && growth="-"
+  if [ "$rss" != "-" ]; then
+    peak=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
+    per=$(awk -v k="$rss" -v t="$tris" 'BEGIN { printf "%.0f", k * 1024 / t }')
+  fi
+  [ -n "$against" ] && share=$(ratio "$cpu" "$against")
+  printf '%-12s %9s  %-18s %9s %7s %9s %6s %7s\n' "$name" "$tris" "$label" "$cpu" "$growth" "$peak" "$per" "$share"
+}
 previous_family="" previous_name=""
 for model in "${stage_models[@]}"; do
   name=$(basename "$model" .obj)
@@ -168,18 +182,6 @@ for model in "${stage_models[@]}"; do
   pattern_cpu=$(awk -v a="$whole_cpu" -v b="$on_cpu" 'BEGIN { if (a == "-" || b == "-") print "-"; else printf "%.2f", a - b }')
   stage_cpu[$name/off]=$off_cpu stage_cpu[$name/on]=$on_cpu stage_cpu[$name/longest]=$longest_cpu
   stage_cpu[$name/pattern]=$pattern_cpu stage_cpu[$name/whole]=$whole_cpu
-  row() {
-    local label=$1 cpu=$2 rss=$3 key=$4 against=${5:-}
-    local growth="-" per="-" peak="-" share="-"
-    [ "$family" = "$previous_family" ] && growth=$(ratio "$cpu" "${stage_cpu[$previous_name/$key]:-}")
-    [ "$growth" = "" ] && growth="-"
-    if [ "$rss" != "-" ]; then
-      peak=$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')
-      per=$(awk -v k="$rss" -v t="$tris" 'BEGIN { printf "%.0f", k * 1024 / t }')
-    fi
-    [ -n "$against" ] && share=$(ratio "$cpu" "$against")
-    printf '%-12s %9s  %-18s %9s %7s %9s %6s %7s\n' "$name" "$tris" "$label" "$cpu" "$growth" "$peak" "$per" "$share"
-  }
   row "unfold, page off" "$off_cpu" "$off_rss" off
   row "unfold, page on" "$on_cpu" "$on_rss" on "$off_cpu"
   row "longest edge" "$longest_cpu" "$longest_rss" longest

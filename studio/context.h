@@ -81,18 +81,27 @@ void downloadProject(Context& context, const httplib::Request& req, httplib::Res
 /// with the body it was asked with, the marks it entered and the person's edits among them.
 void keepRun(Session& s, job::RunResult&& result, const job::Unfolding& unfolding, nlohmann::json body, const EdgeMarks& used,
              const EdgeMarks& edits, double medianModelEdge, std::chrono::steady_clock::time_point start);
+/// A run made on a copy of the session's model: the copy with the run's pieces, the run, how it
+/// was asked, and when it began.
+struct CopyRun {
+  std::unique_ptr<scene::Document> copy;
+  job::RunResult result;
+  job::Unfolding unfolding;
+  double medianModelEdge = 0;
+  std::chrono::steady_clock::time_point start;
+};
 /// Runs the module with a run body on a copy of the session's model as opened, with `used`
 /// entered as marks; the session's document and runs stay as they are. False with the answer
 /// set when the run did not end in pieces.
 bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const nlohmann::json& body, const EdgeMarks& used,
-               std::unique_ptr<scene::Document>* copy, job::RunResult* result, job::Unfolding* unfolding,
-               double* medianModelEdge, httplib::Response& res);
+               CopyRun* run, httplib::Response& res);
 /// Makes the copy a run was made on the session's document and keeps the run (keepRun); then,
 /// for a new edit, adds it to the history (what could have been redone goes), or for a `step`
 /// of undo or redo, stands at that place of it; saves the session and answers its state.
-void keepCopy(Session& s, std::unique_ptr<scene::Document> copy, job::RunResult&& result, const job::Unfolding& unfolding,
-              nlohmann::json body, const EdgeMarks& used, const EdgeMarks& edits, double medianModelEdge,
-              std::chrono::steady_clock::time_point start, httplib::Response& res, std::optional<std::size_t> step = std::nullopt);
+void keepCopy(Session& s, CopyRun&& run, nlohmann::json body, const EdgeMarks& used, const EdgeMarks& edits,
+              httplib::Response& res, std::optional<std::size_t> step = std::nullopt);
+/// The request's body as JSON; false, refused as not valid JSON `what`, where it is not.
+bool readBody(const httplib::Request& req, httplib::Response& res, const std::string& what, nlohmann::json* body);
 /// GET /api/edge?piece=P&triangle=T&side=K: an edge of the run's pieces, its partner, its name
 /// on the sheets, its tab and marks.
 void edgeInfo(Context& context, const httplib::Request& req, httplib::Response& res);

@@ -255,11 +255,7 @@ void sheetEdge(Context& context, const httplib::Request& req, httplib::Response&
 
 void place(Context& context, const httplib::Request& req, httplib::Response& res) {
   json body;
-  try {
-    body = json::parse(req.body);
-  } catch (const json::exception&) {
-    return refuse(res, 400, "the move is not valid JSON");
-  }
+  if (!readBody(req, res, "the move", &body)) return;
   for (const char* key : {"piece", "sheet", "dx", "dy", "turn"}) {
     if (!body.is_object() || !body.contains(key) || !body[key].is_number() || !std::isfinite(body[key].get<double>())) {
       return refuse(res, 400, std::string("a move names \"piece\", \"sheet\", \"dx\", \"dy\" and \"turn\" as numbers (\"") + key + "\")");
@@ -312,22 +308,14 @@ void place(Context& context, const httplib::Request& req, httplib::Response& res
       !readMarks(next.value("edits", json()), s->modelEdges, &edits, &error)) {
     return refuse(res, 500, "the run's marks no longer fit the model: " + error);
   }
-  const auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<scene::Document> copy;
-  job::RunResult result;
-  job::Unfolding unfolding;
-  double median = 0;
-  if (!runOnCopy(context, req, *s, next, used, &copy, &result, &unfolding, &median, res)) return;
-  keepCopy(*s, std::move(copy), std::move(result), unfolding, std::move(next), used, edits, median, start, res);
+  CopyRun made;
+  if (!runOnCopy(context, req, *s, next, used, &made, res)) return;
+  keepCopy(*s, std::move(made), std::move(next), used, edits, res);
 }
 
 void edit(Context& context, const httplib::Request& req, httplib::Response& res) {
   json body;
-  try {
-    body = json::parse(req.body);
-  } catch (const json::exception&) {
-    return refuse(res, 400, "the edit is not valid JSON");
-  }
+  if (!readBody(req, res, "the edit", &body)) return;
   if (!body.is_object()) return refuse(res, 400, "the edit is a JSON object with \"piece\", \"triangle\", \"side\" and \"action\"");
   const std::string action = body.contains("action") && body["action"].is_string() ? body["action"].get<std::string>() : "";
   if (action != "cut" && action != "join" && action != "tab" && action != "no-tab" && action != "free") {
@@ -392,16 +380,12 @@ void edit(Context& context, const httplib::Request& req, httplib::Response& res)
   // Pieces placed by hand are named by their place in the run: an edit may make other pieces.
   next.erase("placements");
 
-  const auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<scene::Document> copy;
-  job::RunResult result;
-  job::Unfolding unfolding;
-  double median = 0;
-  if (!runOnCopy(context, req, *s, next, used, &copy, &result, &unfolding, &median, res)) return;
+  CopyRun made;
+  if (!runOnCopy(context, req, *s, next, used, &made, res)) return;
   // The edit holds only where the new run did what it asked; else the session stays as it was.
   job::EdgeCopy now;
   RunRecord probe;
-  probe.edges = result.edges;
+  probe.edges = made.result.edges;
   const bool found = find(probe, e, &now);
   if (action == "join" && (!found || now.kind != job::EdgeCopy::Kind::Fold)) {
     return refuse(res, 409, "Not joined: one piece of pieces " + std::to_string(pa) + " and " + std::to_string(pb) +
@@ -411,7 +395,7 @@ void edit(Context& context, const httplib::Request& req, httplib::Response& res)
     return refuse(res, 409, "No tab moved: on piece " + std::to_string(pa) +
                                 " a glue tab on this edge would lie over the piece or its tabs, or leave the page.");
   }
-  keepCopy(*s, std::move(copy), std::move(result), unfolding, std::move(next), used, edits, median, start, res);
+  keepCopy(*s, std::move(made), std::move(next), used, edits, res);
 }
 
 }  // namespace studio

@@ -205,11 +205,7 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   auto session = context.sessions.require(req, res);
   if (!session) return;
   json body;
-  try {
-    body = json::parse(req.body);
-  } catch (const json::exception&) {
-    return refuse(res, 400, "the run's settings are not valid JSON");
-  }
+  if (!readBody(req, res, "the run's settings", &body)) return;
   std::string error;
   {
     FormRun form;
@@ -263,11 +259,21 @@ void run(Context& context, const httplib::Request& req, httplib::Response& res) 
   answer(res, s->state());
 }
 
+bool readBody(const httplib::Request& req, httplib::Response& res, const std::string& what, json* body) {
+  try {
+    *body = json::parse(req.body);
+    return true;
+  } catch (const json::exception&) {
+    refuse(res, 400, what + " is not valid JSON");
+    return false;
+  }
+}
+
 bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const json& body, const EdgeMarks& used,
-               std::unique_ptr<scene::Document>* copy, job::RunResult* result, job::Unfolding* unfolding,
-               double* medianModelEdge, httplib::Response& res) {
+               CopyRun* run, httplib::Response& res) {
+  run->start = std::chrono::steady_clock::now();
   std::string error;
-  if (!unfoldingOf(body, context, s, unfolding, &error)) return refuse(res, 400, error), false;
+  if (!unfoldingOf(body, context, s, &run->unfolding, &error)) return refuse(res, 400, error), false;
   std::unique_lock<std::mutex> moduleLock(context.moduleMutex, std::try_to_lock);
   if (!moduleLock.owns_lock()) {
     refuse(res, 409, "busy: the module is running for another session; try again when it has finished");
@@ -278,26 +284,25 @@ bool runOnCopy(Context& context, const httplib::Request& req, Session& s, const 
   // The model as opened, copied: the session's document stays as it is until the run is kept.
   std::size_t undone = 0;
   while (s.document->undoCount() > 0 && s.document->undo()) ++undone;
-  *copy = scene::cloneDocument(*s.document);
+  run->copy = scene::cloneDocument(*s.document);
   while (undone-- > 0 && s.document->redo()) {
   }
-  job::selectObjects(**copy, {}, &error);
-  writeMarks(**copy, used);
-  *medianModelEdge = job::medianEdge(**copy);
+  job::selectObjects(*run->copy, {}, &error);
+  writeMarks(*run->copy, used);
+  run->medianModelEdge = job::medianEdge(*run->copy);
   context.running.set(&s, req.get_header_value(kTabHeader));
-  context.module.unfold(*copy, *unfolding, s.modelFolder, [&](const job::Progress& p) { s.setProgress(p); }, result);
+  context.module.unfold(run->copy, run->unfolding, s.modelFolder, [&](const job::Progress& p) { s.setProgress(p); }, &run->result);
   context.running.set(nullptr, "");
-  return answeredOutcome(*result, s, res);
+  return answeredOutcome(run->result, s, res);
 }
 
-void keepCopy(Session& s, std::unique_ptr<scene::Document> copy, job::RunResult&& result, const job::Unfolding& unfolding,
-              json body, const EdgeMarks& used, const EdgeMarks& edits, double medianModelEdge,
-              std::chrono::steady_clock::time_point start, httplib::Response& res, std::optional<std::size_t> step) {
+void keepCopy(Session& s, CopyRun&& run, json body, const EdgeMarks& used, const EdgeMarks& edits, httplib::Response& res,
+              std::optional<std::size_t> step) {
   // The runs' pieces belong to the document they were made in: every record goes with it.
   s.keepRuns(0);
-  s.document = std::move(copy);
+  s.document = std::move(run.copy);
   s.changed();
-  keepRun(s, std::move(result), unfolding, std::move(body), used, edits, medianModelEdge, start);
+  keepRun(s, std::move(run.result), run.unfolding, std::move(body), used, edits, run.medianModelEdge, run.start);
   if (step) {
     s.historyAt = *step;
   } else {
@@ -339,13 +344,9 @@ void undoRedo(Context& context, const httplib::Request& req, httplib::Response& 
   std::string error;
   EdgeMarks used, edits;
   if (!marksOf(body, *s, false, &used, &edits, &error)) return refuse(res, 500, "the edit's marks no longer fit the model: " + error);
-  const auto start = std::chrono::steady_clock::now();
-  std::unique_ptr<scene::Document> copy;
-  job::RunResult result;
-  job::Unfolding unfolding;
-  double median = 0;
-  if (!runOnCopy(context, req, *s, body, used, &copy, &result, &unfolding, &median, res)) return;
-  keepCopy(*s, std::move(copy), std::move(result), unfolding, body, used, edits, median, start, res, to);
+  CopyRun made;
+  if (!runOnCopy(context, req, *s, body, used, &made, res)) return;
+  keepCopy(*s, std::move(made), body, used, edits, res, to);
 }
 
 }  // namespace studio
