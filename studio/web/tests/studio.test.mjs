@@ -512,6 +512,14 @@ async function pick(e) {
 }
 
 /// Presses one of the edge bar's buttons and waits for the studio's answer.
+/// A click on the sheet in the viewer, done when the studio has answered which edge lies under it
+/// (a person's next step comes after that, never while the session still reads the click).
+async function clickSheet(x, y) {
+  const answered = page.waitForResponse((r) => new URL(r.url()).pathname === '/api/sheet-edge');
+  await page.mouse.click(x, y);
+  await answered;
+}
+
 async function editWith(button) {
   const before = await page.evaluate(() => document.body.dataset.edits ?? '0');
   await page.getByRole('button', { name: button, exact: true }).click();
@@ -539,7 +547,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
   await page.locator('#sheet-viewer').waitFor();
   const paper = await page.evaluate(() => window.foldraState.run.pattern.paper);
   const sheetBox = await page.locator('#viewer-sheet').boundingBox();
-  await page.mouse.click(sheetBox.x + ((at.a[0] + at.b[0]) / 2 / paper[0]) * sheetBox.width,
+  await clickSheet(sheetBox.x + ((at.a[0] + at.b[0]) / 2 / paper[0]) * sheetBox.width,
     sheetBox.y + ((at.a[1] + at.b[1]) / 2 / paper[1]) * sheetBox.height);
   await page.locator('#viewer-edge').waitFor();
   const picked = await page.evaluate(() => window.foldraEdge);
@@ -614,7 +622,7 @@ test('editing the pieces: cut and join at an edge (and a refused join with its r
     const [w, h] = await page.evaluate(() => window.foldraState.run.pattern.paper);
     const r = await page.locator('#viewer-sheet').boundingBox();
     const at = { x: r.x + ((b.left + b.width / 2) / w) * r.width, y: r.y + ((b.top + b.height / 2) / h) * r.height };
-    await page.mouse.click(at.x, at.y);
+    await clickSheet(at.x, at.y);
     await page.locator('#viewer-piece').waitFor();
     return { at, mm: r.width / w };
   };
@@ -698,7 +706,7 @@ test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab 
   await page.locator('#sheet-viewer').waitFor();
   const [w, h] = await page.evaluate(() => window.foldraState.run.pattern.paper);
   const r = await page.locator('#viewer-sheet').boundingBox();
-  await page.mouse.click(r.x + ((box.left + box.width / 2) / w) * r.width, r.y + ((box.top + box.height / 2) / h) * r.height);
+  await clickSheet(r.x + ((box.left + box.width / 2) / w) * r.width, r.y + ((box.top + box.height / 2) / h) * r.height);
   await page.locator('#viewer-piece').waitFor();
   await page.locator('#move-to').selectOption({ label: 'a new sheet' });
   const placedNow = () => page.evaluate(() => document.body.dataset.placed ?? '0');
@@ -711,7 +719,7 @@ test('spot.obj edited: a cut answers quickly and is undone, joined again, a tab 
   const alone = await page.evaluate(() => window.foldraState.run.pattern.pieces[0]);
   const r2 = await page.locator('#viewer-sheet').boundingBox();
   const grip = { x: r2.x + ((alone.left + alone.width / 2) / w) * r2.width, y: r2.y + ((alone.top + alone.height / 2) / h) * r2.height };
-  await page.mouse.click(grip.x, grip.y);
+  await clickSheet(grip.x, grip.y);
   mark = await placedNow();
   await page.mouse.move(grip.x, grip.y);
   await page.mouse.down();
