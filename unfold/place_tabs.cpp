@@ -202,9 +202,7 @@ class TabPlacer {
       }
     }
     host::StageProgress progress("Placing glue tabs", static_cast<std::int64_t>(std::size(kDeeperSteps) + 1) * static_cast<std::int64_t>(cuts_.size()));
-    std::int64_t round = 0;
-    for (double share : kDeeperSteps) placeRound(share, done, progress, round++);
-    placeRound(usefulShare, done, progress, round);
+    placeRounds(usefulShare, done, progress);
   }
 
   /// Places the tabs; answers the number of cut edges left without one.
@@ -212,9 +210,7 @@ class TabPlacer {
     std::vector<char> done(cuts_.size(), 0);
     const auto rounds = static_cast<std::int64_t>(std::size(kDeeperSteps) + 1);
     host::StageProgress progress("Placing glue tabs", rounds * static_cast<std::int64_t>(cuts_.size()));
-    std::int64_t round = 0;
-    for (double share : kDeeperSteps) placeRound(share, done, progress, round++);
-    placeRound(usefulShare, done, progress, round);
+    placeRounds(usefulShare, done, progress);
     return static_cast<int>(std::count(done.begin(), done.end(), 0));
   }
 
@@ -277,19 +273,39 @@ class TabPlacer {
     });
   }
 
+  /// The rounds, deepest first, then the shallowest useful tab.
+  void placeRounds(double usefulShare, std::vector<char>& done, host::StageProgress& progress) {
+    std::int64_t round = 0;
+    double before = 0;
+    for (double share : kDeeperSteps) {
+      placeRound(share, before, done, progress, round++);
+      before = share;
+    }
+    placeRound(usefulShare, before, done, progress, round);
+  }
+
+  /// The depth asked of the cut's tab in a round of this share: as deep as the round asks, but
+  /// no deeper than ends of 45 degrees allow, unless that is less than a useful tab: then the
+  /// ends steepen as far as needed for a useful one.
+  double wanted(const Cut& c, double share) const {
+    const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
+    return std::min(depth_ * share, std::max(useful_, side / 2));
+  }
+
   /// One round: every edge still without a tab gets one of this share of the depth where either
-  /// side has room.
-  void placeRound(double share, std::vector<char>& done, host::StageProgress& progress, std::int64_t round) {
+  /// side has room. An edge the round before (of share `before`, 0 for none) asked the same
+  /// depth of is left as it is: it found no room then, and a piece only gains faces and tabs
+  /// and its box only grows, so it finds none now. On small triangles every round asks the
+  /// useful depth, and only the first needs to try it.
+  void placeRound(double share, double before, std::vector<char>& done, host::StageProgress& progress, std::int64_t round) {
     const auto cuts = static_cast<std::int64_t>(cuts_.size());
     for (std::size_t i = 0; i < cuts_.size(); ++i) {
       if ((i & 1023) == 0) progress.step(round * cuts + static_cast<std::int64_t>(i));
       if (done[i]) continue;
       const Cut& c = cuts_[i];
       Convex onT, onG;
-      // As deep as this round asks, but no deeper than ends of 45 degrees allow, unless that is
-      // less than a useful tab: then the ends steepen as far as needed for a useful one.
-      const double side = length(c.t->p[(c.k + 1) % 3] - c.t->p[c.k]);
-      const double want = std::min(depth_ * share, std::max(useful_, side / 2));
+      const double want = wanted(c, share);
+      if (before > 0 && want == wanted(c, before)) continue;
       // A person's choice of the tab's side holds, or of no tab at all.
       const TabSide marked = markedTabSide(*c.t, c.k, *c.g, c.s);
       if (marked == TabSide::None) {
