@@ -78,20 +78,24 @@ const PatternLayout& PatternFiles::layout() {
   return layout_;
 }
 
-std::shared_ptr<const pattern::DrawnPattern> PatternFiles::drawn(std::string* error) {
+std::shared_ptr<const pattern::DrawnPattern> PatternFiles::drawn(bool texts, std::string* error) {
   std::lock_guard<std::mutex> lock(drawnMutex_);
-  if (!drawn_) {
+  std::shared_ptr<const pattern::DrawnPattern>& slot = texts ? drawn_ : drawnLines_;
+  if (!slot) {
     layout();
+    pattern::PatternOptions options = options_;
+    options.texts = texts;
     auto pages = std::make_shared<pattern::DrawnPattern>();
-    if (!pattern::drawPattern(input_, options_, packing_, pages.get(), error)) return nullptr;
-    drawn_ = std::move(pages);
+    if (!pattern::drawPattern(input_, options, packing_, pages.get(), error)) return nullptr;
+    slot = std::move(pages);
   }
-  return drawn_;
+  return slot;
 }
 
 void PatternFiles::release() {
   std::lock_guard<std::mutex> lock(drawnMutex_);
   drawn_.reset();
+  drawnLines_.reset();
 }
 
 bool PatternFiles::written(const std::string& key, const std::string& extension, const pattern::PatternOptions& options,
@@ -112,7 +116,7 @@ bool PatternFiles::written(const std::string& key, const std::string& extension,
     const std::string path = (std::filesystem::path(folder_) / (stem + extension)).string();
     pattern::PatternReport report;
     // Every format is written from the one drawing of the one packing the layout was read from.
-    const std::shared_ptr<const pattern::DrawnPattern> pages = drawn(&format->error);
+    const std::shared_ptr<const pattern::DrawnPattern> pages = drawn(options.texts, &format->error);
     format->ok = pages && pattern::writeDrawn(*pages, options, {path}, &report, &format->error);
     format->files = report.byPath.empty() ? std::vector<std::string>{} : report.byPath.front();
     // A sheet's files only: the overview page, when there is one, stands first.

@@ -92,7 +92,9 @@ class PatternFiles {
   bool written(const std::string& key, const std::string& extension, const pattern::PatternOptions& options,
                const std::string& stem, std::vector<std::string>* out, std::string* error);
   /// The pages drawn from the layout's packing, once until released; null with *error set.
-  std::shared_ptr<const pattern::DrawnPattern> drawn(std::string* error);
+  /// Without their texts (for images too small to read them) they are drawn apart, much
+  /// sooner: no label is placed.
+  std::shared_ptr<const pattern::DrawnPattern> drawn(bool texts, std::string* error);
 
   pattern::PatternInput input_;
   pattern::PatternOptions options_;
@@ -103,7 +105,7 @@ class PatternFiles {
   pattern::Packing packing_;
   PatternLayout layout_;
   std::mutex drawnMutex_;
-  std::shared_ptr<const pattern::DrawnPattern> drawn_;
+  std::shared_ptr<const pattern::DrawnPattern> drawn_, drawnLines_;
   std::mutex formatsMutex_;
   std::map<std::string, std::unique_ptr<Format>> formats_;
 };

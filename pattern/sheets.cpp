@@ -133,13 +133,17 @@ class SheetPainter {
     if (!tabs.path.empty()) page_.marks.push_back(std::move(tabs));
     lines(pieces);
     seamEnds(pieces);
-    for (const PlacedPiece& p : pieces) placer_.cover(p);
-    if (sheet == packing_.legendSheet) {
-      placer_.cover({packing_.legendMin.x, options_.pageHeight - packing_.legendMax.y},
-                    {packing_.legendMax.x, options_.pageHeight - packing_.legendMin.y});
+    // Pages drawn without their texts place no label: the search for each label's room is
+    // most of the drawing's work on a large model.
+    if (options_.texts) {
+      for (const PlacedPiece& p : pieces) placer_.cover(p);
+      if (sheet == packing_.legendSheet) {
+        placer_.cover({packing_.legendMin.x, options_.pageHeight - packing_.legendMax.y},
+                      {packing_.legendMax.x, options_.pageHeight - packing_.legendMin.y});
+      }
+      for (const PlacedPiece& p : pieces) placer_.placePiece(p, labels_.texts[p.index], labels_.notes[p.index]);
+      placer_.addTo(&page_);
     }
-    for (const PlacedPiece& p : pieces) placer_.placePiece(p, labels_.texts[p.index], labels_.notes[p.index]);
-    placer_.addTo(&page_);
     titleLine(title);
     if (sheet == packing_.legendSheet) legend();
     return std::move(page_);

@@ -77,10 +77,12 @@ PatternDrawing::PatternDrawing(std::shared_ptr<job::PatternFiles> pattern) : fil
     std::vector<std::string> drawn;
     std::string error;
     // The packing and the list's small images, which the page waits for, at the answers'
-    // priority; then, below it (a page's requests are served first), the sheets as the viewer
-    // shows them and the PDF. A format that fails says so when it is asked for; what is asked
-    // for later draws again.
+    // priority: drawn without texts, they place no label and come soon. Then, below it (a
+    // page's requests are served first), the sheets as the viewer shows them and the PDF, from
+    // one drawing with the labels. A format that fails says so when it is asked for; what is
+    // asked for later draws again.
     if (files->pngAt(kThumbnailDpi, false, &drawn, &error)) {
+      files->release();
       setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
       if (files->files(".png", &drawn, &error)) files->files(".pdf", &drawn, &error);
     }

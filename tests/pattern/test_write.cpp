@@ -194,6 +194,14 @@ TEST(WritePattern, PagesDrawnOnceWriteTheSameFilesInEveryFormatAndResolution) {
   EXPECT_GT(inked(withTexts, titleRows), 0) << "the title";
   EXPECT_EQ(inked(withoutTexts, titleRows), 0);
   EXPECT_LT(inked(withoutTexts, withoutTexts.height), inked(withTexts, withTexts.height));
+  // Drawn without its texts from the start (no label is placed), it is the same image.
+  DrawnPattern linesOnly;
+  ASSERT_TRUE(drawPattern(input, lines, packing, &linesOnly, nullptr));
+  ASSERT_TRUE(writeDrawn(linesOnly, lines, {dir.file("apart.png")}, nullptr, nullptr));
+  for (int sheet = 1; sheet <= 3; ++sheet) {
+    const std::string n = std::to_string(sheet);
+    EXPECT_EQ(read(dir.file("apart-" + n + ".png")), read(dir.file("lines-" + n + ".png"))) << sheet;
+  }
   // A resolution no PNG can have is refused before anything is written.
   PatternOptions huge = options;
   huge.dpi = 1e6;
