@@ -65,6 +65,7 @@ export function createViewer(container, note, labelLayer) {
   let useMaterials = false;
   let hot = -1;          // the highlighted piece (its index in the pattern)
   let lastView = null;
+  let holding = false;   // while show() builds, the draws asked for wait for its one at the end
 
   function makeControls() {
     if (!renderer) return;
@@ -147,7 +148,7 @@ export function createViewer(container, note, labelLayer) {
   }
 
   function draw() {
-    if (!renderer) return;
+    if (!renderer || holding) return;
     const w = container.clientWidth, h = container.clientHeight;
     if (w === 0 || h === 0) return;
     const canvas = renderer.domElement;
@@ -276,6 +277,42 @@ export function createViewer(container, note, labelLayer) {
       meshes.push(mesh);
     }
     return { group, meshes };
+  }
+
+  /// The objects of the view in the scene, the view fitted to them and the frame set.
+  function build(view, numbers) {
+    root = new THREE.Group();
+    for (const entry of view.objects) {
+      const { group, meshes } = meshOf(view, entry);
+      const centre = new THREE.Box3().setFromObject(group).getCenter(new THREE.Vector3());
+      objects.push({ entry, group, meshes, centre });
+      root.add(group);
+      if (new Set(entry.keys.map((k) => k[2])).size > 1) animated = true;
+    }
+    scene.add(root);
+    const pieces = objects.filter((o) => o.entry.piece >= 0 && o.meshes.length);
+    if (pieces.length) {
+      const axis = thinAxis(pieces.map((o) => new THREE.Box3().setFromObject(o.group)));
+      if (axis >= 0 && pieces.length === objects.filter((o) => o.meshes.length).length) {
+        flat = { axis };
+        // In the order of their numbers, as the sheets are read.
+        const number = (o) => numbers[o.entry.piece] ?? o.entry.piece + 1;
+        if (!animated) spread([...pieces].sort((a, b) => number(a) - number(b)), axis);
+      }
+      for (const o of pieces) {
+        o.centre = new THREE.Box3().setFromObject(o.group).getCenter(new THREE.Vector3()).sub(o.group.position);
+        const span = document.createElement('span');
+        span.textContent = String(numbers[o.entry.piece] ?? o.entry.piece + 1);
+        labelLayer.append(span);
+        labels.set(o.entry.piece, span);
+      }
+    }
+    container.dataset.objects = String(objects.length);
+    container.dataset.flat = String(!!flat);
+    api.setFrame(0);
+    fit();
+    makeControls();
+    fit();
   }
 
   /// The direction that is up on the screen when the view looks down `axis` from its positive
@@ -435,38 +472,14 @@ export function createViewer(container, note, labelLayer) {
       note.hidden = !!renderer;
       note.textContent = renderer ? '' : 'This browser cannot show 3D (WebGL is off); the counts and the pattern are below.';
       time = view.time;
-      root = new THREE.Group();
-      for (const entry of view.objects) {
-        const { group, meshes } = meshOf(view, entry);
-        const centre = new THREE.Box3().setFromObject(group).getCenter(new THREE.Vector3());
-        objects.push({ entry, group, meshes, centre });
-        root.add(group);
-        if (new Set(entry.keys.map((k) => k[2])).size > 1) animated = true;
+      // One render for the whole build: setting the frame and fitting the view each ask for one,
+      // and in a browser that draws without a graphics card each costs a good share of it.
+      holding = true;
+      try {
+        build(view, numbers);
+      } finally {
+        holding = false;
       }
-      scene.add(root);
-      const pieces = objects.filter((o) => o.entry.piece >= 0 && o.meshes.length);
-      if (pieces.length) {
-        const axis = thinAxis(pieces.map((o) => new THREE.Box3().setFromObject(o.group)));
-        if (axis >= 0 && pieces.length === objects.filter((o) => o.meshes.length).length) {
-          flat = { axis };
-          // In the order of their numbers, as the sheets are read.
-          const number = (o) => numbers[o.entry.piece] ?? o.entry.piece + 1;
-          if (!animated) spread([...pieces].sort((a, b) => number(a) - number(b)), axis);
-        }
-        for (const o of pieces) {
-          o.centre = new THREE.Box3().setFromObject(o.group).getCenter(new THREE.Vector3()).sub(o.group.position);
-          const span = document.createElement('span');
-          span.textContent = String(numbers[o.entry.piece] ?? o.entry.piece + 1);
-          labelLayer.append(span);
-          labels.set(o.entry.piece, span);
-        }
-      }
-      container.dataset.objects = String(objects.length);
-      container.dataset.flat = String(!!flat);
-      api.setFrame(0);
-      fit();
-      makeControls();
-      fit();
       draw();
     },
     /// Piece colours, or the materials with their textures.
