@@ -107,8 +107,9 @@ struct PatternOptions {
   double scale = 1.0;
   /// Resolution of PNG sheets.
   double dpi = 150.0;
-  /// PNG sheets carry their texts (labels, numbers, titles, the guide); an image too small to
-  /// read them, such as a viewer's thumbnail, leaves them out and is drawn much sooner.
+  /// Sheets carry their texts (labels, numbers, titles, the guide). An image too small to read
+  /// them, such as a viewer's thumbnail, leaves them out: a PNG written so shows none, and
+  /// pages drawn so place no label, which makes them much sooner on a large model.
   bool texts = true;
   /// Folds flatter than this many degrees are not drawn.
   double flatFoldDegrees = 1.0;
@@ -215,9 +216,9 @@ namespace detail {
 struct Drawing;
 }
 
-/// The pages of one packing drawn (the labels placed, the overview made), ready to be written
-/// in any format and at any resolution, as often as asked: a viewer that shows the sheets at
-/// two sizes and offers the PDF draws them once.
+/// The pages of one packing drawn (the labels placed unless drawn without texts, the overview
+/// made), ready to be written in any format and at any resolution, as often as asked: a viewer
+/// that shows the sheets at two sizes and offers the PDF draws them once.
 class DrawnPattern {
  public:
   DrawnPattern();
