@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
+#include <numbers>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -606,7 +608,8 @@ class LabelPlacer::Impl {
 
   // The note beside the piece's number: in the triangle nearest the number with room for it,
   // at the label size or down to the smallest that reads well; else on the paper beside the
-  // piece; else over the number's triangle, at that smallest size.
+  // piece; else near the number where no other text stands, at that size or at the smallest;
+  // only where there is no such place, over the number's triangle.
   void pieceNote(const PlacedPiece& p, const PageShape& s, const std::string& note, Point2 at, double full,
                  double legible) {
     const SetText set = font_.set(note);
@@ -642,6 +645,26 @@ class LabelPlacer::Impl {
           if (barePaper ? !paper_.bare(lo, hi) : !printable(lo, hi)) continue;
           occupied_.add(boxOf(frame, slot, kLabelPad));
           addText(textIn(frame, slot, note, set, legible, 0), true);
+          return;
+        }
+      }
+    }
+    // Farther round the number, within a leader's reach, where it meets no other text, at that
+    // size and then at the smallest: over a label, the note's backdrop would hide it.
+    for (const double size : {legible, kSmallestLabel / font_.digitHeight()}) {
+      const double sw = set.width * size, sh = font_.digitHeight() * size;
+      const Slot small{0, 0, sw, sh};
+      for (double r = 3; r <= kFarthestLeader; r += 1.5) {
+        for (int k = 0; k < 16; ++k) {
+          const double turn = k * std::numbers::pi / 8;
+          const SideFrame frame{{at.x + r * std::cos(turn) - sw / 2, at.y + r * std::sin(turn) + sh / 2}, {1, 0}, {0, -1}, sw};
+          const TextBox box = boxOf(frame, small, kLabelPad);
+          if (!occupied_.free(box)) continue;
+          const Point2 lo{frame.origin.x - kLabelPad, frame.origin.y - sh - kLabelPad};
+          const Point2 hi{frame.origin.x + sw + kLabelPad, frame.origin.y + kLabelPad};
+          if (!printable(lo, hi)) continue;
+          occupied_.add(box);
+          addText(textIn(frame, small, note, set, size, 0), true);
           return;
         }
       }

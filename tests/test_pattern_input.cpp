@@ -188,6 +188,8 @@ struct PartnerRun {
   patterntest::PartnerTally tally;
   double smallestDigits = INFINITY;
   int triangles = 0;
+  /// Labels that a piece's number or note printed after them lies over.
+  int veiled = 0;
 };
 
 PartnerRun partnersOfSelection(LinkedHost& h, std::int32_t method, const std::string& what, bool strict = true) {
@@ -218,6 +220,7 @@ PartnerRun partnersOfSelection(LinkedHost& h, std::int32_t method, const std::st
   run.tally = patterntest::expectEveryLabelLeadsToItsPartner(input, packing, options, sheets, what, strict);
   const double digits = pattern::detail::Font::get().digitHeight();
   for (const std::string& svg : sheets) {
+    run.veiled += patterntest::labelsUnderLaterTexts(svg, options.pageHeight);
     for (const auto& t : patterntest::svgTexts(svg, options.pageHeight)) {
       if (t.label) run.smallestDigits = std::min(run.smallestDigits, t.size * digits);
     }
@@ -266,10 +269,14 @@ TEST(SlowPatternInput, EveryPrintedEdgeNumberLeadsToItsPartnerOnSpot) {
     ASSERT_TRUE(formats::importMesh(shared + "/spot.obj", h.document(), &error)) << error;
     h.document().objects().front()->selected = true;
     const PartnerRun run = partnersOfSelection(h, method, "spot.obj", false);
-    std::printf("spot.obj, %s: %d of %d copies of cut edges lead to their partner, %d labels\n",
+    std::printf("spot.obj, %s: %d of %d copies of cut edges lead to their partner, %d labels, %d under a piece's number or note\n",
                 method == foldra::kUnfoldCompact ? "compact" : "longest edge", run.tally.found, run.tally.copies,
-                run.tally.labels);
+                run.tally.labels, run.veiled);
     EXPECT_GT(run.tally.copies, 1000);
     EXPECT_GE(run.tally.found, run.tally.copies * 90 / 100);
+    // A piece's note looks round its number for bare paper before it goes over labels, which its
+    // backdrop veils: at most one label in 400 lies under a number or note (74 did, 1.2 %, when
+    // a note that found no room near the number went over whatever was there).
+    EXPECT_LE(run.veiled * 400, run.tally.labels);
   }
 }

@@ -191,6 +191,38 @@ inline PartnerTally expectEveryLabelLeadsToItsPartner(const PatternInput& input,
   return tally;
 }
 
+/// The labels of a sheet that a text drawn after them on a backdrop (a piece's number or its
+/// note) lies over, which veils them. Boxes that only touch do not count.
+inline int labelsUnderLaterTexts(const std::string& svg, double pageHeight) {
+  const std::vector<SvgText> texts = svgTexts(svg, pageHeight);
+  std::vector<std::vector<Point2>> boxes;
+  std::vector<Bounds> bounds(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const auto& box = texts[i].box;
+    const Point2 centre{(box[0].x + box[2].x) / 2, (box[0].y + box[2].y) / 2};
+    std::vector<Point2> inner;
+    for (const Point2& q : box) {
+      const double d = std::hypot(q.x - centre.x, q.y - centre.y);
+      const double keep = d > 0.05 ? (d - 0.05) / d : 0;
+      inner.push_back({centre.x + (q.x - centre.x) * keep, centre.y + (q.y - centre.y) * keep});
+      bounds[i].add(inner.back());
+    }
+    boxes.push_back(std::move(inner));
+  }
+  int veiled = 0;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (!texts[i].label) continue;
+    for (size_t j = i + 1; j < texts.size(); ++j) {
+      if (texts[j].label || bounds[j].apart(bounds[i], 0)) continue;
+      if (distance(boxes[i], boxes[j]) == 0) {
+        ++veiled;
+        break;
+      }
+    }
+  }
+  return veiled;
+}
+
 /// The SVG sheets of a report written to one .svg path, in sheet order (the overview left out).
 inline std::vector<std::string> sheetSvgs(const PatternReport& report) {
   std::vector<std::string> sheets;
