@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 #include <random>
+#include <type_traits>
 
 #include "studio/http.h"
 #include "studio/kept.h"
@@ -58,7 +59,10 @@ template <class Lock>
 Held<Lock> hold(std::shared_ptr<Session> session, httplib::Response& res, const std::string& busy) {
   Held<Lock> held;
   if (!session) return held;
-  Lock lock(session->mutex, std::try_to_lock);
+  Lock lock = [&] {
+    if constexpr (std::is_same_v<Lock, std::shared_lock<std::shared_timed_mutex>>) return Lock(session->mutex, kReadWait);
+    else return Lock(session->mutex, std::try_to_lock);
+  }();
   if (!lock.owns_lock()) {
     refuse(res, 409, busy);
     return held;
@@ -365,7 +369,7 @@ Reading Sessions::read(const httplib::Request& req, httplib::Response& res, bool
 }
 
 Reading Sessions::read(std::shared_ptr<Session> session, httplib::Response& res) {
-  return hold<std::shared_lock<std::shared_mutex>>(std::move(session), res, kBusy);
+  return hold<std::shared_lock<std::shared_timed_mutex>>(std::move(session), res, kBusy);
 }
 
 Changing Sessions::change(const httplib::Request& req, httplib::Response& res, const std::string& busy) {
@@ -373,7 +377,7 @@ Changing Sessions::change(const httplib::Request& req, httplib::Response& res, c
 }
 
 Changing Sessions::change(std::shared_ptr<Session> session, httplib::Response& res, const std::string& busy) {
-  return hold<std::unique_lock<std::shared_mutex>>(std::move(session), res, busy);
+  return hold<std::unique_lock<std::shared_timed_mutex>>(std::move(session), res, busy);
 }
 
 void Sessions::reap() {
@@ -401,7 +405,7 @@ void Sessions::reap() {
         const std::int64_t left = s.leftAt;
         const bool idle = now() - s.lastSeen > timeout_.count() || (left != 0 && now() - left >= grace_.count());
         // A session at work (a run or an upload) is not ended under its feet.
-        std::unique_lock<std::shared_mutex> busy(s.mutex, std::try_to_lock);
+        std::unique_lock<std::shared_timed_mutex> busy(s.mutex, std::try_to_lock);
         if (idle && busy.owns_lock()) {
           busy.unlock();
           ended.push_back(it->second);

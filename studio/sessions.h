@@ -85,7 +85,7 @@ struct Session {
   nlohmann::json resume;
   /// Guards everything below but the progress: runs, uploads, undo and redo change the session
   /// (exclusive); views and downloads read it (shared, so that a page loads its sheets at once).
-  std::shared_mutex mutex;
+  std::shared_timed_mutex mutex;
   std::unique_ptr<scene::Document> document;
   /// The model as opened, as the 3D view draws it.
   std::shared_ptr<const Body> modelScene;
@@ -139,7 +139,8 @@ struct Session {
   std::shared_ptr<const Body> scene_;
 };
 
-/// A session held for one request: found, and locked without waiting.
+/// A session held for one request: found, and locked (a change without waiting, a read after
+/// waiting at most kReadWait for a change to end).
 template <class Lock>
 struct Held {
   std::shared_ptr<Session> session;
@@ -148,8 +149,13 @@ struct Held {
   Session* operator->() const { return session.get(); }
   Session& operator*() const { return *session; }
 };
-using Reading = Held<std::shared_lock<std::shared_mutex>>;
-using Changing = Held<std::unique_lock<std::shared_mutex>>;
+using Reading = Held<std::shared_lock<std::shared_timed_mutex>>;
+using Changing = Held<std::unique_lock<std::shared_timed_mutex>>;
+
+/// How long a read waits for a change of its session to end before it is answered "busy": an
+/// edit or a move takes well under that, so that what the page asks for meanwhile (a texture,
+/// the edge under a click) is answered when it is done; a run of the module takes longer.
+inline constexpr std::chrono::milliseconds kReadWait{3000};
 
 /// Where and how long sessions are kept on disk. An empty folder keeps nothing: a session's
 /// files go when it ends.
