@@ -631,6 +631,21 @@ class LabelPlacer::Impl {
     for (const Edge& edge : p.piece->edges) {
       if (edge.kind == EdgeKind::Cut && beside(p, s, edge, note, legible)) return;
     }
+    // The note upright at this size with its top left corner at (x, y), where it meets no other
+    // text and its room lies on bare paper (with `bare` false: anywhere printable).
+    auto upright = [&](double x, double y, double size, bool bare) {
+      const double sw = set.width * size, sh = font_.digitHeight() * size;
+      const SideFrame frame{{x, y + sh}, {1, 0}, {0, -1}, sw};
+      const Slot room{0, 0, sw, sh};
+      const TextBox box = boxOf(frame, room, kLabelPad);
+      if (!occupied_.free(box)) return false;
+      const Point2 lo{x - kLabelPad, y - kLabelPad};
+      const Point2 hi{x + sw + kLabelPad, y + sh + kLabelPad};
+      if (bare ? !paper_.bare(lo, hi) : !printable(lo, hi)) return false;
+      occupied_.add(box);
+      addText(textIn(frame, room, note, set, size, 0), true);
+      return true;
+    };
     // Upright near the number, where it meets no other text: first on bare paper inside the
     // printable area (off every piece, tab and the sheet's title), then over the paper there.
     const double w = set.width * legible, h = font_.digitHeight() * legible;
@@ -638,34 +653,18 @@ class LabelPlacer::Impl {
     for (const bool barePaper : {true, false}) {
       for (const double down : {1.5, -1.5 - h, 3.5, -3.5 - h, 6.0, -6.0 - h, 9.0, -9.0 - h}) {
         for (const double right : {0.0, -w / 2, w / 2}) {
-          const SideFrame frame{{at.x - w / 2 + right, at.y + h + down}, {1, 0}, {0, -1}, w};
-          if (!occupied_.free(boxOf(frame, slot, kLabelPad))) continue;
-          const Point2 lo{frame.origin.x - kLabelPad, frame.origin.y - h - kLabelPad};
-          const Point2 hi{frame.origin.x + w + kLabelPad, frame.origin.y + kLabelPad};
-          if (barePaper ? !paper_.bare(lo, hi) : !printable(lo, hi)) continue;
-          occupied_.add(boxOf(frame, slot, kLabelPad));
-          addText(textIn(frame, slot, note, set, legible, 0), true);
-          return;
+          if (upright(at.x - w / 2 + right, at.y + down, legible, barePaper)) return;
         }
       }
     }
-    // Farther round the number, within a leader's reach, where it meets no other text, at that
-    // size and then at the smallest: over a label, the note's backdrop would hide it.
+    // Farther round the number, within a leader's reach, at that size and then at the smallest:
+    // over a label, the note's backdrop would hide it.
     for (const double size : {legible, kSmallestLabel / font_.digitHeight()}) {
       const double sw = set.width * size, sh = font_.digitHeight() * size;
-      const Slot small{0, 0, sw, sh};
       for (double r = 3; r <= kFarthestLeader; r += 1.5) {
         for (int k = 0; k < 16; ++k) {
           const double turn = k * std::numbers::pi / 8;
-          const SideFrame frame{{at.x + r * std::cos(turn) - sw / 2, at.y + r * std::sin(turn) + sh / 2}, {1, 0}, {0, -1}, sw};
-          const TextBox box = boxOf(frame, small, kLabelPad);
-          if (!occupied_.free(box)) continue;
-          const Point2 lo{frame.origin.x - kLabelPad, frame.origin.y - sh - kLabelPad};
-          const Point2 hi{frame.origin.x + sw + kLabelPad, frame.origin.y + kLabelPad};
-          if (!printable(lo, hi)) continue;
-          occupied_.add(box);
-          addText(textIn(frame, small, note, set, size, 0), true);
-          return;
+          if (upright(at.x + r * std::cos(turn) - sw / 2, at.y + r * std::sin(turn) - sh / 2, size, false)) return;
         }
       }
     }
