@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "shell/ids.h"
 #include "studio/checks.h"
 #include "studio/form.h"
+#include "studio/sessions.h"
 #include "studio/studio.h"
 #include "temp_dir.h"
 #include "unzip_all.h"
@@ -732,6 +734,45 @@ long residentKb() {
   long size = 0, resident = 0;
   statm >> size >> resident;
   return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// What the page asks for while an edit or a move holds its session (a texture, the edge under a
+// click) is answered once the change is done; a second change is refused at once, and a read
+// that meets a change longer than the wait (a run of the module) is answered busy.
+TEST(StudioSessions, AReadWaitsForAShortChangeAndIsRefusedDuringALongOne) {
+  using Clock = std::chrono::steady_clock;
+  auto session = std::make_shared<studio::Session>();
+  // A change held by another request's thread until `release` is set (or for `hold`).
+  auto changing = [&](std::promise<void>& taken, std::shared_future<void> release, std::chrono::milliseconds hold) {
+    return std::thread([&taken, release, hold, session] {
+      httplib::Response res;
+      studio::Changing change = studio::Sessions::change(session, res);
+      taken.set_value();
+      if (change) release.wait_for(hold);
+    });
+  };
+
+  std::promise<void> taken, never;
+  // An edit of a second, well within the read's wait.
+  std::thread edit = changing(taken, never.get_future().share(), std::chrono::milliseconds(1000));
+  taken.get_future().wait();
+  httplib::Response second;
+  EXPECT_FALSE(studio::Sessions::change(session, second)) << "a second change never waits";
+  EXPECT_EQ(second.status, 409);
+  httplib::Response read;
+  EXPECT_TRUE(studio::Sessions::read(session, read)) << "the read waits for the edit, answered " << read.status;
+  edit.join();
+
+  std::promise<void> runTaken, runEnds;
+  std::thread run = changing(runTaken, runEnds.get_future().share(), std::chrono::milliseconds(60000));
+  runTaken.get_future().wait();
+  const auto again = Clock::now();
+  httplib::Response refused;
+  EXPECT_FALSE(studio::Sessions::read(session, refused));
+  EXPECT_EQ(refused.status, 409);
+  EXPECT_GE(Clock::now() - again, studio::kReadWait - std::chrono::milliseconds(50));
+  runEnds.set_value();
+  run.join();
 }
 
 TEST(StudioSessions, MemoryGoesBackAfterThirtySessionsEnd) {

@@ -771,10 +771,8 @@ function openViewer(n) {
     if (moved) return;
     // A click on the sheet picks the piece and the edge under it, as a click in 3D does.
     const x = ((e.clientX - r.left) / r.width) * w, y = ((e.clientY - r.top) / r.height) * h;
-    // The piece shows as picked once the edge's answer is in, so that a change asked for next
-    // (a move, an edit) is never sent while the session still reads the click.
-    const res = await fetch(`/api/sheet-edge?sheet=${viewerSheet}&x=${x}&y=${y}`);
     pickPiece(pieceAt(viewerSheet, x / w, y / h));
+    const res = await fetch(`/api/sheet-edge?sheet=${viewerSheet}&x=${x}&y=${y}`);
     if (res.ok) pickEdge(await res.json());
   });
   stage.addEventListener('pointercancel', end);
