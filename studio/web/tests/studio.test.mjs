@@ -511,7 +511,6 @@ async function pick(e) {
   await page.locator('#edge-bar').waitFor();
 }
 
-/// Presses one of the edge bar's buttons and waits for the studio's answer.
 /// A click on the sheet in the viewer, done when the studio has answered which edge lies under it
 /// (a person's next step comes after that, never while the session still reads the click).
 async function clickSheet(x, y) {
@@ -520,6 +519,7 @@ async function clickSheet(x, y) {
   await answered;
 }
 
+/// Presses one of the edge bar's buttons and waits for the studio's answer.
 async function editWith(button) {
   const before = await page.evaluate(() => document.body.dataset.edits ?? '0');
   await page.getByRole('button', { name: button, exact: true }).click();
