@@ -999,6 +999,7 @@ async function runDialog(press) {
     applyState(s);
     tellOtherTabs(`unfolded ${s.model.name}`);
     await refreshScene();
+    await viewer.drawn();
     window.foldraTimes.scene = performance.now() - runStarted;
     const pattern = s.run && s.run.pattern;
     say(s.message ? `Nothing was changed.` : `Unfolded into ${plural(s.run.pieces, 'piece', 'pieces')}`

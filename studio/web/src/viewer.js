@@ -65,7 +65,8 @@ export function createViewer(container, note, labelLayer) {
   let useMaterials = false;
   let hot = -1;          // the highlighted piece (its index in the pattern)
   let lastView = null;
-  let holding = false;   // while show() builds, the draws asked for wait for its one at the end
+  let queued = false;    // a draw is asked for and waits for the next frame
+  let waiting = [];      // callers waiting for that draw
 
   function makeControls() {
     if (!renderer) return;
@@ -147,8 +148,20 @@ export function createViewer(container, note, labelLayer) {
     return mesh;
   }
 
+  // Every change asks for a draw; they are made once, at the next frame. In a browser that draws
+  // without a graphics card each draw costs a good share of a second on a large model, and one
+  // step (a run's result: its highlight, its frame, its fitted view) asks for several.
   function draw() {
-    if (!renderer || holding) return;
+    if (!renderer || queued) return;
+    queued = true;
+    requestAnimationFrame(() => {
+      queued = false;
+      render();
+      for (const done of waiting.splice(0)) done();
+    });
+  }
+
+  function render() {
     const w = container.clientWidth, h = container.clientHeight;
     if (w === 0 || h === 0) return;
     const canvas = renderer.domElement;
@@ -213,17 +226,23 @@ export function createViewer(container, note, labelLayer) {
     const piece = entry.piece >= 0;
     const byPiece = piece && !useMaterials;
     if (tri.length) {
-      const order = [...Array(tri.length / 3).keys()];
+      const order = Array.from({ length: tri.length / 3 }, (_, t) => t);
       if (!byPiece) order.sort((a, b) => entry.materials[a] - entry.materials[b]);
       const positions = new Float32Array(tri.length * 3);
       const uv = entry.uv ? new Float32Array(tri.length * 2) : null;
-      order.forEach((t, slot) => {
+      for (let slot = 0; slot < order.length; ++slot) {
+        const t = order[slot];
         for (let k = 0; k < 3; ++k) {
-          const p = tri[t * 3 + k] * 3;
-          positions.set([points[p], points[p + 1], points[p + 2]], (slot * 3 + k) * 3);
-          if (uv) uv.set([entry.uv[(t * 3 + k) * 2], entry.uv[(t * 3 + k) * 2 + 1]], (slot * 3 + k) * 2);
+          const p = tri[t * 3 + k] * 3, at = (slot * 3 + k) * 3;
+          positions[at] = points[p];
+          positions[at + 1] = points[p + 1];
+          positions[at + 2] = points[p + 2];
+          if (uv) {
+            uv[(slot * 3 + k) * 2] = entry.uv[(t * 3 + k) * 2];
+            uv[(slot * 3 + k) * 2 + 1] = entry.uv[(t * 3 + k) * 2 + 1];
+          }
         }
-      });
+      }
       const g = new THREE.BufferGeometry();
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
       if (uv) g.setAttribute('uv', new THREE.BufferAttribute(uv, 2));
@@ -264,7 +283,9 @@ export function createViewer(container, note, labelLayer) {
       const positions = new Float32Array(tabs.length * 3);
       for (let i = 0; i < tabs.length; ++i) {
         const p = tabs[i] * 3;
-        positions.set([points[p], points[p + 1], points[p + 2]], i * 3);
+        positions[i * 3] = points[p];
+        positions[i * 3 + 1] = points[p + 1];
+        positions[i * 3 + 2] = points[p + 2];
       }
       const g = new THREE.BufferGeometry();
       g.setAttribute('position', new THREE.BufferAttribute(positions, 3));
@@ -472,14 +493,7 @@ export function createViewer(container, note, labelLayer) {
       note.hidden = !!renderer;
       note.textContent = renderer ? '' : 'This browser cannot show 3D (WebGL is off); the counts and the pattern are below.';
       time = view.time;
-      // One render for the whole build: setting the frame and fitting the view each ask for one,
-      // and in a browser that draws without a graphics card each costs a good share of it.
-      holding = true;
-      try {
-        build(view, numbers);
-      } finally {
-        holding = false;
-      }
+      build(view, numbers);
       draw();
     },
     /// Piece colours, or the materials with their textures.
@@ -492,6 +506,10 @@ export function createViewer(container, note, labelLayer) {
     onEdge(callback) { edgePicked = callback; },
     /// Marks copies of edges ([{piece, triangle, side, colour}]; empty: none).
     markEdges(list) {
+      if (!list.length && !bands.length) {
+        container.dataset.markedEdges = '0';
+        return;
+      }
       for (const m of bands) {
         m.parent?.remove(m);
         m.geometry.dispose();
@@ -514,9 +532,14 @@ export function createViewer(container, note, labelLayer) {
     },
     /// Highlights a piece (its index in the pattern; -1: none).
     highlight(piece) {
-      hot = piece;
       container.dataset.highlighted = String(piece);
+      if (piece === hot) return;
+      hot = piece;
       paintHighlight();
+    },
+    /// Resolves once the draws asked for so far are made.
+    drawn() {
+      return renderer && queued ? new Promise((done) => waiting.push(done)) : Promise.resolve();
     },
     animated: () => animated,
     fps: () => Math.max(1, time.fps),
