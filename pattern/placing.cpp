@@ -328,9 +328,7 @@ class LabelPlacer::Impl {
         const Slot slot{0, 0, w, h};
         const TextBox box = boxOf(frame, slot, kLabelPad);
         if (!occupied_.free(box)) continue;
-        // The leader ends on the text's own box, not on the room kept clear around it, where
-        // another text's room may begin.
-        const Point2 end{std::clamp(m.x, lo.x + kLabelPad, hi.x - kLabelPad), std::clamp(m.y, lo.y + kLabelPad, hi.y - kLabelPad)};
+        const Point2 end = leaderEnd(m, centre, w, h, under);
         if (!paper_.bare(along(m, out, past + 0.5), end, 0.25) || occupied_.crosses(along(m, out, 0.2), end)) continue;
         leaders_.path.begin();
         leaders_.path.add(m);
@@ -341,6 +339,23 @@ class LabelPlacer::Impl {
       }
     }
     return false;
+  }
+
+  /// Where the leader from `from` meets an upright text centred at `centre`, `w` by `h` with
+  /// `under` of that kept below the digits for an underline: on the middle half of the digits'
+  /// side that faces `from`. Not on the room kept clear around the text, where another text's
+  /// room may begin, nor at a corner or under the digits, where it could as well lead to the
+  /// text next to them.
+  static Point2 leaderEnd(Point2 from, Point2 centre, double w, double h, double under) {
+    const double left = centre.x - w / 2, right = centre.x + w / 2;
+    const double top = centre.y - h / 2, bottom = centre.y + h / 2 - under;  // y points down the page
+    const double middle = (top + bottom) / 2;
+    // The side that the line from the digits' middle to `from` leaves them by.
+    if (std::abs(from.x - centre.x) * (bottom - top) >= std::abs(from.y - middle) * w) {
+      const double quarter = (bottom - top) / 4;
+      return {from.x < left ? left : right, std::clamp(from.y, middle - quarter, middle + quarter)};
+    }
+    return {std::clamp(from.x, left + w / 4, right - w / 4), from.y < top ? top : bottom};
   }
 
   bool nearby(const PlacedPiece& p, const PageShape& s, const Edge& edge, Point2 from, const std::string& text,

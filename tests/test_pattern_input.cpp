@@ -258,8 +258,8 @@ TEST(PatternInput, EveryPrintedEdgeNumberLeadsToItsPartner) {
 }
 
 // The same on a real model of 5,856 triangles, where many labels have to shrink and some
-// squeezed ones stand between two edges that read alike: nine in ten at least lead to their
-// partner (the figures are printed).
+// squeezed ones stand between two edges that read alike or over each other: nearly all lead to
+// their partner (the figures are printed).
 TEST(SlowPatternInput, EveryPrintedEdgeNumberLeadsToItsPartnerOnSpot) {
   const std::string shared = sharedMeshes();
   if (shared.empty()) GTEST_SKIP() << "../shared/meshes is not here";
@@ -273,7 +273,10 @@ TEST(SlowPatternInput, EveryPrintedEdgeNumberLeadsToItsPartnerOnSpot) {
                 method == foldra::kUnfoldCompact ? "compact" : "longest edge", run.tally.found, run.tally.copies,
                 run.tally.labels, run.veiled);
     EXPECT_GT(run.tally.copies, 1000);
-    EXPECT_GE(run.tally.found, run.tally.copies * 90 / 100);
+    // 99.4 % at least: a leader meets its text on the middle of the digits' side that faces its
+    // edge (6,056 of 6,094 found when it could end at a corner or under an underlined number,
+    // where the text beside it was as near).
+    EXPECT_GE(run.tally.found * 1000, run.tally.copies * 994);
     // A piece's note looks round its number for bare paper before it goes over labels, which its
     // backdrop veils: at most one label in 400 lies under a number or note (74 did, 1.2 %, when
     // a note that found no room near the number went over whatever was there).

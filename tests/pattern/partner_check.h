@@ -82,6 +82,13 @@ inline double boxDistance(Point2 p, const std::array<Point2, 4>& box) {
   return d;
 }
 
+/// " 12, 15" for the names read on an edge, for a failure's message.
+inline std::string namesOf(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? " " : ", ") + n;
+  return out;
+}
+
 struct PartnerTally {
   /// Copies of cut edges that have a partner, and those whose label led to it.
   int copies = 0, found = 0;
@@ -179,7 +186,7 @@ inline PartnerTally expectEveryLabelLeadsToItsPartner(const PatternInput& input,
     if (twice[copies[c].label] != 2) continue;
     ++tally.copies;
     EXPECT_TRUE(!strict || named[c].size() == 1u) << what << ": a copy of edge " << copies[c].label << " on sheet " << copies[c].sheet + 1
-                                   << " carries " << named[c].size() << " labels (" << copies[c].a.x << "," << options.pageHeight - copies[c].a.y << " to "
+                                   << " carries " << named[c].size() << " labels" << namesOf(named[c]) << " (" << copies[c].a.x << "," << options.pageHeight - copies[c].a.y << " to "
                                    << copies[c].b.x << "," << options.pageHeight - copies[c].b.y << " on the page)";
     if (named[c].size() != 1) continue;
     const std::vector<int>& same = byText[named[c][0]];
