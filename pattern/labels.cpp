@@ -139,6 +139,20 @@ void Occupancy::add(const TextBox& box) {
   cellsOf(lo, hi, [&](std::int64_t key) { cells_[key].push_back(index); });
 }
 
+void Occupancy::truncate(size_t count) {
+  for (size_t i = boxes_.size(); i-- > count;) {
+    const auto [lo, hi] = extent({boxes_[i].c[0], boxes_[i].c[1], boxes_[i].c[2], boxes_[i].c[3]});
+    // A cell lists its boxes in the order they were placed, so the later ones are at its end.
+    cellsOf(lo, hi, [&](std::int64_t key) {
+      auto it = cells_.find(key);
+      if (it == cells_.end()) return;
+      while (!it->second.empty() && it->second.back() >= static_cast<int>(count)) it->second.pop_back();
+      if (it->second.empty()) cells_.erase(it);
+    });
+  }
+  boxes_.resize(count);
+}
+
 namespace {
 // Cells of the paper grid, millimetres: finer than the gap between two pieces on a sheet.
 constexpr double kPaperCell = 0.5;

@@ -29,6 +29,9 @@ class Occupancy {
   /// Whether the segment crosses a placed box.
   bool crosses(Point2 a, Point2 b) const;
   void add(const TextBox& box);
+  /// How many boxes are placed; `truncate` takes back those placed after that count.
+  size_t size() const { return boxes_.size(); }
+  void truncate(size_t count);
 
  private:
   template <class F>

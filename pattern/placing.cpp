@@ -28,6 +28,9 @@ namespace {
 // Sizes in millimetres on paper.
 constexpr double kLabelGap = 0.35;  // between an edge and its label
 constexpr double kLabelPad = 0.15;  // kept clear around every text box
+// A piece with at most this many labels left over after the sizes that read well is labelled
+// again in other orders; more, on a piece crowded with small triangles, seldom gain from it.
+constexpr size_t kRetriedLeftOver = 3;
 constexpr double kNumberHeight = 4.5;
 constexpr double kSmallestLabel = 0.8;  // a label that fits nowhere shrinks at most to this
 constexpr double kFarthestLeader = 12;  // a label that fits nowhere near its edge goes at most this far
@@ -152,18 +155,47 @@ class LabelPlacer::Impl {
     for (size_t e = 0; e < p.piece->edges.size(); ++e) {
       if (!texts[e].empty()) waiting.push_back(static_cast<int>(e));
     }
-    // The piece's number and note come after the labels that fit at full size, before the
-    // others: a label beside its edge tells more than a number a little larger.
+    // The labels at full size, then the piece's number (a label beside its edge tells more than
+    // a number a little larger), then one size between and the smallest that reads well: each
+    // size costs a pass over the labels left, and the one between catches most of what fits at
+    // all. The note waits for them: it tells where a range starts, a label which edge meets which.
     const double full = options_.labelSize / font_.digitHeight();
     const double legible = std::min(kLegibleLabel, options_.labelSize) / font_.digitHeight();
-    if (large(full)) placeAtSize(p, s, texts, full, false, &waiting);
-    const Point2 numberAt = pieceNumber(p, s);
-    // Then one size between, and the smallest that reads well: each size costs a pass over the
-    // labels left, and the one between catches most of what fits at all. The note waits for
-    // them: it tells where a range starts, a label which edge meets which.
     const double between = std::max(legible, full * kShrink);
-    if (!waiting.empty() && between < full) placeAtSize(p, s, texts, between, true, &waiting);
-    if (!waiting.empty() && legible < between && large(legible)) placeAtSize(p, s, texts, legible, true, &waiting);
+    enum class Order { Number, LabelsFirst, AllShrunk };
+    auto inOrder = [&](Order order, std::vector<int>* left) {
+      if (order != Order::AllShrunk && large(full)) placeAtSize(p, s, texts, full, false, left);
+      Point2 at{};
+      if (order == Order::Number) at = pieceNumber(p, s);
+      if (!left->empty() && between < full) placeAtSize(p, s, texts, between, true, left);
+      if (!left->empty() && legible < between && large(legible)) placeAtSize(p, s, texts, legible, true, left);
+      if (order != Order::Number) at = pieceNumber(p, s);
+      return at;
+    };
+    const Undo before = undoMark();
+    const std::vector<int> all = waiting;
+    Point2 numberAt = inOrder(Order::Number, &waiting);
+    // Where a label left over has a triangle of the piece roomy enough for it at a size that
+    // reads well, the number, or the labels at full size, may have taken its room: the smaller
+    // labels go first, or every label at the smaller sizes, where that leaves fewer to shrink
+    // further.
+    if (!waiting.empty() && waiting.size() <= kRetriedLeftOver && large(legible) && anyHasRoom(s, texts, waiting, legible)) {
+      Order best = Order::Number;
+      size_t fewest = waiting.size();
+      for (const Order order : {Order::LabelsFirst, Order::AllShrunk}) {
+        undo(before);
+        waiting = all;
+        inOrder(order, &waiting);
+        if (waiting.size() < fewest) {
+          best = order;
+          fewest = waiting.size();
+        }
+        if (fewest == 0) break;
+      }
+      undo(before);
+      waiting = all;
+      numberAt = inOrder(best, &waiting);
+    }
     if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
     placeLeftOver(p, s, texts, waiting);
   }
@@ -176,6 +208,30 @@ class LabelPlacer::Impl {
   }
 
  private:
+  /// What has been placed so far, to take back what is placed after it.
+  struct Undo {
+    size_t texts, boxes, points, starts;
+    LabelCount count;
+  };
+  Undo undoMark() const {
+    return {texts_.size(), occupied_.size(), leaders_.path.points.size(), leaders_.path.starts.size(), *count_};
+  }
+  void undo(const Undo& mark) {
+    texts_.resize(mark.texts);
+    occupied_.truncate(mark.boxes);
+    leaders_.path.points.resize(mark.points);
+    leaders_.path.starts.resize(mark.starts);
+    *count_ = mark.count;
+  }
+
+  /// Whether the piece's roomiest triangle could hold one of the waiting labels at this size.
+  bool anyHasRoom(const PageShape& s, const std::vector<std::string>& texts, const std::vector<int>& waiting,
+                  double size) const {
+    return std::any_of(waiting.begin(), waiting.end(), [&](int e) {
+      return roomFor(s.largestRadius, font_.set(texts[e]), readsOtherWayUp(texts[e]), size);
+    });
+  }
+
   // Whether a label at this font size is no smaller than the smallest a label may shrink to.
   bool large(double size) const { return size * font_.digitHeight() >= kSmallestLabel - 1e-9; }
 

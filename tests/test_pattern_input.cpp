@@ -249,8 +249,10 @@ TEST(PatternInput, EveryPrintedEdgeNumberLeadsToItsPartner) {
       const PartnerRun run = partnersOfSelection(h, method, what);
       EXPECT_EQ(run.tally.found, run.tally.copies) << what;
       EXPECT_GE(run.tally.labels, run.tally.copies) << what << ": a label on every copy";
-      // Small generated meshes leave room for labels that read well at 150 mm.
-      if (run.triangles <= 1000 && run.tally.labels > 0) {
+      // Generated meshes of up to 2,000 triangles leave room for labels that read well at 150 mm
+      // (on the 1,280-triangle bumpy sphere, two labels per method were squeezed to 0.8 mm where
+      // a piece's number had taken the room they needed at 1.5 mm).
+      if (run.triangles <= 2000 && run.tally.labels > 0) {
         EXPECT_GE(run.smallestDigits, 1.5 - 1e-3) << what;
       }
     }

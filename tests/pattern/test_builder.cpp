@@ -338,6 +338,31 @@ TEST(Builder, ALabelReadsAsItsOwnEdgesOnlyWhereNoParallelEdgeIsNearer) {
   EXPECT_FALSE(cuts.readsAsOwn(boxAt(2.5, 2.9), {0, 2}, {4, 2.01})) << "the long edge 0.3 mm off is nearer";
 }
 
+// A piece's labels are placed again in another order when that leaves fewer of them to shrink:
+// what was taken back frees its room, across the cells it spanned, and what stood before stays.
+TEST(Builder, TextBoxesTakenBackFreeTheirRoomAndKeepTheOthers) {
+  const auto box = [](double x0, double y0, double x1, double y1) {
+    return detail::TextBox{{Point2{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}};
+  };
+  detail::Occupancy occupied;
+  occupied.add(box(0, 0, 2, 1));
+  const size_t kept = occupied.size();
+  occupied.add(box(1, 0.5, 30, 20));  // spans many cells, over the first
+  occupied.add(box(40, 40, 41, 41));
+  EXPECT_FALSE(occupied.free(box(20, 10, 21, 11)));
+  EXPECT_TRUE(occupied.crosses({25, -5}, {25, 25}));
+  EXPECT_FALSE(occupied.crosses({35, 5}, {35, 15}));
+  occupied.truncate(kept);
+  EXPECT_EQ(occupied.size(), kept);
+  EXPECT_TRUE(occupied.free(box(20, 10, 21, 11)));
+  EXPECT_TRUE(occupied.free(box(40, 40, 41, 41)));
+  EXPECT_FALSE(occupied.crosses({25, -5}, {25, 25}));
+  EXPECT_FALSE(occupied.free(box(1.5, 0.2, 1.8, 0.4))) << "the box placed before stays";
+  // Placed again after the take-back, a box is found as before.
+  occupied.add(box(1, 0.5, 30, 20));
+  EXPECT_FALSE(occupied.free(box(20, 10, 21, 11)));
+}
+
 // The paper beside the pieces is asked two ways: is a box bare (a label may stand there), and
 // is all of a box covered (no label anywhere within it needs to be tried). Both must agree on
 // the cells, at the area's border too.
