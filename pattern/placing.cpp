@@ -172,32 +172,38 @@ class LabelPlacer::Impl {
       if (order != Order::Number) at = pieceNumber(p, s);
       return at;
     };
+    // Each order ends with the note and what is left over, which goes near the piece or is
+    // squeezed in; its labels left over after the sizes that read well are returned.
+    auto labelled = [&](Order order) {
+      std::vector<int> left = waiting;
+      const Point2 numberAt = inOrder(order, &left);
+      if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
+      const std::vector<int> over = left;
+      placeLeftOver(p, s, texts, left);
+      return over;
+    };
     const Undo before = undoMark();
-    const std::vector<int> all = waiting;
-    Point2 numberAt = inOrder(Order::Number, &waiting);
-    // Where a label left over has a triangle of the piece roomy enough for it at a size that
-    // reads well, the number, or the labels at full size, may have taken its room: the smaller
-    // labels go first, or every label at the smaller sizes, where that leaves fewer to shrink
-    // further.
-    if (!waiting.empty() && waiting.size() <= kRetriedLeftOver && large(legible) && anyHasRoom(s, texts, waiting, legible)) {
+    const std::vector<int> over = labelled(Order::Number);
+    // Where that leaves a label smaller than reads well although the piece's roomiest triangle
+    // could hold one, the number, or the labels at full size, may have taken its room: the
+    // smaller labels go first, or every label at the smaller sizes, where that leaves fewer
+    // labels too small to read, else fewer shrunk.
+    const auto worse = [&](const LabelCount& c) { return std::pair{c.illegible - before.count.illegible, c.shrunk - before.count.shrunk}; };
+    if (count_->illegible > before.count.illegible && over.size() <= kRetriedLeftOver && large(legible) &&
+        anyHasRoom(s, texts, over, legible)) {
       Order best = Order::Number;
-      size_t fewest = waiting.size();
+      auto fewest = worse(*count_);
       for (const Order order : {Order::LabelsFirst, Order::AllShrunk}) {
         undo(before);
-        waiting = all;
-        inOrder(order, &waiting);
-        if (waiting.size() < fewest) {
+        labelled(order);
+        if (worse(*count_) < fewest) {
           best = order;
-          fewest = waiting.size();
+          fewest = worse(*count_);
         }
-        if (fewest == 0) break;
       }
       undo(before);
-      waiting = all;
-      numberAt = inOrder(best, &waiting);
+      labelled(best);
     }
-    if (!note.empty()) pieceNote(p, s, note, numberAt, full, legible);
-    placeLeftOver(p, s, texts, waiting);
   }
 
   void addTo(Page* page) {
@@ -384,8 +390,17 @@ class LabelPlacer::Impl {
         const Slot slot{0, 0, w, h};
         const TextBox box = boxOf(frame, slot, kLabelPad);
         if (!occupied_.free(box)) continue;
-        const Point2 end = leaderEnd(m, centre, w, h, under);
-        if (!paper_.bare(along(m, out, past + 0.5), end, 0.25) || occupied_.crosses(along(m, out, 0.2), end)) continue;
+        // The leader crosses no paper and no text. Where the line to the middle of the text's
+        // side would, the one to the nearest point of its digits may still be clear (never to
+        // the room under an underlined number, which lies as near to the text beside it).
+        const auto clear = [&](Point2 end) {
+          return paper_.bare(along(m, out, past + 0.5), end, 0.25) && !occupied_.crosses(along(m, out, 0.2), end);
+        };
+        Point2 end = leaderEnd(m, centre, w, h, under);
+        if (!clear(end)) {
+          end = {std::clamp(m.x, lo.x + kLabelPad, hi.x - kLabelPad), std::clamp(m.y, lo.y + kLabelPad, hi.y - kLabelPad - under)};
+          if (!clear(end)) continue;
+        }
         leaders_.path.begin();
         leaders_.path.add(m);
         leaders_.path.add(end);
