@@ -29,6 +29,7 @@ let runStarted = 0;      // when Unfold was pressed (performance.now())
 let resumeMarks = null;  // the marks of a run brought back (a kept session, a project): its next run enters them
 let edge = null;         // the edge the person clicked, as the studio describes it
 const viewer = createViewer($('viewport'), $('viewport-note'), $('labels'));
+const kListWait = 400;   // the longest a run's 3D view waits for the list of sheets, milliseconds
 
 /// How long the last run took to show: the 3D result and every sheet preview, in milliseconds.
 window.foldraTimes = {};
@@ -507,6 +508,8 @@ function applyState(s) {
 // --- sheets ----------------------------------------------------------------------------------
 
 let sheetStamp = '';
+/// Resolves when every image of the list of sheets shown last has loaded.
+let sheetsListed = Promise.resolve();
 function sheetImage(n) { return `/api/sheet/${n}.png?v=${sheetStamp}`; }
 function sheetThumbnail(n) { return `/api/thumbnail/${n}.png?v=${sheetStamp}`; }
 
@@ -533,11 +536,14 @@ function pieceAt(n, x, y) {
 function showSheets(s) {
   const list = $('sheets');
   list.replaceChildren();
+  sheetsListed = Promise.resolve();
   const pattern = s && s.run && s.run.pattern;
   if (!pattern) return;
   sheetStamp = `${s.undo}-${Date.now()}`;
   const started = runStarted;
   let loaded = 0;
+  let listed = () => {};
+  if (pattern.sheets > 0) sheetsListed = new Promise((done) => { listed = done; });
   for (let n = 1; n <= pattern.sheets; ++n) {
     const li = document.createElement('li');
     const button = document.createElement('button');
@@ -550,6 +556,7 @@ function showSheets(s) {
     img.addEventListener('load', () => {
       if (++loaded === pattern.sheets) {
         list.dataset.loaded = 'true';
+        listed();
         if (started) window.foldraTimes.sheets = performance.now() - started;
       }
     });
@@ -998,6 +1005,9 @@ async function runDialog(press) {
     highlight(-1, 'run');
     applyState(s);
     tellOtherTabs(`unfolded ${s.model.name}`);
+    // The sheets' small images come a moment after the answer, while the 3D view is built: in a
+    // browser that draws without a graphics card, drawing it first would keep them waiting.
+    viewer.holdDraws(sheetsListed, kListWait);
     await refreshScene();
     await viewer.drawn();
     window.foldraTimes.scene = performance.now() - runStarted;

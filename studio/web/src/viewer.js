@@ -67,6 +67,7 @@ export function createViewer(container, note, labelLayer) {
   let lastView = null;
   let queued = false;    // a draw is asked for and waits for the next frame
   let waiting = [];      // callers waiting for that draw
+  let held = Promise.resolve();  // draws wait for it (see holdDraws)
 
   function makeControls() {
     if (!renderer) return;
@@ -154,11 +155,11 @@ export function createViewer(container, note, labelLayer) {
   function draw() {
     if (!renderer || queued) return;
     queued = true;
-    requestAnimationFrame(() => {
+    held.then(() => requestAnimationFrame(() => {
       queued = false;
       render();
       for (const done of waiting.splice(0)) done();
-    });
+    }));
   }
 
   function render() {
@@ -536,6 +537,11 @@ export function createViewer(container, note, labelLayer) {
       if (piece === hot) return;
       hot = piece;
       paintHighlight();
+    },
+    /// Draws wait until `until` settles or `most` milliseconds have passed: what else the page
+    /// shows at the same time (the list of sheets) is not kept waiting behind a draw.
+    holdDraws(until, most) {
+      held = Promise.race([until, new Promise((done) => setTimeout(done, most))]).catch(() => {});
     },
     /// Resolves once the draws asked for so far are made.
     drawn() {
