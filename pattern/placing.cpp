@@ -743,12 +743,11 @@ class LabelPlacer::Impl {
         }
       }
     }
-    // Farther round the number, at that size up to half as far again as a leader reaches, then
-    // at the smallest within a leader's reach: over a label, the note's backdrop would hide it.
-    const double least = kSmallestLabel / font_.digitHeight();
-    for (const auto& [size, farthest] : {std::pair{legible, 1.5 * kFarthestLeader}, std::pair{least, kFarthestLeader}}) {
+    // Farther round the number, within a leader's reach, at that size and then at the smallest:
+    // over a label, the note's backdrop would hide it.
+    for (const double size : {legible, kSmallestLabel / font_.digitHeight()}) {
       const double sw = set.width * size, sh = font_.digitHeight() * size;
-      for (double r = 3; r <= farthest; r += 1.5) {
+      for (double r = 3; r <= kFarthestLeader; r += 1.5) {
         for (int k = 0; k < 16; ++k) {
           const double turn = k * std::numbers::pi / 8;
           if (upright(at.x + r * std::cos(turn) - sw / 2, at.y + r * std::sin(turn) - sh / 2, size, false)) return;
