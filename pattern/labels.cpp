@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "pattern/plane.h"
 
@@ -85,6 +86,14 @@ void Occupancy::cellsOf(Point2 lo, Point2 hi, F f) const {
 }
 
 namespace {
+// Extents farther apart than this hold boxes that no test below takes for meeting: their
+// distance is larger, and the tests' rounding is far smaller.
+constexpr double kApart = 1e-6;
+
+bool apart(Point2 lo, Point2 hi, const std::array<Point2, 2>& other) {
+  return lo.x > other[1].x + kApart || other[0].x > hi.x + kApart || lo.y > other[1].y + kApart || other[0].y > hi.y + kApart;
+}
+
 std::pair<Point2, Point2> extent(std::initializer_list<Point2> points) {
   Point2 lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
   Point2 hi{-lo.x, -lo.y};
@@ -104,6 +113,7 @@ bool Occupancy::free(const TextBox& box) const {
     const auto it = cells_.find(key);
     if (it == cells_.end()) return;
     for (const int i : it->second) {
+      if (apart(lo, hi, extents_[i])) continue;
       if (overlap(box, boxes_[i])) {
         clear = false;
         return;
@@ -120,6 +130,7 @@ bool Occupancy::crosses(Point2 a, Point2 b) const {
     const auto it = cells_.find(key);
     if (crossed || it == cells_.end()) return;
     for (const int i : it->second) {
+      if (apart(lo, hi, extents_[i])) continue;
       const TextBox& box = boxes_[i];
       bool hit = inside(a, box) || inside(b, box);
       for (int k = 0; k < 4 && !hit; ++k) hit = segmentsCross(a, b, box.c[k], box.c[(k + 1) % 4]);
@@ -136,6 +147,7 @@ void Occupancy::add(const TextBox& box) {
   const int index = static_cast<int>(boxes_.size());
   boxes_.push_back(box);
   const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
+  extents_.push_back({lo, hi});
   cellsOf(lo, hi, [&](std::int64_t key) { cells_[key].push_back(index); });
 }
 
@@ -151,6 +163,7 @@ void Occupancy::truncate(size_t count) {
     });
   }
   boxes_.resize(count);
+  extents_.resize(count);
 }
 
 namespace {
@@ -407,17 +420,22 @@ bool readsOtherWayUp(const std::string& text) {
   // Turned half round, 0 1 8 s x z stay themselves and 6 and 9, b and q, d and p, n and u, m
   // and w swap; other characters read as nothing known. A text whose every character survives
   // the turn and that then reads as another label (digits, then seam letters) needs telling
-  // apart.
-  static const std::string from = "01869bqdpnumwsxz", to = "01896qbpdunwmsxz";
-  std::string other(text.rbegin(), text.rend());
-  for (char& c : other) {
-    const size_t k = from.find(c);
-    if (k == std::string::npos) return false;
-    c = to[k];
+  // apart. Asked for every place a label tries, so without making the turned text.
+  static constexpr std::string_view from = "01869bqdpnumwsxz", to = "01896qbpdunwmsxz";
+  const size_t n = text.size();
+  if (n == 0) return false;
+  bool same = true, letters = false;
+  for (size_t i = 0; i < n; ++i) {
+    // The turned text's i-th character comes from the text's i-th from the end.
+    const size_t k = from.find(text[n - 1 - i]);
+    if (k == std::string_view::npos) return false;
+    const char c = to[k];
+    same = same && c == text[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit) letters = true;
+    else if (letters) return false;  // a digit after a letter reads as no label
   }
-  const size_t digits = other.find_first_not_of("0123456789");
-  const bool label = digits == std::string::npos || other.find_first_of("0123456789", digits) == std::string::npos;
-  return !other.empty() && other != text && other.front() != '0' && label;
+  return !same && to[from.find(text[n - 1])] != '0';
 }
 
 }  // namespace pattern::detail

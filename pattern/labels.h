@@ -37,6 +37,8 @@ class Occupancy {
   template <class F>
   void cellsOf(Point2 lo, Point2 hi, F f) const;
   std::vector<TextBox> boxes_;
+  /// Each box's extent, lower and upper corner: most boxes of a cell are told apart by it.
+  std::vector<std::array<Point2, 2>> extents_;
   std::unordered_map<std::int64_t, std::vector<int>> cells_;
 };
 
