@@ -549,8 +549,9 @@ class LabelPlacer::Impl {
     for (const auto& [distance, t] : byDistance) {
       if (!roomFor(s.circles[static_cast<size_t>(t)].radius, set, underline, size)) continue;
       const auto& tri = s.triangles[static_cast<size_t>(t)];
+      const std::vector<Point2> polygon{tri[0], tri[1], tri[2]};
       for (int k = 0; k < 3; ++k) {
-        if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;
+        if (tryPlace(polygon, tri[k], tri[(k + 1) % 3], text, set, size, textured(p, t), &from)) return true;
       }
     }
     return false;
@@ -709,8 +710,9 @@ class LabelPlacer::Impl {
     for (const double size : {full, legible}) {
       for (const auto& [distance, t] : byDistance) {
         const auto& tri = s.triangles[t];
+        const std::vector<Point2> polygon{tri[0], tri[1], tri[2]};
         for (int k = 0; k < 3; ++k) {
-          if (tryPlace({tri[0], tri[1], tri[2]}, tri[k], tri[(k + 1) % 3], note, set, size, textured(p, t), nullptr)) return;
+          if (tryPlace(polygon, tri[k], tri[(k + 1) % 3], note, set, size, textured(p, t), nullptr)) return;
         }
       }
     }
