@@ -106,7 +106,9 @@ std::pair<Point2, Point2> extent(std::initializer_list<Point2> points) {
 }  // namespace
 
 bool Occupancy::free(const TextBox& box) const {
-  const auto [lo, hi] = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
+  // Plain names, not a structured binding: the lambda below uses them.
+  const std::pair<Point2, Point2> range = extent({box.c[0], box.c[1], box.c[2], box.c[3]});
+  const Point2 lo = range.first, hi = range.second;
   bool clear = true;
   cellsOf(lo, hi, [&](std::int64_t key) {
     if (!clear) return;
@@ -124,7 +126,8 @@ bool Occupancy::free(const TextBox& box) const {
 }
 
 bool Occupancy::crosses(Point2 a, Point2 b) const {
-  const auto [lo, hi] = extent({a, b});
+  const std::pair<Point2, Point2> range = extent({a, b});
+  const Point2 lo = range.first, hi = range.second;
   bool crossed = false;
   cellsOf(lo, hi, [&](std::int64_t key) {
     const auto it = cells_.find(key);
